@@ -1,0 +1,2 @@
+// libmorlix.so holds morlix_core whole; loading and unloading it does nothing.
+#include "morlix/morlix.h"

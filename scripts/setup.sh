@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need,
+# where they are missing. Safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build clang libclang-rt-dev
+  libgtest-dev googletest libbenchmark-dev
+  qt6-base-dev libgl1-mesa-dev
+  libcups2-dev cups
+  xvfb xauth imagemagick fonts-dejavu-core
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,54 @@
+// libmorlix.so as the program sees it: loaded by path, each function bound
+// by name, and nothing else of ours exported.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::array<const char*, 19> EXPORTS = {
+    "qkSoftFontFileName",     "GetPrinterHandleVB",     "ClosePrinterHandleVB",   "SetPortsToFile",
+    "RestorePortsToOriginal", "GetPrinterDetailVB",     "GetFlashSpaceRemainingVB", "WritePrinterVB",
+    "GetPrinterStatusDataVB", "GetPrinterVersionVB",    "CreateEthernetSocketVB", "WriteDataEthernetVB",
+    "ReadDataEthernetVB",     "CloseEthernetSocketVB",  "isPrinterReadyEthernetVB", "CreateSingleInstance",
+    "IsAnotherInstanceRunning", "ClearInstanceMutex",   "GetOSDataVB"};
+
+TEST(ExportedInterface, AllNineteenResolveByName) {
+    void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    for (const char* name : EXPORTS) EXPECT_NE(::dlsym(library, name), nullptr) << name;
+    EXPECT_EQ(::dlsym(library, "ParseModelFromID"), nullptr);
+    EXPECT_EQ(::dlsym(library, "printerData"), nullptr);
+
+    using OsData = int32_t (*)(int32_t*, int32_t*, int32_t*);
+    auto getOsData = reinterpret_cast<OsData>(::dlsym(library, "GetOSDataVB"));
+    int32_t major = -1, minor = -1, architecture = -1;
+    EXPECT_EQ(getOsData(&major, &minor, &architecture), 0);
+    EXPECT_GT(major, 0);
+    ::dlclose(library);
+}
+
+TEST(ExportedInterface, OnlyTheNineteenFunctionsAreVisible) {
+    const std::string command = std::string("nm -D --defined-only '") + MORLIX_LIBRARY_PATH + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    ASSERT_NE(pipe, nullptr);
+    std::set<std::string> defined;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        std::istringstream fields(line);
+        std::string address, kind, name;
+        fields >> address >> kind >> name;
+        if (!name.empty()) defined.insert(name);
+    }
+    const std::set<std::string> expected(EXPORTS.begin(), EXPORTS.end());
+    EXPECT_EQ(defined, expected);
+}
+
+}  // namespace
