@@ -5,6 +5,10 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 namespace velquin {
@@ -31,6 +35,46 @@ MorlixLibrary::MorlixLibrary(QString path) : path_(std::move(path)) {
     library_.setFileName(path_);
     // Bind the library's own symbols at load, so a broken library fails there and not mid-call.
     library_.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+
+    int ends[2] = {-1, -1};
+    // Non-blocking both ways: a full pipe sends the library to standard
+    // error instead of stalling it, and draining never waits.
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        messageReadEnd_ = ends[0];
+        messageWriteEnd_ = ends[1];
+        qputenv("MORLIX_OPERATOR_FD", QByteArray::number(messageWriteEnd_));
+    }
+}
+
+MorlixLibrary::~MorlixLibrary() {
+    if (messageWriteEnd_ >= 0) {
+        if (qgetenv("MORLIX_OPERATOR_FD") == QByteArray::number(messageWriteEnd_)) qunsetenv("MORLIX_OPERATOR_FD");
+        ::close(messageWriteEnd_);
+    }
+    if (messageReadEnd_ >= 0) ::close(messageReadEnd_);
+}
+
+void MorlixLibrary::showLibraryMessages() {
+    if (messageReadEnd_ < 0) return;
+    char chunk[1024];
+    for (;;) {
+        const ssize_t got = ::read(messageReadEnd_, chunk, sizeof chunk);
+        if (got > 0) {
+            partialMessage_.append(chunk, got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        break;
+    }
+    qsizetype end = 0;
+    while ((end = partialMessage_.indexOf('\n')) >= 0) {
+        const QString text = QString::fromLocal8Bit(partialMessage_.left(end));
+        partialMessage_.remove(0, end + 1);
+        if (prompts_ != nullptr)
+            prompts_->message(text, APPLICATION_TITLE);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
 }
 
 bool MorlixLibrary::bind(Export which) { return resolve(which) != nullptr; }

@@ -3,6 +3,11 @@
 // call. When the library or an export cannot be found, the operator is told
 // which one (once), the failure handler is called so the program can end,
 // and the call returns its failure result without doing anything.
+//
+// The library has no window: the few messages it must show the operator it
+// writes, one a line, to the descriptor named by MORLIX_OPERATOR_FD. This
+// class owns that pipe and shows each message as a message box right after
+// the call that wrote it.
 #pragma once
 
 #include <QByteArray>
@@ -47,6 +52,7 @@ public:
     static QString defaultPath();
 
     explicit MorlixLibrary(QString path = defaultPath());
+    ~MorlixLibrary();
     MorlixLibrary(const MorlixLibrary&) = delete;
     MorlixLibrary& operator=(const MorlixLibrary&) = delete;
 
@@ -63,6 +69,8 @@ public:
     bool bind(Export which);
     // The export's address (resolving it now), or null when it is missing.
     QFunctionPointer function(Export which) { return resolve(which); }
+    // Shows the messages the library has written since the last call.
+    void showLibraryMessages();
 
     std::int32_t qkSoftFontFileName(const char* softFontPath);
     std::int32_t GetPrinterHandleVB(std::int32_t* handle);
@@ -99,7 +107,9 @@ private:
     Result call(Export which, Result failure, Args... args) {
         QFunctionPointer function = resolve(which);
         if (function == nullptr) return failure;
-        return reinterpret_cast<Result (*)(Args...)>(function)(args...);
+        const Result result = reinterpret_cast<Result (*)(Args...)>(function)(args...);
+        showLibraryMessages();
+        return result;
     }
 
     QString path_;
@@ -109,6 +119,9 @@ private:
     OperatorPrompts* prompts_ = nullptr;
     std::function<void()> failureHandler_;
     std::array<QFunctionPointer, EXPORT_COUNT> functions_{};
+    int messageReadEnd_ = -1;
+    int messageWriteEnd_ = -1;
+    QByteArray partialMessage_;
 };
 
 }  // namespace velquin
