@@ -29,20 +29,23 @@ class IdentityParse : public ::testing::TestWithParam<IdentityCase> {};
 
 // Runs both parses as a search does, on a record whose earlier values are
 // recognisable (logic board 7, model 9, name "old").
-PrinterData parsed(const std::string& identity) {
+PrinterData parsed(const std::string& identity, bool* modelFound = nullptr) {
     PrinterData record{};
     morlix::setFieldText(record.printerName, "old");
     record.printerModel = 9;
     record.logicBdType = 7;
     morlix::storeDeviceId(record, {reinterpret_cast<const std::uint8_t*>(identity.data()), identity.size()});
-    morlix::ParseModelFromID(&record);
+    const bool found = morlix::ParseModelFromID(&record);
+    if (modelFound) *modelFound = found;
     morlix::GetFWVersionFromID(&record);
     return record;
 }
 
 TEST_P(IdentityParse, DerivesTheRecordFields) {
     const IdentityCase& c = GetParam();
-    PrinterData record = parsed(c.identity);
+    bool modelFound = !c.hasModel;
+    PrinterData record = parsed(c.identity, &modelFound);
+    EXPECT_EQ(modelFound, c.hasModel);
     EXPECT_EQ(morlix::fieldText(record.printerName), c.name);
     EXPECT_EQ(record.printerModel, c.model);
     EXPECT_EQ(record.printerType, c.type);
