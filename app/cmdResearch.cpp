@@ -107,11 +107,14 @@ std::optional<std::int16_t> firstInteger(const QByteArray& content) {
 }  // namespace
 
 QString StartupPaths::defaultModeFile() {
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    if (QFileInfo(programFolder).isWritable()) return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
-    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty()) configHome = QDir::home().filePath(QStringLiteral(".config"));
-    return QDir(configHome).filePath(QStringLiteral("velquin/") + QLatin1String(MODE_FILE_NAME));
+    return modeFileLocation(QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_CONFIG_HOME"));
+}
+
+QString StartupPaths::modeFileLocation(const QString& programFolder, const QString& configHome) {
+    const QFileInfo folder(programFolder);
+    if (folder.isDir() && folder.isWritable()) return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
+    const QString configFolder = configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
+    return QDir(configFolder).filePath(QStringLiteral("velquin/") + QLatin1String(MODE_FILE_NAME));
 }
 
 QString StartupPaths::defaultDemoMarker() { return QDir::current().filePath(QLatin1String(DEMO_MARKER_NAME)); }

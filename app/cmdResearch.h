@@ -46,6 +46,9 @@ struct StartupPaths {
     // "avrbl.txt" in the program's folder when that folder is writable,
     // otherwise in $XDG_CONFIG_HOME/velquin (~/.config/velquin).
     static QString defaultModeFile();
+    // The mode file in programFolder when it is writable, else in
+    // configHome/velquin (configHome empty: ~/.config).
+    static QString modeFileLocation(const QString& programFolder, const QString& configHome);
     // "DemoMode.txt" in the working directory.
     static QString defaultDemoMarker();
     static StartupPaths defaults() { return {defaultModeFile(), defaultDemoMarker()}; }
