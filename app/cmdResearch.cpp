@@ -38,6 +38,7 @@ constexpr char PRODUCT_TITLE[] = "Zara Rida Davezo";
 constexpr int ORDER_COLUMN_TWIPS = 600;
 constexpr int FILE_COLUMN_TWIPS = 10'550;
 constexpr int SIZE_COLUMN_TWIPS = 1'600;
+constexpr int DEFAULT_COLUMN_TWIPS = 960;  // a grid column nobody sized
 
 struct ModeCaptions {
     const char* titleSuffix;
@@ -140,6 +141,9 @@ void cmdResearch::createControls() {
     grdInfo->verticalHeader()->hide();
     grdInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdInfo->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdInfo->setTextElideMode(Qt::ElideNone);
+    grdInfo->horizontalHeader()->setDefaultSectionSize(twipsToPixels(DEFAULT_COLUMN_TWIPS));
+    grdInfo->verticalHeader()->setDefaultSectionSize(20);
 
     // The add, delete, file, printer-operation and printer-information
     // frames side by side below the grid.
