@@ -69,6 +69,8 @@ public:
     // Shutdown sequence; runs once, whenever the window closes.
     void Form_Unload();
     // True once the program has been asked to end; exitCode() says how.
+    // Long operations that let events run should stop when it turns true
+    // (the shutdown has then released the printer links).
     bool endRequested() const { return endRequested_; }
     int exitCode() const { return exitCode_; }
     // Closes the window (running the shutdown) and ends the program.

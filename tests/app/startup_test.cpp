@@ -405,6 +405,13 @@ void StartupTest::networkPrinterThroughTheDialog() {
     QVERIFY(window_->lblFlashSpaceRemaining->isEnabled());
     QVERIFY(window_->cmdClearFont->isEnabled());
     QVERIFY(fake_->calls().contains(QStringLiteral("WriteDataEthernetVB 9 <SA07>")));
+
+    // The hidden dialog does not keep the program alive: the close box ends it.
+    window_->show();
+    window_->close();
+    QVERIFY(window_->endRequested());
+    QCOMPARE(fake_->calls().mid(fake_->calls().size() - 2),
+             (QStringList{"CloseEthernetSocketVB 9", "ClearInstanceMutex"}));
 }
 
 void StartupTest::failedConnectionForgetsThePrinter() {
