@@ -16,9 +16,8 @@ using velquin::testing::FontDescriptor;
 using velquin::testing::Glyph;
 using velquin::testing::InMemoryConversion;
 using velquin::testing::ReportLines;
+using velquin::testing::bytesOf;
 using velquin::testing::SoftFontBuilder;
-
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
 // Converts and reads the converted file back; fails the test when either goes wrong.
 ConvertedFont convertOk(const SoftFontBuilder& font, InMemoryConversion& conversion) {
