@@ -32,6 +32,9 @@ struct PrinterConfig {
     std::uint64_t writeBytesPerSecond = 50u * 1000u * 1000u;
     // How long an erase of the font space takes.
     std::chrono::milliseconds eraseTime{20};
+    // Files are checksummed as they arrive; without, their journal entries
+    // carry no checksum and the printer takes bytes as fast as memory moves.
+    bool checksumFiles = true;
     // When set, every journal entry's bytes are kept here, with journal.txt.
     std::filesystem::path journalFolder;
 };
@@ -63,9 +66,8 @@ struct Faults {
 };
 
 inline constexpr std::size_t LONG_IDENTITY_SIZE = 300;
+// Status bytes 0 to 4: byte 3 is 0 when ready, byte 4 carries the flags.
 inline constexpr std::size_t STATUS_SIZE = 5;
-inline constexpr std::uint8_t STATUS_BUSY = 0x20;
-inline constexpr std::uint8_t STATUS_FLASH_TOGGLE = 0x02;
 
 enum class EntryKind { TrueType, Pcx, SoftFont, Ticket, Erase, Unparsed };
 const char* entryKindName(EntryKind kind);
