@@ -1,13 +1,13 @@
 #include "Form1.h"
 
-#include "cmdResearch.h"
-#include "operator_prompts.h"
-#include "printer_discovery.h"
-
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include "cmdResearch.h"
+#include "operator_prompts.h"
+#include "printer_discovery.h"
 
 namespace velquin {
 

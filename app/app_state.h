@@ -13,8 +13,12 @@ namespace velquin {
 using Flag = std::int16_t;
 inline constexpr Flag FLAG_TRUE = -1;
 inline constexpr Flag FLAG_FALSE = 0;
-inline constexpr bool isTrue(Flag flag) { return flag == FLAG_TRUE; }
-inline constexpr Flag toFlag(bool value) { return value ? FLAG_TRUE : FLAG_FALSE; }
+inline constexpr bool isTrue(Flag flag) {
+    return flag == FLAG_TRUE;
+}
+inline constexpr Flag toFlag(bool value) {
+    return value ? FLAG_TRUE : FLAG_FALSE;
+}
 
 // The four operating modes; the numbers are those of the mode file.
 enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 };

@@ -1,11 +1,5 @@
 #include "cmdResearch.h"
 
-#include "Form1.h"
-#include "morlix_library.h"
-#include "operator_prompts.h"
-#include "printer_discovery.h"
-#include "printer_facts.h"
-
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -22,9 +16,14 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTableWidget>
-
 #include <array>
 #include <charconv>
+
+#include "Form1.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+#include "printer_discovery.h"
+#include "printer_facts.h"
 
 namespace velquin {
 
@@ -52,7 +51,8 @@ struct ModeCaptions {
 constexpr std::array<ModeCaptions, 4> MODE_CAPTIONS = {{
     {"(True Type Font Mode)", "Add TT Font to List", "Deleted TT Font from List", "Test TTF",
      "True Type Font File", "Font ID"},
-    {"(Soft Font Mode)", "Add Soft Font to List", "Delete Soft Font from List", "Test SF", "Soft Font File", ""},
+    {"(Soft Font Mode)", "Add Soft Font to List", "Delete Soft Font from List", "Test SF", "Soft Font File",
+     ""},
     {"(PCX Mode)", "Add PCX image to List", "Delete PCX image from List", "Test PCX", "PCX image File", ""},
     {"(BMP Mode)", "Add BMP image to List", "Delete BMP image from List", "Test BMP", "BMP image File", ""},
 }};
@@ -113,16 +113,25 @@ QString StartupPaths::defaultModeFile() {
 
 QString StartupPaths::modeFileLocation(const QString& programFolder, const QString& configHome) {
     const QFileInfo folder(programFolder);
-    if (folder.isDir() && folder.isWritable()) return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
-    const QString configFolder = configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
+    if (folder.isDir() && folder.isWritable())
+        return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
+    const QString configFolder =
+        configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
     return QDir(configFolder).filePath(QStringLiteral("velquin/") + QLatin1String(MODE_FILE_NAME));
 }
 
-QString StartupPaths::defaultDemoMarker() { return QDir::current().filePath(QLatin1String(DEMO_MARKER_NAME)); }
+QString StartupPaths::defaultDemoMarker() {
+    return QDir::current().filePath(QLatin1String(DEMO_MARKER_NAME));
+}
 
-cmdResearch::cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths, QWidget* parent)
-    : QWidget(parent), library(library), CD(prompts), lstStatus(new QListWidget(this)),
-      io(state, library, prompts, *lstStatus), paths_(std::move(paths)) {
+cmdResearch::cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths,
+                         QWidget* parent)
+    : QWidget(parent),
+      library(library),
+      CD(prompts),
+      lstStatus(new QListWidget(this)),
+      io(state, library, prompts, *lstStatus),
+      paths_(std::move(paths)) {
     createControls();
     connectControls();
     discovery_ = std::make_unique<PrinterDiscovery>(*this);
@@ -173,12 +182,14 @@ void cmdResearch::createControls() {
     lblPrinterType = makeValueLabel(FramePrinterInfo, 8, 79, 283);
     lblPrinterModel = makeValueLabel(FramePrinterInfo, 8, 98, 283);
     lblVersion = makeValueLabel(FramePrinterInfo, 8, 117, 283);
-    lblFlashSpaceRemainingCaption = makeLabel(QStringLiteral("Flash Space Remaining"), FramePrinterInfo, 8, 140, 150, 17);
+    lblFlashSpaceRemainingCaption =
+        makeLabel(QStringLiteral("Flash Space Remaining"), FramePrinterInfo, 8, 140, 150, 17);
     lblFlashSpaceRemaining = makeValueLabel(FramePrinterInfo, 160, 140, 131);
     lblFlashNeededCaption = makeLabel(QStringLiteral("Flash Needed"), FramePrinterInfo, 8, 160, 150, 17);
     lblFlashNeeded = makeValueLabel(FramePrinterInfo, 160, 160, 131);
     cmdFindPrinter = makeButton(QStringLiteral("Find Printer"), FramePrinterInfo, 8, 184, 137, 30);
-    cmdFindNetworkPrinter = makeButton(QStringLiteral("Find Network Printer"), FramePrinterInfo, 152, 184, 139, 30);
+    cmdFindNetworkPrinter =
+        makeButton(QStringLiteral("Find Network Printer"), FramePrinterInfo, 152, 184, 139, 30);
 
     // Progress and diagnostics in the lower left, tests in the lower middle,
     // mode, queries, diagnostics options and "Exit" along the bottom right.
@@ -266,9 +277,13 @@ LoaderMode cmdResearch::selectedMode() const {
     return id < 0 ? LoaderMode::ModeTTF : static_cast<LoaderMode>(id);
 }
 
-bool cmdResearch::modeSelected() const { return modeGroup_->checkedId() >= 0; }
+bool cmdResearch::modeSelected() const {
+    return modeGroup_->checkedId() >= 0;
+}
 
-void cmdResearch::selectMode(LoaderMode mode) { modeGroup_->button(static_cast<int>(mode))->setChecked(true); }
+void cmdResearch::selectMode(LoaderMode mode) {
+    modeGroup_->button(static_cast<int>(mode))->setChecked(true);
+}
 
 void cmdResearch::SetCaptions() {
     const LoaderMode mode = selectedMode();
@@ -276,37 +291,38 @@ void cmdResearch::SetCaptions() {
     setWindowTitle(WINDOW_TITLE_PREFIX + QLatin1String(captions.titleSuffix));
     FrameAddToList->setTitle(QLatin1String(captions.addFrame));
     FrameDeleteFromList->setTitle(QLatin1String(captions.deleteFrame));
-    const std::array<QPushButton*, 5> testButtons = {cmdTestTTF1, CmdTestTTF2, CmdTestTTF3, CmdTestTTF4, CmdTestTTF5};
+    const std::array<QPushButton*, 5> testButtons = {cmdTestTTF1, CmdTestTTF2, CmdTestTTF3, CmdTestTTF4,
+                                                     CmdTestTTF5};
     for (std::size_t i = 0; i < testButtons.size(); ++i)
         testButtons[i]->setText(QLatin1String(captions.testPrefix) + QString::number(i + 1));
 
     switch (mode) {
-    case LoaderMode::ModeTTF:
-        CmdTestTTFAll->setText(QStringLiteral("Test TTF1-TTF5"));
-        CmdTestTTFAll->setEnabled(true);
-        CmdTestTTFAll->show();
-        CmdTestResidentFonts->setEnabled(true);
-        CmdTestResidentFonts->show();
-        break;
-    case LoaderMode::ModeSF:
-        CmdTestTTFAll->setText(QStringLiteral("Test SF1-S5"));
-        CmdTestTTFAll->setEnabled(true);
-        CmdTestTTFAll->show();
-        CmdTestResidentFonts->setEnabled(false);
-        CmdTestResidentFonts->hide();
-        break;
-    case LoaderMode::ModePCX:
-        CmdTestTTFAll->setEnabled(false);
-        CmdTestTTFAll->hide();
-        CmdTestResidentFonts->setEnabled(false);
-        CmdTestResidentFonts->hide();
-        break;
-    case LoaderMode::ModeBMP:
-        // The all-tests button keeps the state the previous mode gave it.
-        CmdTestTTFAll->setText(QStringLiteral("Test BMP1-5"));
-        CmdTestResidentFonts->setEnabled(false);
-        CmdTestResidentFonts->hide();
-        break;
+        case LoaderMode::ModeTTF:
+            CmdTestTTFAll->setText(QStringLiteral("Test TTF1-TTF5"));
+            CmdTestTTFAll->setEnabled(true);
+            CmdTestTTFAll->show();
+            CmdTestResidentFonts->setEnabled(true);
+            CmdTestResidentFonts->show();
+            break;
+        case LoaderMode::ModeSF:
+            CmdTestTTFAll->setText(QStringLiteral("Test SF1-S5"));
+            CmdTestTTFAll->setEnabled(true);
+            CmdTestTTFAll->show();
+            CmdTestResidentFonts->setEnabled(false);
+            CmdTestResidentFonts->hide();
+            break;
+        case LoaderMode::ModePCX:
+            CmdTestTTFAll->setEnabled(false);
+            CmdTestTTFAll->hide();
+            CmdTestResidentFonts->setEnabled(false);
+            CmdTestResidentFonts->hide();
+            break;
+        case LoaderMode::ModeBMP:
+            // The all-tests button keeps the state the previous mode gave it.
+            CmdTestTTFAll->setText(QStringLiteral("Test BMP1-5"));
+            CmdTestResidentFonts->setEnabled(false);
+            CmdTestResidentFonts->hide();
+            break;
     }
     QCoreApplication::processEvents();
 
@@ -335,8 +351,10 @@ void cmdResearch::setUpGrid() {
     grdInfo->setColumnWidth(2, twipsToPixels(SIZE_COLUMN_TWIPS));
     const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(selectedMode())];
     const std::array<QString, 4> headings = {QStringLiteral("Order"), QLatin1String(captions.fileHeading),
-                                             QStringLiteral("File Size"), QLatin1String(captions.column3Heading)};
-    for (int column = 0; column < 4; ++column) setGridText(0, column, headings[static_cast<std::size_t>(column)]);
+                                             QStringLiteral("File Size"),
+                                             QLatin1String(captions.column3Heading)};
+    for (int column = 0; column < 4; ++column)
+        setGridText(0, column, headings[static_cast<std::size_t>(column)]);
 }
 
 void cmdResearch::SaveMode(const QString& path) {
@@ -345,7 +363,8 @@ void cmdResearch::SaveMode(const QString& path) {
     if (modeSelected()) content = QByteArray::number(static_cast<int>(selectedMode())) + "\r\n";
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
+    const bool written =
+        file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
     if (!written)
         CD.message(QStringLiteral("An error occured while saving file ") + path, APPLICATION_TITLE,
                    MessageIcon::Exclamation);
@@ -357,10 +376,18 @@ void cmdResearch::LoadMode(const QString& path) {
     const std::optional<std::int16_t> code = firstInteger(file.readLine(256));
     if (!code) return;
     switch (*code) {
-    case 1: selectMode(LoaderMode::ModeSF); break;
-    case 2: selectMode(LoaderMode::ModePCX); break;
-    case 3: selectMode(LoaderMode::ModeBMP); break;
-    default: selectMode(LoaderMode::ModeTTF); break;
+        case 1:
+            selectMode(LoaderMode::ModeSF);
+            break;
+        case 2:
+            selectMode(LoaderMode::ModePCX);
+            break;
+        case 3:
+            selectMode(LoaderMode::ModeBMP);
+            break;
+        default:
+            selectMode(LoaderMode::ModeTTF);
+            break;
     }
 }
 
@@ -374,13 +401,21 @@ void cmdResearch::OptionDisableDiags_Click() {
     cmdClearDiags->hide();
 }
 
-void cmdResearch::cmdClearDiags_Click() { lstStatus->clear(); }
+void cmdResearch::cmdClearDiags_Click() {
+    lstStatus->clear();
+}
 
-void cmdResearch::cmdExit_Click() { endProgram(0); }
+void cmdResearch::cmdExit_Click() {
+    endProgram(0);
+}
 
-void cmdResearch::cmdFindPrinter_Click() { discovery_->cmdFindPrinter_Click(); }
+void cmdResearch::cmdFindPrinter_Click() {
+    discovery_->cmdFindPrinter_Click();
+}
 
-void cmdResearch::cmdFindNetworkPrinter_Click() { discovery_->cmdFindNetworkPrinter_Click(); }
+void cmdResearch::cmdFindNetworkPrinter_Click() {
+    discovery_->cmdFindNetworkPrinter_Click();
+}
 
 Form1& cmdResearch::form1() {
     if (form1_ == nullptr) form1_ = new Form1(*this);

@@ -6,13 +6,12 @@
 // cmdResearch_work.cpp).
 #pragma once
 
-#include "app_state.h"
-#include "printer_io.h"
-
 #include <QString>
 #include <QWidget>
-
 #include <memory>
+
+#include "app_state.h"
+#include "printer_io.h"
 
 class QButtonGroup;
 class QCloseEvent;
@@ -35,7 +34,9 @@ class PrinterDiscovery;
 inline constexpr int TWIPS_PER_PIXEL = 15;
 inline constexpr int MAIN_CLIENT_WIDTH_TWIPS = 14'475;
 inline constexpr int MAIN_CLIENT_HEIGHT_TWIPS = 10'725;
-inline constexpr int twipsToPixels(int twips) { return twips / TWIPS_PER_PIXEL; }
+inline constexpr int twipsToPixels(int twips) {
+    return twips / TWIPS_PER_PIXEL;
+}
 
 inline const QString WINDOW_TITLE_PREFIX = QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ");
 
@@ -58,8 +59,8 @@ class cmdResearch : public QWidget {
     Q_OBJECT
 
 public:
-    cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths = StartupPaths::defaults(),
-                QWidget* parent = nullptr);
+    cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts,
+                StartupPaths paths = StartupPaths::defaults(), QWidget* parent = nullptr);
     ~cmdResearch() override;
 
     // Start-up sequence; false when the program must end without showing

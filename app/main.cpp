@@ -1,13 +1,12 @@
 // Velquin: loads fonts and images into a ticket printer's flash memory.
+#include <QApplication>
+#include <cstdio>
+#include <memory>
+
 #include "cmdResearch.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
 #include "termination_signals.h"
-
-#include <QApplication>
-
-#include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -15,7 +14,8 @@ namespace {
 // dialog waits for an operator: messages are written to standard error and
 // answered OK, questions are answered No, file dialogs are cancelled.
 std::unique_ptr<velquin::OperatorPrompts> makePrompts() {
-    if (qEnvironmentVariableIsEmpty("VELQUIN_UNATTENDED")) return std::make_unique<velquin::QtOperatorPrompts>();
+    if (qEnvironmentVariableIsEmpty("VELQUIN_UNATTENDED"))
+        return std::make_unique<velquin::QtOperatorPrompts>();
     auto prompts = std::make_unique<velquin::ScriptedOperatorPrompts>();
     prompts->setObserver([](const velquin::ScriptedOperatorPrompts::Prompt& prompt) {
         std::fprintf(stderr, "velquin prompt: %s | %s\n", qPrintable(prompt.title), qPrintable(prompt.text));
@@ -33,7 +33,8 @@ int main(int argc, char* argv[]) {
     velquin::MorlixLibrary library;
     library.setPrompts(prompts.get());
     velquin::cmdResearch window(library, *prompts);
-    if (auto* qtPrompts = dynamic_cast<velquin::QtOperatorPrompts*>(prompts.get())) qtPrompts->setParent(&window);
+    if (auto* qtPrompts = dynamic_cast<velquin::QtOperatorPrompts*>(prompts.get()))
+        qtPrompts->setParent(&window);
 
     velquin::TerminationSignals terminationSignals([&window] { window.close(); });
     if (!window.Form_Load() || window.endRequested()) return window.exitCode();

@@ -1,31 +1,46 @@
 #include "morlix_library.h"
 
-#include "operator_prompts.h"
-
-#include <QCoreApplication>
-#include <QDir>
-
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDir>
 #include <cerrno>
 #include <cstdio>
+
+#include "operator_prompts.h"
 
 namespace velquin {
 
 namespace {
 
 constexpr std::array<const char*, MorlixLibrary::EXPORT_COUNT> EXPORT_NAMES = {
-    "qkSoftFontFileName",     "GetPrinterHandleVB",     "ClosePrinterHandleVB",  "SetPortsToFile",
-    "RestorePortsToOriginal", "GetPrinterDetailVB",     "GetFlashSpaceRemainingVB", "WritePrinterVB",
-    "GetPrinterStatusDataVB", "GetPrinterVersionVB",    "CreateEthernetSocketVB", "WriteDataEthernetVB",
-    "ReadDataEthernetVB",     "CloseEthernetSocketVB",  "isPrinterReadyEthernetVB", "CreateSingleInstance",
-    "IsAnotherInstanceRunning", "ClearInstanceMutex",   "GetOSDataVB",
+    "qkSoftFontFileName",
+    "GetPrinterHandleVB",
+    "ClosePrinterHandleVB",
+    "SetPortsToFile",
+    "RestorePortsToOriginal",
+    "GetPrinterDetailVB",
+    "GetFlashSpaceRemainingVB",
+    "WritePrinterVB",
+    "GetPrinterStatusDataVB",
+    "GetPrinterVersionVB",
+    "CreateEthernetSocketVB",
+    "WriteDataEthernetVB",
+    "ReadDataEthernetVB",
+    "CloseEthernetSocketVB",
+    "isPrinterReadyEthernetVB",
+    "CreateSingleInstance",
+    "IsAnotherInstanceRunning",
+    "ClearInstanceMutex",
+    "GetOSDataVB",
 };
 
 }  // namespace
 
-const char* MorlixLibrary::exportName(Export which) { return EXPORT_NAMES[static_cast<std::size_t>(which)]; }
+const char* MorlixLibrary::exportName(Export which) {
+    return EXPORT_NAMES[static_cast<std::size_t>(which)];
+}
 
 QString MorlixLibrary::defaultPath() {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libmorlix.so"));
@@ -48,7 +63,8 @@ MorlixLibrary::MorlixLibrary(QString path) : path_(std::move(path)) {
 
 MorlixLibrary::~MorlixLibrary() {
     if (messageWriteEnd_ >= 0) {
-        if (qgetenv("MORLIX_OPERATOR_FD") == QByteArray::number(messageWriteEnd_)) qunsetenv("MORLIX_OPERATOR_FD");
+        if (qgetenv("MORLIX_OPERATOR_FD") == QByteArray::number(messageWriteEnd_))
+            qunsetenv("MORLIX_OPERATOR_FD");
         ::close(messageWriteEnd_);
     }
     if (messageReadEnd_ >= 0) ::close(messageReadEnd_);
@@ -77,7 +93,9 @@ void MorlixLibrary::showLibraryMessages() {
     }
 }
 
-bool MorlixLibrary::bind(Export which) { return resolve(which) != nullptr; }
+bool MorlixLibrary::bind(Export which) {
+    return resolve(which) != nullptr;
+}
 
 QFunctionPointer MorlixLibrary::resolve(Export which) {
     QFunctionPointer& function = functions_[static_cast<std::size_t>(which)];
@@ -115,38 +133,46 @@ std::int32_t MorlixLibrary::GetPrinterHandleVB(std::int32_t* handle) {
 std::int32_t MorlixLibrary::ClosePrinterHandleVB(std::int32_t handle) {
     return call<std::int32_t>(Export::ClosePrinterHandleVB, 0, handle);
 }
-std::int32_t MorlixLibrary::SetPortsToFile() { return call<std::int32_t>(Export::SetPortsToFile, 1); }
+std::int32_t MorlixLibrary::SetPortsToFile() {
+    return call<std::int32_t>(Export::SetPortsToFile, 1);
+}
 std::int32_t MorlixLibrary::RestorePortsToOriginal() {
     return call<std::int32_t>(Export::RestorePortsToOriginal, 0);
 }
 std::int32_t MorlixLibrary::GetPrinterDetailVB(std::int32_t* portType, std::int32_t* logicBoardType,
                                                std::int32_t* printerType, std::int32_t* printerModel) {
-    return call<std::int32_t>(Export::GetPrinterDetailVB, 0, portType, logicBoardType, printerType, printerModel);
+    return call<std::int32_t>(Export::GetPrinterDetailVB, 0, portType, logicBoardType, printerType,
+                              printerModel);
 }
 std::int32_t MorlixLibrary::GetFlashSpaceRemainingVB(std::int32_t* freeFlashBytes) {
     return call<std::int32_t>(Export::GetFlashSpaceRemainingVB, 0, freeFlashBytes);
 }
-std::int32_t MorlixLibrary::WritePrinterVB(std::int32_t handle, const std::uint8_t* data, std::uint32_t byteCount) {
+std::int32_t MorlixLibrary::WritePrinterVB(std::int32_t handle, const std::uint8_t* data,
+                                           std::uint32_t byteCount) {
     return call<std::int32_t>(Export::WritePrinterVB, 1, handle, data, byteCount);
 }
 std::int32_t MorlixLibrary::GetPrinterStatusDataVB(std::int32_t handle, std::uint8_t* statusBuffer,
-                                                   std::int32_t* statusByteCount, std::uint8_t specificRequest,
-                                                   const std::uint8_t* request, std::uint8_t requestLength) {
+                                                   std::int32_t* statusByteCount,
+                                                   std::uint8_t specificRequest, const std::uint8_t* request,
+                                                   std::uint8_t requestLength) {
     return call<std::int32_t>(Export::GetPrinterStatusDataVB, 1, handle, statusBuffer, statusByteCount,
                               specificRequest, request, requestLength);
 }
 std::int32_t MorlixLibrary::GetPrinterVersionVB(float* version) {
     return call<std::int32_t>(Export::GetPrinterVersionVB, 0, version);
 }
-std::int32_t MorlixLibrary::CreateEthernetSocketVB(std::int32_t* socket, const char* octet1, const char* octet2,
-                                                   const char* octet3, const char* octet4, const char* port) {
-    return call<std::int32_t>(Export::CreateEthernetSocketVB, 0, socket, octet1, octet2, octet3, octet4, port);
+std::int32_t MorlixLibrary::CreateEthernetSocketVB(std::int32_t* socket, const char* octet1,
+                                                   const char* octet2, const char* octet3, const char* octet4,
+                                                   const char* port) {
+    return call<std::int32_t>(Export::CreateEthernetSocketVB, 0, socket, octet1, octet2, octet3, octet4,
+                              port);
 }
-std::int32_t MorlixLibrary::WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data, std::int32_t length,
-                                                std::int32_t* bytesSent) {
+std::int32_t MorlixLibrary::WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data,
+                                                std::int32_t length, std::int32_t* bytesSent) {
     return call<std::int32_t>(Export::WriteDataEthernetVB, 0, socket, data, length, bytesSent);
 }
-std::int32_t MorlixLibrary::ReadDataEthernetVB(std::int32_t socket, std::uint8_t* buffer, std::int32_t* length) {
+std::int32_t MorlixLibrary::ReadDataEthernetVB(std::int32_t socket, std::uint8_t* buffer,
+                                               std::int32_t* length) {
     return call<std::int32_t>(Export::ReadDataEthernetVB, 0, socket, buffer, length);
 }
 std::int32_t MorlixLibrary::CloseEthernetSocketVB(std::int32_t socket) {

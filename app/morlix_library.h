@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QLibrary>
 #include <QString>
-
 #include <array>
 #include <cstdint>
 #include <functional>

@@ -30,10 +30,14 @@ namespace {
 
 QMessageBox::Icon qtIcon(MessageIcon icon) {
     switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Critical: return QMessageBox::Critical;
-    case MessageIcon::None: break;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MessageIcon::Critical:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -56,8 +60,8 @@ bool QtOperatorPrompts::askYesNo(const QString& text, const QString& title) {
 }
 
 std::optional<QString> QtOperatorPrompts::openFileName(const FileDialogRequest& request) {
-    const QString path = QFileDialog::getOpenFileName(parent_, request.title, QString(),
-                                                      qtFileFilter(request.filter));
+    const QString path =
+        QFileDialog::getOpenFileName(parent_, request.title, QString(), qtFileFilter(request.filter));
     if (path.isEmpty()) return std::nullopt;
     return path;
 }
@@ -75,7 +79,8 @@ std::optional<QString> QtOperatorPrompts::saveFileName(const FileDialogRequest& 
 std::optional<QString> QtOperatorPrompts::inputText(const QString& prompt, const QString& title,
                                                     const QString& defaultText) {
     bool accepted = false;
-    const QString text = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, defaultText, &accepted);
+    const QString text =
+        QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, defaultText, &accepted);
     if (!accepted) return std::nullopt;
     return text;
 }

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <deque>
 #include <functional>
 #include <optional>

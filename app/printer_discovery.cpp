@@ -1,18 +1,17 @@
 #include "printer_discovery.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <atomic>
+#include <thread>
+
 #include "Form1.h"
 #include "cmdResearch.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
 #include "velquin/printer_codes.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QPushButton>
-
-#include <atomic>
-#include <thread>
 
 namespace velquin {
 
@@ -25,7 +24,9 @@ constexpr float DEMO_VERSION = 5.03f;
 constexpr int FIND_PRINTER_WAIT_MS = 1'000;
 constexpr int ABANDONED_CONNECT_POLL_MS = 100;
 
-void processPendingEvents() { QCoreApplication::processEvents(); }
+void processPendingEvents() {
+    QCoreApplication::processEvents();
+}
 
 void setTextColour(QLabel* label, const QColor& colour) {
     QPalette palette = label->palette();
@@ -72,12 +73,13 @@ void PrinterDiscovery::judgeVersion(PrinterLink link) {
     setTextColour(window_.lblVersion, factColour(acceptable));
     if (!acceptable) {
         if (isTrue(state.PrinterSuitable))
-            window_.CD.message(link == PrinterLink::Local
-                                   ? QStringLiteral("Printer version does not support True type Fonts, Please "
-                                                    "upgrade to V5.00 or greater")
-                                   : QStringLiteral("Printer version does not support Soft Fonts, Please upgrade "
-                                                    "to V2.05 or greater"),
-                               APPLICATION_TITLE);
+            window_.CD.message(
+                link == PrinterLink::Local
+                    ? QStringLiteral("Printer version does not support True type Fonts, Please "
+                                     "upgrade to V5.00 or greater")
+                    : QStringLiteral("Printer version does not support Soft Fonts, Please upgrade "
+                                     "to V2.05 or greater"),
+                APPLICATION_TITLE);
         state.PrinterSuitable = FLAG_FALSE;
     }
     setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
@@ -88,8 +90,8 @@ void PrinterDiscovery::showFlash(std::int64_t freeFlash) {
 }
 
 void PrinterDiscovery::clearFacts() {
-    for (QLabel* label : {window_.lblPortType, window_.lblPrinterType, window_.lblHardware, window_.lblPrinterModel,
-                          window_.lblVersion})
+    for (QLabel* label : {window_.lblPortType, window_.lblPrinterType, window_.lblHardware,
+                          window_.lblPrinterModel, window_.lblVersion})
         label->clear();
 }
 
@@ -238,8 +240,8 @@ void PrinterDiscovery::showNetworkPrinter() {
 ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const QByteArray& octet2,
                                                  const QByteArray& octet3, const QByteArray& octet4,
                                                  const QByteArray& port, int timeLimitMs) {
-    using CreateSocket = std::int32_t (*)(std::int32_t*, const char*, const char*, const char*, const char*,
-                                          const char*);
+    using CreateSocket =
+        std::int32_t (*)(std::int32_t*, const char*, const char*, const char*, const char*, const char*);
     const auto createSocket = reinterpret_cast<CreateSocket>(
         window_.library.function(MorlixLibrary::Export::CreateEthernetSocketVB));
     if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
@@ -288,7 +290,8 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
         state.PrinterIsEthernet = FLAG_TRUE;
         state.PrinterFoundHandle = FLAG_TRUE;
         state.PrinterFound = FLAG_TRUE;
-        if (heldSocket != 0 && heldSocket != outcome.socket) window_.library.CloseEthernetSocketVB(heldSocket);
+        if (heldSocket != 0 && heldSocket != outcome.socket)
+            window_.library.CloseEthernetSocketVB(heldSocket);
         return;
     }
     // The socket held before is replaced by none: close it rather than lose it.

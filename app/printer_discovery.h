@@ -3,13 +3,12 @@
 // through the address dialog, and the connection attempt itself.
 #pragma once
 
-#include "printer_facts.h"
-
 #include <QString>
 #include <QTimer>
-
 #include <cstdint>
 #include <memory>
+
+#include "printer_facts.h"
 
 class QLabel;
 
@@ -44,8 +43,9 @@ public:
     // Connects over TCP on a worker thread while the window stays live, for
     // at most timeLimitMs. An attempt still running at the limit is left to
     // finish; its socket, if it gets one, is closed then.
-    ConnectOutcome connectEthernet(const QByteArray& octet1, const QByteArray& octet2, const QByteArray& octet3,
-                                   const QByteArray& octet4, const QByteArray& port, int timeLimitMs);
+    ConnectOutcome connectEthernet(const QByteArray& octet1, const QByteArray& octet2,
+                                   const QByteArray& octet3, const QByteArray& octet4, const QByteArray& port,
+                                   int timeLimitMs);
     // Takes over a connection result on the main window, or records the
     // failure there; the socket held before is closed either way.
     void adoptConnection(const ConnectOutcome& outcome);
@@ -55,7 +55,8 @@ private:
     void showFact(QLabel* label, const QString& text, bool acceptable);
     void showFlash(std::int64_t freeFlash);
     // The three facts judged alike on both links (the board by the link).
-    void showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel, PrinterLink link);
+    void showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
+                   PrinterLink link);
     void judgeVersion(PrinterLink link);
     void checkAbandonedConnect();
 

@@ -1,10 +1,9 @@
 #include "printer_facts.h"
 
-#include "velquin/printer_codes.h"
-
 #include <QLocale>
-
 #include <array>
+
+#include "velquin/printer_codes.h"
 
 namespace velquin {
 
@@ -19,9 +18,9 @@ QString textOfCode(const std::array<const char*, N>& texts, std::int32_t code) {
 }  // namespace
 
 QString GetPortType(std::int32_t code) {
-    static constexpr std::array<const char*, 5> texts = {
-        "Port Type = USB", "Port Type = Parallel", "Port Type = Serial", "Port Type = Ethernet",
-        "Port Type = Unknown"};
+    static constexpr std::array<const char*, 5> texts = {"Port Type = USB", "Port Type = Parallel",
+                                                         "Port Type = Serial", "Port Type = Ethernet",
+                                                         "Port Type = Unknown"};
     return textOfCode(texts, code);
 }
 
@@ -32,8 +31,8 @@ QString GetLogicBoardType(std::int32_t code) {
 }
 
 QString GetPrinterType(std::int32_t code) {
-    static constexpr std::array<const char*, 4> texts = {"Language = G", "Language = KTL", "Language = RASTER",
-                                                         "Language = NOT FOUND"};
+    static constexpr std::array<const char*, 4> texts = {"Language = G", "Language = KTL",
+                                                         "Language = RASTER", "Language = NOT FOUND"};
     return textOfCode(texts, code);
 }
 
@@ -52,9 +51,13 @@ bool logicBoardAcceptable(std::int32_t code, PrinterLink link) {
     return code == (link == PrinterLink::Local ? LOGIC_BD_MXR_PLUS : LOGIC_BD_II);
 }
 
-bool printerTypeAcceptable(std::int32_t code) { return code == PRINTER_TYPE_KTL; }
+bool printerTypeAcceptable(std::int32_t code) {
+    return code == PRINTER_TYPE_KTL;
+}
 
-bool printerModelAcceptable(std::int32_t code) { return code == PRINTER_MODEL_RVA || code == PRINTER_MODEL_RVB; }
+bool printerModelAcceptable(std::int32_t code) {
+    return code == PRINTER_MODEL_RVA || code == PRINTER_MODEL_RVB;
+}
 
 bool firmwareVersionAcceptable(float version, PrinterLink link) {
     return version >= (link == PrinterLink::Local ? LOCAL_MINIMUM_VERSION : NETWORK_MINIMUM_VERSION);

@@ -1,22 +1,21 @@
 #include "printer_io.h"
 
-#include "morlix_library.h"
-#include "operator_prompts.h"
-#include "velquin/printer_codes.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QListWidget>
 #include <QThread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+
+#include "morlix_library.h"
+#include "operator_prompts.h"
+#include "velquin/printer_codes.h"
 
 namespace velquin {
 
@@ -28,7 +27,9 @@ constexpr char FLASH_REPLY_KEY[] = "A0708";
 constexpr std::size_t FLASH_REPLY_KEY_LENGTH = 5;
 constexpr std::size_t FLASH_REPLY_FIELD_LENGTH = 8;
 
-void processPendingEvents() { QCoreApplication::processEvents(); }
+void processPendingEvents() {
+    QCoreApplication::processEvents();
+}
 
 QString statusBytesLine(const StatusBytes& status) {
     QStringList bytes;
@@ -65,11 +66,17 @@ std::int64_t lenientDecimal(const QByteArray& text) {
     return negative ? -value : value;
 }
 
-PrinterIo::PrinterIo(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts, QListWidget& lstStatus)
-    : state_(state), library_(library), prompts_(prompts), lstStatus_(lstStatus),
+PrinterIo::PrinterIo(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
+                     QListWidget& lstStatus)
+    : state_(state),
+      library_(library),
+      prompts_(prompts),
+      lstStatus_(lstStatus),
       sleep_([](int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }) {}
 
-void PrinterIo::addStatusLine(const QString& line) { lstStatus_.addItem(line); }
+void PrinterIo::addStatusLine(const QString& line) {
+    lstStatus_.addItem(line);
+}
 
 void PrinterIo::SelectLastStatusLine() {
     const int last = lstStatus_.count() - 1;
@@ -78,7 +85,9 @@ void PrinterIo::SelectLastStatusLine() {
     lstStatus_.scrollToItem(lstStatus_.item(last));
 }
 
-void PrinterIo::clearStatus() { lstStatus_.clear(); }
+void PrinterIo::clearStatus() {
+    lstStatus_.clear();
+}
 
 bool PrinterIo::GetFileHandle(const QString& filename) {
     closeFileHandle();  // never leave an earlier file open behind the new one
@@ -158,7 +167,8 @@ bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
         return true;
     }
     static constexpr std::uint8_t noRequest = 0;
-    return library_.GetPrinterStatusDataVB(state_.PrinterHandle, status.data(), &byteCount, 0, &noRequest, 0) == 0;
+    return library_.GetPrinterStatusDataVB(state_.PrinterHandle, status.data(), &byteCount, 0, &noRequest,
+                                           0) == 0;
 }
 
 bool PrinterIo::GetPrinterBusy() {
@@ -169,7 +179,8 @@ bool PrinterIo::GetPrinterBusy() {
     if (!readOk) {
         addStatusLine(QStringLiteral("Status read failed"));
     } else {
-        addStatusLine(QStringLiteral("Good status read, number of bytes read = ") + QString::number(byteCount));
+        addStatusLine(QStringLiteral("Good status read, number of bytes read = ") +
+                      QString::number(byteCount));
         addStatusLine(statusBytesLine(status));
     }
     return (status[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0;
@@ -192,7 +203,8 @@ std::int32_t PrinterIo::GetFlashSpaceRemainingVBEthernet() {
         sleep_(ETHERNET_FLASH_WAIT_MS);
         std::int32_t length = ETHERNET_FLASH_REPLY_CAPACITY;
         if (library_.ReadDataEthernetVB(state_.Socket, state_.ReceiveBuffer.data(), &length) != 0) {
-            const std::size_t received = static_cast<std::size_t>(std::clamp(length, 0, ETHERNET_FLASH_REPLY_CAPACITY));
+            const std::size_t received =
+                static_cast<std::size_t>(std::clamp(length, 0, ETHERNET_FLASH_REPLY_CAPACITY));
             if (auto reply = flashReplyField(state_.ReceiveBuffer.data(), received)) field = *reply;
         }
         value = lenientDecimal(field);

@@ -6,16 +6,14 @@
 // here.
 #pragma once
 
-#include "app_state.h"
-
+#include <QByteArray>
 #include <QString>
-
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
-#include <QByteArray>
+#include "app_state.h"
 
 class QListWidget;
 

@@ -1,11 +1,10 @@
 #include "termination_signals.h"
 
-#include <QSocketNotifier>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QSocketNotifier>
 #include <csignal>
 
 namespace velquin {

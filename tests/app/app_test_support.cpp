@@ -1,12 +1,12 @@
 #include "app_test_support.h"
 
-#include "Form1.h"
-
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+
+#include "Form1.h"
 
 namespace velquin::test {
 
@@ -27,10 +27,13 @@ FakeMorlix::FakeMorlix(const QString& path) : library_(path) {
     reset();
 }
 
-void FakeMorlix::reset() { resolve<void()>("FakeMorlix_reset")(); }
+void FakeMorlix::reset() {
+    resolve<void()>("FakeMorlix_reset")();
+}
 
 QStringList FakeMorlix::calls() const {
-    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_calls")()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_calls")())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QStringList FakeMorlix::callNames() const {
@@ -70,8 +73,9 @@ void FakeMorlix::setReadReply(const QByteArray& bytes) {
 WindowHarness::WindowHarness(const QString& libraryPath, const QString& folder) : library(libraryPath) {
     library.setPrompts(&prompts);
     const QDir dir(folder);
-    window = std::make_unique<cmdResearch>(
-        library, prompts, StartupPaths{dir.filePath(QStringLiteral("avrbl.txt")), dir.filePath(QStringLiteral("DemoMode.txt"))});
+    window = std::make_unique<cmdResearch>(library, prompts,
+                                           StartupPaths{dir.filePath(QStringLiteral("avrbl.txt")),
+                                                        dir.filePath(QStringLiteral("DemoMode.txt"))});
     window->io.setSleep([this](int milliseconds) { sleeps << milliseconds; });
 }
 
@@ -79,7 +83,9 @@ WindowHarness::~WindowHarness() {
     if (window) window->Form_Unload();
 }
 
-bool WindowHarness::start() { return window->Form_Load(); }
+bool WindowHarness::start() {
+    return window->Form_Load();
+}
 
 QString writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
@@ -94,12 +100,14 @@ QByteArray readFile(const QString& path) {
     return file.readAll();
 }
 
-QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+QColor textColour(const QLabel* label) {
+    return label->palette().color(QPalette::WindowText);
+}
 
 namespace {
 
 QList<const QLabel*> panelLabels(const cmdResearch& window) {
-    return {window.lblPrinterFound, window.lblPortType, window.lblHardware,
+    return {window.lblPrinterFound, window.lblPortType,     window.lblHardware,
             window.lblPrinterType,  window.lblPrinterModel, window.lblVersion};
 }
 

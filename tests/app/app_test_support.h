@@ -3,26 +3,25 @@
 // prompts.
 #pragma once
 
-#include "cmdResearch.h"
-#include "morlix_library.h"
-#include "operator_prompts.h"
-
 #include <QApplication>
 #include <QByteArray>
 #include <QLibrary>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <memory>
 
+#include "cmdResearch.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+
 // Runs a QtTest class on the offscreen platform unless another is asked for.
-#define VELQUIN_QTEST_MAIN(TestClass)                                                   \
-    int main(int argc, char* argv[]) {                                                 \
+#define VELQUIN_QTEST_MAIN(TestClass)                                                                \
+    int main(int argc, char* argv[]) {                                                               \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
-        QApplication application(argc, argv);                                          \
-        TestClass test;                                                                \
-        return QTest::qExec(&test, argc, argv);                                        \
+        QApplication application(argc, argv);                                                        \
+        TestClass test;                                                                              \
+        return QTest::qExec(&test, argc, argv);                                                      \
     }
 
 namespace velquin::test {
@@ -51,7 +50,8 @@ public:
     QStringList callNames() const;
     void setResult(const char* function, int result);
     void setMessage(const char* function, const char* message);
-    void setPrinter(int portType, int logicBoard, int printerType, int printerModel, float version, int freeFlash);
+    void setPrinter(int portType, int logicBoard, int printerType, int printerModel, float version,
+                    int freeFlash);
     void setLinks(int handle, int socket, int connectDelayMs);
     void setStatus(const QByteArray& bytes);
     void setReadReply(const QByteArray& bytes);
@@ -98,7 +98,7 @@ QByteArray readFile(const QString& path);
 // Text colour of a label.
 QColor textColour(const class QLabel* label);
 // Sets the four octets and the port of the network dialog.
-void typeAddress(class Form1& dialog, const QString& o1, const QString& o2, const QString& o3, const QString& o4,
-                 const QString& port);
+void typeAddress(class Form1& dialog, const QString& o1, const QString& o2, const QString& o3,
+                 const QString& o4, const QString& port);
 
 }  // namespace velquin::test

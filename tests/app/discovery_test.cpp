@@ -1,20 +1,19 @@
 // Start-up and discovery of the real window with the real library against a
 // running printer-sim: a simulated USB printer under a private device root,
 // and a network printer on 127.0.0.1 typed into the address dialog.
-#include "app_test_support.h"
-
-#include "Form1.h"
-#include "printer_facts.h"
-#include "simulator.h"
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "Form1.h"
+#include "app_test_support.h"
+#include "printer_facts.h"
+#include "simulator.h"
 
 using namespace velquin;
 using velquin::test::WindowHarness;
@@ -35,8 +34,8 @@ quint16 closedLoopbackPort() {
 }
 
 std::string identity(const char* model, const char* version) {
-    return std::string("A08MFG:Ticket printer;CMD:KTL;MDL:") + model + ";CLS:PRINTER;DES:Ticket printer;FWV:xx" +
-           version + " (112);";
+    return std::string("A08MFG:Ticket printer;CMD:KTL;MDL:") + model +
+           ";CLS:PRINTER;DES:Ticket printer;FWV:xx" + version + " (112);";
 }
 
 }  // namespace
@@ -96,8 +95,9 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     QCOMPARE(harness_->prompts.messages(), QStringList{});
     QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
     QVERIFY(window_->state.PrinterHandle >= 3);
-    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS",
-                                                      "Language = KTL", "Printer type = RVA", "(V5.07)"}));
+    QCOMPARE(test::panelTexts(*window_),
+             (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
+                          "Printer type = RVA", "(V5.07)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, test::GREEN));
     QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), test::GREEN);
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("8,388,608"));
@@ -121,8 +121,9 @@ void DiscoveryTest::boardTwoIsUnsuitableLocally() {
 void DiscoveryTest::oldFirmwareShowsOneMessage() {
     startSimulator(identity("RVA 300", "4.99"), true);
     QVERIFY(harness_->start());
-    QCOMPARE(harness_->prompts.messages(),
-             QStringList{"Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"});
+    QCOMPARE(
+        harness_->prompts.messages(),
+        QStringList{"Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"});
     QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V4.99)"));
     QCOMPARE(test::textColour(window_->lblVersion), test::RED);
     QCOMPARE(test::textColour(window_->lblHardware), test::GREEN);
@@ -149,8 +150,9 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
     QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
     QVERIFY(window_->state.Socket >= 3);
-    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II",
-                                                      "Language = KTL", "Printer type = RVB", "(V2.1)"}));
+    QCOMPARE(test::panelTexts(*window_),
+             (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
+                          "Printer type = RVB", "(V2.1)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, test::GREEN));
     QCOMPARE(window_->lblFlashSpaceRemaining->text(),
              formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));

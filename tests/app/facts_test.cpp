@@ -1,10 +1,10 @@
 // The pure pieces of the printer panel and the printer I/O: display texts,
 // judgements, number formats, the flash reply and the lenient number reader.
+#include <QLocale>
+
 #include "app_test_support.h"
 #include "printer_facts.h"
 #include "printer_io.h"
-
-#include <QLocale>
 
 using namespace velquin;
 
@@ -29,10 +29,12 @@ void FactsTest::displayTexts_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
     const QList<QStringList> table = {
-        {"Port Type = USB", "Port Type = Parallel", "Port Type = Serial", "Port Type = Ethernet", "Port Type = Unknown"},
+        {"Port Type = USB", "Port Type = Parallel", "Port Type = Serial", "Port Type = Ethernet",
+         "Port Type = Unknown"},
         {"Hardware = LOGIC BD I", "Hardware = LOGIC BD II", "Hardware = MXR PLUS", "", ""},
         {"Language = G", "Language = KTL", "Language = RASTER", "Language = NOT FOUND", ""},
-        {"Printer type = RVA", "Printer type = RVB", "Printer type = RVC", "Printer type = Unknown printer model", ""},
+        {"Printer type = RVA", "Printer type = RVB", "Printer type = RVC",
+         "Printer type = Unknown printer model", ""},
     };
     for (int kind = 0; kind < table.size(); ++kind) {
         for (int code = -1; code <= 5; ++code) {
@@ -137,8 +139,8 @@ void FactsTest::flashReplyField() {
     QFETCH(QByteArray, reply);
     QFETCH(bool, matches);
     QFETCH(qint64, value);
-    const auto field =
-        velquin::flashReplyField(reinterpret_cast<const std::uint8_t*>(reply.constData()), static_cast<std::size_t>(reply.size()));
+    const auto field = velquin::flashReplyField(reinterpret_cast<const std::uint8_t*>(reply.constData()),
+                                                static_cast<std::size_t>(reply.size()));
     QCOMPARE(field.has_value(), matches);
     QCOMPARE(lenientDecimal(field.value_or(QByteArray())), value);
 }

@@ -55,7 +55,9 @@ void operatorMessageOf(const char* function) {
     [[maybe_unused]] ssize_t written = ::write(std::atoi(fd), line.data(), line.size());
 }
 
-std::string text(const char* value) { return value == nullptr ? "(null)" : value; }
+std::string text(const char* value) {
+    return value == nullptr ? "(null)" : value;
+}
 
 }  // namespace
 
@@ -77,8 +79,9 @@ FAKE_EXPORT void FakeMorlix_setMessage(const char* function, const char* message
     std::lock_guard lock(mutex);
     script.messages[function] = message;
 }
-FAKE_EXPORT void FakeMorlix_setPrinter(std::int32_t portType, std::int32_t logicBoard, std::int32_t printerType,
-                                       std::int32_t printerModel, float version, std::int32_t freeFlash) {
+FAKE_EXPORT void FakeMorlix_setPrinter(std::int32_t portType, std::int32_t logicBoard,
+                                       std::int32_t printerType, std::int32_t printerModel, float version,
+                                       std::int32_t freeFlash) {
     std::lock_guard lock(mutex);
     script.portType = portType;
     script.logicBoard = logicBoard;
@@ -157,8 +160,9 @@ FAKE_EXPORT std::int32_t WritePrinterVB(std::int32_t handle, const std::uint8_t*
            std::string(reinterpret_cast<const char*>(data), count));
     return resultOf("WritePrinterVB", 0);
 }
-FAKE_EXPORT std::int32_t GetPrinterStatusDataVB(std::int32_t handle, std::uint8_t* buffer, std::int32_t* count,
-                                                std::uint8_t specific, const std::uint8_t*, std::uint8_t) {
+FAKE_EXPORT std::int32_t GetPrinterStatusDataVB(std::int32_t handle, std::uint8_t* buffer,
+                                                std::int32_t* count, std::uint8_t specific,
+                                                const std::uint8_t*, std::uint8_t) {
     std::lock_guard lock(mutex);
     record("GetPrinterStatusDataVB " + std::to_string(handle) + " " + std::to_string(specific));
     std::memcpy(buffer, script.status.data(), std::min<std::size_t>(script.status.size(), 512));
@@ -186,8 +190,8 @@ FAKE_EXPORT std::int32_t CreateEthernetSocketVB(std::int32_t* socket, const char
     if (result != 0) *socket = script.socket;
     return result;
 }
-FAKE_EXPORT std::int32_t WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data, std::int32_t length,
-                                             std::int32_t* sent) {
+FAKE_EXPORT std::int32_t WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data,
+                                             std::int32_t length, std::int32_t* sent) {
     std::lock_guard lock(mutex);
     record("WriteDataEthernetVB " + std::to_string(socket) + " " +
            std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));

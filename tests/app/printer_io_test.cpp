@@ -1,14 +1,14 @@
 // The program's own printer I/O against the real library and a running
 // printer-sim, over the simulated USB device and over TCP on 127.0.0.1; the
 // chunking and the failure paths also against the recording stand-in.
-#include "app_test_support.h"
-
 #include "printer_io.h"
-#include "simulator.h"
 
 #include <QCryptographicHash>
 #include <QListWidget>
 #include <QRandomGenerator>
+
+#include "app_test_support.h"
+#include "simulator.h"
 
 using namespace velquin;
 
@@ -73,7 +73,9 @@ private:
     std::unique_ptr<IoBench> bench_;
 };
 
-void PrinterIoTest::initTestCase() { environment_ = std::make_unique<test::PrivateEnvironment>(); }
+void PrinterIoTest::initTestCase() {
+    environment_ = std::make_unique<test::PrivateEnvironment>();
+}
 
 void PrinterIoTest::init() {
     simulator_ = std::make_unique<printersim::Simulator>();
@@ -96,7 +98,8 @@ void PrinterIoTest::openLink(Link link) {
         return;
     }
     const QByteArray port = QByteArray::number(simulator_->port());
-    QCOMPARE(bench_->library.CreateEthernetSocketVB(&state.Socket, "127", "0", "0", "1", port.constData()), 1);
+    QCOMPARE(bench_->library.CreateEthernetSocketVB(&state.Socket, "127", "0", "0", "1", port.constData()),
+             1);
     state.PrinterIsEthernet = FLAG_TRUE;
 }
 
@@ -136,7 +139,8 @@ void PrinterIoTest::filesGoInChunksOf8192Bytes() {
     test::FakeMorlix recorder(QStringLiteral(FAKE_MORLIX_PATH));
     IoBench fake(QStringLiteral(FAKE_MORLIX_PATH));
     fake.state.PrinterHandle = 7;
-    const QString path = test::writeFile(environment_->path(QStringLiteral("chunks.pcx")), QByteArray(8'193, 'x'));
+    const QString path =
+        test::writeFile(environment_->path(QStringLiteral("chunks.pcx")), QByteArray(8'193, 'x'));
     QVERIFY(fake.io.WriteFileToPrinter(path));
     const QStringList calls = recorder.calls();
     QCOMPARE(calls.size(), 2);
@@ -171,11 +175,16 @@ void PrinterIoTest::statusBits_data() {
     QTest::addColumn<int>("toggle");
     QTest::addColumn<QString>("bytesLine");
     for (const auto& [link, name] : {std::pair{Link::Usb, "usb"}, std::pair{Link::Tcp, "tcp"}}) {
-        QTest::addRow("%s busy and toggle", name) << link << QByteArray::fromHex("0000000022") << 0 << true << 1 << "0 0 0 0 22";
-        QTest::addRow("%s nothing set", name) << link << QByteArray::fromHex("0000000000") << 0 << false << 0 << "0 0 0 0 0";
-        QTest::addRow("%s busy only", name) << link << QByteArray::fromHex("0000000020") << 0 << true << 0 << "0 0 0 0 20";
-        QTest::addRow("%s toggle only", name) << link << QByteArray::fromHex("1A0B000002") << 0 << false << 1 << "1A B 0 0 2";
-        QTest::addRow("%s three bytes", name) << link << QByteArray::fromHex("0102032222") << 3 << false << 0 << "1 2 3 0 0";
+        QTest::addRow("%s busy and toggle", name)
+            << link << QByteArray::fromHex("0000000022") << 0 << true << 1 << "0 0 0 0 22";
+        QTest::addRow("%s nothing set", name)
+            << link << QByteArray::fromHex("0000000000") << 0 << false << 0 << "0 0 0 0 0";
+        QTest::addRow("%s busy only", name)
+            << link << QByteArray::fromHex("0000000020") << 0 << true << 0 << "0 0 0 0 20";
+        QTest::addRow("%s toggle only", name)
+            << link << QByteArray::fromHex("1A0B000002") << 0 << false << 1 << "1A B 0 0 2";
+        QTest::addRow("%s three bytes", name)
+            << link << QByteArray::fromHex("0102032222") << 3 << false << 0 << "1 2 3 0 0";
     }
 }
 
@@ -195,9 +204,10 @@ void PrinterIoTest::statusBits() {
     QCOMPARE(bench_->io.GetPrinterBusy(), busy);
     QCOMPARE(bench_->io.GetFlashToggle(), toggle);
     const int received = length > 0 ? length : 5;
-    QCOMPARE(lines(bench_->list),
-             (QStringList{"GetPrinterBusy Entry", "Good status read, number of bytes read = " + QString::number(received),
-                          bytesLine}));
+    QCOMPARE(
+        lines(bench_->list),
+        (QStringList{"GetPrinterBusy Entry",
+                     "Good status read, number of bytes read = " + QString::number(received), bytesLine}));
 }
 
 void PrinterIoTest::failedStatusReadIsNotBusy() {

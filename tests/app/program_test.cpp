@@ -1,13 +1,12 @@
 // The program as a whole, in real processes: a second copy is refused while
 // the first runs, a missing library ends the program cleanly, and a
 // termination signal runs the normal shutdown.
-#include "app_test_support.h"
-
-#include "simulator.h"
+#include <signal.h>
 
 #include <QProcess>
 
-#include <signal.h>
+#include "app_test_support.h"
+#include "simulator.h"
 
 using namespace velquin;
 
@@ -45,7 +44,9 @@ QString ProgramTest::installProgram(const QString& folder, bool withLibrary) {
     QDir().mkpath(folder);
     const QString program = QDir(folder).filePath(QStringLiteral("velquin"));
     QFile::copy(QStringLiteral(VELQUIN_PROGRAM_PATH), program);
-    if (withLibrary) QFile::copy(QStringLiteral(MORLIX_LIBRARY_PATH), QDir(folder).filePath(QStringLiteral("libmorlix.so")));
+    if (withLibrary)
+        QFile::copy(QStringLiteral(MORLIX_LIBRARY_PATH),
+                    QDir(folder).filePath(QStringLiteral("libmorlix.so")));
     return program;
 }
 
@@ -68,7 +69,8 @@ void ProgramTest::secondInstanceIsRefusedWhileTheFirstRuns() {
     QTRY_VERIFY_WITH_TIMEOUT(simulator_->printer().requestCount(printersim::Request::DeviceFlash) >= 1,
                              PROCESS_TIMEOUT_MS);
 
-    std::unique_ptr<QProcess> second = startProgram(installProgram(environment_->path(QStringLiteral("second")), true));
+    std::unique_ptr<QProcess> second =
+        startProgram(installProgram(environment_->path(QStringLiteral("second")), true));
     QVERIFY(second->waitForFinished(PROCESS_TIMEOUT_MS));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);

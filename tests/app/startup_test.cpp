@@ -1,11 +1,6 @@
 // Start-up, shutdown, discovery and the network dialog against the recording
 // stand-in library: the order of the library calls, what the window shows,
 // the prompts, and the sound behaviour around handles, sockets and nesting.
-#include "app_test_support.h"
-
-#include "Form1.h"
-#include "printer_discovery.h"
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,6 +8,10 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
+
+#include "Form1.h"
+#include "app_test_support.h"
+#include "printer_discovery.h"
 
 using namespace velquin;
 using velquin::test::FakeMorlix;
@@ -24,8 +23,9 @@ using test::GREEN;
 using test::RED;
 
 QStringList startupCalls() {
-    return {"CreateSingleInstance", "IsAnotherInstanceRunning", "SetPortsToFile", "ClosePrinterHandleVB 0",
-            "GetPrinterHandleVB", "GetPrinterDetailVB", "GetPrinterVersionVB", "GetFlashSpaceRemainingVB"};
+    return {"CreateSingleInstance",   "IsAnotherInstanceRunning", "SetPortsToFile",
+            "ClosePrinterHandleVB 0", "GetPrinterHandleVB",       "GetPrinterDetailVB",
+            "GetPrinterVersionVB",    "GetFlashSpaceRemainingVB"};
 }
 
 }  // namespace
@@ -105,8 +105,9 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
     QCOMPARE(state.NextOrder, std::int16_t{1});
     QCOMPARE(state.FlashNeeded, 0);
 
-    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS",
-                                                      "Language = KTL", "Printer type = RVA", "(V5.07)"}));
+    QCOMPARE(test::panelTexts(*window_),
+             (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
+                          "Printer type = RVA", "(V5.07)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
     QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), GREEN);
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("2,097,152"));
@@ -134,8 +135,8 @@ void StartupTest::shutdownReleasesLinksThenTheGuard() {
     QVERIFY(harness_->start());
     fake_->reset();
     window_->Form_Unload();
-    QCOMPARE(fake_->calls(), (QStringList{"ClosePrinterHandleVB 7", "RestorePortsToOriginal", "CloseEthernetSocketVB 0",
-                                          "ClearInstanceMutex"}));
+    QCOMPARE(fake_->calls(), (QStringList{"ClosePrinterHandleVB 7", "RestorePortsToOriginal",
+                                          "CloseEthernetSocketVB 0", "ClearInstanceMutex"}));
     QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("0\r\n"));
     window_->Form_Unload();  // the window closing later runs nothing twice
     QCOMPARE(fake_->calls().size(), 4);
@@ -146,10 +147,12 @@ void StartupTest::demoModeAtStartAndExit() {
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{"Running in Demo Mode"});
     // No spooler redirection and no search: only the guard and the close of no handle.
-    QCOMPARE(fake_->calls(), (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClosePrinterHandleVB 0"}));
+    QCOMPARE(fake_->calls(),
+             (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClosePrinterHandleVB 0"}));
     QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
-    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS",
-                                                      "Language = KTL", "Printer type = RVA", "(V5.03)"}));
+    QCOMPARE(test::panelTexts(*window_),
+             (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
+                          "Printer type = RVA", "(V5.03)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000"));
 
@@ -168,7 +171,8 @@ void StartupTest::secondInstanceIsRefused() {
              QStringList{"Another instance of ZE VEVIR is currently running, please try latter"});
     QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Zara Rida Davezo"));
     // The running copy's mode file and spooler redirection are left alone.
-    QCOMPARE(fake_->calls(), (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClearInstanceMutex"}));
+    QCOMPARE(fake_->calls(),
+             (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClearInstanceMutex"}));
     QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("2\r\n"));
     QVERIFY(window_->endRequested());
     QVERIFY(!window_->isVisible());
@@ -190,10 +194,14 @@ void StartupTest::modeFileAtStartup_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("fileHeading");
     QTest::addColumn<QString>("column3Heading");
-    QTest::newRow("2 is PCX") << QByteArray("2\r\n") << 2 << "PCX image File" << "";
-    QTest::newRow("3 is BMP") << QByteArray("3\r\n") << 3 << "BMP image File" << "";
-    QTest::newRow("7 is True Type") << QByteArray("7\r\n") << 0 << "True Type Font File" << "Font ID";
-    QTest::newRow("garbage is True Type") << QByteArray("\x01garbage") << 0 << "True Type Font File" << "Font ID";
+    QTest::newRow("2 is PCX") << QByteArray("2\r\n") << 2 << "PCX image File"
+                              << "";
+    QTest::newRow("3 is BMP") << QByteArray("3\r\n") << 3 << "BMP image File"
+                              << "";
+    QTest::newRow("7 is True Type") << QByteArray("7\r\n") << 0 << "True Type Font File"
+                                    << "Font ID";
+    QTest::newRow("garbage is True Type") << QByteArray("\x01garbage") << 0 << "True Type Font File"
+                                          << "Font ID";
 }
 
 void StartupTest::modeFileAtStartup() {
@@ -244,7 +252,8 @@ void StartupTest::missingExportEndsTheProgram() {
     QVERIFY(!partial.start());
     const QStringList messages = partial.prompts.messages();
     QCOMPARE(messages.size(), 1);
-    QVERIFY2(messages[0].contains(QStringLiteral("has no function GetPrinterHandleVB")), qPrintable(messages[0]));
+    QVERIFY2(messages[0].contains(QStringLiteral("has no function GetPrinterHandleVB")),
+             qPrintable(messages[0]));
     QCOMPARE(partial.window->exitCode(), 1);
 }
 
@@ -261,13 +270,15 @@ void StartupTest::localJudgement_data() {
     QTest::addColumn<bool>("suitable");
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QStringList>("redLabels");
-    const QString versionMessage =
-        QStringLiteral("Printer version does not support True type Fonts, Please upgrade to V5.00 or greater");
+    const QString versionMessage = QStringLiteral(
+        "Printer version does not support True type Fonts, Please upgrade to V5.00 or greater");
     QTest::newRow("board II, old version: no version message")
         << 1 << 0 << 2.10f << false << QStringList{} << QStringList{"lblHardware", "lblVersion"};
-    QTest::newRow("version 4.99") << 2 << 0 << 4.99f << false << QStringList{versionMessage} << QStringList{"lblVersion"};
+    QTest::newRow("version 4.99") << 2 << 0 << 4.99f << false << QStringList{versionMessage}
+                                  << QStringList{"lblVersion"};
     QTest::newRow("version 5.0 exactly") << 2 << 0 << 5.0f << true << QStringList{} << QStringList{};
-    QTest::newRow("unknown model") << 2 << 3 << 5.07f << false << QStringList{} << QStringList{"lblPrinterModel"};
+    QTest::newRow("unknown model") << 2 << 3 << 5.07f << false << QStringList{}
+                                   << QStringList{"lblPrinterModel"};
 }
 
 void StartupTest::localJudgement() {
@@ -288,7 +299,8 @@ void StartupTest::localJudgement() {
                                                    {"lblPrinterModel", window_->lblPrinterModel},
                                                    {"lblPortType", window_->lblPortType},
                                                    {"lblPrinterType", window_->lblPrinterType}};
-    for (const auto& [name, label] : labels) QCOMPARE(test::textColour(label), redLabels.contains(name) ? RED : GREEN);
+    for (const auto& [name, label] : labels)
+        QCOMPARE(test::textColour(label), redLabels.contains(name) ? RED : GREEN);
     QCOMPARE(window_->cmdClearFont->isEnabled(), suitable);
     QCOMPARE(window_->lblFlashSpaceRemaining->isEnabled(), suitable);
 }
@@ -371,8 +383,9 @@ void StartupTest::networkPrinterThroughTheDialog() {
     QCOMPARE(state.PrinterFound, FLAG_TRUE);
     QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
     // Board II, version 2.10 and model RVB are all right on the network.
-    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II",
-                                                      "Language = KTL", "Printer type = RVB", "(V2.1)"}));
+    QCOMPARE(test::panelTexts(*window_),
+             (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
+                          "Printer type = RVB", "(V2.1)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("123,456"));
     QVERIFY(window_->lblFlashSpaceRemaining->isEnabled());
@@ -426,7 +439,8 @@ void StartupTest::failedConnectionClosesTheEarlierSocket() {
     fake_->reset();
     fake_->setResult("CreateEthernetSocketVB", 0);
     connectThroughDialog();
-    QCOMPARE(fake_->calls(), (QStringList{"CreateEthernetSocketVB 127.0.0.1:9100", "CloseEthernetSocketVB 9"}));
+    QCOMPARE(fake_->calls(),
+             (QStringList{"CreateEthernetSocketVB 127.0.0.1:9100", "CloseEthernetSocketVB 9"}));
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
 }

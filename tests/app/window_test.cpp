@@ -1,7 +1,5 @@
 // The main window without a printer: its controls and their first states,
 // the four modes' captions, the diagnostics list and the mode file.
-#include "app_test_support.h"
-
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -9,6 +7,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+
+#include "app_test_support.h"
 
 using namespace velquin;
 using velquin::test::WindowHarness;
@@ -62,23 +62,36 @@ void WindowTest::controlsAndFirstStates() {
     QCOMPARE(window_->minimumSize(), window_->maximumSize());
 
     const QList<QPair<QAbstractButton*, QString>> buttons = {
-        {window_->cmdAddToList, "Add To List"},           {window_->cmdDeleteLastItem, "Delete Last Item"},
-        {window_->cmdDeleteAllItems, "Delete All Items"}, {window_->cmdSaveToFile, "Save List To File"},
-        {window_->cmdGetList, "Get List From File"},      {window_->cmdClearFont, "Clear Font Space"},
-        {window_->cmdSendListToPrinter, "Send List To Printer"}, {window_->cmdFindPrinter, "Find Printer"},
-        {window_->cmdFindNetworkPrinter, "Find Network Printer"}, {window_->CmdTestResidentFonts, "Test Resident TTFs"},
-        {window_->OptionTTF, "True Type"},                {window_->OptionSF, "Soft Font"},
-        {window_->OptionPCX, "PCX"},                      {window_->OptionBMP, "BMP"},
-        {window_->OptionEnableDiags, "On"},               {window_->OptionDisableDiags, "Off"},
-        {window_->CmdGetFlash, "GetFlash"},               {window_->CmdGetStatus, "Get Busy Status"},
-        {window_->cmdClearDiags, "Clear diags"},          {window_->cmdExit, "Exit"},
+        {window_->cmdAddToList, "Add To List"},
+        {window_->cmdDeleteLastItem, "Delete Last Item"},
+        {window_->cmdDeleteAllItems, "Delete All Items"},
+        {window_->cmdSaveToFile, "Save List To File"},
+        {window_->cmdGetList, "Get List From File"},
+        {window_->cmdClearFont, "Clear Font Space"},
+        {window_->cmdSendListToPrinter, "Send List To Printer"},
+        {window_->cmdFindPrinter, "Find Printer"},
+        {window_->cmdFindNetworkPrinter, "Find Network Printer"},
+        {window_->CmdTestResidentFonts, "Test Resident TTFs"},
+        {window_->OptionTTF, "True Type"},
+        {window_->OptionSF, "Soft Font"},
+        {window_->OptionPCX, "PCX"},
+        {window_->OptionBMP, "BMP"},
+        {window_->OptionEnableDiags, "On"},
+        {window_->OptionDisableDiags, "Off"},
+        {window_->CmdGetFlash, "GetFlash"},
+        {window_->CmdGetStatus, "Get Busy Status"},
+        {window_->cmdClearDiags, "Clear diags"},
+        {window_->cmdExit, "Exit"},
     };
     for (const auto& [button, caption] : buttons) QCOMPARE(button->text(), caption);
 
     const QList<QPair<QGroupBox*, QString>> frames = {
-        {window_->FrameFileOperations, "File Operations"}, {window_->FramePrinterOperations, "Printer Operations"},
-        {window_->FramePrinterInfo, "Printer Info"},       {window_->FrameTest, "Test"},
-        {window_->FrameMode, "Mode"},                      {window_->FrameEnableDiags, "Enable Diagnostics"},
+        {window_->FrameFileOperations, "File Operations"},
+        {window_->FramePrinterOperations, "Printer Operations"},
+        {window_->FramePrinterInfo, "Printer Info"},
+        {window_->FrameTest, "Test"},
+        {window_->FrameMode, "Mode"},
+        {window_->FrameEnableDiags, "Enable Diagnostics"},
         {window_->FrameProgress, ""},
     };
     for (const auto& [frame, caption] : frames) QCOMPARE(frame->title(), caption);
@@ -96,7 +109,8 @@ void WindowTest::controlsAndFirstStates() {
     // Test buttons and mode options top to bottom.
     QVERIFY(window_->cmdTestTTF1->y() < window_->CmdTestTTF5->y());
     QVERIFY(window_->CmdTestTTFAll->y() < window_->CmdTestResidentFonts->y());
-    QVERIFY(window_->OptionTTF->y() < window_->OptionSF->y() && window_->OptionPCX->y() < window_->OptionBMP->y());
+    QVERIFY(window_->OptionTTF->y() < window_->OptionSF->y() &&
+            window_->OptionPCX->y() < window_->OptionBMP->y());
 
     QVERIFY(window_->cmdClearDiags->isHidden());
     QVERIFY(!window_->OptionEnableDiags->isChecked() && !window_->OptionDisableDiags->isChecked());
@@ -120,12 +134,21 @@ void WindowTest::captionsOfEachMode_data() {
     QTest::addColumn<bool>("residentShown");
     QTest::addColumn<QString>("fileHeading");
     QTest::addColumn<QString>("column3Heading");
-    QTest::newRow("True Type") << 0 << "(True Type Font Mode)" << "Add TT Font to List" << "Deleted TT Font from List"
-                               << "Test TTF" << true << "Test TTF1-TTF5" << true << "True Type Font File" << "Font ID";
-    QTest::newRow("Soft Font") << 1 << "(Soft Font Mode)" << "Add Soft Font to List" << "Delete Soft Font from List"
-                               << "Test SF" << true << "Test SF1-S5" << false << "Soft Font File" << "";
-    QTest::newRow("PCX") << 2 << "(PCX Mode)" << "Add PCX image to List" << "Delete PCX image from List"
-                         << "Test PCX" << false << "Test TTF1-TTF5" << false << "PCX image File" << "";
+    QTest::newRow("True Type") << 0 << "(True Type Font Mode)"
+                               << "Add TT Font to List"
+                               << "Deleted TT Font from List"
+                               << "Test TTF" << true << "Test TTF1-TTF5" << true << "True Type Font File"
+                               << "Font ID";
+    QTest::newRow("Soft Font") << 1 << "(Soft Font Mode)"
+                               << "Add Soft Font to List"
+                               << "Delete Soft Font from List"
+                               << "Test SF" << true << "Test SF1-S5" << false << "Soft Font File"
+                               << "";
+    QTest::newRow("PCX") << 2 << "(PCX Mode)"
+                         << "Add PCX image to List"
+                         << "Delete PCX image from List"
+                         << "Test PCX" << false << "Test TTF1-TTF5" << false << "PCX image File"
+                         << "";
 }
 
 void WindowTest::captionsOfEachMode() {
@@ -142,7 +165,8 @@ void WindowTest::captionsOfEachMode() {
 
     window_->selectMode(static_cast<LoaderMode>(mode));
     window_->SetCaptions();
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ") + suffix);
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ") + suffix);
     QCOMPARE(window_->FrameAddToList->title(), addFrame);
     QCOMPARE(window_->FrameDeleteFromList->title(), deleteFrame);
     const QList<QPushButton*> tests = {window_->cmdTestTTF1, window_->CmdTestTTF2, window_->CmdTestTTF3,
@@ -238,7 +262,8 @@ void WindowTest::saveModeWritesTheDigitAndCrLf_data() {
 
 void WindowTest::saveModeWritesTheDigitAndCrLf() {
     QFETCH(int, mode);
-    const QString path = test::writeFile(dir_->filePath(QStringLiteral("avrbl.txt")), "an older and longer content");
+    const QString path =
+        test::writeFile(dir_->filePath(QStringLiteral("avrbl.txt")), "an older and longer content");
     window_->selectMode(static_cast<LoaderMode>(mode));
     window_->SaveMode(path);
     QCOMPARE(test::readFile(path), QByteArray::number(mode) + "\r\n");
@@ -250,15 +275,17 @@ void WindowTest::saveModeFailureIsReported() {
     QDir(dir_->path()).mkpath(QStringLiteral("taken"));
     window_->selectMode(LoaderMode::ModePCX);
     window_->SaveMode(path);
-    QCOMPARE(harness_->prompts.messages(), QStringList{QStringLiteral("An error occured while saving file ") + path});
+    QCOMPARE(harness_->prompts.messages(),
+             QStringList{QStringLiteral("An error occured while saving file ") + path});
     QCOMPARE(harness_->prompts.prompts().front().icon, MessageIcon::Exclamation);
 }
 
 void WindowTest::modeFileLivesBesideTheProgramWhenWritable() {
     QCOMPARE(StartupPaths::modeFileLocation(dir_->path(), QStringLiteral("/config")),
              dir_->filePath(QStringLiteral("avrbl.txt")));
-    QCOMPARE(StartupPaths::modeFileLocation(dir_->filePath(QStringLiteral("gone")), QStringLiteral("/config")),
-             QStringLiteral("/config/velquin/avrbl.txt"));
+    QCOMPARE(
+        StartupPaths::modeFileLocation(dir_->filePath(QStringLiteral("gone")), QStringLiteral("/config")),
+        QStringLiteral("/config/velquin/avrbl.txt"));
     QCOMPARE(StartupPaths::modeFileLocation(dir_->filePath(QStringLiteral("gone")), QString()),
              QDir::home().filePath(QStringLiteral(".config/velquin/avrbl.txt")));
 }
