@@ -71,17 +71,25 @@ void debugOutput(std::string_view line) noexcept {
     }
 }
 
+std::size_t formatInCLocale(std::span<char> buffer, const char* format, va_list arguments) noexcept {
+    if (buffer.empty()) return 0;
+    locale_t previous = uselocale(cLocale());
+    int length = std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
+    uselocale(previous);
+    if (length < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return std::min(static_cast<std::size_t>(length), buffer.size() - 1);
+}
+
 void debugPrintf(const char* format, ...) noexcept {
     if (!debugListening()) return;
     char buffer[1024];
-    locale_t previous = uselocale(cLocale());
     va_list arguments;
     va_start(arguments, format);
-    int length = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    std::size_t size = formatInCLocale(buffer, format, arguments);
     va_end(arguments);
-    uselocale(previous);
-    if (length < 0) return;
-    std::size_t size = std::min(static_cast<std::size_t>(length), sizeof buffer - 1);
     debugOutput(std::string_view(buffer, size));
 }
 

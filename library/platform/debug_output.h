@@ -6,7 +6,10 @@
 // (read once, at first use), or an in-process capture installed by tests.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +25,10 @@ void debugOutput(std::string_view line) noexcept;
 // Formats one line printf-style (in the C locale) and sends it; does nothing
 // when nobody listens. Lines longer than the log buffer are cut.
 void debugPrintf(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
+
+// Formats printf-style in the C locale into `buffer`, cut to fit and always
+// terminated; returns the length of the text.
+std::size_t formatInCLocale(std::span<char> buffer, const char* format, va_list arguments) noexcept;
 
 // Installs a callback that receives every line for as long as the object
 // lives. Only one capture is active at a time; a newer one replaces an older.

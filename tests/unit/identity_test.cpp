@@ -14,6 +14,7 @@ namespace {
 using morlix::PrinterData;
 
 struct IdentityCase {
+    const char* label;
     const char* identity;
     bool hasModel;
     const char* name;
@@ -28,20 +29,23 @@ class IdentityParse : public ::testing::TestWithParam<IdentityCase> {};
 
 // Runs both parses as a search does, on a record whose earlier values are
 // recognisable (logic board 7, model 9, name "old").
-PrinterData parsed(const std::string& identity) {
+PrinterData parsed(const std::string& identity, bool* modelFound = nullptr) {
     PrinterData record{};
     morlix::setFieldText(record.printerName, "old");
     record.printerModel = 9;
     record.logicBdType = 7;
     morlix::storeDeviceId(record, {reinterpret_cast<const std::uint8_t*>(identity.data()), identity.size()});
-    morlix::ParseModelFromID(&record);
+    const bool found = morlix::ParseModelFromID(&record);
+    if (modelFound) *modelFound = found;
     morlix::GetFWVersionFromID(&record);
     return record;
 }
 
 TEST_P(IdentityParse, DerivesTheRecordFields) {
     const IdentityCase& c = GetParam();
-    PrinterData record = parsed(c.identity);
+    bool modelFound = !c.hasModel;
+    PrinterData record = parsed(c.identity, &modelFound);
+    EXPECT_EQ(modelFound, c.hasModel);
     EXPECT_EQ(morlix::fieldText(record.printerName), c.name);
     EXPECT_EQ(record.printerModel, c.model);
     EXPECT_EQ(record.printerType, c.type);
@@ -53,19 +57,20 @@ TEST_P(IdentityParse, DerivesTheRecordFields) {
 INSTANTIATE_TEST_SUITE_P(
     Identities, IdentityParse,
     ::testing::Values(
-        IdentityCase{"MFG:Acme;MDL:RVA 100G;FWV:xx5.03 build 7;", true, "RVA 100G", 0, 0, "5.03", 2, 5.03f},
-        IdentityCase{"MFG:Acme;MDL:RVB 300;FWV:2.10;", true, "RVB 300", 1, 1, "2.10;", 1, 2.1f},
-        IdentityCase{"MDL:GRV 1;FWV:1.0(beta);", true, "GRV 1", 3, 1, "1.0", 0, 1.0f},
-        IdentityCase{"MDL:RVB RVA;FWV:3", true, "RVB RVA", 0, 1, "3", 2, 3.0f},
+        IdentityCase{"RvaWithGAndXPrefixedVersion", "MFG:Acme;MDL:RVA 100G;FWV:xx5.03 build 7;", true, "RVA 100G", 0, 0, "5.03", 2, 5.03f},
+        IdentityCase{"RvbVersionKeepsItsSemicolon", "MFG:Acme;MDL:RVB 300;FWV:2.10;", true, "RVB 300", 1, 1, "2.10;", 1, 2.1f},
+        IdentityCase{"LeadingGDoesNotCount", "MDL:GRV 1;FWV:1.0(beta);", true, "GRV 1", 3, 1, "1.0", 0, 1.0f},
+        IdentityCase{"BothModelsRvaWins", "MDL:RVB RVA;FWV:3", true, "RVB RVA", 0, 1, "3", 2, 3.0f},
         // No keys at all: type 1, the rest kept; the version is "Not found".
-        IdentityCase{"nothing to see here", false, "old", 9, 1, "Not found", 7, 0.0f},
+        IdentityCase{"NoKeys", "nothing to see here", false, "old", 9, 1, "Not found", 7, 0.0f},
         // Keys at the very end: empty values.
-        IdentityCase{"junk MDL:", true, "", 3, 1, "Not found", 7, 0.0f},
-        IdentityCase{"MDL:X;FWV:xxx", true, "X", 3, 1, "", 7, 0.0f},
+        IdentityCase{"ModelKeyAtTheEnd", "junk MDL:", true, "", 3, 1, "Not found", 7, 0.0f},
+        IdentityCase{"VersionKeyAtTheEndAfterXs", "MDL:X;FWV:xxx", true, "X", 3, 1, "", 7, 0.0f},
         // A version without digits leaves the logic board as it was.
-        IdentityCase{"MDL:X;FWV:beta;", true, "X", 3, 1, "beta;", 7, 0.0f},
+        IdentityCase{"VersionWithoutDigits", "MDL:X;FWV:beta;", true, "X", 3, 1, "beta;", 7, 0.0f},
         // Bytes above 127 pass through untouched.
-        IdentityCase{"MDL:RVA\xE9\xFFG;FWV:x\xB0" "9.5 ", true, "RVA\xE9\xFFG", 0, 0, "\xB0" "9.5", 2, 9.5f}));
+        IdentityCase{"BytesAbove127", "MDL:RVA\xE9\xFFG;FWV:x\xB0" "9.5 ", true, "RVA\xE9\xFFG", 0, 0, "\xB0" "9.5", 2, 9.5f}),
+    [](const ::testing::TestParamInfo<IdentityCase>& info) { return std::string(info.param.label); });
 
 TEST(IdentityParse, HugeValuesAreCutAtTheirFields) {
     // An identity fills deviceId to its last byte, without a terminator.

@@ -1,0 +1,73 @@
+// The network address dialog: four address octets and a TCP port, typed by
+// the operator, and "Connect". It keeps the texts typed last, since it is
+// hidden, not destroyed, after use.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace velquin {
+
+class cmdResearch;
+
+inline constexpr int FORM1_CLIENT_WIDTH_TWIPS = 5'970;
+inline constexpr int FORM1_CLIENT_HEIGHT_TWIPS = 3'015;
+// The longest the window may stand still while connecting; the operator is
+// told so before the attempt.
+inline constexpr int CONNECT_TIME_LIMIT_MS = 30'000;
+
+class Form1 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit Form1(cmdResearch& mainWindow);
+
+    // The texts the connection uses, copied from the boxes as they change.
+    QString Octet1;
+    QString Octet2;
+    QString Octet3;
+    QString Octet4;
+    QString PortNumber;
+
+    QLabel* Label1;
+    QLineEdit* txtOctet1;
+    QLabel* Label3;
+    QLineEdit* txtOctet2;
+    QLabel* Label4;
+    QLineEdit* txtOctet3;
+    QLabel* Label5;
+    QLineEdit* txtOctet4;
+    QLabel* Label2;
+    QLineEdit* txtPort;
+    QPushButton* cmdCreateSocket;
+    QLabel* lblWait;
+
+    // True when the last "Connect" connected.
+    bool connected() const { return connected_; }
+    bool connecting() const { return connecting_; }
+    void setConnectTimeLimit(int milliseconds) { connectTimeLimitMs_ = milliseconds; }
+
+    // Shows the dialog modally; a new showing starts unconnected.
+    int exec() override;
+
+public slots:
+    void cmdCreateSocket_Click();
+
+protected:
+    // The dialog cannot be dismissed while a connection attempt runs.
+    void reject() override;
+
+private:
+    void Form_Load();
+
+    cmdResearch& main_;
+    bool connected_ = false;
+    bool connecting_ = false;
+    int connectTimeLimitMs_ = CONNECT_TIME_LIMIT_MS;
+};
+
+}  // namespace velquin

@@ -1,0 +1,90 @@
+// The main window's shared state: what discovery, the printer I/O, the file
+// list, the upload engine and the flash commands read and write. It lives in
+// the main window and dies with it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace velquin {
+
+// Flags are 16-bit integers used as Booleans: True is -1, False is 0, and a
+// flag counts as set only when it equals True.
+using Flag = std::int16_t;
+inline constexpr Flag FLAG_TRUE = -1;
+inline constexpr Flag FLAG_FALSE = 0;
+inline constexpr bool isTrue(Flag flag) { return flag == FLAG_TRUE; }
+inline constexpr Flag toFlag(bool value) { return value ? FLAG_TRUE : FLAG_FALSE; }
+
+// The four operating modes; the numbers are those of the mode file.
+enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 };
+
+inline constexpr std::size_t TRANSFER_BUFFER_SIZE = 65'539;  // indices 0 to 65,538
+inline constexpr std::size_t FILE_LIST_CAPACITY = 100;
+using TransferBuffer = std::array<std::uint8_t, TRANSFER_BUFFER_SIZE>;
+
+struct AppState {
+    // A printer link was obtained by discovery (local search or network dialog).
+    Flag PrinterFoundHandle = FLAG_FALSE;
+    // The printer is reached over TCP: every write goes to Socket.
+    Flag PrinterIsEthernet = FLAG_FALSE;
+    // A printer has been found; the file list enables sending only then.
+    Flag PrinterFound = FLAG_FALSE;
+    // The connected TCP socket of a network printer; 0 when none.
+    std::int32_t Socket = 0;
+    // Set once at start-up from the demo marker.
+    Flag DemoMode = FLAG_FALSE;
+    // True while the start-up sequence runs; the mode handlers then do nothing.
+    Flag FormLoading = FLAG_FALSE;
+
+    // The local printer handle from discovery; 0 when none.
+    std::int32_t PrinterHandle = 0;
+    // The file being streamed; -1 when the last open failed, 0 before any.
+    std::int32_t FileHandle = 0;
+
+    float PrinterVersion = 0.0f;
+    Flag PrinterSuitable = FLAG_FALSE;
+
+    // File list: the order number of the next row (data rows + 1), the sum
+    // of the listed sizes, the size of the file being added, and the size
+    // of each row (entry n-1 is row n).
+    std::int16_t NextOrder = 0;
+    std::int32_t FlashNeeded = 0;
+    std::int32_t CurrentFileSize = 0;
+    std::array<std::int32_t, FILE_LIST_CAPACITY> FileSizes{};
+
+    // One scratch buffer for everything the program sends itself, and one
+    // for what it receives; neither is cleared between uses.
+    TransferBuffer SendBuffer{};
+    TransferBuffer ReceiveBuffer{};
+
+    // A command that talks to the printer is running (the window lets events
+    // run inside long operations, so another click could otherwise start a
+    // second one nested inside it).
+    bool OperationRunning = false;
+    // A library call abandoned after its time limit is still running on a
+    // worker thread; no other printer command may call the library meanwhile.
+    bool LibraryCallPending = false;
+};
+
+// Marks a printer command as running for its lifetime; when another one
+// already runs it acquires nothing and the caller returns at once.
+class OperationGuard {
+public:
+    explicit OperationGuard(AppState& state)
+        : state_(state), acquired_(!state.OperationRunning && !state.LibraryCallPending) {
+        if (acquired_) state_.OperationRunning = true;
+    }
+    ~OperationGuard() {
+        if (acquired_) state_.OperationRunning = false;
+    }
+    OperationGuard(const OperationGuard&) = delete;
+    OperationGuard& operator=(const OperationGuard&) = delete;
+    explicit operator bool() const { return acquired_; }
+
+private:
+    AppState& state_;
+    bool acquired_;
+};
+
+}  // namespace velquin

@@ -1,0 +1,465 @@
+#include "cmdResearch.h"
+
+#include "Form1.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+#include "printer_discovery.h"
+#include "printer_facts.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTableWidget>
+
+#include <array>
+#include <charconv>
+
+namespace velquin {
+
+namespace {
+
+constexpr char MODE_FILE_NAME[] = "avrbl.txt";
+constexpr char DEMO_MARKER_NAME[] = "DemoMode.txt";
+constexpr char PRODUCT_TITLE[] = "Zara Rida Davezo";
+
+// Grid column widths in twips (column 3 keeps the grid's default).
+constexpr int ORDER_COLUMN_TWIPS = 600;
+constexpr int FILE_COLUMN_TWIPS = 10'550;
+constexpr int SIZE_COLUMN_TWIPS = 1'600;
+
+struct ModeCaptions {
+    const char* titleSuffix;
+    const char* addFrame;
+    const char* deleteFrame;
+    const char* testPrefix;  // "Test TTF" and so on; the button number follows
+    const char* fileHeading;
+    const char* column3Heading;
+};
+
+constexpr std::array<ModeCaptions, 4> MODE_CAPTIONS = {{
+    {"(True Type Font Mode)", "Add TT Font to List", "Deleted TT Font from List", "Test TTF",
+     "True Type Font File", "Font ID"},
+    {"(Soft Font Mode)", "Add Soft Font to List", "Delete Soft Font from List", "Test SF", "Soft Font File", ""},
+    {"(PCX Mode)", "Add PCX image to List", "Delete PCX image from List", "Test PCX", "PCX image File", ""},
+    {"(BMP Mode)", "Add BMP image to List", "Delete BMP image from List", "Test BMP", "BMP image File", ""},
+}};
+
+QPushButton* makeButton(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
+    auto* button = new QPushButton(caption, parent);
+    button->setGeometry(x, y, width, height);
+    return button;
+}
+
+QGroupBox* makeFrame(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
+    auto* frame = new QGroupBox(caption, parent);
+    frame->setGeometry(x, y, width, height);
+    return frame;
+}
+
+QLabel* makeLabel(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
+    auto* label = new QLabel(caption, parent);
+    label->setGeometry(x, y, width, height);
+    return label;
+}
+
+// A value label of the printer panel: dark, so green and red text read well.
+QLabel* makeValueLabel(QWidget* parent, int x, int y, int width) {
+    QLabel* label = makeLabel(QString(), parent, x, y, width, 17);
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+    label->setIndent(4);
+    return label;
+}
+
+// Reads the first item of a line as a 16-bit signed integer: leading blanks
+// skipped, ended by a comma, blank or the line end.
+std::optional<std::int16_t> firstInteger(const QByteArray& content) {
+    qsizetype start = 0;
+    while (start < content.size() && (content[start] == ' ' || content[start] == '\t')) ++start;
+    qsizetype end = start;
+    while (end < content.size() && content[end] != ',' && content[end] != ' ' && content[end] != '\t' &&
+           content[end] != '\r' && content[end] != '\n')
+        ++end;
+    const char* first = content.constData() + start;
+    const char* last = content.constData() + end;
+    if (first != last && *first == '+') ++first;
+    std::int16_t value = 0;
+    const auto [stop, error] = std::from_chars(first, last, value);
+    if (first == last || error != std::errc() || stop != last) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+QString StartupPaths::defaultModeFile() {
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    if (QFileInfo(programFolder).isWritable()) return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty()) configHome = QDir::home().filePath(QStringLiteral(".config"));
+    return QDir(configHome).filePath(QStringLiteral("velquin/") + QLatin1String(MODE_FILE_NAME));
+}
+
+QString StartupPaths::defaultDemoMarker() { return QDir::current().filePath(QLatin1String(DEMO_MARKER_NAME)); }
+
+cmdResearch::cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths, QWidget* parent)
+    : QWidget(parent), library(library), CD(prompts), lstStatus(new QListWidget(this)),
+      io(state, library, prompts, *lstStatus), paths_(std::move(paths)) {
+    createControls();
+    connectControls();
+    discovery_ = std::make_unique<PrinterDiscovery>(*this);
+    createWorkParts();
+}
+
+cmdResearch::~cmdResearch() = default;
+
+void cmdResearch::createControls() {
+    setFixedSize(twipsToPixels(MAIN_CLIENT_WIDTH_TWIPS), twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));
+    setWindowTitle(WINDOW_TITLE_PREFIX);
+
+    grdInfo = new QTableWidget(1, 4, this);
+    grdInfo->setGeometry(8, 8, 949, 228);
+    grdInfo->horizontalHeader()->hide();
+    grdInfo->verticalHeader()->hide();
+    grdInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdInfo->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    // The add, delete, file, printer-operation and printer-information
+    // frames side by side below the grid.
+    constexpr int frameTop = 244;
+    constexpr int frameHeight = 222;
+    FrameAddToList = makeFrame(QString(), this, 8, frameTop, 150, frameHeight);
+    cmdAddToList = makeButton(QStringLiteral("Add To List"), FrameAddToList, 10, 28, 130, 34);
+
+    FrameDeleteFromList = makeFrame(QString(), this, 164, frameTop, 176, frameHeight);
+    cmdDeleteLastItem = makeButton(QStringLiteral("Delete Last Item"), FrameDeleteFromList, 10, 28, 156, 34);
+    cmdDeleteAllItems = makeButton(QStringLiteral("Delete All Items"), FrameDeleteFromList, 10, 70, 156, 34);
+
+    FrameFileOperations = makeFrame(QStringLiteral("File Operations"), this, 346, frameTop, 150, frameHeight);
+    cmdSaveToFile = makeButton(QStringLiteral("Save List To File"), FrameFileOperations, 10, 28, 130, 34);
+    cmdGetList = makeButton(QStringLiteral("Get List From File"), FrameFileOperations, 10, 70, 130, 34);
+
+    FramePrinterOperations =
+        makeFrame(QStringLiteral("Printer Operations"), this, 502, frameTop, 150, frameHeight);
+    cmdClearFont = makeButton(QStringLiteral("Clear Font Space"), FramePrinterOperations, 10, 28, 130, 34);
+    cmdSendListToPrinter =
+        makeButton(QStringLiteral("Send List To Printer"), FramePrinterOperations, 10, 70, 130, 34);
+
+    FramePrinterInfo = makeFrame(QStringLiteral("Printer Info"), this, 658, frameTop, 299, frameHeight);
+    lblPrinterFound = makeValueLabel(FramePrinterInfo, 8, 22, 283);
+    lblPortType = makeValueLabel(FramePrinterInfo, 8, 41, 283);
+    lblHardware = makeValueLabel(FramePrinterInfo, 8, 60, 283);
+    lblPrinterType = makeValueLabel(FramePrinterInfo, 8, 79, 283);
+    lblPrinterModel = makeValueLabel(FramePrinterInfo, 8, 98, 283);
+    lblVersion = makeValueLabel(FramePrinterInfo, 8, 117, 283);
+    lblFlashSpaceRemainingCaption = makeLabel(QStringLiteral("Flash Space Remaining"), FramePrinterInfo, 8, 140, 150, 17);
+    lblFlashSpaceRemaining = makeValueLabel(FramePrinterInfo, 160, 140, 131);
+    lblFlashNeededCaption = makeLabel(QStringLiteral("Flash Needed"), FramePrinterInfo, 8, 160, 150, 17);
+    lblFlashNeeded = makeValueLabel(FramePrinterInfo, 160, 160, 131);
+    cmdFindPrinter = makeButton(QStringLiteral("Find Printer"), FramePrinterInfo, 8, 184, 137, 30);
+    cmdFindNetworkPrinter = makeButton(QStringLiteral("Find Network Printer"), FramePrinterInfo, 152, 184, 139, 30);
+
+    // Progress and diagnostics in the lower left, tests in the lower middle,
+    // mode, queries, diagnostics options and "Exit" along the bottom right.
+    FrameProgress = makeFrame(QString(), this, 8, 474, 470, 62);
+    LblProgress = makeLabel(QString(), FrameProgress, 10, 8, 450, 18);
+    ProgressBar1 = new QProgressBar(FrameProgress);
+    ProgressBar1->setGeometry(10, 30, 450, 22);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    lstStatus->setGeometry(8, 542, 470, 165);
+
+    FrameTest = makeFrame(QStringLiteral("Test"), this, 486, 474, 196, 233);
+    cmdTestTTF1 = makeButton(QStringLiteral("Test TTF1"), FrameTest, 10, 22, 176, 26);
+    CmdTestTTF2 = makeButton(QStringLiteral("Test TTF2"), FrameTest, 10, 51, 176, 26);
+    CmdTestTTF3 = makeButton(QStringLiteral("Test TTF3"), FrameTest, 10, 80, 176, 26);
+    CmdTestTTF4 = makeButton(QStringLiteral("Test TTF4"), FrameTest, 10, 109, 176, 26);
+    CmdTestTTF5 = makeButton(QStringLiteral("Test TTF5"), FrameTest, 10, 138, 176, 26);
+    CmdTestTTFAll = makeButton(QStringLiteral("Test TTF1-TTF5"), FrameTest, 10, 167, 176, 26);
+    CmdTestResidentFonts = makeButton(QStringLiteral("Test Resident TTFs"), FrameTest, 10, 196, 176, 26);
+
+    FrameMode = makeFrame(QStringLiteral("Mode"), this, 690, 474, 132, 122);
+    OptionTTF = new QRadioButton(QStringLiteral("True Type"), FrameMode);
+    OptionTTF->setGeometry(10, 22, 116, 22);
+    OptionSF = new QRadioButton(QStringLiteral("Soft Font"), FrameMode);
+    OptionSF->setGeometry(10, 46, 116, 22);
+    OptionPCX = new QRadioButton(QStringLiteral("PCX"), FrameMode);
+    OptionPCX->setGeometry(10, 70, 116, 22);
+    OptionBMP = new QRadioButton(QStringLiteral("BMP"), FrameMode);
+    OptionBMP->setGeometry(10, 94, 116, 22);
+    modeGroup_ = new QButtonGroup(this);
+    modeGroup_->addButton(OptionTTF, static_cast<int>(LoaderMode::ModeTTF));
+    modeGroup_->addButton(OptionSF, static_cast<int>(LoaderMode::ModeSF));
+    modeGroup_->addButton(OptionPCX, static_cast<int>(LoaderMode::ModePCX));
+    modeGroup_->addButton(OptionBMP, static_cast<int>(LoaderMode::ModeBMP));
+
+    CmdGetFlash = makeButton(QStringLiteral("GetFlash"), this, 690, 604, 132, 30);
+    CmdGetStatus = makeButton(QStringLiteral("Get Busy Status"), this, 690, 640, 132, 30);
+
+    FrameEnableDiags = makeFrame(QStringLiteral("Enable Diagnostics"), this, 830, 474, 127, 72);
+    OptionEnableDiags = new QRadioButton(QStringLiteral("On"), FrameEnableDiags);
+    OptionEnableDiags->setGeometry(10, 22, 100, 22);
+    OptionDisableDiags = new QRadioButton(QStringLiteral("Off"), FrameEnableDiags);
+    OptionDisableDiags->setGeometry(10, 44, 100, 22);
+    cmdClearDiags = makeButton(QStringLiteral("Clear diags"), this, 830, 554, 127, 30);
+    cmdClearDiags->hide();
+    cmdExit = makeButton(QStringLiteral("Exit"), this, 830, 672, 127, 35);
+}
+
+void cmdResearch::connectControls() {
+    connect(cmdFindPrinter, &QPushButton::clicked, this, &cmdResearch::cmdFindPrinter_Click);
+    connect(cmdFindNetworkPrinter, &QPushButton::clicked, this, &cmdResearch::cmdFindNetworkPrinter_Click);
+    connect(OptionEnableDiags, &QRadioButton::clicked, this, &cmdResearch::OptionEnableDiags_Click);
+    connect(OptionDisableDiags, &QRadioButton::clicked, this, &cmdResearch::OptionDisableDiags_Click);
+    connect(cmdClearDiags, &QPushButton::clicked, this, &cmdResearch::cmdClearDiags_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &cmdResearch::cmdExit_Click);
+
+    connect(cmdAddToList, &QPushButton::clicked, this, &cmdResearch::cmdAddToList_Click);
+    connect(cmdDeleteLastItem, &QPushButton::clicked, this, &cmdResearch::cmdDeleteLastItem_Click);
+    connect(cmdDeleteAllItems, &QPushButton::clicked, this, &cmdResearch::cmdDeleteAllItems_Click);
+    connect(cmdSaveToFile, &QPushButton::clicked, this, &cmdResearch::cmdSaveToFile_Click);
+    connect(cmdGetList, &QPushButton::clicked, this, &cmdResearch::cmdGetList_Click);
+    connect(cmdClearFont, &QPushButton::clicked, this, &cmdResearch::cmdClearFont_Click);
+    connect(cmdSendListToPrinter, &QPushButton::clicked, this, &cmdResearch::cmdSendListToPrinter_Click);
+    connect(CmdGetFlash, &QPushButton::clicked, this, &cmdResearch::CmdGetFlash_Click);
+    connect(CmdGetStatus, &QPushButton::clicked, this, &cmdResearch::CmdGetStatus_Click);
+    connect(cmdTestTTF1, &QPushButton::clicked, this, &cmdResearch::cmdTestTTF1_Click);
+    connect(CmdTestTTF2, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF2_Click);
+    connect(CmdTestTTF3, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF3_Click);
+    connect(CmdTestTTF4, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF4_Click);
+    connect(CmdTestTTF5, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF5_Click);
+    connect(CmdTestTTFAll, &QPushButton::clicked, this, &cmdResearch::CmdTestTTFAll_Click);
+    connect(CmdTestResidentFonts, &QPushButton::clicked, this, &cmdResearch::CmdTestResidentFonts_Click);
+    // Like the option buttons' click event, this fires also when the
+    // program selects a mode itself; the handler looks at FormLoading.
+    connect(modeGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked) OptionMode_Click(static_cast<LoaderMode>(id));
+    });
+    connect(grdInfo, &QTableWidget::cellClicked, this, &cmdResearch::grdInfo_Click);
+}
+
+LoaderMode cmdResearch::selectedMode() const {
+    const int id = modeGroup_->checkedId();
+    return id < 0 ? LoaderMode::ModeTTF : static_cast<LoaderMode>(id);
+}
+
+bool cmdResearch::modeSelected() const { return modeGroup_->checkedId() >= 0; }
+
+void cmdResearch::selectMode(LoaderMode mode) { modeGroup_->button(static_cast<int>(mode))->setChecked(true); }
+
+void cmdResearch::SetCaptions() {
+    const LoaderMode mode = selectedMode();
+    const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(mode)];
+    setWindowTitle(WINDOW_TITLE_PREFIX + QLatin1String(captions.titleSuffix));
+    FrameAddToList->setTitle(QLatin1String(captions.addFrame));
+    FrameDeleteFromList->setTitle(QLatin1String(captions.deleteFrame));
+    const std::array<QPushButton*, 5> testButtons = {cmdTestTTF1, CmdTestTTF2, CmdTestTTF3, CmdTestTTF4, CmdTestTTF5};
+    for (std::size_t i = 0; i < testButtons.size(); ++i)
+        testButtons[i]->setText(QLatin1String(captions.testPrefix) + QString::number(i + 1));
+
+    switch (mode) {
+    case LoaderMode::ModeTTF:
+        CmdTestTTFAll->setText(QStringLiteral("Test TTF1-TTF5"));
+        CmdTestTTFAll->setEnabled(true);
+        CmdTestTTFAll->show();
+        CmdTestResidentFonts->setEnabled(true);
+        CmdTestResidentFonts->show();
+        break;
+    case LoaderMode::ModeSF:
+        CmdTestTTFAll->setText(QStringLiteral("Test SF1-S5"));
+        CmdTestTTFAll->setEnabled(true);
+        CmdTestTTFAll->show();
+        CmdTestResidentFonts->setEnabled(false);
+        CmdTestResidentFonts->hide();
+        break;
+    case LoaderMode::ModePCX:
+        CmdTestTTFAll->setEnabled(false);
+        CmdTestTTFAll->hide();
+        CmdTestResidentFonts->setEnabled(false);
+        CmdTestResidentFonts->hide();
+        break;
+    case LoaderMode::ModeBMP:
+        // The all-tests button keeps the state the previous mode gave it.
+        CmdTestTTFAll->setText(QStringLiteral("Test BMP1-5"));
+        CmdTestResidentFonts->setEnabled(false);
+        CmdTestResidentFonts->hide();
+        break;
+    }
+    QCoreApplication::processEvents();
+
+    grdInfo->setColumnCount(4);
+    if (grdInfo->rowCount() == 0) grdInfo->setRowCount(1);
+    const int row = std::max(grdInfo->currentRow(), 0);
+    setGridText(row, 1, QLatin1String(captions.fileHeading));
+    setGridText(row, 3, QLatin1String(captions.column3Heading));
+}
+
+void cmdResearch::setGridText(int row, int column, const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    if (row == 0) {
+        // Row 0 is the fixed heading row.
+        item->setBackground(palette().button());
+        item->setFlags(Qt::ItemIsEnabled);
+    }
+    grdInfo->setItem(row, column, item);
+}
+
+void cmdResearch::setUpGrid() {
+    grdInfo->setColumnCount(4);
+    grdInfo->setRowCount(1);
+    grdInfo->setColumnWidth(0, twipsToPixels(ORDER_COLUMN_TWIPS));
+    grdInfo->setColumnWidth(1, twipsToPixels(FILE_COLUMN_TWIPS));
+    grdInfo->setColumnWidth(2, twipsToPixels(SIZE_COLUMN_TWIPS));
+    const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(selectedMode())];
+    const std::array<QString, 4> headings = {QStringLiteral("Order"), QLatin1String(captions.fileHeading),
+                                             QStringLiteral("File Size"), QLatin1String(captions.column3Heading)};
+    for (int column = 0; column < 4; ++column) setGridText(0, column, headings[static_cast<std::size_t>(column)]);
+}
+
+void cmdResearch::SaveMode(const QString& path) {
+    // The code of the selected mode, one decimal digit and CR LF.
+    QByteArray content;
+    if (modeSelected()) content = QByteArray::number(static_cast<int>(selectedMode())) + "\r\n";
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
+    if (!written)
+        CD.message(QStringLiteral("An error occured while saving file ") + path, APPLICATION_TITLE,
+                   MessageIcon::Exclamation);
+}
+
+void cmdResearch::LoadMode(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const std::optional<std::int16_t> code = firstInteger(file.readLine(256));
+    if (!code) return;
+    switch (*code) {
+    case 1: selectMode(LoaderMode::ModeSF); break;
+    case 2: selectMode(LoaderMode::ModePCX); break;
+    case 3: selectMode(LoaderMode::ModeBMP); break;
+    default: selectMode(LoaderMode::ModeTTF); break;
+    }
+}
+
+void cmdResearch::OptionEnableDiags_Click() {
+    lstStatus->show();
+    cmdClearDiags->show();
+}
+
+void cmdResearch::OptionDisableDiags_Click() {
+    lstStatus->hide();
+    cmdClearDiags->hide();
+}
+
+void cmdResearch::cmdClearDiags_Click() { lstStatus->clear(); }
+
+void cmdResearch::cmdExit_Click() { endProgram(0); }
+
+void cmdResearch::cmdFindPrinter_Click() { discovery_->cmdFindPrinter_Click(); }
+
+void cmdResearch::cmdFindNetworkPrinter_Click() { discovery_->cmdFindNetworkPrinter_Click(); }
+
+Form1& cmdResearch::form1() {
+    if (form1_ == nullptr) form1_ = new Form1(*this);
+    return *form1_;
+}
+
+bool cmdResearch::Form_Load() {
+    state.FormLoading = FLAG_TRUE;
+
+    library.setFailureHandler([this] { endProgram(1); });
+    library.CreateSingleInstance();
+    if (endRequested_) return false;  // the library is missing: the operator has been told
+    if (library.IsAnotherInstanceRunning() > 0) {
+        CD.message(QStringLiteral("Another instance of ZE VEVIR is currently running, please try latter"),
+                   QLatin1String(PRODUCT_TITLE));
+        secondInstance_ = true;
+        endProgram(0);
+        return false;
+    }
+
+    selectMode(LoaderMode::ModeTTF);
+    LoadMode(paths_.modeFile);
+    SetCaptions();
+    setUpGrid();
+    cmdFindNetworkPrinter->setEnabled(false);
+
+    if (QFileInfo::exists(paths_.demoMarker)) {
+        state.DemoMode = FLAG_TRUE;
+        CD.message(QStringLiteral("Running in Demo Mode"), APPLICATION_TITLE);
+    } else {
+        state.DemoMode = FLAG_FALSE;
+    }
+
+    discovery_->FindPrinterGetHandle();
+    if (endRequested_) return false;
+
+    state.NextOrder = 1;
+    QPalette palette = lblFlashSpaceRemaining->palette();
+    palette.setColor(QPalette::WindowText, FACT_ACCEPTABLE_COLOUR);
+    lblFlashSpaceRemaining->setPalette(palette);
+    lblFlashNeeded->setText(QStringLiteral("0"));
+    state.FlashNeeded = 0;
+    lstStatus->hide();
+    state.FormLoading = FLAG_FALSE;
+    return true;
+}
+
+void cmdResearch::Form_Unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    // A second copy that is refused leaves everything to the running one: it
+    // saves no mode and restores no ports; it only lets go of its own guard.
+    if (!secondInstance_) {
+        // Before start-up selected a mode there is nothing worth saving.
+        if (modeSelected()) SaveMode(paths_.modeFile);
+        if (isTrue(state.DemoMode)) {
+            CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
+        } else {
+            library.ClosePrinterHandleVB(state.PrinterHandle);
+            state.PrinterHandle = 0;
+            library.RestorePortsToOriginal();
+            library.CloseEthernetSocketVB(state.Socket);
+            state.Socket = 0;
+        }
+    }
+    library.ClearInstanceMutex();
+    if (form1_ != nullptr) form1_->hide();
+}
+
+void cmdResearch::endProgram(int exitCode) {
+    if (!endRequested_) {
+        endRequested_ = true;
+        exitCode_ = exitCode;
+    }
+    close();
+    Form_Unload();  // also when the window was never shown
+    QCoreApplication::exit(exitCode_);
+}
+
+void cmdResearch::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+    if (!endRequested_) {
+        endRequested_ = true;
+        QCoreApplication::exit(exitCode_);
+    }
+}
+
+}  // namespace velquin

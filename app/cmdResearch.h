@@ -1,0 +1,210 @@
+// The main window: the file list grid, the buttons of every operation, the
+// printer information panel, the progress display and the diagnostics list,
+// with the state that every operation reads and writes. The window wires
+// buttons to operations and renders; the operations live in their own
+// classes (PrinterIo, PrinterDiscovery, and the work parts of
+// cmdResearch_work.cpp).
+#pragma once
+
+#include "app_state.h"
+#include "printer_io.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QButtonGroup;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+
+namespace velquin {
+
+class Form1;
+class MorlixLibrary;
+class OperatorPrompts;
+class PrinterDiscovery;
+
+// Window size in twips, at 15 twips a pixel.
+inline constexpr int TWIPS_PER_PIXEL = 15;
+inline constexpr int MAIN_CLIENT_WIDTH_TWIPS = 14'475;
+inline constexpr int MAIN_CLIENT_HEIGHT_TWIPS = 10'725;
+inline constexpr int twipsToPixels(int twips) { return twips / TWIPS_PER_PIXEL; }
+
+inline const QString WINDOW_TITLE_PREFIX = QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ");
+
+// Where the program keeps its one-line mode file and looks for the demo marker.
+struct StartupPaths {
+    QString modeFile;
+    QString demoMarker;
+    // "avrbl.txt" in the program's folder when that folder is writable,
+    // otherwise in $XDG_CONFIG_HOME/velquin (~/.config/velquin).
+    static QString defaultModeFile();
+    // "DemoMode.txt" in the working directory.
+    static QString defaultDemoMarker();
+    static StartupPaths defaults() { return {defaultModeFile(), defaultDemoMarker()}; }
+};
+
+class cmdResearch : public QWidget {
+    Q_OBJECT
+
+public:
+    cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths = StartupPaths::defaults(),
+                QWidget* parent = nullptr);
+    ~cmdResearch() override;
+
+    // Start-up sequence; false when the program must end without showing
+    // the window (another instance runs, the library is missing, the
+    // spooler ports could not be redirected).
+    bool Form_Load();
+    // Shutdown sequence; runs once, whenever the window closes.
+    void Form_Unload();
+    // True once the program has been asked to end; exitCode() says how.
+    bool endRequested() const { return endRequested_; }
+    int exitCode() const { return exitCode_; }
+    // Closes the window (running the shutdown) and ends the program.
+    void endProgram(int exitCode = 0);
+
+    // The mode behind the four option buttons; ModeTTF when none is selected.
+    LoaderMode selectedMode() const;
+    bool modeSelected() const;
+    void selectMode(LoaderMode mode);
+    void SetCaptions();
+    // Writes a grid cell (row 0 is the heading row and looks like one).
+    void setGridText(int row, int column, const QString& text);
+    void SaveMode(const QString& path);
+    void LoadMode(const QString& path);
+    const StartupPaths& paths() const { return paths_; }
+
+    // Diagnostics list: append a line at its end, select the newest, empty it.
+    void addStatusLine(const QString& line) { io.addStatusLine(line); }
+    void SelectLastStatusLine() { io.SelectLastStatusLine(); }
+    void clearStatus() { io.clearStatus(); }
+
+    // The network address dialog, created at its first use and kept hidden.
+    Form1& form1();
+    PrinterDiscovery& discovery() { return *discovery_; }
+
+    // State, library, the dialogs seam and the printer I/O.
+    AppState state;
+    MorlixLibrary& library;
+    OperatorPrompts& CD;  // the common dialog and every other operator prompt
+
+    // Controls, grouped by the frame that holds them.
+    QTableWidget* grdInfo;
+    QGroupBox* FrameAddToList;
+    QPushButton* cmdAddToList;
+    QGroupBox* FrameDeleteFromList;
+    QPushButton* cmdDeleteLastItem;
+    QPushButton* cmdDeleteAllItems;
+    QGroupBox* FrameFileOperations;
+    QPushButton* cmdSaveToFile;
+    QPushButton* cmdGetList;
+    QGroupBox* FramePrinterOperations;
+    QPushButton* cmdClearFont;
+    QPushButton* cmdSendListToPrinter;
+    QGroupBox* FramePrinterInfo;
+    QLabel* lblPrinterFound;
+    QLabel* lblPortType;
+    QLabel* lblHardware;
+    QLabel* lblPrinterType;
+    QLabel* lblPrinterModel;
+    QLabel* lblVersion;
+    QLabel* lblFlashSpaceRemainingCaption;
+    QLabel* lblFlashSpaceRemaining;
+    QLabel* lblFlashNeededCaption;
+    QLabel* lblFlashNeeded;
+    QPushButton* cmdFindPrinter;
+    QPushButton* cmdFindNetworkPrinter;
+    QGroupBox* FrameProgress;
+    QLabel* LblProgress;
+    QProgressBar* ProgressBar1;
+    QListWidget* lstStatus;
+    QGroupBox* FrameTest;
+    QPushButton* cmdTestTTF1;
+    QPushButton* CmdTestTTF2;
+    QPushButton* CmdTestTTF3;
+    QPushButton* CmdTestTTF4;
+    QPushButton* CmdTestTTF5;
+    QPushButton* CmdTestTTFAll;
+    QPushButton* CmdTestResidentFonts;
+    QGroupBox* FrameMode;
+    QRadioButton* OptionTTF;
+    QRadioButton* OptionSF;
+    QRadioButton* OptionPCX;
+    QRadioButton* OptionBMP;
+    QGroupBox* FrameEnableDiags;
+    QRadioButton* OptionEnableDiags;
+    QRadioButton* OptionDisableDiags;
+    QPushButton* CmdGetFlash;
+    QPushButton* CmdGetStatus;
+    QPushButton* cmdClearDiags;
+    QPushButton* cmdExit;
+
+    PrinterIo io;
+
+    // The file list, upload, flash and test-ticket side keeps its own
+    // long-lived parts here; both are defined in cmdResearch_work.cpp.
+    struct WorkParts;
+    struct WorkPartsDeleter {
+        void operator()(WorkParts* parts) const;
+    };
+    std::unique_ptr<WorkParts, WorkPartsDeleter> work;
+
+public slots:
+    // Printer discovery and the window's own commands (cmdResearch.cpp).
+    void cmdFindPrinter_Click();
+    void cmdFindNetworkPrinter_Click();
+    void OptionEnableDiags_Click();
+    void OptionDisableDiags_Click();
+    void cmdClearDiags_Click();
+    void cmdExit_Click();
+
+    // The work commands (cmdResearch_work.cpp).
+    void cmdAddToList_Click();
+    void cmdDeleteLastItem_Click();
+    void cmdDeleteAllItems_Click();
+    void cmdSaveToFile_Click();
+    void cmdGetList_Click();
+    void cmdClearFont_Click();
+    void cmdSendListToPrinter_Click();
+    void CmdGetFlash_Click();
+    void CmdGetStatus_Click();
+    void cmdTestTTF1_Click();
+    void CmdTestTTF2_Click();
+    void CmdTestTTF3_Click();
+    void CmdTestTTF4_Click();
+    void CmdTestTTF5_Click();
+    void CmdTestTTFAll_Click();
+    void CmdTestResidentFonts_Click();
+    // A mode option was selected (also when the start-up selects one).
+    void OptionMode_Click(velquin::LoaderMode mode);
+    // A click on a grid cell.
+    void grdInfo_Click(int row, int column);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void connectControls();
+    void createWorkParts();  // cmdResearch_work.cpp
+    void setUpGrid();
+
+    StartupPaths paths_;
+    QButtonGroup* modeGroup_;
+    std::unique_ptr<PrinterDiscovery> discovery_;
+    Form1* form1_ = nullptr;
+    bool unloaded_ = false;
+    bool endRequested_ = false;
+    bool secondInstance_ = false;
+    int exitCode_ = 0;
+};
+
+}  // namespace velquin

@@ -1,0 +1,309 @@
+#include "printer_discovery.h"
+
+#include "Form1.h"
+#include "cmdResearch.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+#include "velquin/printer_codes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+
+#include <atomic>
+#include <thread>
+
+namespace velquin {
+
+namespace {
+
+constexpr char PRODUCT_TITLE[] = "Zara Rida Davezo";
+constexpr std::int64_t DEMO_LOCAL_FLASH = 5'000'000;
+constexpr std::int64_t DEMO_NETWORK_FLASH = 8'000'000;
+constexpr float DEMO_VERSION = 5.03f;
+constexpr int FIND_PRINTER_WAIT_MS = 1'000;
+constexpr int ABANDONED_CONNECT_POLL_MS = 100;
+
+void processPendingEvents() { QCoreApplication::processEvents(); }
+
+void setTextColour(QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+}  // namespace
+
+// One connection attempt running on its worker thread. The worker owns a
+// share of it, so it outlives an attempt that the window gave up on.
+struct PrinterDiscovery::PendingConnect {
+    std::atomic<bool> done{false};
+    std::int32_t result = 0;
+    std::int32_t socket = 0;
+};
+
+PrinterDiscovery::PrinterDiscovery(cmdResearch& window) : window_(window) {
+    abandonedTimer_.setInterval(ABANDONED_CONNECT_POLL_MS);
+    QObject::connect(&abandonedTimer_, &QTimer::timeout, [this] { checkAbandonedConnect(); });
+}
+
+PrinterDiscovery::~PrinterDiscovery() = default;
+
+void PrinterDiscovery::showFact(QLabel* label, const QString& text, bool acceptable) {
+    label->setText(text);
+    setTextColour(label, factColour(acceptable));
+    if (!acceptable) window_.state.PrinterSuitable = FLAG_FALSE;
+}
+
+void PrinterDiscovery::showFlash(std::int64_t freeFlash) {
+    window_.lblFlashSpaceRemaining->setText(formatGrouped(freeFlash));
+}
+
+void PrinterDiscovery::clearFacts() {
+    for (QLabel* label : {window_.lblPortType, window_.lblPrinterType, window_.lblHardware, window_.lblPrinterModel,
+                          window_.lblVersion})
+        label->clear();
+}
+
+void PrinterDiscovery::FindPrinterGetHandle() {
+    AppState& state = window_.state;
+    state.PrinterFoundHandle = FLAG_FALSE;
+    processPendingEvents();
+    if (!FindPrinterShowInfo()) return;
+    processPendingEvents();
+    window_.cmdSendListToPrinter->setEnabled(false);
+    window_.cmdDeleteLastItem->setEnabled(false);
+    window_.cmdDeleteAllItems->setEnabled(false);
+    // "Clear Font Space" and the flash label follow the judgement.
+    const bool suitable = isTrue(state.PrinterSuitable);
+    if (!suitable) window_.cmdClearFont->setEnabled(false);
+    window_.lblFlashSpaceRemaining->setEnabled(suitable);
+}
+
+bool PrinterDiscovery::FindPrinterShowInfo() {
+    AppState& state = window_.state;
+    MorlixLibrary& library = window_.library;
+    const bool demo = isTrue(state.DemoMode);
+
+    state.PrinterFoundHandle = FLAG_FALSE;
+    if (!demo) {
+        const std::int32_t redirected = library.SetPortsToFile();
+        if (library.failed()) return false;  // reported; the program is ending
+        if (redirected != 0) {
+            window_.CD.message(QStringLiteral("Error exiting"), APPLICATION_TITLE);
+            window_.endProgram(1);
+            return false;
+        }
+    }
+
+    // The handle is forgotten once closed: its number may soon belong to
+    // another file.
+    library.ClosePrinterHandleVB(state.PrinterHandle);
+    state.PrinterHandle = 0;
+    state.PrinterIsEthernet = FLAG_FALSE;
+
+    bool found = demo;
+    if (!demo) {
+        std::int32_t handle = 0;
+        found = library.GetPrinterHandleVB(&handle) == 0;
+        if (found) state.PrinterHandle = handle;
+    }
+    if (!found) {
+        window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
+        setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
+        window_.CD.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
+                           QLatin1String(PRODUCT_TITLE));
+        window_.cmdFindNetworkPrinter->setEnabled(true);
+        window_.cmdClearFont->setEnabled(false);
+        state.PrinterFound = FLAG_FALSE;
+        return true;
+    }
+
+    state.PrinterFoundHandle = FLAG_TRUE;
+    state.PrinterSuitable = FLAG_TRUE;
+    std::int32_t portType = PORT_TYPE_USB;
+    std::int32_t logicBoard = LOGIC_BD_MXR_PLUS;
+    std::int32_t printerType = PRINTER_TYPE_KTL;
+    std::int32_t printerModel = PRINTER_MODEL_RVA;
+    if (demo) {
+        window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER Demo"));
+    } else {
+        library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+        window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER"));
+    }
+    showFact(window_.lblPortType, GetPortType(portType), portTypeAcceptable(portType, PrinterLink::Local));
+    showFact(window_.lblHardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, PrinterLink::Local));
+    showFact(window_.lblPrinterType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
+    showFact(window_.lblPrinterModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+
+    state.PrinterVersion = DEMO_VERSION;
+    if (!demo) library.GetPrinterVersionVB(&state.PrinterVersion);
+    window_.lblVersion->setText(versionCaption(state.PrinterVersion));
+    if (!firmwareVersionAcceptable(state.PrinterVersion, PrinterLink::Local)) {
+        setTextColour(window_.lblVersion, FACT_UNACCEPTABLE_COLOUR);
+        if (isTrue(state.PrinterSuitable))
+            window_.CD.message(
+                QStringLiteral("Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"),
+                APPLICATION_TITLE);
+        state.PrinterSuitable = FLAG_FALSE;
+    } else {
+        setTextColour(window_.lblVersion, FACT_ACCEPTABLE_COLOUR);
+    }
+    setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
+
+    if (demo) {
+        showFlash(DEMO_LOCAL_FLASH);
+    } else {
+        std::int32_t freeFlash = 0;
+        if (library.GetFlashSpaceRemainingVB(&freeFlash) == 0)
+            showFlash(freeFlash);
+        else
+            window_.lblFlashSpaceRemaining->setText(QStringLiteral("Not Found"));
+    }
+    state.PrinterFound = FLAG_TRUE;
+    window_.cmdClearFont->setEnabled(true);
+    return true;
+}
+
+void PrinterDiscovery::cmdFindPrinter_Click() {
+    AppState& state = window_.state;
+    OperationGuard operation(state);
+    if (!operation) return;
+
+    clearFacts();
+    if (isTrue(state.PrinterFoundHandle)) {
+        // Closed through the library, whose device layer opened it; then
+        // forgotten, so the search does not close the number a second time.
+        window_.library.ClosePrinterHandleVB(state.PrinterHandle);
+        state.PrinterHandle = 0;
+        window_.io.sleepMs(FIND_PRINTER_WAIT_MS);
+        state.PrinterFoundHandle = FLAG_FALSE;
+    }
+    FindPrinterGetHandle();
+    const bool listReady = isTrue(state.PrinterFoundHandle) && state.NextOrder > 1;
+    window_.cmdSendListToPrinter->setEnabled(listReady);
+    window_.cmdDeleteLastItem->setEnabled(listReady);
+    window_.cmdDeleteAllItems->setEnabled(listReady);
+}
+
+void PrinterDiscovery::cmdFindNetworkPrinter_Click() {
+    OperationGuard operation(window_.state);
+    if (!operation) return;
+    Form1& dialog = window_.form1();
+    dialog.exec();
+    // Only a connection made in this showing of the dialog is shown.
+    if (!dialog.connected() || !isTrue(window_.state.PrinterFound)) return;
+    showNetworkPrinter();
+}
+
+void PrinterDiscovery::showNetworkPrinter() {
+    AppState& state = window_.state;
+    MorlixLibrary& library = window_.library;
+
+    state.PrinterSuitable = FLAG_TRUE;
+    std::int32_t portType = 0;
+    std::int32_t logicBoard = 0;
+    std::int32_t printerType = 0;
+    std::int32_t printerModel = 0;
+    library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+    window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER"));
+    showFact(window_.lblPortType, GetPortType(PORT_TYPE_ETHERNET), true);
+    showFact(window_.lblHardware, GetLogicBoardType(logicBoard),
+             logicBoardAcceptable(logicBoard, PrinterLink::Network));
+    showFact(window_.lblPrinterType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
+    showFact(window_.lblPrinterModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+
+    library.GetPrinterVersionVB(&state.PrinterVersion);
+    window_.lblVersion->setText(versionCaption(state.PrinterVersion));
+    if (!firmwareVersionAcceptable(state.PrinterVersion, PrinterLink::Network)) {
+        setTextColour(window_.lblVersion, FACT_UNACCEPTABLE_COLOUR);
+        if (isTrue(state.PrinterSuitable))
+            window_.CD.message(
+                QStringLiteral("Printer version does not support Soft Fonts, Please upgrade to V2.05 or greater"),
+                APPLICATION_TITLE);
+        state.PrinterSuitable = FLAG_FALSE;
+    } else {
+        setTextColour(window_.lblVersion, FACT_ACCEPTABLE_COLOUR);
+    }
+    setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
+    window_.lblFlashSpaceRemaining->setEnabled(true);
+
+    showFlash(isTrue(state.DemoMode) ? DEMO_NETWORK_FLASH : window_.io.GetFlashSpaceRemainingVBEthernet());
+    state.PrinterFound = FLAG_TRUE;
+    window_.cmdClearFont->setEnabled(true);
+}
+
+ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const QByteArray& octet2,
+                                                 const QByteArray& octet3, const QByteArray& octet4,
+                                                 const QByteArray& port, int timeLimitMs) {
+    using CreateSocket = std::int32_t (*)(std::int32_t*, const char*, const char*, const char*, const char*,
+                                          const char*);
+    const auto createSocket = reinterpret_cast<CreateSocket>(
+        window_.library.function(MorlixLibrary::Export::CreateEthernetSocketVB));
+    if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
+
+    auto pending = std::make_shared<PendingConnect>();
+    std::thread([pending, createSocket, octet1, octet2, octet3, octet4, port] {
+        std::int32_t socket = 0;
+        pending->result = createSocket(&socket, octet1.constData(), octet2.constData(), octet3.constData(),
+                                       octet4.constData(), port.constData());
+        pending->socket = socket;
+        pending->done.store(true, std::memory_order_release);
+    }).detach();
+
+    // The window stays live while the attempt runs; the printer commands are
+    // held off by the running operation.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!pending->done.load(std::memory_order_acquire) && elapsed.elapsed() < timeLimitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!pending->done.load(std::memory_order_acquire)) {
+        // Given up: no other library call may run until the attempt ends.
+        abandoned_ = pending;
+        window_.state.LibraryCallPending = true;
+        abandonedTimer_.start();
+        return {ConnectOutcome::Result::TimedOut, 0};
+    }
+    if (pending->result == 0) return {ConnectOutcome::Result::Failed, 0};
+    return {ConnectOutcome::Result::Connected, pending->socket};
+}
+
+void PrinterDiscovery::checkAbandonedConnect() {
+    if (!abandoned_ || !abandoned_->done.load(std::memory_order_acquire)) return;
+    abandonedTimer_.stop();
+    window_.state.LibraryCallPending = false;
+    if (abandoned_->result != 0) window_.library.CloseEthernetSocketVB(abandoned_->socket);
+    abandoned_.reset();
+}
+
+void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
+    AppState& state = window_.state;
+    const std::int32_t heldSocket = state.Socket;
+    if (outcome.result == ConnectOutcome::Result::Connected) {
+        state.Socket = outcome.socket;
+        state.PrinterIsEthernet = FLAG_TRUE;
+        state.PrinterFoundHandle = FLAG_TRUE;
+        state.PrinterFound = FLAG_TRUE;
+        if (heldSocket != 0 && heldSocket != outcome.socket) window_.library.CloseEthernetSocketVB(heldSocket);
+        return;
+    }
+    // The socket held before is replaced by none: close it rather than lose it.
+    if (heldSocket != 0) window_.library.CloseEthernetSocketVB(heldSocket);
+    state.Socket = 0;
+    state.PrinterIsEthernet = FLAG_FALSE;
+    if (state.PrinterHandle == 0) {
+        // No link is left: the window must not show a printer it cannot reach.
+        state.PrinterFound = FLAG_FALSE;
+        state.PrinterFoundHandle = FLAG_FALSE;
+        clearFacts();
+        window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
+        setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
+        window_.cmdClearFont->setEnabled(false);
+        window_.cmdSendListToPrinter->setEnabled(false);
+    }
+}
+
+}  // namespace velquin

@@ -1,0 +1,26 @@
+// Turns SIGINT, SIGTERM and SIGHUP into a call on the event loop, so the
+// program ends through its normal shutdown (spooler ports restored, links
+// closed, the single-instance guard released) instead of dying mid-way.
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace velquin {
+
+class TerminationSignals : public QObject {
+public:
+    // onSignal runs on the event loop's thread after a signal arrived.
+    explicit TerminationSignals(std::function<void()> onSignal);
+    ~TerminationSignals() override;
+
+private:
+    std::function<void()> onSignal_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace velquin

@@ -1,0 +1,44 @@
+// The host's print spooler: its printers are queues, and the port of a queue
+// is its device URI. The library moves queues off the devices it opens
+// itself and back again through this contract.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morlix::platform {
+
+struct SpoolerQueue {
+    std::string name;
+    std::string deviceUri;
+};
+
+// A queue opened for administration; closed when destroyed.
+class SpoolerQueueHandle {
+public:
+    virtual ~SpoolerQueueHandle() = default;
+    // The queue's device URI as the spooler had it when opened.
+    virtual const std::string& deviceUri() const = 0;
+    // Gives the queue a new device URI; false with a reason in `error`.
+    virtual bool setDeviceUri(const std::string& uri, std::string& error) = 0;
+};
+
+class Spooler {
+public:
+    virtual ~Spooler() = default;
+    // Every printer queue of this host (no classes, no queues of other
+    // hosts) in the spooler's order; nullopt with a reason when the spooler
+    // could not be asked.
+    virtual std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error) = 0;
+    // Opens a queue for administration; nullptr with a reason when it does
+    // not exist or the spooler refuses.
+    virtual std::unique_ptr<SpoolerQueueHandle> openQueue(const std::string& name, std::string& error) = 0;
+};
+
+// The spooler of this host (the CUPS server named by CUPS_SERVER or the
+// client configuration, asked afresh on every call).
+Spooler& hostSpooler();
+
+}  // namespace morlix::platform

@@ -1,0 +1,97 @@
+#include "tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace morlix::platform {
+
+std::optional<std::uint32_t> parseIpv4Address(const char* text) {
+    if (text == nullptr) return std::nullopt;
+    in_addr_t address = ::inet_addr(text);
+    if (address == INADDR_NONE) return std::nullopt;
+    return address;
+}
+
+int openTcpSocket(int& error) {
+    int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (socket < 0) {
+        error = errno;
+        return -1;
+    }
+    if (socket < FIRST_PRINTER_HANDLE) {
+        // A standard stream was closed: never hand out 0, 1 or 2.
+        int moved = ::fcntl(socket, F_DUPFD_CLOEXEC, FIRST_PRINTER_HANDLE);
+        error = errno;
+        ::close(socket);
+        return moved;
+    }
+    return socket;
+}
+
+bool connectWithin(int socket, std::uint32_t address, std::uint16_t port, std::chrono::milliseconds limit,
+                   int& error) {
+    int flags = ::fcntl(socket, F_GETFL);
+    if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
+        error = errno;
+        return false;
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = address;
+    peer.sin_port = htons(port);
+    bool connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    error = connected ? 0 : errno;
+    if (!connected && (error == EINPROGRESS || error == EINTR)) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        pollfd wait{socket, POLLOUT, 0};
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            int ready = ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) {
+                error = ready == 0 ? ETIMEDOUT : errno;
+                break;
+            }
+            socklen_t size = sizeof error;
+            if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+            connected = error == 0;
+            break;
+        }
+    }
+    if (::fcntl(socket, F_SETFL, flags) < 0 && connected) {
+        error = errno;
+        return false;
+    }
+    return connected;
+}
+
+IoResult socketSend(int socket, std::span<const std::uint8_t> bytes) {
+    if (!isPrinterHandle(socket)) return {false, 0, EBADF};
+    for (;;) {
+        ssize_t sent = ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent >= 0) return {true, static_cast<std::size_t>(sent), 0};
+        if (errno != EINTR) return {false, 0, errno};
+    }
+}
+
+IoResult socketReceive(int socket, std::span<std::uint8_t> buffer) {
+    if (!isPrinterHandle(socket)) return {false, 0, EBADF};
+    for (;;) {
+        ssize_t got = ::recv(socket, buffer.data(), buffer.size(), 0);
+        if (got >= 0) return {true, static_cast<std::size_t>(got), 0};
+        if (errno != EINTR) return {false, 0, errno};
+    }
+}
+
+bool socketClose(int socket) {
+    if (!isPrinterHandle(socket)) return false;
+    return ::close(socket) == 0;
+}
+
+}  // namespace morlix::platform
