@@ -1,18 +1,17 @@
 #include "printer_connection.h"
 
+#include "app_state.h"
+#include "morlix_library.h"
 #include "operation_view.h"
+#include "printer_io.h"
 
 #include <velquin/printer_codes.h>
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace velquin {
-
-namespace {
-
-constexpr qint64 FILE_CHUNK_SIZE = 8192;
-
-}  // namespace
 
 bool PrinterStatus::busy() const { return (bytes[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0; }
 
@@ -30,7 +29,7 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
     // The low 32 bits of the size, as a signed number; -1 for a file that did not open.
     view.addStatusLine(QString::number(opened ? static_cast<std::int32_t>(file.size()) : -1));
 
-    const qint64 chunkSize = std::min<qint64>(FILE_CHUNK_SIZE, static_cast<qint64>(chunkBuffer.size()));
+    const qint64 chunkSize = static_cast<qint64>(std::min(FILE_CHUNK_SIZE, chunkBuffer.size()));
     FileTransfer result = FileTransfer::Sent;
     while (true) {
         const qint64 bytesRead =
@@ -101,6 +100,42 @@ PrinterStatus DemoPrinterConnection::readStatus() {
     status.byteCount = static_cast<std::int32_t>(status.bytes.size());
     status.bytes[STATUS_FLAGS_BYTE] = toggle_ ? STATUS_FLASH_TOGGLE_BIT : 0;
     return status;
+}
+
+bool LinkedPrinterConnection::isEthernet() const { return isTrue(state_.PrinterIsEthernet); }
+
+bool LinkedPrinterConnection::printerBusy() { return io_.GetPrinterBusy(); }
+
+PrinterStatus LinkedPrinterConnection::readStatus() {
+    StatusBytes bytes{};
+    PrinterStatus status;
+    status.read = io_.readStatus(bytes, status.byteCount);
+    std::copy_n(bytes.begin(), status.bytes.size(), status.bytes.begin());
+    return status;
+}
+
+FlashSpace LinkedPrinterConnection::readFlashSpace() {
+    if (isEthernet()) return {io_.GetFlashSpaceRemainingVBEthernet(), 0};
+    FlashSpace flash;
+    flash.resultCode = library_.GetFlashSpaceRemainingVB(&flash.freeBytes);
+    return flash;
+}
+
+bool LinkedPrinterConnection::send(std::span<const std::uint8_t> bytes) {
+    // Everything the program sends itself goes out from the send buffer. An
+    // empty text (a BMP test ticket) is still one write, of length 0.
+    if (bytes.empty()) return io_.sendFromSendBuffer(0);
+    while (!bytes.empty()) {
+        const std::size_t count = std::min(bytes.size(), state_.SendBuffer.size());
+        if (bytes.data() != state_.SendBuffer.data()) std::copy_n(bytes.begin(), count, state_.SendBuffer.begin());
+        if (!io_.sendFromSendBuffer(count)) return false;
+        bytes = bytes.subspan(count);
+    }
+    return true;
+}
+
+FileTransfer LinkedPrinterConnection::sendFile(const QString& path, OperationView& view) {
+    return streamFileToPrinter(path, state_.SendBuffer, *this, view);
 }
 
 }  // namespace velquin

@@ -13,7 +13,10 @@
 
 namespace velquin {
 
+struct AppState;
+class MorlixLibrary;
 class OperationView;
+class PrinterIo;
 
 // Status bytes 0 to 4 of one status read (bytes that did not come read 0).
 struct PrinterStatus {
@@ -96,6 +99,25 @@ public:
 private:
     std::int32_t freeFlash_;
     bool toggle_ = false;
+};
+
+// The printer that discovery found, local or on the network, through the
+// window's printer I/O and the library.
+class LinkedPrinterConnection final : public PrinterConnection {
+public:
+    LinkedPrinterConnection(AppState& state, PrinterIo& io, MorlixLibrary& library)
+        : state_(state), io_(io), library_(library) {}
+    bool isEthernet() const override;
+    bool printerBusy() override;
+    PrinterStatus readStatus() override;
+    FlashSpace readFlashSpace() override;
+    bool send(std::span<const std::uint8_t> bytes) override;
+    FileTransfer sendFile(const QString& path, OperationView& view) override;
+
+private:
+    AppState& state_;
+    PrinterIo& io_;
+    MorlixLibrary& library_;
 };
 
 }  // namespace velquin
