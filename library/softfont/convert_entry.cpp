@@ -1,5 +1,20 @@
-// The soft font converter's entry point. Not built yet: every input is refused.
+// The soft font converter's exported entry point.
+#include <cstdio>
+#include <new>
+
 #include "morlix/morlix.h"
+#include "platform/debug_output.h"
+#include "soft_font_converter.h"
 #include "velquin/conversion_result.h"
 
-extern "C" int32_t qkSoftFontFileName(const char*) { return velquin::CONVERSION_CANNOT_OPEN; }
+extern "C" int32_t qkSoftFontFileName(const char* softFontPath) {
+    int32_t result = velquin::CONVERSION_NO_MEMORY;
+    try {
+        result = morlix::softfont::convertSoftFontFile(softFontPath, morlix::softfont::Report::standardOutput());
+    } catch (...) {
+        // Only memory can run out here; nothing was written.
+        morlix::platform::debugOutput("qkSoftFontFileName - out of memory\r\n");
+    }
+    std::fflush(stdout);
+    return result;
+}

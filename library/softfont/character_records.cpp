@@ -1,0 +1,141 @@
+#include "character_records.h"
+
+#include <array>
+
+#include "platform/debug_output.h"
+#include "velquin/conversion_result.h"
+
+namespace morlix::softfont {
+namespace {
+
+using platform::debugOutput;
+using platform::debugPrintf;
+
+bool isDigit(std::uint8_t byte) { return byte >= '0' && byte <= '9'; }
+
+}  // namespace
+
+std::int32_t readCharacterNumber(ByteSource& input, std::uint8_t& code, const Report& report) {
+    using namespace velquin;
+    code = 0;
+    int state = 0;
+    for (;;) {
+        std::uint8_t byte = 0;
+        switch (input.next(byte)) {
+        case ByteSource::Read::Failed:
+            report.line("readCharacterNumber - Bad return code from readFile\r\n");
+            return CONVERSION_CODE_READ_FAILED;
+        case ByteSource::Read::EndOfFile:
+            report.line("readCharacterNumber - Good return code and 0 bytes read\r\n");
+            return CONVERSION_END_OF_FONT;
+        case ByteSource::Read::Byte:
+            break;
+        }
+        switch (state) {
+        case 0:
+            if (byte != ESC) {
+                report.line("readCharacterNumber - 1st character NOT escape, error\r\n");
+                return CONVERSION_RECORD_NO_ESC;
+            }
+            debugOutput("readCharacterNumber - Found escape\r\n");
+            state = 1;
+            break;
+        case 1:
+            if (byte != '*') return CONVERSION_RECORD_NO_STAR;
+            state = 2;
+            break;
+        case 2:
+            if (byte != 'c') {
+                report.line("readCharacterNumber - 3rd character NOT c\r\n");
+                return CONVERSION_RECORD_NO_C;
+            }
+            state = 3;
+            break;
+        default:
+            if (isDigit(byte)) {
+                code = static_cast<std::uint8_t>(code * 10 + (byte - '0'));
+            } else if (byte == 'E') {
+                return CONVERSION_OK;
+            } else {
+                report.line("readCharacterNumber - Did not find terminating E\r\n");
+                return CONVERSION_CODE_NOT_ENDED_BY_E;
+            }
+        }
+    }
+}
+
+bool getCharacterGeneratorLength(ByteSource& input, std::int32_t& length) {
+    // The length wraps in 32 bits, as the font's own arithmetic does.
+    std::uint32_t value = 0;
+    length = 0;
+    int state = 0;
+    for (;;) {
+        std::uint8_t byte = 0;
+        if (input.next(byte) != ByteSource::Read::Byte) return false;
+        switch (state) {
+        case 0:
+            if (byte != ESC) {
+                debugOutput("getCharacterGeneratorLength - 1st character NOT escape, error\r\n");
+                return false;
+            }
+            state = 1;
+            break;
+        case 1:
+            if (byte != '(') return false;
+            state = 2;
+            break;
+        case 2:
+            if (byte != 's') {
+                debugOutput("getCharacterGeneratorLength - 3rd character NOT s\r\n");
+                return false;
+            }
+            state = 3;
+            break;
+        default:
+            if (isDigit(byte)) {
+                value = value * 10 + static_cast<std::uint32_t>(byte - '0');
+                length = static_cast<std::int32_t>(value);
+            } else {
+                return byte == 'W';
+            }
+        }
+    }
+}
+
+bool readCharacterHeader(ByteSource& input, std::uint8_t code, CGEntry& entry, FontSummary& summary) {
+    std::array<std::uint8_t, CHARACTER_DESCRIPTOR_BYTES> descriptor{};
+    for (std::uint8_t& byte : descriptor)
+        if (input.next(byte) != ByteSource::Read::Byte) return false;
+    if (descriptor[0] != 4) {
+        debugOutput("Character generator format != 4, error!\r\n");
+        return false;
+    }
+    if (descriptor[2] != 14) {
+        debugPrintf("Character generator length is not correct, was %d, should be %d\r\n", descriptor[2], 14);
+        return false;
+    }
+    const auto word = [&](std::size_t offset) {
+        return static_cast<std::uint16_t>(descriptor[offset] << 8 | descriptor[offset + 1]);
+    };
+    entry.code = code;
+    entry.leftOffset = word(6);
+    entry.topOffset = static_cast<std::int16_t>(word(8));
+    entry.widthBits = word(10);
+    entry.height = word(12);
+    entry.deltaX = word(14);
+    entry.widthBytes = bytesForBits(entry.widthBits);
+    entry.widthWords = wordsForBits(entry.widthBits);
+
+    debugPrintf("CG Left Offset (bits) = %X\r\n", entry.leftOffset);
+    debugPrintf("CG Top Offset (bits)  = %d\r\n", entry.topOffset);
+    debugPrintf("CG Char width (bits)  = %d\r\n", entry.widthBits);
+    debugPrintf("CG Char height        = %d\r\n", entry.height);
+    debugPrintf("CG Delta X (1/4 dots) = %d\r\n", entry.deltaX);
+    debugPrintf("CG Delta X            = %d\r\n", entry.deltaX >> 2);
+    debugPrintf("Character generator width in words = %d\r\n\n", entry.widthWords);
+
+    if (code > summary.lastCode) summary.lastCode = code;
+    return true;
+}
+
+}  // namespace morlix::softfont
