@@ -59,6 +59,7 @@ struct cmdResearch::WorkParts final : OperationView {
     explicit WorkParts(cmdResearch& owner)
         : window(owner), list(*owner.grdInfo, owner.state), linked(owner.state, owner.io, owner.library),
           cancelButton(new QPushButton(QStringLiteral("Cancel"), owner.FrameProgress)) {
+        cancelButton->setObjectName(QStringLiteral("cmdCancelWait"));
         cancelButton->setGeometry(390, 4, 70, 24);
         cancelButton->hide();
         QObject::connect(cancelButton, &QPushButton::clicked, [this] { cancelPressed = true; });
@@ -119,6 +120,7 @@ struct cmdResearch::WorkParts final : OperationView {
     std::optional<DemoPrinterConnection> demo;
     QPushButton* cancelButton;
     bool cancelPressed = false;
+    std::chrono::milliseconds toggleTimeout = TOGGLE_WAIT_TIMEOUT;
 };
 
 namespace {
@@ -161,6 +163,10 @@ private:
 void cmdResearch::WorkPartsDeleter::operator()(WorkParts* parts) const { delete parts; }
 
 void cmdResearch::createWorkParts() { work.reset(new WorkParts(*this)); }
+
+void cmdResearch::setToggleWaitTimeoutMs(int milliseconds) {
+    work->toggleTimeout = std::chrono::milliseconds(milliseconds);
+}
 
 void cmdResearch::cmdAddToList_Click() {
     const OperationGuard guard(state);
@@ -241,7 +247,7 @@ void cmdResearch::cmdGetList_Click() {
 void cmdResearch::cmdClearFont_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT)
+    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
         .clearFontSpace(work->demoMode());
 }
 
@@ -254,19 +260,19 @@ void cmdResearch::cmdSendListToPrinter_Click() {
     request.demoMode = work->demoMode();
     request.flashNeeded = state.FlashNeeded;
     request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
-    UploadEngine(work->printer(), *work, work->converter(), TOGGLE_WAIT_TIMEOUT).run(request);
+    UploadEngine(work->printer(), *work, work->converter(), work->toggleTimeout).run(request);
 }
 
 void cmdResearch::CmdGetFlash_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT).getFlash();
+    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout).getFlash();
 }
 
 void cmdResearch::CmdGetStatus_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT).getStatus();
+    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout).getStatus();
 }
 
 namespace {
