@@ -41,6 +41,7 @@ const char* const USAGE =
     "                        (default 50000000)\n"
     "  --erase-ms MS         time an erase takes (default 20)\n"
     "  --journal DIR         keep every journal entry's bytes in DIR, with journal.txt\n"
+    "  --no-checksums        do not checksum files (the sha256 column is then \"-\")\n"
     "  --quiet               print only the port line\n"
     "\n"
     "Faults:\n"
@@ -131,6 +132,8 @@ int main(int argc, char** argv) {
             config.eraseTime = std::chrono::milliseconds(number(option, value()));
         } else if (option == "--journal") {
             config.journalFolder = value();
+        } else if (option == "--no-checksums") {
+            config.checksumFiles = false;
         } else if (option == "--quiet") {
             quiet = true;
         } else if (option == "--stay-busy") {

@@ -36,7 +36,7 @@ std::string describe(const JournalEntry& entry) {
     char head[96];
     std::snprintf(head, sizeof head, "%zu %s %llu ", entry.order, entryKindName(entry.kind),
                   static_cast<unsigned long long>(entry.size));
-    std::string line = head + entry.sha256 + " " + entry.source;
+    std::string line = head + (entry.sha256.empty() ? "-" : entry.sha256) + " " + entry.source;
     line += entry.stored ? " stored" : " not-stored";
     if (entry.error) line += " ERROR " + entry.problem;
     return line;

@@ -32,6 +32,9 @@ struct PrinterConfig {
     std::uint64_t writeBytesPerSecond = 50u * 1000u * 1000u;
     // How long an erase of the font space takes.
     std::chrono::milliseconds eraseTime{20};
+    // Files are checksummed as they arrive; without, their journal entries
+    // carry no checksum and the printer takes bytes as fast as memory moves.
+    bool checksumFiles = true;
     // When set, every journal entry's bytes are kept here, with journal.txt.
     std::filesystem::path journalFolder;
 };

@@ -74,7 +74,7 @@ void Session::uploadData(std::span<const std::uint8_t> bytes) {
             halted_ = true;
         }
     }
-    upload_->hash.update(bytes);
+    if (printer_.config().checksumFiles) upload_->hash.update(bytes);
     upload_->size += bytes.size();
     if (upload_->out.is_open())
         upload_->out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -97,7 +97,7 @@ void Session::endUpload(bool complete, std::string problem) {
     JournalEntry entry;
     entry.kind = entryKindOf(upload_->kind);
     entry.size = upload_->size;
-    entry.sha256 = Sha256::toHex(upload_->hash.finish());
+    if (printer_.config().checksumFiles) entry.sha256 = Sha256::toHex(upload_->hash.finish());
     entry.error = !problem.empty();
     entry.problem = std::move(problem);
     entry.text = upload_->header;

@@ -250,9 +250,13 @@ void StreamParser::closeTicket(bool complete) {
 }
 
 void StreamParser::addUnparsed(std::span<const std::uint8_t> bytes, std::string_view problem) {
-    if (unparsed_.empty()) unparsedProblem_ = problem.empty() ? "bytes that are no command" : problem;
-    unparsed_.insert(unparsed_.end(), bytes.begin(), bytes.end());
-    if (unparsed_.size() >= MAX_UNPARSED_BLOCK) flushUnparsed();
+    while (!bytes.empty()) {
+        if (unparsed_.empty()) unparsedProblem_ = problem.empty() ? "bytes that are no command" : problem;
+        std::size_t take = std::min(bytes.size(), MAX_UNPARSED_BLOCK - unparsed_.size());
+        unparsed_.insert(unparsed_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (unparsed_.size() >= MAX_UNPARSED_BLOCK) flushUnparsed();
+    }
 }
 
 void StreamParser::flushUnparsed() {
