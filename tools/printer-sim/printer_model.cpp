@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "sha256.h"
+#include "velquin/printer_codes.h"
 
 namespace printersim {
 namespace {
@@ -90,7 +91,8 @@ std::vector<std::uint8_t> PrinterModel::statusBytes() {
     } else {
         status.assign(STATUS_SIZE, 0);
         bool busyNow = faults_.stayBusy || uploadsArriving_ > 0 || !writes_.empty();
-        status[4] = static_cast<std::uint8_t>((busyNow ? STATUS_BUSY : 0) | (toggle_ ? STATUS_FLASH_TOGGLE : 0));
+        status[velquin::STATUS_FLAGS_BYTE] = static_cast<std::uint8_t>(
+            (busyNow ? velquin::STATUS_BUSY_BIT : 0) | (toggle_ ? velquin::STATUS_FLASH_TOGGLE_BIT : 0));
     }
     if (faults_.statusLength) status.resize(*faults_.statusLength, 0);
     return status;

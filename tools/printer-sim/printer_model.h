@@ -66,9 +66,8 @@ struct Faults {
 };
 
 inline constexpr std::size_t LONG_IDENTITY_SIZE = 300;
+// Status bytes 0 to 4: byte 3 is 0 when ready, byte 4 carries the flags.
 inline constexpr std::size_t STATUS_SIZE = 5;
-inline constexpr std::uint8_t STATUS_BUSY = 0x20;
-inline constexpr std::uint8_t STATUS_FLASH_TOGGLE = 0x02;
 
 enum class EntryKind { TrueType, Pcx, SoftFont, Ticket, Erase, Unparsed };
 const char* entryKindName(EntryKind kind);

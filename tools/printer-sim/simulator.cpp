@@ -186,7 +186,11 @@ void Simulator::untrack(int connection) {
 void Simulator::acceptLoop(int listener, bool device, std::string name) {
     while (waitFor(listener, wake_, -1) == Wait::Ready) {
         int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) continue;
+        if (connection < 0) {
+            // Out of descriptors: give the open connections time to end.
+            if ((errno == EMFILE || errno == ENFILE) && waitFor(-1, wake_, 50) == Wait::Stopped) break;
+            continue;
+        }
         printer_.noteConnection();
         if (printer_.faults().closeOnAccept) {
             ::close(connection);
