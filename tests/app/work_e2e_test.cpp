@@ -44,6 +44,13 @@ QString makePcx(const QString& path, const QString& size, const QString& drawing
     return path;
 }
 
+// One row per link: the simulated USB printer and TCP.
+void linkRows() {
+    QTest::addColumn<Link>("link");
+    QTest::addRow("usb") << Link::Usb;
+    QTest::addRow("tcp") << Link::Tcp;
+}
+
 QString copyInto(const QString& source, const QDir& folder) {
     const QString target = folder.filePath(QFileInfo(source).fileName());
     QFile::remove(target);
@@ -337,9 +344,7 @@ void WorkEndToEndTest::aSoftFontThatFailsToConvertReachesNothing() {
 }
 
 void WorkEndToEndTest::aToggleThatNeverChangesTimesOut_data() {
-    QTest::addColumn<Link>("link");
-    QTest::addRow("usb") << Link::Usb;
-    QTest::addRow("tcp") << Link::Tcp;
+    linkRows();
 }
 
 void WorkEndToEndTest::aToggleThatNeverChangesTimesOut() {
@@ -392,9 +397,7 @@ void WorkEndToEndTest::theOperatorCancelsAToggleWait() {
 }
 
 void WorkEndToEndTest::aConnectionClosedMidFileStopsTheRun_data() {
-    QTest::addColumn<Link>("link");
-    QTest::addRow("usb") << Link::Usb;
-    QTest::addRow("tcp") << Link::Tcp;
+    linkRows();
 }
 
 void WorkEndToEndTest::aConnectionClosedMidFileStopsTheRun() {
@@ -670,9 +673,7 @@ void WorkEndToEndTest::fontIdCell() {
 }
 
 void WorkEndToEndTest::eraseAnsweredNoOrYes_data() {
-    QTest::addColumn<Link>("link");
-    QTest::addRow("usb") << Link::Usb;
-    QTest::addRow("tcp") << Link::Tcp;
+    linkRows();
 }
 
 void WorkEndToEndTest::eraseAnsweredNoOrYes() {
@@ -707,9 +708,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
 }
 
 void WorkEndToEndTest::flashAndStatusQueries_data() {
-    QTest::addColumn<Link>("link");
-    QTest::addRow("usb") << Link::Usb;
-    QTest::addRow("tcp") << Link::Tcp;
+    linkRows();
 }
 
 void WorkEndToEndTest::flashAndStatusQueries() {
