@@ -56,8 +56,6 @@ public:
 
 public slots:
     void cmdCreateSocket_Click();
-
-protected:
     // The dialog cannot be dismissed while a connection attempt runs.
     void reject() override;
 

@@ -38,6 +38,7 @@ constexpr char PRODUCT_TITLE[] = "Zara Rida Davezo";
 constexpr int ORDER_COLUMN_TWIPS = 600;
 constexpr int FILE_COLUMN_TWIPS = 10'550;
 constexpr int SIZE_COLUMN_TWIPS = 1'600;
+constexpr int DEFAULT_COLUMN_TWIPS = 960;  // a grid column nobody sized
 
 struct ModeCaptions {
     const char* titleSuffix;
@@ -107,11 +108,14 @@ std::optional<std::int16_t> firstInteger(const QByteArray& content) {
 }  // namespace
 
 QString StartupPaths::defaultModeFile() {
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    if (QFileInfo(programFolder).isWritable()) return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
-    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty()) configHome = QDir::home().filePath(QStringLiteral(".config"));
-    return QDir(configHome).filePath(QStringLiteral("velquin/") + QLatin1String(MODE_FILE_NAME));
+    return modeFileLocation(QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_CONFIG_HOME"));
+}
+
+QString StartupPaths::modeFileLocation(const QString& programFolder, const QString& configHome) {
+    const QFileInfo folder(programFolder);
+    if (folder.isDir() && folder.isWritable()) return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
+    const QString configFolder = configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
+    return QDir(configFolder).filePath(QStringLiteral("velquin/") + QLatin1String(MODE_FILE_NAME));
 }
 
 QString StartupPaths::defaultDemoMarker() { return QDir::current().filePath(QLatin1String(DEMO_MARKER_NAME)); }
@@ -137,6 +141,9 @@ void cmdResearch::createControls() {
     grdInfo->verticalHeader()->hide();
     grdInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdInfo->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdInfo->setTextElideMode(Qt::ElideNone);
+    grdInfo->horizontalHeader()->setDefaultSectionSize(twipsToPixels(DEFAULT_COLUMN_TWIPS));
+    grdInfo->verticalHeader()->setDefaultSectionSize(20);
 
     // The add, delete, file, printer-operation and printer-information
     // frames side by side below the grid.

@@ -46,6 +46,9 @@ struct StartupPaths {
     // "avrbl.txt" in the program's folder when that folder is writable,
     // otherwise in $XDG_CONFIG_HOME/velquin (~/.config/velquin).
     static QString defaultModeFile();
+    // The mode file in programFolder when it is writable, else in
+    // configHome/velquin (configHome empty: ~/.config).
+    static QString modeFileLocation(const QString& programFolder, const QString& configHome);
     // "DemoMode.txt" in the working directory.
     static QString defaultDemoMarker();
     static StartupPaths defaults() { return {defaultModeFile(), defaultDemoMarker()}; }
@@ -66,6 +69,8 @@ public:
     // Shutdown sequence; runs once, whenever the window closes.
     void Form_Unload();
     // True once the program has been asked to end; exitCode() says how.
+    // Long operations that let events run should stop when it turns true
+    // (the shutdown has then released the printer links).
     bool endRequested() const { return endRequested_; }
     int exitCode() const { return exitCode_; }
     // Closes the window (running the shutdown) and ends the program.

@@ -107,6 +107,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     if (!demo) {
         std::int32_t handle = 0;
         found = library.GetPrinterHandleVB(&handle) == 0;
+        if (library.failed()) return false;
         if (found) state.PrinterHandle = handle;
     }
     if (!found) {
@@ -139,6 +140,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
 
     state.PrinterVersion = DEMO_VERSION;
     if (!demo) library.GetPrinterVersionVB(&state.PrinterVersion);
+    if (library.failed()) return false;
     window_.lblVersion->setText(versionCaption(state.PrinterVersion));
     if (!firmwareVersionAcceptable(state.PrinterVersion, PrinterLink::Local)) {
         setTextColour(window_.lblVersion, FACT_UNACCEPTABLE_COLOUR);

@@ -1,0 +1,106 @@
+#include "app_test_support.h"
+
+#include "Form1.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace velquin::test {
+
+PrivateEnvironment::PrivateEnvironment() {
+    QDir(dir_.path()).mkpath(QStringLiteral("runtime"));
+    QDir(dir_.path()).mkpath(QStringLiteral("devices"));
+    QDir(dir_.path()).mkpath(QStringLiteral("config"));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(QStringLiteral("runtime"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(path(QStringLiteral("state"))));
+    // No spooler answers here, so no queue of this machine is ever moved.
+    qputenv("CUPS_SERVER", QFile::encodeName(path(QStringLiteral("no-cupsd.sock"))));
+    qputenv("MORLIX_DEVICE_ROOT", QFile::encodeName(path(QStringLiteral("devices"))));
+}
+
+FakeMorlix::FakeMorlix(const QString& path) : library_(path) {
+    if (!library_.load()) qFatal("cannot load %s: %s", qPrintable(path), qPrintable(library_.errorString()));
+    reset();
+}
+
+void FakeMorlix::reset() { resolve<void()>("FakeMorlix_reset")(); }
+
+QStringList FakeMorlix::calls() const {
+    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_calls")()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList FakeMorlix::callNames() const {
+    QStringList names;
+    for (const QString& call : calls()) names << call.section(QLatin1Char(' '), 0, 0);
+    return names;
+}
+
+void FakeMorlix::setResult(const char* function, int result) {
+    resolve<void(const char*, std::int32_t)>("FakeMorlix_setResult")(function, result);
+}
+
+void FakeMorlix::setMessage(const char* function, const char* message) {
+    resolve<void(const char*, const char*)>("FakeMorlix_setMessage")(function, message);
+}
+
+void FakeMorlix::setPrinter(int portType, int logicBoard, int printerType, int printerModel, float version,
+                            int freeFlash) {
+    resolve<void(std::int32_t, std::int32_t, std::int32_t, std::int32_t, float, std::int32_t)>(
+        "FakeMorlix_setPrinter")(portType, logicBoard, printerType, printerModel, version, freeFlash);
+}
+
+void FakeMorlix::setLinks(int handle, int socket, int connectDelayMs) {
+    resolve<void(std::int32_t, std::int32_t, int)>("FakeMorlix_setLinks")(handle, socket, connectDelayMs);
+}
+
+void FakeMorlix::setStatus(const QByteArray& bytes) {
+    resolve<void(const std::uint8_t*, std::int32_t)>("FakeMorlix_setStatus")(
+        reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::int32_t>(bytes.size()));
+}
+
+void FakeMorlix::setReadReply(const QByteArray& bytes) {
+    resolve<void(const std::uint8_t*, std::int32_t)>("FakeMorlix_setReadReply")(
+        reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::int32_t>(bytes.size()));
+}
+
+WindowHarness::WindowHarness(const QString& libraryPath, const QString& folder) : library(libraryPath) {
+    library.setPrompts(&prompts);
+    const QDir dir(folder);
+    window = std::make_unique<cmdResearch>(
+        library, prompts, StartupPaths{dir.filePath(QStringLiteral("avrbl.txt")), dir.filePath(QStringLiteral("DemoMode.txt"))});
+    window->io.setSleep([this](int milliseconds) { sleeps << milliseconds; });
+}
+
+WindowHarness::~WindowHarness() {
+    if (window) window->Form_Unload();
+}
+
+bool WindowHarness::start() { return window->Form_Load(); }
+
+QString writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+
+void typeAddress(Form1& dialog, const QString& o1, const QString& o2, const QString& o3, const QString& o4,
+                 const QString& port) {
+    dialog.txtOctet1->setText(o1);
+    dialog.txtOctet2->setText(o2);
+    dialog.txtOctet3->setText(o3);
+    dialog.txtOctet4->setText(o4);
+    dialog.txtPort->setText(port);
+}
+
+}  // namespace velquin::test

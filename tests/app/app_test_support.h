@@ -1,0 +1,92 @@
+// Shared pieces of the program's tests: a private environment per test
+// process, the recording stand-in library, and a main window on scripted
+// prompts.
+#pragma once
+
+#include "cmdResearch.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QLibrary>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// Runs a QtTest class on the offscreen platform unless another is asked for.
+#define VELQUIN_QTEST_MAIN(TestClass)                                                   \
+    int main(int argc, char* argv[]) {                                                 \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
+        QApplication application(argc, argv);                                          \
+        TestClass test;                                                                \
+        return QTest::qExec(&test, argc, argv);                                        \
+    }
+
+namespace velquin::test {
+
+// A folder of this process's own, and an environment that keeps the library
+// away from the machine: the single-instance lock, the spooler, the device
+// root and the configuration folder all point into it.
+class PrivateEnvironment {
+public:
+    PrivateEnvironment();
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString root() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// The recording stand-in for libmorlix.so (fake_morlix.cpp).
+class FakeMorlix {
+public:
+    explicit FakeMorlix(const QString& path);
+    void reset();
+    // Every call so far, one line each ("ClosePrinterHandleVB 7").
+    QStringList calls() const;
+    // Only the names of the calls, in order.
+    QStringList callNames() const;
+    void setResult(const char* function, int result);
+    void setMessage(const char* function, const char* message);
+    void setPrinter(int portType, int logicBoard, int printerType, int printerModel, float version, int freeFlash);
+    void setLinks(int handle, int socket, int connectDelayMs);
+    void setStatus(const QByteArray& bytes);
+    void setReadReply(const QByteArray& bytes);
+
+private:
+    template <typename Function>
+    Function* resolve(const char* name) const {
+        return reinterpret_cast<Function*>(library_.resolve(name));
+    }
+    mutable QLibrary library_;
+};
+
+// A main window on the given library, answering through scripted prompts,
+// with its mode file and demo marker in `folder`.
+struct WindowHarness {
+    WindowHarness(const QString& libraryPath, const QString& folder);
+    ~WindowHarness();
+    // Runs the start-up; true when the window would be shown.
+    bool start();
+    QString modeFile() const { return window->paths().modeFile; }
+    QString demoMarker() const { return window->paths().demoMarker; }
+
+    ScriptedOperatorPrompts prompts;
+    MorlixLibrary library;
+    std::unique_ptr<cmdResearch> window;
+    QList<int> sleeps;  // the fixed waits the window asked for, in ms
+};
+
+// Writes a file with the given bytes; the path.
+QString writeFile(const QString& path, const QByteArray& content);
+QByteArray readFile(const QString& path);
+// Text colour of a label.
+QColor textColour(const class QLabel* label);
+// Sets the four octets and the port of the network dialog.
+void typeAddress(class Form1& dialog, const QString& o1, const QString& o2, const QString& o3, const QString& o4,
+                 const QString& port);
+
+}  // namespace velquin::test

@@ -1,0 +1,202 @@
+// Start-up and discovery of the real window with the real library against a
+// running printer-sim: a simulated USB printer under a private device root,
+// and a network printer on 127.0.0.1 typed into the address dialog.
+#include "app_test_support.h"
+
+#include "Form1.h"
+#include "printer_facts.h"
+#include "simulator.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace velquin;
+using velquin::test::WindowHarness;
+
+namespace {
+
+const QColor GREEN(0, 255, 0);
+const QColor RED(255, 0, 0);
+
+// A loopback port that nobody listens on any more.
+quint16 closedLoopbackPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
+std::string identity(const char* model, const char* version) {
+    return std::string("A08MFG:Ticket printer;CMD:KTL;MDL:") + model + ";CLS:PRINTER;DES:Ticket printer;FWV:xx" +
+           version + " (112);";
+}
+
+}  // namespace
+
+class DiscoveryTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startupFindsTheSimulatedPrinter();
+    void boardTwoIsUnsuitableLocally();
+    void oldFirmwareShowsOneMessage();
+    void nothingFoundOffersTheNetwork();
+    void networkPrinterIsJudgedByTheNetworkRules();
+    void refusedConnection();
+
+private:
+    void startSimulator(const std::string& identityText, bool usb);
+    void connectThroughDialog(quint16 port);
+
+    std::unique_ptr<test::PrivateEnvironment> environment_;
+    std::unique_ptr<printersim::Simulator> simulator_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<WindowHarness> harness_;
+    cmdResearch* window_ = nullptr;
+};
+
+void DiscoveryTest::initTestCase() {
+    environment_ = std::make_unique<test::PrivateEnvironment>();
+    QLocale::setDefault(QLocale::c());
+}
+
+void DiscoveryTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    harness_ = std::make_unique<WindowHarness>(QStringLiteral(MORLIX_LIBRARY_PATH), dir_->path());
+    window_ = harness_->window.get();
+}
+
+void DiscoveryTest::cleanup() {
+    harness_.reset();  // shuts the window down: closes the handle and socket
+    simulator_.reset();
+    dir_.reset();
+}
+
+void DiscoveryTest::startSimulator(const std::string& identityText, bool usb) {
+    printersim::PrinterConfig config;
+    config.identity = identityText;
+    simulator_ = std::make_unique<printersim::Simulator>(config);
+    simulator_->listenTcp();
+    if (usb) simulator_->addDevice(printersim::usbDevicePath(environment_->path("devices").toStdString(), 0));
+}
+
+void DiscoveryTest::connectThroughDialog(quint16 port) {
+    QTimer::singleShot(0, window_, [this, port] {
+        Form1& dialog = window_->form1();
+        // Loopback only: the dialog's own default address is never used.
+        test::typeAddress(dialog, "127", "0", "0", "1", QString::number(port));
+        dialog.cmdCreateSocket->click();
+    });
+    window_->cmdFindNetworkPrinter_Click();
+}
+
+void DiscoveryTest::startupFindsTheSimulatedPrinter() {
+    startSimulator(printersim::DEFAULT_IDENTITY, true);
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{});
+    QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
+    QVERIFY(window_->state.PrinterHandle >= 3);
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER"));
+    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
+    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = MXR PLUS"));
+    QCOMPARE(window_->lblPrinterType->text(), QStringLiteral("Language = KTL"));
+    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVA"));
+    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V5.07)"));
+    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
+                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion,
+                          window_->lblFlashSpaceRemaining})
+        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
+             formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("8,388,608"));
+    QVERIFY(window_->cmdClearFont->isEnabled());
+    QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
+}
+
+void DiscoveryTest::boardTwoIsUnsuitableLocally() {
+    startSimulator(identity("RVA 300", "2.10"), true);
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{});  // the board failed first: no version message
+    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
+    QCOMPARE(test::textColour(window_->lblHardware), RED);
+    QCOMPARE(test::textColour(window_->lblVersion), RED);
+    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+    QCOMPARE(window_->state.PrinterSuitable, FLAG_FALSE);
+    QVERIFY(!window_->cmdClearFont->isEnabled());
+    QVERIFY(!window_->lblFlashSpaceRemaining->isEnabled());
+}
+
+void DiscoveryTest::oldFirmwareShowsOneMessage() {
+    startSimulator(identity("RVA 300", "4.99"), true);
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(),
+             QStringList{"Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"});
+    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V4.99)"));
+    QCOMPARE(test::textColour(window_->lblVersion), RED);
+    QCOMPARE(test::textColour(window_->lblHardware), GREEN);
+    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+}
+
+void DiscoveryTest::nothingFoundOffersTheNetwork() {
+    startSimulator(printersim::DEFAULT_IDENTITY, false);
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{"Did not find printer, may be Ethernet connected"});
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+    QVERIFY(window_->cmdFindNetworkPrinter->isEnabled());
+    QVERIFY(!window_->cmdClearFont->isEnabled());
+    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+}
+
+void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
+    startSimulator(identity("RVB 300", "2.10"), false);
+    QVERIFY(harness_->start());
+    harness_->prompts.clear();
+    connectThroughDialog(simulator_->port());
+
+    QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
+    QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
+    QVERIFY(window_->state.Socket >= 3);
+    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = Ethernet"));
+    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
+    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVB"));
+    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V2.1)"));
+    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
+                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion})
+        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
+             formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
+    QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{1});
+    QVERIFY(window_->cmdClearFont->isEnabled());
+}
+
+void DiscoveryTest::refusedConnection() {
+    startSimulator(printersim::DEFAULT_IDENTITY, false);
+    QVERIFY(harness_->start());
+    harness_->prompts.clear();
+    connectThroughDialog(closedLoopbackPort());
+
+    QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
+                                                        "Did Not Find Ethernet Connected printer"}));
+    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(window_->state.Socket, 0);
+    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+}
+
+VELQUIN_QTEST_MAIN(DiscoveryTest)
+#include "discovery_test.moc"

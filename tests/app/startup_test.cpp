@@ -1,0 +1,513 @@
+// Start-up, shutdown, discovery and the network dialog against the recording
+// stand-in library: the order of the library calls, what the window shows,
+// the prompts, and the sound behaviour around handles, sockets and nesting.
+#include "app_test_support.h"
+
+#include "Form1.h"
+#include "printer_discovery.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+
+using namespace velquin;
+using velquin::test::FakeMorlix;
+using velquin::test::WindowHarness;
+
+namespace {
+
+const QColor GREEN(0, 255, 0);
+const QColor RED(255, 0, 0);
+
+QStringList startupCalls() {
+    return {"CreateSingleInstance", "IsAnotherInstanceRunning", "SetPortsToFile", "ClosePrinterHandleVB 0",
+            "GetPrinterHandleVB", "GetPrinterDetailVB", "GetPrinterVersionVB", "GetFlashSpaceRemainingVB"};
+}
+
+}  // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startupFindsThePrinterBeforeShowing();
+    void shutdownReleasesLinksThenTheGuard();
+    void demoModeAtStartAndExit();
+    void secondInstanceIsRefused();
+    void portRedirectionFailureEndsTheProgram();
+    void modeFileAtStartup_data();
+    void modeFileAtStartup();
+    void softFontModeSurvivesARestart();
+    void missingLibraryEndsTheProgram();
+    void missingExportEndsTheProgram();
+    void libraryMessagesBecomeMessageBoxes();
+    void localJudgement_data();
+    void localJudgement();
+    void flashQueryFailureShowsNotFound();
+    void noPrinterFound();
+    void findPrinterClosesTheHandleOnce();
+    void findPrinterEnablesListButtonsOnlyWithFiles();
+    void networkPrinterThroughTheDialog();
+    void failedConnectionForgetsThePrinter();
+    void failedConnectionClosesTheEarlierSocket();
+    void connectAttemptIsBoundedInTime();
+    void printerCommandsCannotNest();
+    void exitButtonRunsTheShutdown();
+
+private:
+    // Opens the network dialog, types the address and clicks "Connect".
+    void connectThroughDialog(const QString& port = QStringLiteral("9100"));
+
+    std::unique_ptr<FakeMorlix> fake_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<WindowHarness> harness_;
+    cmdResearch* window_ = nullptr;
+};
+
+void StartupTest::initTestCase() {
+    static test::PrivateEnvironment environment;
+    QLocale::setDefault(QLocale::c());
+    fake_ = std::make_unique<FakeMorlix>(QStringLiteral(FAKE_MORLIX_PATH));
+}
+
+void StartupTest::init() {
+    fake_->reset();
+    dir_ = std::make_unique<QTemporaryDir>();
+    harness_ = std::make_unique<WindowHarness>(QStringLiteral(FAKE_MORLIX_PATH), dir_->path());
+    window_ = harness_->window.get();
+}
+
+void StartupTest::cleanup() {
+    harness_.reset();
+    dir_.reset();
+}
+
+void StartupTest::connectThroughDialog(const QString& port) {
+    QTimer::singleShot(0, window_, [this, port] {
+        Form1& dialog = window_->form1();
+        test::typeAddress(dialog, "127", "0", "0", "1", port);
+        dialog.cmdCreateSocket->click();
+    });
+    window_->cmdFindNetworkPrinter_Click();
+}
+
+void StartupTest::startupFindsThePrinterBeforeShowing() {
+    QVERIFY(harness_->start());
+    QCOMPARE(fake_->calls(), startupCalls());
+    QVERIFY(!window_->isVisible());
+    QVERIFY(harness_->prompts.prompts().empty());
+
+    const AppState& state = window_->state;
+    QCOMPARE(state.FormLoading, FLAG_FALSE);
+    QCOMPARE(state.DemoMode, FLAG_FALSE);
+    QCOMPARE(state.PrinterFound, FLAG_TRUE);
+    QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
+    QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
+    QCOMPARE(state.PrinterHandle, 7);
+    QCOMPARE(state.NextOrder, std::int16_t{1});
+    QCOMPARE(state.FlashNeeded, 0);
+
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER"));
+    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
+    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = MXR PLUS"));
+    QCOMPARE(window_->lblPrinterType->text(), QStringLiteral("Language = KTL"));
+    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVA"));
+    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V5.07)"));
+    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
+                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion,
+                          window_->lblFlashSpaceRemaining})
+        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("2,097,152"));
+    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
+
+    QVERIFY(window_->OptionTTF->isChecked());
+    QCOMPARE(window_->grdInfo->rowCount(), 1);
+    QCOMPARE(window_->grdInfo->item(0, 0)->text(), QStringLiteral("Order"));
+    QCOMPARE(window_->grdInfo->item(0, 1)->text(), QStringLiteral("True Type Font File"));
+    QCOMPARE(window_->grdInfo->item(0, 2)->text(), QStringLiteral("File Size"));
+    QCOMPARE(window_->grdInfo->item(0, 3)->text(), QStringLiteral("Font ID"));
+    QCOMPARE(window_->grdInfo->columnWidth(0), 40);
+    QCOMPARE(window_->grdInfo->columnWidth(1), 703);
+    QCOMPARE(window_->grdInfo->columnWidth(2), 106);
+
+    QVERIFY(window_->lstStatus->isHidden());
+    QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
+    QVERIFY(window_->cmdClearFont->isEnabled());
+    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
+    QVERIFY(!window_->cmdDeleteAllItems->isEnabled());
+}
+
+void StartupTest::shutdownReleasesLinksThenTheGuard() {
+    QVERIFY(harness_->start());
+    fake_->reset();
+    window_->Form_Unload();
+    QCOMPARE(fake_->calls(), (QStringList{"ClosePrinterHandleVB 7", "RestorePortsToOriginal", "CloseEthernetSocketVB 0",
+                                          "ClearInstanceMutex"}));
+    QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("0\r\n"));
+    window_->Form_Unload();  // the window closing later runs nothing twice
+    QCOMPARE(fake_->calls().size(), 4);
+}
+
+void StartupTest::demoModeAtStartAndExit() {
+    test::writeFile(harness_->demoMarker(), QByteArray());
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{"Running in Demo Mode"});
+    // No spooler redirection and no search: only the guard and the close of no handle.
+    QCOMPARE(fake_->calls(), (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClosePrinterHandleVB 0"}));
+    QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER Demo"));
+    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
+    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = MXR PLUS"));
+    QCOMPARE(window_->lblPrinterType->text(), QStringLiteral("Language = KTL"));
+    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVA"));
+    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V5.03)"));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000"));
+    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
+                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion})
+        QCOMPARE(test::textColour(label), GREEN);
+
+    fake_->reset();
+    window_->cmdExit->click();
+    QCOMPARE(harness_->prompts.messages().last(), QStringLiteral("Exit - Demo mode"));
+    QCOMPARE(fake_->calls(), QStringList{"ClearInstanceMutex"});
+    QVERIFY(window_->endRequested());
+}
+
+void StartupTest::secondInstanceIsRefused() {
+    test::writeFile(harness_->modeFile(), "2\r\n");
+    fake_->setResult("IsAnotherInstanceRunning", 1);
+    QVERIFY(!harness_->start());
+    QCOMPARE(harness_->prompts.messages(),
+             QStringList{"Another instance of ZE VEVIR is currently running, please try latter"});
+    QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Zara Rida Davezo"));
+    // The running copy's mode file and spooler redirection are left alone.
+    QCOMPARE(fake_->calls(), (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClearInstanceMutex"}));
+    QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("2\r\n"));
+    QVERIFY(window_->endRequested());
+    QVERIFY(!window_->isVisible());
+}
+
+void StartupTest::portRedirectionFailureEndsTheProgram() {
+    fake_->setResult("SetPortsToFile", 2);
+    QVERIFY(!harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{"Error exiting"});
+    QCOMPARE(window_->exitCode(), 1);
+    QVERIFY(!fake_->callNames().contains("GetPrinterHandleVB"));
+    // Whatever was redirected is put back on the way out.
+    QVERIFY(fake_->callNames().contains("RestorePortsToOriginal"));
+    QCOMPARE(fake_->callNames().last(), QStringLiteral("ClearInstanceMutex"));
+}
+
+void StartupTest::modeFileAtStartup_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("fileHeading");
+    QTest::addColumn<QString>("column3Heading");
+    QTest::newRow("2 is PCX") << QByteArray("2\r\n") << 2 << "PCX image File" << "";
+    QTest::newRow("3 is BMP") << QByteArray("3\r\n") << 3 << "BMP image File" << "";
+    QTest::newRow("7 is True Type") << QByteArray("7\r\n") << 0 << "True Type Font File" << "Font ID";
+    QTest::newRow("garbage is True Type") << QByteArray("\x01garbage") << 0 << "True Type Font File" << "Font ID";
+}
+
+void StartupTest::modeFileAtStartup() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QFETCH(QString, fileHeading);
+    QFETCH(QString, column3Heading);
+    test::writeFile(harness_->modeFile(), content);
+    QVERIFY(harness_->start());
+    QCOMPARE(static_cast<int>(window_->selectedMode()), mode);
+    QCOMPARE(window_->grdInfo->rowCount(), 1);
+    QCOMPARE(window_->grdInfo->item(0, 0)->text(), QStringLiteral("Order"));
+    QCOMPARE(window_->grdInfo->item(0, 1)->text(), fileHeading);
+    QCOMPARE(window_->grdInfo->item(0, 2)->text(), QStringLiteral("File Size"));
+    QCOMPARE(window_->grdInfo->item(0, 3)->text(), column3Heading);
+    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
+    QVERIFY(harness_->prompts.prompts().empty());
+}
+
+void StartupTest::softFontModeSurvivesARestart() {
+    QVERIFY(harness_->start());
+    window_->OptionSF->click();
+    window_->cmdExit->click();
+    QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("1\r\n"));
+
+    WindowHarness second(QStringLiteral(FAKE_MORLIX_PATH), dir_->path());
+    QVERIFY(second.start());
+    QVERIFY(second.window->OptionSF->isChecked());
+    QVERIFY(second.window->windowTitle().endsWith(QStringLiteral("(Soft Font Mode)")));
+}
+
+void StartupTest::missingLibraryEndsTheProgram() {
+    const QString path = dir_->filePath(QStringLiteral("libmorlix.so"));
+    WindowHarness missing(path, dir_->path());
+    QVERIFY(!missing.start());
+    QVERIFY(missing.window->endRequested());
+    QCOMPARE(missing.window->exitCode(), 1);
+    const QStringList messages = missing.prompts.messages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(path) && messages[0].contains(QStringLiteral("could not be loaded")),
+             qPrintable(messages[0]));
+    // No mode had been selected: the mode file is not written empty.
+    QVERIFY(!QFile::exists(missing.modeFile()));
+}
+
+void StartupTest::missingExportEndsTheProgram() {
+    WindowHarness partial(QStringLiteral(FAKE_MORLIX_PARTIAL_PATH), dir_->path());
+    QVERIFY(!partial.start());
+    const QStringList messages = partial.prompts.messages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(QStringLiteral("has no function GetPrinterHandleVB")), qPrintable(messages[0]));
+    QCOMPARE(partial.window->exitCode(), 1);
+}
+
+void StartupTest::libraryMessagesBecomeMessageBoxes() {
+    fake_->setMessage("GetPrinterHandleVB", "GetCommTimeouts failed");
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{"GetCommTimeouts failed"});
+}
+
+void StartupTest::localJudgement_data() {
+    QTest::addColumn<int>("logicBoard");
+    QTest::addColumn<int>("printerModel");
+    QTest::addColumn<float>("version");
+    QTest::addColumn<bool>("suitable");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("redLabels");
+    const QString versionMessage =
+        QStringLiteral("Printer version does not support True type Fonts, Please upgrade to V5.00 or greater");
+    QTest::newRow("board II, old version: no version message")
+        << 1 << 0 << 2.10f << false << QStringList{} << QStringList{"lblHardware", "lblVersion"};
+    QTest::newRow("version 4.99") << 2 << 0 << 4.99f << false << QStringList{versionMessage} << QStringList{"lblVersion"};
+    QTest::newRow("version 5.0 exactly") << 2 << 0 << 5.0f << true << QStringList{} << QStringList{};
+    QTest::newRow("unknown model") << 2 << 3 << 5.07f << false << QStringList{} << QStringList{"lblPrinterModel"};
+}
+
+void StartupTest::localJudgement() {
+    QFETCH(int, logicBoard);
+    QFETCH(int, printerModel);
+    QFETCH(float, version);
+    QFETCH(bool, suitable);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, redLabels);
+    fake_->setPrinter(0, logicBoard, 1, printerModel, version, 1'000);
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), messages);
+    QCOMPARE(window_->state.PrinterSuitable, toFlag(suitable));
+    QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
+    QCOMPARE(test::textColour(window_->lblPrinterFound), suitable ? GREEN : RED);
+    const QList<QPair<QString, QLabel*>> labels = {{"lblHardware", window_->lblHardware},
+                                                   {"lblVersion", window_->lblVersion},
+                                                   {"lblPrinterModel", window_->lblPrinterModel},
+                                                   {"lblPortType", window_->lblPortType},
+                                                   {"lblPrinterType", window_->lblPrinterType}};
+    for (const auto& [name, label] : labels) QCOMPARE(test::textColour(label), redLabels.contains(name) ? RED : GREEN);
+    QCOMPARE(window_->cmdClearFont->isEnabled(), suitable);
+    QCOMPARE(window_->lblFlashSpaceRemaining->isEnabled(), suitable);
+}
+
+void StartupTest::flashQueryFailureShowsNotFound() {
+    fake_->setResult("GetFlashSpaceRemainingVB", 1);
+    QVERIFY(harness_->start());
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("Not Found"));
+}
+
+void StartupTest::noPrinterFound() {
+    fake_->setResult("GetPrinterHandleVB", 1);
+    QVERIFY(harness_->start());
+    QCOMPARE(harness_->prompts.messages(), QStringList{"Did not find printer, may be Ethernet connected"});
+    QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Zara Rida Davezo"));
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+    QVERIFY(window_->cmdFindNetworkPrinter->isEnabled());
+    QVERIFY(!window_->cmdClearFont->isEnabled());
+    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterHandle, 0);
+    QCOMPARE(fake_->callNames().mid(4), QStringList{"GetPrinterHandleVB"});
+}
+
+void StartupTest::findPrinterClosesTheHandleOnce() {
+    QVERIFY(harness_->start());
+    fake_->reset();
+    fake_->setLinks(11, 9, 0);
+    window_->cmdFindPrinter->click();
+    // Closed once through the library, then forgotten: the search closes no handle.
+    QCOMPARE(fake_->calls().mid(0, 3),
+             (QStringList{"ClosePrinterHandleVB 7", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
+    QCOMPARE(harness_->sleeps, QList<int>{1000});
+    QCOMPARE(window_->state.PrinterHandle, 11);
+    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
+
+    // A search that finds nothing keeps no stale handle either.
+    fake_->reset();
+    fake_->setResult("GetPrinterHandleVB", 1);
+    window_->cmdFindPrinter->click();
+    QCOMPARE(fake_->calls().mid(0, 3),
+             (QStringList{"ClosePrinterHandleVB 11", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
+    QCOMPARE(window_->state.PrinterHandle, 0);
+    QVERIFY(window_->lblPortType->text().isEmpty());
+    QVERIFY(window_->lblVersion->text().isEmpty());
+}
+
+void StartupTest::findPrinterEnablesListButtonsOnlyWithFiles() {
+    QVERIFY(harness_->start());
+    window_->cmdFindPrinter->click();
+    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(!window_->cmdDeleteAllItems->isEnabled());
+    window_->state.NextOrder = 3;  // two files listed
+    window_->cmdFindPrinter->click();
+    QVERIFY(window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(window_->cmdDeleteLastItem->isEnabled());
+    QVERIFY(window_->cmdDeleteAllItems->isEnabled());
+}
+
+void StartupTest::networkPrinterThroughTheDialog() {
+    fake_->setResult("GetPrinterHandleVB", 1);
+    QVERIFY(harness_->start());
+    harness_->prompts.clear();
+    fake_->reset();
+    fake_->setPrinter(3, 1, 1, 1, 2.10f, 0);
+    fake_->setReadReply("A070800123456");
+    connectThroughDialog(QStringLiteral("9100"));
+
+    QCOMPARE(fake_->calls().first(), QStringLiteral("CreateEthernetSocketVB 127.0.0.1:9100"));
+    QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
+    QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Connect to Ethernet Printer"));
+    const Form1& dialog = window_->form1();
+    QVERIFY(dialog.isHidden());
+    QCOMPARE(dialog.lblWait->text(), QStringLiteral("Please wait connecting....."));
+
+    const AppState& state = window_->state;
+    QCOMPARE(state.Socket, 9);
+    QCOMPARE(state.PrinterIsEthernet, FLAG_TRUE);
+    QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
+    QCOMPARE(state.PrinterFound, FLAG_TRUE);
+    QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
+    // Board II, version 2.10 and model RVB are all right on the network.
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER"));
+    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = Ethernet"));
+    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
+    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVB"));
+    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V2.1)"));
+    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
+                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion})
+        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("123,456"));
+    QVERIFY(window_->lblFlashSpaceRemaining->isEnabled());
+    QVERIFY(window_->cmdClearFont->isEnabled());
+    QVERIFY(fake_->calls().contains(QStringLiteral("WriteDataEthernetVB 9 <SA07>")));
+
+    // The hidden dialog does not keep the program alive: the close box ends it.
+    window_->show();
+    window_->close();
+    QVERIFY(window_->endRequested());
+    QCOMPARE(fake_->calls().mid(fake_->calls().size() - 2),
+             (QStringList{"CloseEthernetSocketVB 9", "ClearInstanceMutex"}));
+}
+
+void StartupTest::failedConnectionForgetsThePrinter() {
+    fake_->setResult("GetPrinterHandleVB", 1);
+    QVERIFY(harness_->start());
+    harness_->prompts.clear();
+    fake_->reset();
+    fake_->setResult("CreateEthernetSocketVB", 0);
+    connectThroughDialog(QStringLiteral("4321"));
+
+    QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
+                                                        "Did Not Find Ethernet Connected printer"}));
+    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(window_->state.Socket, 0);
+    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterIsEthernet, FLAG_FALSE);
+    QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
+    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+
+    // The dialog keeps what was typed.
+    QTimer::singleShot(0, window_, [this] {
+        Form1& dialog = window_->form1();
+        QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("127"));
+        QCOMPARE(dialog.txtOctet4->text(), QStringLiteral("1"));
+        QCOMPARE(dialog.txtPort->text(), QStringLiteral("4321"));
+        QCOMPARE(dialog.PortNumber, QStringLiteral("4321"));
+        dialog.reject();
+    });
+    window_->cmdFindNetworkPrinter_Click();
+    QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
+}
+
+void StartupTest::failedConnectionClosesTheEarlierSocket() {
+    fake_->setResult("GetPrinterHandleVB", 1);
+    QVERIFY(harness_->start());
+    fake_->setReadReply("A070800000100");
+    connectThroughDialog();
+    QCOMPARE(window_->state.Socket, 9);
+    fake_->reset();
+    fake_->setResult("CreateEthernetSocketVB", 0);
+    connectThroughDialog();
+    QCOMPARE(fake_->calls(), (QStringList{"CreateEthernetSocketVB 127.0.0.1:9100", "CloseEthernetSocketVB 9"}));
+    QCOMPARE(window_->state.Socket, 0);
+    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+}
+
+void StartupTest::connectAttemptIsBoundedInTime() {
+    fake_->setResult("GetPrinterHandleVB", 1);
+    QVERIFY(harness_->start());
+    fake_->reset();
+    fake_->setLinks(7, 12, 1'500);
+    window_->form1().setConnectTimeLimit(200);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    connectThroughDialog();
+    QVERIFY2(elapsed.elapsed() < 1'200, "the window waited for the whole attempt");
+    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(window_->state.Socket, 0);
+    QVERIFY(window_->state.LibraryCallPending);
+
+    // While the abandoned attempt runs, no printer command calls the library.
+    window_->cmdFindPrinter->click();
+    QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
+
+    // When it ends, its socket is closed and the commands are free again.
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->state.LibraryCallPending, 5'000);
+    QCOMPARE(fake_->calls().last(), QStringLiteral("CloseEthernetSocketVB 12"));
+    window_->cmdFindPrinter->click();
+    QVERIFY(fake_->callNames().contains(QStringLiteral("GetPrinterHandleVB")));
+}
+
+void StartupTest::printerCommandsCannotNest() {
+    fake_->setResult("GetPrinterHandleVB", 1);
+    QVERIFY(harness_->start());
+    fake_->reset();
+    fake_->setLinks(7, 9, 400);
+    fake_->setReadReply("A070800000100");
+    // A click on "Find Printer" while the connection is being made.
+    QTimer::singleShot(150, window_, [this] { window_->cmdFindPrinter_Click(); });
+    connectThroughDialog();
+    QCOMPARE(window_->state.Socket, 9);
+    QVERIFY(!fake_->callNames().contains(QStringLiteral("SetPortsToFile")));
+}
+
+void StartupTest::exitButtonRunsTheShutdown() {
+    QVERIFY(harness_->start());
+    window_->show();
+    window_->OptionPCX->click();
+    fake_->reset();
+    window_->cmdExit->click();
+    QVERIFY(!window_->isVisible());
+    QVERIFY(window_->endRequested());
+    QCOMPARE(window_->exitCode(), 0);
+    QCOMPARE(fake_->callNames().last(), QStringLiteral("ClearInstanceMutex"));
+    QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("2\r\n"));
+}
+
+VELQUIN_QTEST_MAIN(StartupTest)
+#include "startup_test.moc"
