@@ -50,6 +50,17 @@ std::optional<std::int64_t> shownNumber(const QString& text) {
     return value;
 }
 
+// Stands in for the dialogs once the program is ending: an operation still
+// running inside the closing window finishes without showing anything.
+class SilentPrompts final : public OperatorPrompts {
+public:
+    void message(const QString&, const QString&, MessageIcon) override {}
+    bool askYesNo(const QString&, const QString&) override { return false; }
+    std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString&) override { return std::nullopt; }
+};
+
 }  // namespace
 
 // The window side of the work commands: the operations' view onto the
@@ -82,8 +93,13 @@ struct cmdResearch::WorkParts final : OperationView {
         cancelPressed = false;
         cancelButton->setVisible(offered);
     }
-    bool cancelRequested() const override { return cancelPressed; }
-    OperatorPrompts& prompts() override { return window.CD; }
+    // Closing the window ends a wait as Cancel does; the shutdown has let go
+    // of the printer, so whatever the operation tries next fails at once.
+    bool cancelRequested() const override { return cancelPressed || window.endRequested(); }
+    OperatorPrompts& prompts() override {
+        if (window.endRequested()) return silent;
+        return window.CD;
+    }
 
     bool demoMode() const { return isTrue(window.state.DemoMode); }
 
@@ -118,6 +134,7 @@ struct cmdResearch::WorkParts final : OperationView {
     FileList list;
     LinkedPrinterConnection linked;
     std::optional<DemoPrinterConnection> demo;
+    SilentPrompts silent;
     QPushButton* cancelButton;
     bool cancelPressed = false;
     std::chrono::milliseconds toggleTimeout = TOGGLE_WAIT_TIMEOUT;

@@ -87,6 +87,8 @@ private slots:
     void demoModeTouchesNoPrinter_data();
     void demoModeTouchesNoPrinter();
     void commandsCannotNestInsideAnUpload();
+    void closingTheWindowEndsAnUploadQuietly_data();
+    void closingTheWindowEndsAnUploadQuietly();
     void listFilesRoundTrip();
     void listFileLinesThatNameNoFileAreReported();
     void theListHoldsOneHundredFiles();
@@ -162,6 +164,13 @@ void WorkEndToEndTest::initTestCase() {
 void WorkEndToEndTest::init() { dir_ = std::make_unique<QTemporaryDir>(); }
 
 void WorkEndToEndTest::cleanup() {
+    if (window_ && window_->endRequested()) {
+        // A closed window asked the application to exit, which makes every
+        // later dialog return at once; running the application's loop for a
+        // moment clears that for the next test.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
     harness_.reset();
     window_ = nullptr;
     simulator_.reset();
@@ -503,6 +512,30 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     QCOMPARE(window_->state.NextOrder, std::int16_t{2});
     QVERIFY(window_->OptionTTF->isChecked());
     verifyControlsReleased();
+}
+
+void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly_data() { linkRows(); }
+
+void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly() {
+    QFETCH(Link, link);
+    printersim::PrinterConfig slowFlash;
+    slowFlash.writeBytesPerSecond = 400'000;
+    startWindow(link, slowFlash);
+    addFile(trueTypeFonts_[0]);
+    addFile(trueTypeFonts_[1]);
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, window_, [&] {
+        if (statusLines().contains(QStringLiteral("Waiting for done, toggle has not changed"))) window_->close();
+    });
+    closer.start(20);
+
+    send();
+    closer.stop();
+
+    QVERIFY(window_->endRequested());
+    QVERIFY(harness_->prompts.messages().isEmpty());
+    QCOMPARE(journal().size(), std::size_t(1));
+    QVERIFY(!statusLines().contains("Sending true type font to printer " + trueTypeFonts_[1]));
 }
 
 void WorkEndToEndTest::listFilesRoundTrip() {
