@@ -1,8 +1,18 @@
 // The main window's work commands: the file list and list files, the upload,
 // flash maintenance and test tickets. The operations live in their own
 // classes; here they are wired to the window's controls.
-#include "cmdResearch.h"
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <array>
+#include <climits>
+#include <optional>
 
+#include "cmdResearch.h"
 #include "conversion.h"
 #include "file_list.h"
 #include "flash_maintenance.h"
@@ -13,18 +23,6 @@
 #include "printer_facts.h"
 #include "test_tickets.h"
 #include "upload.h"
-
-#include <QCoreApplication>
-#include <QGroupBox>
-#include <QLabel>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTableWidget>
-
-#include <array>
-#include <climits>
-#include <optional>
 
 namespace velquin {
 
@@ -58,7 +56,9 @@ public:
     bool askYesNo(const QString&, const QString&) override { return false; }
     std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<QString> inputText(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
 };
 
 }  // namespace
@@ -68,7 +68,9 @@ public:
 // button of the waits.
 struct cmdResearch::WorkParts final : OperationView {
     explicit WorkParts(cmdResearch& owner)
-        : window(owner), list(*owner.grdInfo, owner.state), linked(owner.state, owner.io, owner.library),
+        : window(owner),
+          list(*owner.grdInfo, owner.state),
+          linked(owner.state, owner.io, owner.library),
           cancelButton(new QPushButton(QStringLiteral("Cancel"), owner.FrameProgress)) {
         cancelButton->setObjectName(QStringLiteral("cmdCancelWait"));
         cancelButton->setGeometry(390, 4, 70, 24);
@@ -80,7 +82,9 @@ struct cmdResearch::WorkParts final : OperationView {
     void addStatusLine(const QString& line) override { window.addStatusLine(line); }
     void selectLastStatusLine() override { window.SelectLastStatusLine(); }
     void processEvents() override { QCoreApplication::processEvents(); }
-    void setProgressRange(int minimum, int maximum) override { window.ProgressBar1->setRange(minimum, maximum); }
+    void setProgressRange(int minimum, int maximum) override {
+        window.ProgressBar1->setRange(minimum, maximum);
+    }
     void setProgressValue(int value) override { window.ProgressBar1->setValue(value); }
     int progressValue() const override { return window.ProgressBar1->value(); }
     void setProgressCaption(const QString& caption) override { window.LblProgress->setText(caption); }
@@ -107,7 +111,8 @@ struct cmdResearch::WorkParts final : OperationView {
     PrinterConnection& printer() {
         if (!demoMode()) return linked;
         const std::optional<std::int64_t> shown = shownNumber(window.lblFlashSpaceRemaining->text());
-        demo.emplace(static_cast<std::int32_t>(std::min<std::int64_t>(shown.value_or(DEMO_FREE_FLASH), INT32_MAX)));
+        demo.emplace(
+            static_cast<std::int32_t>(std::min<std::int64_t>(shown.value_or(DEMO_FREE_FLASH), INT32_MAX)));
         return *demo;
     }
 
@@ -151,8 +156,8 @@ public:
         if (!guard_) return;
         frames_ = {window.FrameAddToList,         window.FrameDeleteFromList, window.FrameFileOperations,
                    window.FramePrinterOperations, window.FrameTest,           window.FrameMode};
-        buttons_ = {window.cmdFindPrinter, window.cmdFindNetworkPrinter, window.CmdGetFlash, window.CmdGetStatus,
-                    window.cmdExit};
+        buttons_ = {window.cmdFindPrinter, window.cmdFindNetworkPrinter, window.CmdGetFlash,
+                    window.CmdGetStatus, window.cmdExit};
         for (QGroupBox* frame : frames_) frame->setEnabled(false);
         for (std::size_t i = 0; i < buttons_.size(); ++i) {
             wasEnabled_[i] = buttons_[i]->isEnabled();
@@ -177,9 +182,13 @@ private:
 
 }  // namespace
 
-void cmdResearch::WorkPartsDeleter::operator()(WorkParts* parts) const { delete parts; }
+void cmdResearch::WorkPartsDeleter::operator()(WorkParts* parts) const {
+    delete parts;
+}
 
-void cmdResearch::createWorkParts() { work.reset(new WorkParts(*this)); }
+void cmdResearch::createWorkParts() {
+    work.reset(new WorkParts(*this));
+}
 
 void cmdResearch::setToggleWaitTimeoutMs(int milliseconds) {
     work->toggleTimeout = std::chrono::milliseconds(milliseconds);
@@ -255,8 +264,8 @@ void cmdResearch::cmdGetList_Click() {
             shown << QStringLiteral("and ") + QString::number(report.notAdded.size() - LISTED_LINES_LIMIT) +
                          QStringLiteral(" more");
         }
-        CD.message(QStringLiteral("These lines of ") + *path + QStringLiteral(" were not added to the list:\n") +
-                       shown.join(QLatin1Char('\n')),
+        CD.message(QStringLiteral("These lines of ") + *path +
+                       QStringLiteral(" were not added to the list:\n") + shown.join(QLatin1Char('\n')),
                    APPLICATION_TITLE, MessageIcon::Exclamation);
     }
 }
@@ -264,7 +273,8 @@ void cmdResearch::cmdGetList_Click() {
 void cmdResearch::cmdClearFont_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+    FlashMaintenance(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
         .clearFontSpace(work->demoMode());
 }
 
@@ -283,13 +293,17 @@ void cmdResearch::cmdSendListToPrinter_Click() {
 void cmdResearch::CmdGetFlash_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout).getFlash();
+    FlashMaintenance(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+        .getFlash();
 }
 
 void cmdResearch::CmdGetStatus_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout).getStatus();
+    FlashMaintenance(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+        .getStatus();
 }
 
 namespace {
@@ -302,13 +316,27 @@ void testTickets(cmdResearch& window, PrinterConnection& printer, TicketButton b
 
 }  // namespace
 
-void cmdResearch::cmdTestTTF1_Click() { testTickets(*this, work->printer(), TicketButton::Test1); }
-void cmdResearch::CmdTestTTF2_Click() { testTickets(*this, work->printer(), TicketButton::Test2); }
-void cmdResearch::CmdTestTTF3_Click() { testTickets(*this, work->printer(), TicketButton::Test3); }
-void cmdResearch::CmdTestTTF4_Click() { testTickets(*this, work->printer(), TicketButton::Test4); }
-void cmdResearch::CmdTestTTF5_Click() { testTickets(*this, work->printer(), TicketButton::Test5); }
-void cmdResearch::CmdTestTTFAll_Click() { testTickets(*this, work->printer(), TicketButton::TestAll); }
-void cmdResearch::CmdTestResidentFonts_Click() { testTickets(*this, work->printer(), TicketButton::ResidentFonts); }
+void cmdResearch::cmdTestTTF1_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test1);
+}
+void cmdResearch::CmdTestTTF2_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test2);
+}
+void cmdResearch::CmdTestTTF3_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test3);
+}
+void cmdResearch::CmdTestTTF4_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test4);
+}
+void cmdResearch::CmdTestTTF5_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test5);
+}
+void cmdResearch::CmdTestTTFAll_Click() {
+    testTickets(*this, work->printer(), TicketButton::TestAll);
+}
+void cmdResearch::CmdTestResidentFonts_Click() {
+    testTickets(*this, work->printer(), TicketButton::ResidentFonts);
+}
 
 void cmdResearch::OptionMode_Click(LoaderMode mode) {
     if (isTrue(state.FormLoading)) {

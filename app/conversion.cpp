@@ -1,14 +1,13 @@
 #include "conversion.h"
 
-#include "operation_view.h"
-
 #include <velquin/conversion_result.h>
 #include <velquin/converted_file_name.h>
 
 #include <QFile>
 #include <QFileInfo>
-
 #include <array>
+
+#include "operation_view.h"
 
 namespace velquin {
 
@@ -57,8 +56,8 @@ QString GetConversionErrorString(std::int32_t errorCode) {
 }
 
 QString ConvertFileName(const QString& softFontFileName) {
-    const QByteArray converted = QByteArray::fromStdString(
-        convertedFileName(QFile::encodeName(softFontFileName).toStdString()));
+    const QByteArray converted =
+        QByteArray::fromStdString(convertedFileName(QFile::encodeName(softFontFileName).toStdString()));
     return QFile::decodeName(converted);
 }
 
@@ -84,8 +83,7 @@ ConversionOutcome ConvertFileSFFtoQKS(const QString& SFFfileName, bool diagnosti
         return outcome;
     }
     const qint64 size = converted.size();
-    outcome.sizeOfConvertedFile =
-        size > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(size);
+    outcome.sizeOfConvertedFile = size > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(size);
     if (diagnostics) {
         status.addStatusLine(outcome.convertedFileName + QStringLiteral(" size = ") +
                              QString::number(outcome.sizeOfConvertedFile));

@@ -1,13 +1,12 @@
 #include "file_list.h"
 
-#include "operation_view.h"
-
 #include <QFile>
 #include <QSaveFile>
 #include <QTableWidget>
-
 #include <array>
 #include <climits>
+
+#include "operation_view.h"
 
 namespace velquin {
 
@@ -26,15 +25,18 @@ constexpr std::array<ModeFileTexts, 4> MODE_FILE_TEXTS = {{
     {"True Type Font FILE *.TTF | *.TTF|Open Type Fonts *.OTF|*.OTF", "Select the True Type Font File", "TFL",
      "TRUE TYPE FONT FILE LIST *.TFL | *.TFL", "Select the True Type Font printer file list",
      "Save True Type Font File List"},
-    {"HP SOFT FONT FILE *.SFP | *.SFP", "Select the Soft Font File", "SFL", "SOFT FONT FILE LIST *.SFL | *.SFL",
-     "Select the Soft Font printer file list", "Save Soft Font File List"},
+    {"HP SOFT FONT FILE *.SFP | *.SFP", "Select the Soft Font File", "SFL",
+     "SOFT FONT FILE LIST *.SFL | *.SFL", "Select the Soft Font printer file list",
+     "Save Soft Font File List"},
     {"PCX IMAGE FILE *.PCX | *.PCX", "Select the PCX image File", "PFL", "PCX image FILE LIST *.PFL | *.PFL",
      "Select the PCX image printer file list", "Save PCX image File List"},
     {"BMP IMAGE FILE *.BMP | *.BMP", "Select the BMP image File", "BFL", "BMP image FILE LIST *.BFL | *.BFL",
      "Select the BMP image printer file list", "Save BMP image File File List"},
 }};
 
-const ModeFileTexts& textsOf(LoaderMode mode) { return MODE_FILE_TEXTS[static_cast<std::size_t>(mode)]; }
+const ModeFileTexts& textsOf(LoaderMode mode) {
+    return MODE_FILE_TEXTS[static_cast<std::size_t>(mode)];
+}
 
 QString cellText(const QTableWidget& grid, int row, int column) {
     const QTableWidgetItem* item = grid.item(row, column);
@@ -50,21 +52,26 @@ FileDialogRequest addFileDialog(LoaderMode mode) {
 
 FileDialogRequest openListDialog(LoaderMode mode) {
     const ModeFileTexts& texts = textsOf(mode);
-    return {QLatin1String(texts.listOpenTitle), QLatin1String(texts.listFilter), QLatin1String(texts.listExtension)};
+    return {QLatin1String(texts.listOpenTitle), QLatin1String(texts.listFilter),
+            QLatin1String(texts.listExtension)};
 }
 
 FileDialogRequest saveListDialog(LoaderMode mode) {
     const ModeFileTexts& texts = textsOf(mode);
-    return {QLatin1String(texts.listSaveTitle), QLatin1String(texts.listFilter), QLatin1String(texts.listExtension)};
+    return {QLatin1String(texts.listSaveTitle), QLatin1String(texts.listFilter),
+            QLatin1String(texts.listExtension)};
 }
 
-QString orderNumberText(int order) { return QLatin1Char(' ') + QString::number(order); }
+QString orderNumberText(int order) {
+    return QLatin1Char(' ') + QString::number(order);
+}
 
-std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path, const SoftFontConverterCall& convert,
-                                         StatusLog& status) {
+std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
+                                         const SoftFontConverterCall& convert, StatusLog& status) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    if (mode != LoaderMode::ModeSF) return static_cast<std::int32_t>(std::min<qint64>(file.size(), INT32_MAX));
+    if (mode != LoaderMode::ModeSF)
+        return static_cast<std::int32_t>(std::min<qint64>(file.size(), INT32_MAX));
     file.close();
     return ConvertFileSFFtoQKS(path, false, convert, status).sizeOfConvertedFile;
 }
@@ -95,7 +102,9 @@ std::optional<QStringList> readListFile(const QString& listFile) {
     return lines;
 }
 
-int FileList::count() const { return std::max(grid_.rowCount() - 1, 0); }
+int FileList::count() const {
+    return std::max(grid_.rowCount() - 1, 0);
+}
 
 bool FileList::append(const QString& path, std::int32_t size) {
     if (isFull()) return false;
@@ -134,12 +143,13 @@ std::int32_t FileList::recomputeFlashNeeded() {
     return state_.FlashNeeded;
 }
 
-FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode, const SoftFontConverterCall& convert,
-                                    StatusLog& status) {
+FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
+                                    const SoftFontConverterCall& convert, StatusLog& status) {
     removeAll();
     LoadReport report;
     auto notAdded = [&](int lineNumber, const QString& reason) {
-        const QString text = QStringLiteral("line ") + QString::number(lineNumber) + QStringLiteral(": ") + reason;
+        const QString text =
+            QStringLiteral("line ") + QString::number(lineNumber) + QStringLiteral(": ") + reason;
         status.addStatusLine(QStringLiteral("List file ") + text + QStringLiteral(", not added"));
         report.notAdded << text;
     };
@@ -151,8 +161,8 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode, c
             continue;
         }
         if (isFull()) {
-            notAdded(lineNumber, path + QStringLiteral(" (the list holds ") + QString::number(FILE_LIST_CAPACITY) +
-                                     QStringLiteral(" files)"));
+            notAdded(lineNumber, path + QStringLiteral(" (the list holds ") +
+                                     QString::number(FILE_LIST_CAPACITY) + QStringLiteral(" files)"));
             continue;
         }
         const std::optional<std::int32_t> size = uploadSizeOf(mode, path, convert, status);

@@ -3,15 +3,14 @@
 // of the mode's file dialogs.
 #pragma once
 
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
 #include "app_state.h"
 #include "conversion.h"
 #include "operator_prompts.h"
-
-#include <QString>
-#include <QStringList>
-
-#include <cstdint>
-#include <optional>
 
 class QTableWidget;
 

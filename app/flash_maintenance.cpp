@@ -1,10 +1,10 @@
 #include "flash_maintenance.h"
 
+#include <array>
+
 #include "operation_view.h"
 #include "operator_prompts.h"
 #include "printer_connection.h"
-
-#include <array>
 
 namespace velquin {
 
@@ -42,13 +42,16 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
     view_.setProgressCaption(QStringLiteral("Erasing Flash memory - Please wait ...."));
     switch (waitForToggleChange(printer_, view_, initialToggle, QStringLiteral("Waiting for done, toggle"),
                                 toggleTimeout_)) {
-    case ToggleWait::Changed: break;
-    case ToggleWait::TimedOut:
-        return stop(EraseOutcome::TimedOut, QStringLiteral("The printer did not report the end of the erase"));
-    case ToggleWait::Cancelled:
-        return stop(EraseOutcome::Cancelled, QStringLiteral("Stopped waiting for the end of the erase"));
-    case ToggleWait::PrinterGone:
-        return stop(EraseOutcome::PrinterGone, QStringLiteral("The printer stopped answering during the erase"));
+        case ToggleWait::Changed:
+            break;
+        case ToggleWait::TimedOut:
+            return stop(EraseOutcome::TimedOut,
+                        QStringLiteral("The printer did not report the end of the erase"));
+        case ToggleWait::Cancelled:
+            return stop(EraseOutcome::Cancelled, QStringLiteral("Stopped waiting for the end of the erase"));
+        case ToggleWait::PrinterGone:
+            return stop(EraseOutcome::PrinterGone,
+                        QStringLiteral("The printer stopped answering during the erase"));
     }
 
     view_.setProgressValue(0);

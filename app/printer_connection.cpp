@@ -1,25 +1,28 @@
 #include "printer_connection.h"
 
+#include <velquin/printer_codes.h>
+
+#include <QFile>
+#include <algorithm>
+
 #include "app_state.h"
 #include "morlix_library.h"
 #include "operation_view.h"
 #include "printer_io.h"
 
-#include <velquin/printer_codes.h>
-
-#include <QFile>
-
-#include <algorithm>
-
 namespace velquin {
 
-bool PrinterStatus::busy() const { return (bytes[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0; }
+bool PrinterStatus::busy() const {
+    return (bytes[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0;
+}
 
 int PrinterStatus::flashToggle() const {
     return (bytes[STATUS_FLAGS_BYTE] & STATUS_FLASH_TOGGLE_BIT) != 0 ? 1 : 0;
 }
 
-int readFlashToggle(PrinterConnection& link) { return link.readStatus().flashToggle(); }
+int readFlashToggle(PrinterConnection& link) {
+    return link.readStatus().flashToggle();
+}
 
 FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> chunkBuffer,
                                  PrinterConnection& link, OperationView& view) {
@@ -81,9 +84,10 @@ ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int
         const auto now = Clock::now();
         if (status.busy()) lastSignOfLife = now;
         if (now - lastSignOfLife >= timeout) {
-            view.addStatusLine(QStringLiteral("Waiting for done, no toggle change for ") +
-                               QString::number(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
-                               QStringLiteral(" seconds"));
+            view.addStatusLine(
+                QStringLiteral("Waiting for done, no toggle change for ") +
+                QString::number(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
+                QStringLiteral(" seconds"));
             result = ToggleWait::TimedOut;
             break;
         }
@@ -102,9 +106,13 @@ PrinterStatus DemoPrinterConnection::readStatus() {
     return status;
 }
 
-bool LinkedPrinterConnection::isEthernet() const { return isTrue(state_.PrinterIsEthernet); }
+bool LinkedPrinterConnection::isEthernet() const {
+    return isTrue(state_.PrinterIsEthernet);
+}
 
-bool LinkedPrinterConnection::printerBusy() { return io_.GetPrinterBusy(); }
+bool LinkedPrinterConnection::printerBusy() {
+    return io_.GetPrinterBusy();
+}
 
 PrinterStatus LinkedPrinterConnection::readStatus() {
     StatusBytes bytes{};
@@ -127,7 +135,8 @@ bool LinkedPrinterConnection::send(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return io_.sendFromSendBuffer(0);
     while (!bytes.empty()) {
         const std::size_t count = std::min(bytes.size(), state_.SendBuffer.size());
-        if (bytes.data() != state_.SendBuffer.data()) std::copy_n(bytes.begin(), count, state_.SendBuffer.begin());
+        if (bytes.data() != state_.SendBuffer.data())
+            std::copy_n(bytes.begin(), count, state_.SendBuffer.begin());
         if (!io_.sendFromSendBuffer(count)) return false;
         bytes = bytes.subspan(count);
     }

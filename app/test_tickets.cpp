@@ -9,15 +9,15 @@ namespace {
 QByteArray numberedTicket(int number, LoaderMode mode) {
     const QByteArray n = QByteArray::number(number);
     switch (mode) {
-    case LoaderMode::ModeTTF:
-        return "<RC100,000><TTF" + n + ",30>True type Font Number " + n + "<p>";
-    case LoaderMode::ModeSF:
-        return "<RC100,000><SF" + n + ",30>Soft Font Number " + n + "<p>";
-    case LoaderMode::ModePCX:
-        return "<NR><SP100,000><LD" + n + "><RR><SP100,300><LD" + n + "><RC100,500><F3><NR>PCX " + n +
-               "<p>";
-    case LoaderMode::ModeBMP:
-        break;
+        case LoaderMode::ModeTTF:
+            return "<RC100,000><TTF" + n + ",30>True type Font Number " + n + "<p>";
+        case LoaderMode::ModeSF:
+            return "<RC100,000><SF" + n + ",30>Soft Font Number " + n + "<p>";
+        case LoaderMode::ModePCX:
+            return "<NR><SP100,000><LD" + n + "><RR><SP100,300><LD" + n + "><RC100,500><F3><NR>PCX " + n +
+                   "<p>";
+        case LoaderMode::ModeBMP:
+            break;
     }
     return {};
 }
@@ -39,16 +39,16 @@ std::vector<QByteArray> fiveLineTicket(const QByteArray& command, const QByteArr
 
 std::vector<QByteArray> testTicketStrings(TicketButton button, LoaderMode mode) {
     switch (button) {
-    case TicketButton::TestAll:
-        if (mode == LoaderMode::ModeTTF) {
-            return fiveLineTicket("TTF", "True type Font Number ", "True type Font Number ");
-        }
-        return fiveLineTicket("SF", "Soft Font Number ", "Soft Font Number ");
-    case TicketButton::ResidentFonts:
-        return fiveLineTicket("RTF", "Resident True type Font Number ",
-                              "Resident True type Font Number Five ");
-    default:
-        return {numberedTicket(static_cast<int>(button), mode)};
+        case TicketButton::TestAll:
+            if (mode == LoaderMode::ModeTTF) {
+                return fiveLineTicket("TTF", "True type Font Number ", "True type Font Number ");
+            }
+            return fiveLineTicket("SF", "Soft Font Number ", "Soft Font Number ");
+        case TicketButton::ResidentFonts:
+            return fiveLineTicket("RTF", "Resident True type Font Number ",
+                                  "Resident True type Font Number Five ");
+        default:
+            return {numberedTicket(static_cast<int>(button), mode)};
     }
 }
 

@@ -2,11 +2,10 @@
 // print the loaded fonts and images (or the printer's resident fonts).
 #pragma once
 
-#include "app_state.h"
-
 #include <QByteArray>
-
 #include <vector>
+
+#include "app_state.h"
 
 namespace velquin {
 

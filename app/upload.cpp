@@ -1,11 +1,11 @@
 #include "upload.h"
 
-#include "printer_facts.h"
+#include <QFile>
+
 #include "operation_view.h"
 #include "operator_prompts.h"
 #include "printer_connection.h"
-
-#include <QFile>
+#include "printer_facts.h"
 
 namespace velquin {
 
@@ -47,10 +47,13 @@ struct UploadEngine::ImageBranch {
 QByteArray uploadHeader(LoaderMode mode, std::int64_t size) {
     const QByteArray digits = QByteArray::number(static_cast<qlonglong>(size));
     switch (mode) {
-    case LoaderMode::ModeTTF: return "<ttf" + digits + ">";
-    case LoaderMode::ModePCX: return QByteArray(1, ESC) + "<pcx><G" + digits + ">";
-    case LoaderMode::ModeSF:
-    case LoaderMode::ModeBMP: break;
+        case LoaderMode::ModeTTF:
+            return "<ttf" + digits + ">";
+        case LoaderMode::ModePCX:
+            return QByteArray(1, ESC) + "<pcx><G" + digits + ">";
+        case LoaderMode::ModeSF:
+        case LoaderMode::ModeBMP:
+            break;
     }
     return {};
 }
@@ -62,45 +65,47 @@ UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFon
 UploadOutcome UploadEngine::run(const UploadRequest& request) {
     demo_ = request.demoMode;
     switch (request.mode) {
-    case LoaderMode::ModeTTF: {
-        static const ImageBranch trueType{
-            LoaderMode::ModeTTF,
-            QStringLiteral("True Type Font Mode"),
-            QStringLiteral("Sending True Type font files to printer"),
-            QStringLiteral("True Type Font Upload Sending files to printer"),
-            QStringLiteral("Sending true type font to printer "),
-            QStringLiteral("Demo mode - Sending true type font to printer "),
-            {QStringLiteral("Sending TTF file to printer send complete"),
-             QStringLiteral("TTF flash delay start, waiting for toggle")},
-            QStringLiteral("TTF Busy after flash update"),
-            QStringLiteral("TTF Not Busy after flash update"),
-            QStringLiteral("True Type Font Upload Sending files to printer"),
-            QStringLiteral("True Type Fonts"),
-            false,
-            false,
-        };
-        return runImageBranch(trueType, request);
-    }
-    case LoaderMode::ModeSF: return runSoftFontBranch(request);
-    case LoaderMode::ModePCX: {
-        static const ImageBranch pcx{
-            LoaderMode::ModePCX,
-            QStringLiteral("PCX file Mode"),
-            QStringLiteral("Sending PCX files to printer"),
-            QStringLiteral("PCX Upload Sending files to printer"),
-            QStringLiteral("Sending PCX file to printer "),
-            QStringLiteral("Demo mode - Sending PCX image to printer "),
-            {QStringLiteral("Sending PCX image to printer send complete")},
-            QStringLiteral("PCX Busy after flash update"),
-            QStringLiteral("PCX Not Busy after flash update"),
-            QStringLiteral("PCX image Upload Sending files to printer"),
-            QStringLiteral("PCX image"),
-            true,
-            true,
-        };
-        return runImageBranch(pcx, request);
-    }
-    case LoaderMode::ModeBMP: break;
+        case LoaderMode::ModeTTF: {
+            static const ImageBranch trueType{
+                LoaderMode::ModeTTF,
+                QStringLiteral("True Type Font Mode"),
+                QStringLiteral("Sending True Type font files to printer"),
+                QStringLiteral("True Type Font Upload Sending files to printer"),
+                QStringLiteral("Sending true type font to printer "),
+                QStringLiteral("Demo mode - Sending true type font to printer "),
+                {QStringLiteral("Sending TTF file to printer send complete"),
+                 QStringLiteral("TTF flash delay start, waiting for toggle")},
+                QStringLiteral("TTF Busy after flash update"),
+                QStringLiteral("TTF Not Busy after flash update"),
+                QStringLiteral("True Type Font Upload Sending files to printer"),
+                QStringLiteral("True Type Fonts"),
+                false,
+                false,
+            };
+            return runImageBranch(trueType, request);
+        }
+        case LoaderMode::ModeSF:
+            return runSoftFontBranch(request);
+        case LoaderMode::ModePCX: {
+            static const ImageBranch pcx{
+                LoaderMode::ModePCX,
+                QStringLiteral("PCX file Mode"),
+                QStringLiteral("Sending PCX files to printer"),
+                QStringLiteral("PCX Upload Sending files to printer"),
+                QStringLiteral("Sending PCX file to printer "),
+                QStringLiteral("Demo mode - Sending PCX image to printer "),
+                {QStringLiteral("Sending PCX image to printer send complete")},
+                QStringLiteral("PCX Busy after flash update"),
+                QStringLiteral("PCX Not Busy after flash update"),
+                QStringLiteral("PCX image Upload Sending files to printer"),
+                QStringLiteral("PCX image"),
+                true,
+                true,
+            };
+            return runImageBranch(pcx, request);
+        }
+        case LoaderMode::ModeBMP:
+            break;
     }
     return UploadOutcome::NoUploadInMode;
 }
@@ -121,7 +126,8 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
     if (!flashSufficient(request.flashNeeded, request.freeFlash)) return UploadOutcome::NotEnoughFlash;
     view_.setProgressCaption(branch.uploadCaption);
     if (branch.togglesBeforeList) {
-        view_.addStatusLine(QStringLiteral("Initial Toggle State = ") + QString::number(readFlashToggle(link_)));
+        view_.addStatusLine(QStringLiteral("Initial Toggle State = ") +
+                            QString::number(readFlashToggle(link_)));
         view_.processEvents();
     }
 
@@ -151,7 +157,8 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
                 sent != UploadOutcome::Completed) {
                 return sent;
             }
-            if (const UploadOutcome sent = transferOrStop(path); sent != UploadOutcome::Completed) return sent;
+            if (const UploadOutcome sent = transferOrStop(path); sent != UploadOutcome::Completed)
+                return sent;
             if (branch.trailingEsc) {
                 if (const UploadOutcome sent = sendOrStop(QByteArray(1, ESC), path);
                     sent != UploadOutcome::Completed) {
@@ -173,7 +180,8 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
         view_.processEvents();
 
         const std::int32_t flashAfter = link_.readFlashSpace().freeBytes;
-        view_.addStatusLine(QStringLiteral("Flash space remaining after flash end = ") + QString::number(flashAfter));
+        view_.addStatusLine(QStringLiteral("Flash space remaining after flash end = ") +
+                            QString::number(flashAfter));
         view_.addStatusLine(QStringLiteral("Flash space used = ") +
                             QString::number(static_cast<std::int64_t>(flashBefore) - flashAfter));
         view_.processEvents();
@@ -212,7 +220,8 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         view_.setCurrentListRow(static_cast<int>(index) + 1);
         const ConversionOutcome conversion = ConvertFileSFFtoQKS(path, false, convert_, view_);
         if (!conversion.converted) {
-            const QString failure = QStringLiteral("File ") + path + QStringLiteral(" did not convert properly");
+            const QString failure =
+                QStringLiteral("File ") + path + QStringLiteral(" did not convert properly");
             view_.addStatusLine(failure);
             view_.prompts().message(failure);
             view_.addStatusLine(QStringLiteral("Send List to printer complete .. aborted"));
@@ -248,7 +257,8 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         if (demo_) {
             view_.addStatusLine(QStringLiteral("Demo mode - Sending converted file to printer "));
             view_.processEvents();
-        } else if (const UploadOutcome sent = transferOrStop(convertedName); sent != UploadOutcome::Completed) {
+        } else if (const UploadOutcome sent = transferOrStop(convertedName);
+                   sent != UploadOutcome::Completed) {
             return sent;
         }
         if (const UploadOutcome written = waitForFlashWrite(initialToggle, convertedName);
@@ -271,7 +281,9 @@ bool UploadEngine::busyAtEntry(const QString& message) {
     return true;
 }
 
-bool UploadEngine::busyWhileRunning() { return busyAtEntry(NOT_READY_RUNNING); }
+bool UploadEngine::busyWhileRunning() {
+    return busyAtEntry(NOT_READY_RUNNING);
+}
 
 bool UploadEngine::flashSufficient(std::int64_t needed, const std::optional<std::int64_t>& freeFlash) {
     if (!freeFlash || needed <= *freeFlash) return true;
@@ -295,40 +307,49 @@ std::optional<std::int64_t> UploadEngine::openableFileSize(const QString& path) 
 UploadOutcome UploadEngine::sendOrStop(const QByteArray& bytes, const QString& path) {
     if (link_.send(bytesOf(bytes))) return UploadOutcome::Completed;
     stop(QStringLiteral("Printer write failed while sending ") + path,
-         QStringLiteral("The printer stopped taking data while sending ") + path + QStringLiteral(", upload stopped"));
+         QStringLiteral("The printer stopped taking data while sending ") + path +
+             QStringLiteral(", upload stopped"));
     return UploadOutcome::PrinterGone;
 }
 
 UploadOutcome UploadEngine::transferOrStop(const QString& path) {
     switch (link_.sendFile(path, view_)) {
-    case FileTransfer::Sent: return UploadOutcome::Completed;
-    case FileTransfer::Unreadable:
-        stop(QStringLiteral("File ") + path + QStringLiteral(" could not be read"),
-             QStringLiteral("File ") + path + QStringLiteral(" could not be read to its end, upload stopped"));
-        return UploadOutcome::FileMissing;
-    case FileTransfer::PrinterGone: break;
+        case FileTransfer::Sent:
+            return UploadOutcome::Completed;
+        case FileTransfer::Unreadable:
+            stop(QStringLiteral("File ") + path + QStringLiteral(" could not be read"),
+                 QStringLiteral("File ") + path +
+                     QStringLiteral(" could not be read to its end, upload stopped"));
+            return UploadOutcome::FileMissing;
+        case FileTransfer::PrinterGone:
+            break;
     }
     stop(QStringLiteral("Printer write failed while sending ") + path,
-         QStringLiteral("The printer stopped taking data while sending ") + path + QStringLiteral(", upload stopped"));
+         QStringLiteral("The printer stopped taking data while sending ") + path +
+             QStringLiteral(", upload stopped"));
     return UploadOutcome::PrinterGone;
 }
 
 UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path) {
-    switch (waitForToggleChange(link_, view_, initialToggle, QStringLiteral("Waiting for done, toggle has not changed"),
-                                toggleTimeout_)) {
-    case ToggleWait::Changed: return UploadOutcome::Completed;
-    case ToggleWait::TimedOut:
-        stop(QStringLiteral("Upload stopped, the printer did not finish writing ") + path,
-             QStringLiteral("The printer did not finish writing ") + path + QStringLiteral(" to flash, upload stopped"));
-        return UploadOutcome::TimedOut;
-    case ToggleWait::Cancelled:
-        stop(QStringLiteral("Upload cancelled while waiting for ") + path,
-             QStringLiteral("Upload cancelled while the printer was writing ") + path);
-        return UploadOutcome::Cancelled;
-    case ToggleWait::PrinterGone: break;
+    switch (waitForToggleChange(link_, view_, initialToggle,
+                                QStringLiteral("Waiting for done, toggle has not changed"), toggleTimeout_)) {
+        case ToggleWait::Changed:
+            return UploadOutcome::Completed;
+        case ToggleWait::TimedOut:
+            stop(QStringLiteral("Upload stopped, the printer did not finish writing ") + path,
+                 QStringLiteral("The printer did not finish writing ") + path +
+                     QStringLiteral(" to flash, upload stopped"));
+            return UploadOutcome::TimedOut;
+        case ToggleWait::Cancelled:
+            stop(QStringLiteral("Upload cancelled while waiting for ") + path,
+                 QStringLiteral("Upload cancelled while the printer was writing ") + path);
+            return UploadOutcome::Cancelled;
+        case ToggleWait::PrinterGone:
+            break;
     }
     stop(QStringLiteral("Printer status read failed while writing ") + path,
-         QStringLiteral("The printer stopped answering while writing ") + path + QStringLiteral(", upload stopped"));
+         QStringLiteral("The printer stopped answering while writing ") + path +
+             QStringLiteral(", upload stopped"));
     return UploadOutcome::PrinterGone;
 }
 
@@ -346,6 +367,8 @@ void UploadEngine::endOfList(const QString& finalTitle) {
     view_.prompts().message(FLASH_UPLOAD_COMPLETE, finalTitle);
 }
 
-void UploadEngine::progressStep() { view_.setProgressValue(view_.progressValue() + 1); }
+void UploadEngine::progressStep() {
+    view_.setProgressValue(view_.progressValue() + 1);
+}
 
 }  // namespace velquin

@@ -3,14 +3,13 @@
 // fonts), and waits after each file until the printer has written its flash.
 #pragma once
 
-#include "app_state.h"
-#include "conversion.h"
-
 #include <QStringList>
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
+
+#include "app_state.h"
+#include "conversion.h"
 
 namespace velquin {
 

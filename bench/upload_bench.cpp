@@ -4,11 +4,10 @@
 // status, flash-query and chunk pauses, counted as they happen) plus the raw
 // transfer time of the same bytes through a plain send loop. Prints the
 // figures and the overhead ratio; the goal is below 1.2.
-#include "Form1.h"
-#include "cmdResearch.h"
-#include "morlix_library.h"
-#include "operator_prompts.h"
-#include "simulator.h"
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -19,15 +18,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <random>
+
+#include "Form1.h"
+#include "cmdResearch.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+#include "simulator.h"
 
 namespace {
 
@@ -36,7 +35,9 @@ constexpr qsizetype FILE_SIZE = 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 QByteArray randomBytes(qsizetype size, unsigned seed) {
     std::mt19937 generator(seed);
@@ -54,10 +55,13 @@ double rawTransferSeconds(printersim::Simulator& simulator, const QByteArray& by
     address.sin_port = htons(simulator.port());
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
-    const std::uint64_t target = simulator.printer().bytesReceived() + static_cast<std::uint64_t>(bytes.size());
+    const std::uint64_t target =
+        simulator.printer().bytesReceived() + static_cast<std::uint64_t>(bytes.size());
     const auto start = Clock::now();
     for (qsizetype at = 0; at < bytes.size();) {
-        const ssize_t sent = ::send(fd, bytes.constData() + at, static_cast<std::size_t>(std::min<qsizetype>(8192, bytes.size() - at)), MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(fd, bytes.constData() + at,
+                   static_cast<std::size_t>(std::min<qsizetype>(8192, bytes.size() - at)), MSG_NOSIGNAL);
         if (sent <= 0) {
             ::close(fd);
             return -1;
@@ -105,8 +109,8 @@ int main(int argc, char* argv[]) {
     velquin::ScriptedOperatorPrompts prompts;
     velquin::MorlixLibrary library(QStringLiteral(MORLIX_LIBRARY_PATH));
     library.setPrompts(&prompts);
-    velquin::cmdResearch window(library, prompts,
-                                velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
+    velquin::cmdResearch window(
+        library, prompts, velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
     double prescribedSeconds = 0;
     window.io.setSleep([&prescribedSeconds](int milliseconds) {
         QThread::msleep(static_cast<unsigned long>(milliseconds));

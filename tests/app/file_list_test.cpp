@@ -1,8 +1,7 @@
 // The file list, list files and the soft font conversion wrapper.
-#include "conversion.h"
 #include "file_list.h"
-#include "work_fakes.h"
 
+#include <gtest/gtest.h>
 #include <velquin/conversion_result.h>
 
 #include <QApplication>
@@ -10,7 +9,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+#include "conversion.h"
+#include "work_fakes.h"
 
 namespace velquin::testing {
 namespace {
@@ -46,7 +46,8 @@ TEST(ConversionNames, TheConvertedFileStandsBesideTheFontWithItsCaseKept) {
     EXPECT_EQ(ConvertFileName("/fonts/cour12.sfp"), "/fonts/cour12.QKS");
     EXPECT_EQ(ConvertFileName("/fonts/My.Font.SFP"), "/fonts/My.Font.QKS");
     EXPECT_EQ(ConvertFileName("/fonts.d/noextension"), "/fonts.d/noextension.QKS");
-    EXPECT_EQ(ConvertFileName(QString::fromUtf8("/f/\u00e9t\u00e9.sfp")), QString::fromUtf8("/f/\u00e9t\u00e9.QKS"));
+    EXPECT_EQ(ConvertFileName(QString::fromUtf8("/f/\u00e9t\u00e9.sfp")),
+              QString::fromUtf8("/f/\u00e9t\u00e9.QKS"));
 }
 
 class ConversionWrapperTest : public ::testing::Test {
@@ -79,14 +80,16 @@ TEST_F(ConversionWrapperTest, AGoodConversionGivesTheConvertedSize) {
 }
 
 TEST_F(ConversionWrapperTest, AFailedConversionIsReportedWhateverTheDiagnosticsSay) {
-    const ConversionOutcome outcome = ConvertFileSFFtoQKS(font, false, [](const QByteArray&) { return 14; }, view);
+    const ConversionOutcome outcome = ConvertFileSFFtoQKS(
+        font, false, [](const QByteArray&) { return 14; }, view);
     EXPECT_FALSE(outcome.converted);
     EXPECT_EQ(outcome.errorNumber, 14);
     EXPECT_EQ(view.allLines, QStringList({font + " Error Soft Font is LANDSCAPE MODE"}));
 }
 
 TEST_F(ConversionWrapperTest, AConvertedFileThatIsNotThereIsAFailure) {
-    const ConversionOutcome outcome = ConvertFileSFFtoQKS(font, false, [](const QByteArray&) { return 0; }, view);
+    const ConversionOutcome outcome = ConvertFileSFFtoQKS(
+        font, false, [](const QByteArray&) { return 0; }, view);
     EXPECT_FALSE(outcome.converted);
     EXPECT_EQ(outcome.errorNumber, CONVERSION_WRITE_FAILED);
     EXPECT_EQ(view.allLines, QStringList({dir.filePath("Font.QKS") + " could not be opened"}));
@@ -97,8 +100,8 @@ TEST(ListFiles, OnePathPerLineEndedByCrLf) {
     const QString list = dir.filePath("fonts.TFL");
     const QStringList paths = {"/a/One.ttf", "/b c/two.OTF", QString::fromUtf8("/d/\u00fc.ttf")};
     ASSERT_TRUE(writeListFile(list, paths));
-    EXPECT_EQ(contentOf(list), QByteArray("/a/One.ttf\r\n/b c/two.OTF\r\n") + QString::fromUtf8("/d/\u00fc.ttf").toUtf8() +
-                                   "\r\n");
+    EXPECT_EQ(contentOf(list), QByteArray("/a/One.ttf\r\n/b c/two.OTF\r\n") +
+                                   QString::fromUtf8("/d/\u00fc.ttf").toUtf8() + "\r\n");
     EXPECT_EQ(readListFile(list), paths);
 
     ASSERT_TRUE(writeListFile(list, {}));
@@ -192,7 +195,8 @@ TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
     const QString b = file("b.ttf", 20);
     const QString missing = dir.filePath("missing.ttf");
 
-    const FileList::LoadReport report = files.load({a, "", missing, b}, LoaderMode::ModeTTF, noConverter, view);
+    const FileList::LoadReport report =
+        files.load({a, "", missing, b}, LoaderMode::ModeTTF, noConverter, view);
 
     EXPECT_EQ(report.added, 2);
     EXPECT_EQ(report.notAdded, QStringList({"line 2: empty", "line 3: " + missing + " can not be opened"}));

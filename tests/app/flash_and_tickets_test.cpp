@@ -1,9 +1,9 @@
 // Flash maintenance and test tickets against an in-memory printer and window.
+#include <gtest/gtest.h>
+
 #include "flash_maintenance.h"
 #include "test_tickets.h"
 #include "work_fakes.h"
-
-#include <gtest/gtest.h>
 
 namespace velquin::testing {
 namespace {
@@ -13,7 +13,8 @@ using namespace std::chrono_literals;
 class FlashMaintenanceTest : public ::testing::Test {
 protected:
     FlashMaintenance maintenance() {
-        return FlashMaintenance(printer, view, [this](int ms) { sleeps.push_back(ms); }, 50ms);
+        return FlashMaintenance(
+            printer, view, [this](int ms) { sleeps.push_back(ms); }, 50ms);
     }
     FakePrinter printer;
     FakeView view;
@@ -46,9 +47,9 @@ TEST_F(FlashMaintenanceTest, EraseSendsTheClearCommandAndWaitsForTheToggle) {
 
     EXPECT_EQ(printer.received, "<CF>");
     EXPECT_EQ(sleeps, std::vector<int>({100}));
-    EXPECT_EQ(view.lines, QStringList({"Clearing flash memory", "Initial State = 1", "Waiting for done, toggle",
-                                       "Waiting for done, toggle", "Waiting for done, found toggle change",
-                                       "Flash space erased"}));
+    EXPECT_EQ(view.lines, QStringList({"Clearing flash memory", "Initial State = 1",
+                                       "Waiting for done, toggle", "Waiting for done, toggle",
+                                       "Waiting for done, found toggle change", "Flash space erased"}));
     EXPECT_EQ(view.progressMaximum, 60);
     EXPECT_EQ(view.progress, 0);
     EXPECT_EQ(view.progressCaption, "Flash space erased");
@@ -106,8 +107,9 @@ TEST(TestTickets, NumberedButtonsSendOneStringOfTheMode) {
     EXPECT_EQ(sentBy(TicketButton::Test3, LoaderMode::ModeTTF).front().size(), 46);
     EXPECT_EQ(sentBy(TicketButton::Test1, LoaderMode::ModeSF),
               std::vector<QByteArray>({"<RC100,000><SF1,30>Soft Font Number 1<p>"}));
-    EXPECT_EQ(sentBy(TicketButton::Test5, LoaderMode::ModePCX),
-              std::vector<QByteArray>({"<NR><SP100,000><LD5><RR><SP100,300><LD5><RC100,500><F3><NR>PCX 5<p>"}));
+    EXPECT_EQ(
+        sentBy(TicketButton::Test5, LoaderMode::ModePCX),
+        std::vector<QByteArray>({"<NR><SP100,000><LD5><RR><SP100,300><LD5><RC100,500><F3><NR>PCX 5<p>"}));
     EXPECT_EQ(sentBy(TicketButton::Test2, LoaderMode::ModeBMP), std::vector<QByteArray>({QByteArray()}));
 }
 

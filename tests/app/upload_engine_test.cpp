@@ -1,17 +1,15 @@
 // The upload engine against an in-memory printer and window: what reaches
 // the printer, in which order, and what the operator is shown, for every
 // branch and every way a run can end.
-#include "upload.h"
-#include "work_fakes.h"
-
+#include <gtest/gtest.h>
 #include <velquin/converted_file_name.h>
 
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <thread>
+
+#include "upload.h"
+#include "work_fakes.h"
 
 namespace velquin::testing {
 namespace {
@@ -41,7 +39,8 @@ protected:
             if (failing.contains(QFile::decodeName(path))) return failureCode;
             QFile font(QFile::decodeName(path));
             if (!font.open(QIODevice::ReadOnly)) return 1;
-            QFile converted(QFile::decodeName(QByteArray::fromStdString(convertedFileName(path.toStdString()))));
+            QFile converted(
+                QFile::decodeName(QByteArray::fromStdString(convertedFileName(path.toStdString()))));
             if (!converted.open(QIODevice::WriteOnly)) return 27;
             converted.write("QKS" + font.readAll());
             return 0;
@@ -159,10 +158,11 @@ TEST_F(UploadEngineTest, ASoftFontThatFailsToConvertStopsTheListBeforeAnythingIs
     EXPECT_EQ(printer.statusReads, 1);  // the initial toggle only
     EXPECT_EQ(conversions, 3);
     const QString failure = "File " + fonts[2] + " did not convert properly";
-    EXPECT_EQ(view.lines.mid(view.lines.size() - 5),
-              QStringList({"File " + fonts[0] + " converted properly", "File " + fonts[1] + " converted properly",
-                           fonts[2] + " Error Soft Font is LANDSCAPE MODE", failure,
-                           "Send List to printer complete .. aborted"}));
+    EXPECT_EQ(
+        view.lines.mid(view.lines.size() - 5),
+        QStringList({"File " + fonts[0] + " converted properly", "File " + fonts[1] + " converted properly",
+                     fonts[2] + " Error Soft Font is LANDSCAPE MODE", failure,
+                     "Send List to printer complete .. aborted"}));
     EXPECT_EQ(view.scripted.messages(), QStringList({"Soft Font Mode", failure}));
 }
 
@@ -263,7 +263,8 @@ TEST_F(UploadEngineTest, TheOperatorCanCancelAToggleWait) {
     const QString a = makeFile("a.pcx", bytes(20, 1));
     printer.neverToggles = true;
     view.onEvents = [&] {
-        if (view.cancelOffered && view.count("Waiting for done, toggle has not changed") == 3) view.cancelPressed = true;
+        if (view.cancelOffered && view.count("Waiting for done, toggle has not changed") == 3)
+            view.cancelPressed = true;
     };
 
     EXPECT_EQ(run(LoaderMode::ModePCX, {a}), UploadOutcome::Cancelled);

@@ -1,14 +1,6 @@
 // The work commands of the real window against printer-sim, over a simulated
 // USB printer and over TCP on 127.0.0.1, with real fonts and images: what the
 // printer stores, what the operator is shown, and the ways a run can fail.
-#include "app_test_support.h"
-
-#include "file_list.h"
-#include "printer_facts.h"
-
-#include "Form1.h"
-#include "simulator.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -21,8 +13,13 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
-
 #include <memory>
+
+#include "Form1.h"
+#include "app_test_support.h"
+#include "file_list.h"
+#include "printer_facts.h"
+#include "simulator.h"
 
 using namespace velquin;
 using test::WindowHarness;
@@ -40,7 +37,8 @@ QString makePcx(const QString& path, const QString& size, const QString& drawing
     QProcess convert;
     convert.start(QStringLiteral("convert"), {QStringLiteral("-size"), size, drawing, path});
     if (!convert.waitForFinished(30'000) || convert.exitCode() != 0 || !QFileInfo::exists(path))
-        qFatal("ImageMagick could not make %s: %s", qPrintable(path), convert.readAllStandardError().constData());
+        qFatal("ImageMagick could not make %s: %s", qPrintable(path),
+               convert.readAllStandardError().constData());
     return path;
 }
 
@@ -161,7 +159,9 @@ void WorkEndToEndTest::initTestCase() {
         softFonts_ << copyInto(QStringLiteral(VELQUIN_SAMPLE_FONTS "/") + QLatin1String(name), folder);
 }
 
-void WorkEndToEndTest::init() { dir_ = std::make_unique<QTemporaryDir>(); }
+void WorkEndToEndTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+}
 
 void WorkEndToEndTest::cleanup() {
     if (window_ && window_->endRequested()) {
@@ -252,11 +252,14 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
         QCOMPARE(QByteArray::fromStdString(entry.sha256), sha256Hex(bytes));
         convertedTotal += bytes.size();
         if (mode != LoaderMode::ModeSF)
-            QCOMPARE(statusLines().count(QStringLiteral("Flash space used = ") + QString::number(bytes.size())), 1);
+            QCOMPARE(
+                statusLines().count(QStringLiteral("Flash space used = ") + QString::number(bytes.size())),
+                1);
     }
 
     // What the operator sees agrees with the printer's own count.
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
+             formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
     QCOMPARE(window_->ProgressBar1->value(), window_->ProgressBar1->maximum());
     QCOMPARE(window_->ProgressBar1->maximum(), mode == LoaderMode::ModeSF ? 6 : 3);
     QCOMPARE(window_->LblProgress->text(), QStringLiteral("Flash Upload Complete"));
@@ -295,7 +298,9 @@ void WorkEndToEndTest::busyAtEntrySendsNothing() {
     QFETCH(QString, message);
     startWindow(link);
     selectMode(mode);
-    addFile(mode == LoaderMode::ModeTTF ? trueTypeFonts_[0] : mode == LoaderMode::ModePCX ? pcxImages_[0] : softFonts_[0]);
+    addFile(mode == LoaderMode::ModeTTF   ? trueTypeFonts_[0]
+            : mode == LoaderMode::ModePCX ? pcxImages_[0]
+                                          : softFonts_[0]);
     printersim::Faults faults;
     faults.stayBusy = true;
     simulator_->printer().setFaults(faults);
@@ -322,8 +327,9 @@ void WorkEndToEndTest::busyBeforeALaterFileEndsTheRun() {
     send();
 
     QCOMPARE(journal().size(), std::size_t(1));
-    QCOMPARE(harness_->prompts.messages(),
-             QStringList({QStringLiteral("Can not send files to printer because printer is not ready running")}));
+    QCOMPARE(
+        harness_->prompts.messages(),
+        QStringList({QStringLiteral("Can not send files to printer because printer is not ready running")}));
     QVERIFY(statusLines().contains(QStringLiteral("TTF Busy after flash update")));
     QCOMPARE(window_->ProgressBar1->value(), 1);
 }
@@ -369,8 +375,8 @@ void WorkEndToEndTest::aToggleThatNeverChangesTimesOut() {
 
     send();
 
-    QCOMPARE(harness_->prompts.messages(),
-             QStringList({"The printer did not finish writing " + pcxImages_[0] + " to flash, upload stopped"}));
+    QCOMPARE(harness_->prompts.messages(), QStringList({"The printer did not finish writing " +
+                                                        pcxImages_[0] + " to flash, upload stopped"}));
     QVERIFY(statusLines().contains("Upload stopped, the printer did not finish writing " + pcxImages_[0]));
     QVERIFY(statusLines().count(QStringLiteral("Waiting for done, toggle has not changed")) >= 1);
     QCOMPARE(journal().size(), std::size_t(1));
@@ -438,7 +444,8 @@ void WorkEndToEndTest::aListedFileThatVanishedStopsBeforeItsHeader() {
     send();
 
     QCOMPARE(journal().size(), std::size_t(1));
-    QCOMPARE(harness_->prompts.messages(), QStringList({"File " + doomed + " can not be opened, upload stopped"}));
+    QCOMPARE(harness_->prompts.messages(),
+             QStringList({"File " + doomed + " can not be opened, upload stopped"}));
 }
 
 void WorkEndToEndTest::demoModeTouchesNoPrinter_data() {
@@ -514,7 +521,9 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     verifyControlsReleased();
 }
 
-void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly_data() { linkRows(); }
+void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly_data() {
+    linkRows();
+}
 
 void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly() {
     QFETCH(Link, link);
@@ -525,7 +534,8 @@ void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly() {
     addFile(trueTypeFonts_[1]);
     QTimer closer;
     connect(&closer, &QTimer::timeout, window_, [&] {
-        if (statusLines().contains(QStringLiteral("Waiting for done, toggle has not changed"))) window_->close();
+        if (statusLines().contains(QStringLiteral("Waiting for done, toggle has not changed")))
+            window_->close();
     });
     closer.start(20);
 
@@ -565,7 +575,8 @@ void WorkEndToEndTest::listFilesRoundTrip() {
         total += QFileInfo(trueTypeFonts_[row - 1]).size();
     }
     QCOMPARE(window_->lblFlashNeeded->text(), formatGrouped(total));
-    QCOMPARE(harness_->prompts.prompts().back().text, QStringLiteral("Select the True Type Font printer file list"));
+    QCOMPARE(harness_->prompts.prompts().back().text,
+             QStringLiteral("Select the True Type Font printer file list"));
 
     // An empty list makes an empty file, and reading it leaves the list empty.
     window_->cmdDeleteAllItems_Click();
@@ -600,8 +611,9 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
     startWindow(Link::Usb);
     selectMode(LoaderMode::ModePCX);
     const QString missing = dir_->filePath("missing.pcx");
-    const QString list = test::writeFile(dir_->filePath("images.PFL"),
-                                         QFile::encodeName(pcxImages_[0] + "\r\n\r\n" + missing + "\r\n" + pcxImages_[1]));
+    const QString list =
+        test::writeFile(dir_->filePath("images.PFL"),
+                        QFile::encodeName(pcxImages_[0] + "\r\n\r\n" + missing + "\r\n" + pcxImages_[1]));
     harness_->prompts.answerFile(list);
     window_->cmdGetList_Click();
 
@@ -609,7 +621,8 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
     QCOMPARE(cell(2, PATH_COLUMN), pcxImages_[1]);
     QCOMPARE(harness_->prompts.messages().size(), 1);
     const QString message = harness_->prompts.messages().constFirst();
-    QVERIFY2(message.contains("line 2: empty") && message.contains("line 3: " + missing), qPrintable(message));
+    QVERIFY2(message.contains("line 2: empty") && message.contains("line 3: " + missing),
+             qPrintable(message));
     QVERIFY(statusLines().contains("List file line 3: " + missing + " can not be opened, not added"));
     QVERIFY(window_->cmdSendListToPrinter->isEnabled());
 }
@@ -623,7 +636,8 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
     QCOMPARE(cell(100, ORDER_COLUMN), QStringLiteral(" 100"));
     harness_->prompts.clear();
     window_->cmdAddToList_Click();
-    QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("The list holds 100 files, no more can be added")}));
+    QCOMPARE(harness_->prompts.messages(),
+             QStringList({QStringLiteral("The list holds 100 files, no more can be added")}));
     QCOMPARE(window_->state.NextOrder, std::int16_t{101});
 
     // BMP mode has no upload.
@@ -656,7 +670,8 @@ void WorkEndToEndTest::flashNeededFormats() {
     harness_->prompts.answerFile(dir_->filePath("gone.ttf"));
     window_->cmdAddToList_Click();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
-    QCOMPARE(harness_->prompts.messages().constLast(), "File " + dir_->filePath("gone.ttf") + " can not be opened");
+    QCOMPARE(harness_->prompts.messages().constLast(),
+             "File " + dir_->filePath("gone.ttf") + " can not be opened");
 }
 
 void WorkEndToEndTest::modeSwitchEmptiesTheList() {
@@ -722,7 +737,8 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
     window_->cmdClearFont_Click();
     QCOMPARE(statusLines().constLast(), QStringLiteral("kept"));
     QCOMPARE(journal().size(), std::size_t(1));
-    QCOMPARE(harness_->prompts.prompts().front().text, QStringLiteral("Are you sure you want to clear Font space?"));
+    QCOMPARE(harness_->prompts.prompts().front().text,
+             QStringLiteral("Are you sure you want to clear Font space?"));
     QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Clear Flash"));
 
     harness_->prompts.answerYesNo(true);
@@ -751,7 +767,8 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     window_->CmdGetFlash_Click();
     const QString free = QString::number(simulator_->printer().freeFlash());
     QStringList expected = {QStringLiteral("Getflash space remaining start")};
-    if (link == Link::Usb) expected << QStringLiteral("Getflash space remaining, standard") << QStringLiteral("Return code = 0");
+    if (link == Link::Usb)
+        expected << QStringLiteral("Getflash space remaining, standard") << QStringLiteral("Return code = 0");
     expected << "Getflash space remaining = " + free;
     QCOMPARE(statusLines(), expected);
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), formatGrouped(free.toLongLong()));
@@ -775,8 +792,10 @@ void WorkEndToEndTest::testTicketsPerMode_data() {
         "<RC100,000><TTF1,20>True type Font Number 1<RC200,000><TTF2,20>True type Font Number 2"
         "<RC300,000><TTF3,20>True type Font Number 3<RC400,000><TTF4,20>True type Font Number 4"
         "<RC500,000><TTF5,20>True type Font Number 5<p>",
-        "<RC100,000><RTF1,20>Resident True type Font Number 1<RC200,000><RTF2,20>Resident True type Font Number 2"
-        "<RC300,000><RTF3,20>Resident True type Font Number 3<RC400,000><RTF4,20>Resident True type Font Number 4"
+        "<RC100,000><RTF1,20>Resident True type Font Number 1<RC200,000><RTF2,20>Resident True type Font "
+        "Number 2"
+        "<RC300,000><RTF3,20>Resident True type Font Number 3<RC400,000><RTF4,20>Resident True type Font "
+        "Number 4"
         "<RC500,000><RTF5,20>Resident True type Font Number Five 5<p>"};
     const QStringList soft = {"<RC100,000><SF3,30>Soft Font Number 3<p>",
                               "<RC100,000><SF1,20>Soft Font Number 1<RC200,000><SF2,20>Soft Font Number 2"
@@ -802,11 +821,13 @@ void WorkEndToEndTest::testTicketsPerMode() {
     for (QPushButton* button : {window_->CmdTestTTF3, window_->CmdTestTTFAll, window_->CmdTestResidentFonts})
         if (!button->isHidden()) button->click();
 
-    QVERIFY(simulator_->printer().waitForJournal(static_cast<std::size_t>(tickets.size()), std::chrono::seconds(5)));
+    QVERIFY(simulator_->printer().waitForJournal(static_cast<std::size_t>(tickets.size()),
+                                                 std::chrono::seconds(5)));
     QTest::qWait(100);
     QStringList printed;
     for (const auto& entry : journal()) {
-        QVERIFY2(entry.kind == printersim::EntryKind::Ticket && !entry.error, printersim::describe(entry).c_str());
+        QVERIFY2(entry.kind == printersim::EntryKind::Ticket && !entry.error,
+                 printersim::describe(entry).c_str());
         printed << QString::fromStdString(entry.text);
     }
     QCOMPARE(printed, tickets);

@@ -2,15 +2,14 @@
 // upload engine, the flash commands and the test tickets.
 #pragma once
 
+#include <QByteArray>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
 #include "operation_view.h"
 #include "operator_prompts.h"
 #include "printer_connection.h"
-
-#include <QByteArray>
-#include <QStringList>
-
-#include <functional>
-#include <vector>
 
 namespace velquin::testing {
 
@@ -100,7 +99,8 @@ public:
         ++sendAttempts;
         if (writesLeftBeforeFailure == 0) return false;
         if (writesLeftBeforeFailure > 0) --writesLeftBeforeFailure;
-        writes.emplace_back(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+        writes.emplace_back(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<qsizetype>(bytes.size()));
         received += writes.back();
         if (onWrite) onWrite(writes.back());
         return true;
