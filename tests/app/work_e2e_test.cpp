@@ -75,6 +75,7 @@ private slots:
     void busyAtEntrySendsNothing_data();
     void busyAtEntrySendsNothing();
     void busyBeforeALaterFileEndsTheRun();
+    void aListLargerThanTheFreeFlashIsSentOnlyIfAgreed();
     void aSoftFontThatFailsToConvertReachesNothing();
     void aToggleThatNeverChangesTimesOut_data();
     void aToggleThatNeverChangesTimesOut();
@@ -332,6 +333,30 @@ void WorkEndToEndTest::busyBeforeALaterFileEndsTheRun() {
         QStringList({QStringLiteral("Can not send files to printer because printer is not ready running")}));
     QVERIFY(statusLines().contains(QStringLiteral("TTF Busy after flash update")));
     QCOMPARE(window_->ProgressBar1->value(), 1);
+}
+
+void WorkEndToEndTest::aListLargerThanTheFreeFlashIsSentOnlyIfAgreed() {
+    printersim::PrinterConfig smallFlash = fastFlash();
+    smallFlash.flashSize = 500'000;
+    startWindow(Link::Usb, smallFlash);
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("500,000"));
+    addFile(trueTypeFonts_[0]);
+    addFile(trueTypeFonts_[2]);
+
+    harness_->prompts.answerYesNo(false);
+    send();
+    QVERIFY(journal().empty());
+    QCOMPARE(harness_->prompts.prompts().size(), std::size_t(1));
+    QCOMPARE(harness_->prompts.prompts().front().kind, ScriptedOperatorPrompts::Kind::YesNo);
+    QVERIFY(harness_->prompts.prompts().front().text.contains(QStringLiteral("500,000")));
+
+    // Agreed: the printer takes what fits and reports the rest as not stored.
+    harness_->prompts.answerYesNo(true);
+    send();
+    QCOMPARE(journal().size(), std::size_t(2));
+    QVERIFY(journal().front().stored);
+    QVERIFY(!journal().back().stored);
+    QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
 }
 
 void WorkEndToEndTest::aSoftFontThatFailsToConvertReachesNothing() {
