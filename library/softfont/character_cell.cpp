@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "platform/debug_output.h"
 
@@ -67,8 +68,12 @@ void dumpCell(const FontSummary& summary, const CGEntry& entry, std::size_t cell
     debugOutput(PLUS_LINE);
     const std::uint8_t* word = summary.image.at(cellStart);
     for (unsigned row = 0; row < summary.cellHeight; ++row) {
-        for (unsigned column = 0; column < entry.widthWords; ++column, word += 2)
-            debugPrintf("%4.4X ", static_cast<unsigned>(word[0] << 8 | word[1]));
+        for (unsigned column = 0; column < entry.widthWords; ++column, word += 2) {
+            // "%4.4X " without a formatter: the dump is most of the log.
+            static constexpr char HEX[] = "0123456789ABCDEF";
+            const char text[5] = {HEX[word[0] >> 4], HEX[word[0] & 15], HEX[word[1] >> 4], HEX[word[1] & 15], ' '};
+            debugOutput(std::string_view(text, sizeof text));
+        }
         debugOutput("\r\n");
     }
     debugOutput(PLUS_LINE);
@@ -175,17 +180,25 @@ bool buildCharacterCell(const CGEntry& entry, std::span<const std::uint8_t> bitm
 
     // Each cell row is the source row's bytes with the bits beyond the width
     // cleared, and a zero byte more when the row has an odd number of bytes.
-    if (!summary.isSpace) {
-        std::uint8_t* const cell = summary.image.at(cellStart);
+    if (!summary.isSpace && visible > 0) {
+        std::uint8_t* const cell = summary.image.at(cellStart) + static_cast<std::size_t>(topBlank) * rowBytes;
+        const std::size_t firstSource = static_cast<std::size_t>(rowsAbove) * entry.widthBytes;
+        const std::size_t available = bitmap.size() > firstSource ? bitmap.size() - firstSource : 0;
         const unsigned lastBits = entry.widthBits % 8;
-        const auto lastByteMask = static_cast<std::uint8_t>(lastBits == 0 ? 0xFF : 0xFF << (8 - lastBits));
-        for (std::int64_t row = 0; row < visible; ++row) {
-            const std::size_t source = static_cast<std::size_t>(rowsAbove + row) * entry.widthBytes;
-            if (source >= bitmap.size()) break;
-            const std::size_t available = std::min<std::size_t>(entry.widthBytes, bitmap.size() - source);
-            std::uint8_t* const target = cell + static_cast<std::size_t>(topBlank + row) * rowBytes;
-            std::memcpy(target, bitmap.data() + source, available);
-            if (available == entry.widthBytes) target[available - 1] &= lastByteMask;
+        if (lastBits == 0 && rowBytes == entry.widthBytes) {
+            // Whole 16-bit rows with nothing to clear: the rows are one block.
+            std::memcpy(cell, bitmap.data() + firstSource,
+                        std::min<std::size_t>(available, static_cast<std::size_t>(visible) * rowBytes));
+        } else {
+            const auto lastByteMask = static_cast<std::uint8_t>(0xFF << ((8 - lastBits) % 8));
+            for (std::size_t row = 0; row < static_cast<std::size_t>(visible); ++row) {
+                const std::size_t source = row * entry.widthBytes;
+                if (source >= available) break;
+                const std::size_t present = std::min<std::size_t>(entry.widthBytes, available - source);
+                std::uint8_t* const target = cell + row * rowBytes;
+                std::memcpy(target, bitmap.data() + firstSource + source, present);
+                if (present == entry.widthBytes) target[present - 1] &= lastByteMask;
+            }
         }
     }
     debugOutput("After data inserted\r\n");

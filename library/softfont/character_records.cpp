@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "pcl_command.h"
 #include "platform/debug_output.h"
 #include "velquin/conversion_result.h"
 
@@ -11,95 +12,49 @@ namespace {
 using platform::debugOutput;
 using platform::debugPrintf;
 
-bool isDigit(std::uint8_t byte) { return byte >= '0' && byte <= '9'; }
-
 }  // namespace
 
 std::int32_t readCharacterNumber(ByteSource& input, std::uint8_t& code, const Report& report) {
     using namespace velquin;
-    code = 0;
-    int state = 0;
-    for (;;) {
-        std::uint8_t byte = 0;
-        switch (input.next(byte)) {
-        case ByteSource::Read::Failed:
-            report.line("readCharacterNumber - Bad return code from readFile\r\n");
-            return CONVERSION_CODE_READ_FAILED;
-        case ByteSource::Read::EndOfFile:
-            report.line("readCharacterNumber - Good return code and 0 bytes read\r\n");
-            return CONVERSION_END_OF_FONT;
-        case ByteSource::Read::Byte:
-            break;
-        }
-        switch (state) {
-        case 0:
-            if (byte != ESC) {
-                report.line("readCharacterNumber - 1st character NOT escape, error\r\n");
-                return CONVERSION_RECORD_NO_ESC;
-            }
-            debugOutput("readCharacterNumber - Found escape\r\n");
-            state = 1;
-            break;
-        case 1:
-            if (byte != '*') return CONVERSION_RECORD_NO_STAR;
-            state = 2;
-            break;
-        case 2:
-            if (byte != 'c') {
-                report.line("readCharacterNumber - 3rd character NOT c\r\n");
-                return CONVERSION_RECORD_NO_C;
-            }
-            state = 3;
-            break;
-        default:
-            if (isDigit(byte)) {
-                code = static_cast<std::uint8_t>(code * 10 + (byte - '0'));
-            } else if (byte == 'E') {
-                return CONVERSION_OK;
-            } else {
-                report.line("readCharacterNumber - Did not find terminating E\r\n");
-                return CONVERSION_CODE_NOT_ENDED_BY_E;
-            }
-        }
+    const PclCommand command = readPclCommand(input, '*', 'c', 'E', 0);
+    code = static_cast<std::uint8_t>(command.value);  // codes above 255 wrap
+    if (command.matched > 0) debugOutput("readCharacterNumber - Found escape\r\n");
+    switch (command.end) {
+    case PclCommand::End::Complete:
+        return CONVERSION_OK;
+    case PclCommand::End::ReadFailed:
+    case PclCommand::End::TooLong:
+        report.line("readCharacterNumber - Bad return code from readFile\r\n");
+        return CONVERSION_CODE_READ_FAILED;
+    case PclCommand::End::EndOfFile:
+        report.line("readCharacterNumber - Good return code and 0 bytes read\r\n");
+        return CONVERSION_END_OF_FONT;
+    case PclCommand::End::WrongByte:
+        break;
+    }
+    switch (command.matched) {
+    case 0:
+        report.line("readCharacterNumber - 1st character NOT escape, error\r\n");
+        return CONVERSION_RECORD_NO_ESC;
+    case 1:
+        return CONVERSION_RECORD_NO_STAR;
+    case 2:
+        report.line("readCharacterNumber - 3rd character NOT c\r\n");
+        return CONVERSION_RECORD_NO_C;
+    default:
+        report.line("readCharacterNumber - Did not find terminating E\r\n");
+        return CONVERSION_CODE_NOT_ENDED_BY_E;
     }
 }
 
 bool getCharacterGeneratorLength(ByteSource& input, std::int32_t& length) {
-    // The length wraps in 32 bits, as the font's own arithmetic does.
-    std::uint32_t value = 0;
-    length = 0;
-    int state = 0;
-    for (;;) {
-        std::uint8_t byte = 0;
-        if (input.next(byte) != ByteSource::Read::Byte) return false;
-        switch (state) {
-        case 0:
-            if (byte != ESC) {
-                debugOutput("getCharacterGeneratorLength - 1st character NOT escape, error\r\n");
-                return false;
-            }
-            state = 1;
-            break;
-        case 1:
-            if (byte != '(') return false;
-            state = 2;
-            break;
-        case 2:
-            if (byte != 's') {
-                debugOutput("getCharacterGeneratorLength - 3rd character NOT s\r\n");
-                return false;
-            }
-            state = 3;
-            break;
-        default:
-            if (isDigit(byte)) {
-                value = value * 10 + static_cast<std::uint32_t>(byte - '0');
-                length = static_cast<std::int32_t>(value);
-            } else {
-                return byte == 'W';
-            }
-        }
-    }
+    const PclCommand command = readPclCommand(input, '(', 's', 'W', 0);
+    length = static_cast<std::int32_t>(command.value);  // wraps in 32 bits, as the font's own arithmetic does
+    if (command.end == PclCommand::End::WrongByte && command.matched == 0)
+        debugOutput("getCharacterGeneratorLength - 1st character NOT escape, error\r\n");
+    if (command.end == PclCommand::End::WrongByte && command.matched == 2)
+        debugOutput("getCharacterGeneratorLength - 3rd character NOT s\r\n");
+    return command.end == PclCommand::End::Complete;
 }
 
 bool readCharacterHeader(ByteSource& input, std::uint8_t code, CGEntry& entry, FontSummary& summary) {

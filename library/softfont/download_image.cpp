@@ -8,7 +8,7 @@ namespace morlix::softfont {
 bool DownloadImage::allocate(std::size_t capacity) {
     try {
         bytes_.clear();
-        bytes_.reserve(HEADER_ROOM + std::clamp(capacity, OFFSET_TABLE_BYTES, MAX_IMAGE_BYTES) + 1);
+        bytes_.reserve(HEADER_ROOM + std::clamp(capacity, OFFSET_TABLE_BYTES, INITIAL_IMAGE_RESERVE) + 1);
         bytes_.resize(HEADER_ROOM + OFFSET_TABLE_BYTES);
         fileStart_ = 0;
         return true;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "pcl_command.h"
 #include "platform/debug_output.h"
 #include "velquin/conversion_result.h"
 
@@ -15,8 +16,6 @@ using platform::debugOutput;
 using platform::debugPrintf;
 
 constexpr std::int32_t DESCRIPTOR_COMMAND_MAX_BYTES = 7;  // ESC ) s, three digits, W
-
-bool isDigit(std::uint8_t byte) { return byte >= '0' && byte <= '9'; }
 
 // The descriptor as the report reads it: 256 bytes, zero beyond what the font gave.
 class Descriptor {
@@ -33,6 +32,67 @@ public:
 private:
     std::array<std::uint8_t, MAX_DESCRIPTOR_BYTES> bytes_{};
 };
+
+// A field whose value either lets the conversion go on (verdict 0) or refuses the font.
+struct FieldValue {
+    std::uint8_t value;
+    const char* line;
+    const char* secondLine;
+    std::int32_t verdict;
+};
+
+constexpr FieldValue HEADER_FORMATS[] = {
+    {0, "Header Format = 0 (bitmap, QK compatible)\r\n", nullptr, velquin::CONVERSION_OK},
+    {10, "Header Format = 10 (Intellifont Bound Scalable, NOT QK compatible)\r\n", nullptr,
+     velquin::CONVERSION_HEADER_FORMAT_10},
+    {11, "Header Format = 11 (Intellifont Unbound Scalable, NOT QK compatible)\r\n", nullptr,
+     velquin::CONVERSION_HEADER_FORMAT_11},
+    {15, "Header Format = 15 (True Type Scalable (bound or unbound), NOT QK compatible)\r\n", nullptr,
+     velquin::CONVERSION_HEADER_FORMAT_15},
+    {20, "Header Format = 20 (Resolution-Specified Bitmap, NOT QK compatible)\r\n", nullptr,
+     velquin::CONVERSION_HEADER_FORMAT_20},
+};
+
+constexpr FieldValue FONT_TYPES[] = {
+    {0, "Font Type = 0, Bound Font\r\n", "Character codes 32 to 127 are printable (QK compatible)\r\n",
+     velquin::CONVERSION_OK},
+    {1, "Font Type = 1, Bound Font\r\n",
+     "Character codes 32 to 127 and 160 to 255 are printable (NOT QK compatible)\r\n", velquin::CONVERSION_FONT_TYPE_1},
+    {2, "Font Type = 2, Bound Font\r\n",
+     "Character codes 0 to 255 are printable, except 0,7 to 15, and 27 (NOT QK compatible)\r\n",
+     velquin::CONVERSION_OK},
+    {10, "Font Type = 10, Unbound Font\r\n", "Character codes HP MSL numbers (NOT QK compatible)\r\n",
+     velquin::CONVERSION_FONT_TYPE_10},
+    {11, "Font Type = 11, Unbound Font\r\n", "Character codes Unicode numbers (NOT QK compatible)\r\n",
+     velquin::CONVERSION_FONT_TYPE_11},
+};
+
+constexpr FieldValue ORIENTATIONS[] = {
+    {0, "Orientation = portrait\r\n", "\r\n", velquin::CONVERSION_OK},
+    {1, "Orientation = landscape (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_LANDSCAPE},
+    {2, "Orientation = reverse portrait (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_REVERSE_PORTRAIT},
+    {3, "Orientation = reverse landscape (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_REVERSE_LANDSCAPE},
+};
+
+constexpr FieldValue SPACINGS[] = {
+    {0, "Spacing = fixed\r\n", nullptr, velquin::CONVERSION_OK},
+    {1, "Spacing = proportional\r\n", nullptr, velquin::CONVERSION_OK},
+};
+
+// Reports the field's value from its table and gives its verdict; a value
+// the table lacks gets `unknownLine` (when given) and `unknownVerdict`.
+template <std::size_t N>
+std::int32_t judgeField(const FieldValue (&table)[N], std::uint8_t value, const char* unknownLine,
+                        std::int32_t unknownVerdict, const Report& report) {
+    for (const FieldValue& field : table) {
+        if (field.value != value) continue;
+        report.line(field.line);
+        if (field.secondLine != nullptr) report.line(field.secondLine);
+        return field.verdict;
+    }
+    if (unknownLine != nullptr) report.line(unknownLine);
+    return unknownVerdict;
+}
 
 const char* postureLine(unsigned posture) {
     static constexpr const char* LINES[] = {"Posture = Upright\r\n", "Posture = Italic\r\n",
@@ -106,59 +166,36 @@ const char* strokeWeightLine(std::int8_t weight) {
 }  // namespace
 
 bool readSoftFontHeader(ByteSource& input, std::int32_t& length, const Report& report) {
-    length = 0;
-    int state = 0;
-    for (std::int32_t consumed = 0; consumed < DESCRIPTOR_COMMAND_MAX_BYTES; ++consumed) {
-        std::uint8_t byte = 0;
-        switch (input.next(byte)) {
-        case ByteSource::Read::Failed:
-            report.line("readSoftFontHeader - Bad return code from readFile\r\n");
-            return false;
-        case ByteSource::Read::EndOfFile:
-            report.line("readSoftFontHeader - Exactly one byte NOT read\r\n");
-            return false;
-        case ByteSource::Read::Byte:
-            break;
-        }
-        switch (state) {
-        case 0:
-            if (byte != ESC) {
-                report.line("readSoftFontHeader - 1st character NOT escape, error\r\n");
-                return false;
-            }
-            debugOutput("readSoftFontHeader - Found escape\r\n");
-            state = 1;
-            break;
-        case 1:
-            if (byte != ')') {
-                report.line("readSoftFontHeader - 2nd character NOT CLOSE PAREN\r\n");
-                return false;
-            }
-            debugOutput("readSoftFontHeader - Found CLOSE_PAREN\r\n");
-            state = 2;
-            break;
-        case 2:
-            if (byte != 's') {
-                report.line("readSoftFontHeader - 3rd character NOT s\r\n");
-                return false;
-            }
-            debugOutput("readSoftFontHeader - Found s\r\n");
-            state = 3;
-            break;
-        default:
-            if (isDigit(byte)) {
-                length = length * 10 + (byte - '0');
-                debugPrintf("readSoftFontHeader - header size digit %c\r\n", byte);
-            } else if (byte == 'W') {
-                debugPrintf("readSoftFontHeader - found terminating W, length of header = %d\r\n", length);
-                return true;
-            } else {
-                report.line("readSoftFontHeader - Did not find terminating W\r\n");
-                return false;
-            }
-        }
+    const PclCommand command = readPclCommand(input, ')', 's', 'W', DESCRIPTOR_COMMAND_MAX_BYTES);
+    length = static_cast<std::int32_t>(command.value);
+    static constexpr const char* FOUND[] = {"readSoftFontHeader - Found escape\r\n",
+                                            "readSoftFontHeader - Found CLOSE_PAREN\r\n",
+                                            "readSoftFontHeader - Found s\r\n"};
+    for (int i = 0; i < command.matched; ++i) debugOutput(FOUND[i]);
+    for (std::size_t i = 0; i < command.digitCount; ++i)
+        debugPrintf("readSoftFontHeader - header size digit %c\r\n", command.firstDigits[i]);
+
+    switch (command.end) {
+    case PclCommand::End::Complete:
+        debugPrintf("readSoftFontHeader - found terminating W, length of header = %d\r\n", length);
+        return true;
+    case PclCommand::End::ReadFailed:
+        report.line("readSoftFontHeader - Bad return code from readFile\r\n");
+        return false;
+    case PclCommand::End::EndOfFile:
+        report.line("readSoftFontHeader - Exactly one byte NOT read\r\n");
+        return false;
+    case PclCommand::End::TooLong:
+        report.line("readSoftFontHeader - Too many digits\r\n");
+        return false;
+    case PclCommand::End::WrongByte:
+        break;
     }
-    report.line("readSoftFontHeader - Too many digits\r\n");
+    static constexpr const char* WRONG[] = {"readSoftFontHeader - 1st character NOT escape, error\r\n",
+                                            "readSoftFontHeader - 2nd character NOT CLOSE PAREN\r\n",
+                                            "readSoftFontHeader - 3rd character NOT s\r\n",
+                                            "readSoftFontHeader - Did not find terminating W\r\n"};
+    report.line(WRONG[command.matched]);
     return false;
 }
 
@@ -187,59 +224,19 @@ std::int32_t displayFontHeaderInfo(std::span<const std::uint8_t> descriptorBytes
     report.line("\r\n***********************************************************\r\n");
     report.line("**                     Font header info                  **\r\n");
     report.line("***********************************************************\r\n\n");
-    bool compatible = true;
 
     report.printf("Font Header size = %d\r\n", descriptor.word(0));
     blank();
 
-    switch (descriptor.byte(2)) {
-    case 0:
-        report.line("Header Format = 0 (bitmap, QK compatible)\r\n");
-        break;
-    case 10:
-        report.line("Header Format = 10 (Intellifont Bound Scalable, NOT QK compatible)\r\n");
-        return CONVERSION_HEADER_FORMAT_10;
-    case 11:
-        report.line("Header Format = 11 (Intellifont Unbound Scalable, NOT QK compatible)\r\n");
-        return CONVERSION_HEADER_FORMAT_11;
-    case 15:
-        report.line("Header Format = 15 (True Type Scalable (bound or unbound), NOT QK compatible)\r\n");
-        return CONVERSION_HEADER_FORMAT_15;
-    case 20:
-        report.line("Header Format = 20 (Resolution-Specified Bitmap, NOT QK compatible)\r\n");
-        return CONVERSION_HEADER_FORMAT_20;
-    default:
-        break;
-    }
+    std::int32_t verdict = judgeField(HEADER_FORMATS, descriptor.byte(2), nullptr, CONVERSION_OK, report);
+    if (verdict != CONVERSION_OK) return verdict;
 
     blank();
+    // Types other than these are refused after the orientation and spacing.
     const std::uint8_t fontType = descriptor.byte(3);
-    switch (fontType) {
-    case 0:
-        report.line("Font Type = 0, Bound Font\r\n");
-        report.line("Character codes 32 to 127 are printable (QK compatible)\r\n");
-        break;
-    case 1:
-        report.line("Font Type = 1, Bound Font\r\n");
-        report.line("Character codes 32 to 127 and 160 to 255 are printable (NOT QK compatible)\r\n");
-        return CONVERSION_FONT_TYPE_1;
-    case 2:
-        report.line("Font Type = 2, Bound Font\r\n");
-        report.line(
-            "Character codes 0 to 255 are printable, except 0,7 to 15, and 27 (NOT QK compatible)\r\n");
-        compatible = false;
-        break;
-    case 10:
-        report.line("Font Type = 10, Unbound Font\r\n");
-        report.line("Character codes HP MSL numbers (NOT QK compatible)\r\n");
-        return CONVERSION_FONT_TYPE_10;
-    case 11:
-        report.line("Font Type = 11, Unbound Font\r\n");
-        report.line("Character codes Unicode numbers (NOT QK compatible)\r\n");
-        return CONVERSION_FONT_TYPE_11;
-    default:
-        break;
-    }
+    verdict = judgeField(FONT_TYPES, fontType, nullptr, CONVERSION_OK, report);
+    if (verdict != CONVERSION_OK) return verdict;
+    const bool compatible = fontType != 2;
 
     blank();
     const unsigned style = static_cast<unsigned>(descriptor.byte(4) << 8 | descriptor.byte(23));
@@ -259,36 +256,12 @@ std::int32_t displayFontHeaderInfo(std::span<const std::uint8_t> descriptorBytes
     report.printf("Cell Height (Tallest character and greatest decender) = %d\r\n", summary.cellHeight);
     blank();
 
-    switch (descriptor.byte(12)) {
-    case 0:
-        report.line("Orientation = portrait\r\n");
-        blank();
-        break;
-    case 1:
-        report.line("Orientation = landscape (NOT QK compatible)\r\n");
-        return CONVERSION_LANDSCAPE;
-    case 2:
-        report.line("Orientation = reverse portrait (NOT QK compatible)\r\n");
-        return CONVERSION_REVERSE_PORTRAIT;
-    case 3:
-        report.line("Orientation = reverse landscape (NOT QK compatible)\r\n");
-        return CONVERSION_REVERSE_LANDSCAPE;
-    default:
-        report.line("Orientation = unknown (NOT QK compatible)\r\n");
-        return CONVERSION_OTHER_ORIENTATION;
-    }
-
-    switch (descriptor.byte(13)) {
-    case 0:
-        report.line("Spacing = fixed\r\n");
-        break;
-    case 1:
-        report.line("Spacing = proportional\r\n");
-        break;
-    default:
-        report.line("Spacing = unknown (NOT QK compatible)\r\n");
-        return CONVERSION_BAD_SPACING;
-    }
+    verdict = judgeField(ORIENTATIONS, descriptor.byte(12), "Orientation = unknown (NOT QK compatible)\r\n",
+                         CONVERSION_OTHER_ORIENTATION, report);
+    if (verdict != CONVERSION_OK) return verdict;
+    verdict = judgeField(SPACINGS, descriptor.byte(13), "Spacing = unknown (NOT QK compatible)\r\n",
+                         CONVERSION_BAD_SPACING, report);
+    if (verdict != CONVERSION_OK) return verdict;
     blank();
 
     summary.pitch = descriptor.word(16);

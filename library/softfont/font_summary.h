@@ -18,6 +18,9 @@ inline constexpr std::uint8_t ESC = 0x1B;
 // (their free flash reads below 9,000,000 bytes); a font that needs more is
 // refused as if its image could not be allocated.
 inline constexpr std::size_t MAX_IMAGE_BYTES = std::size_t{64} << 20;
+// Room reserved at the start; a font whose descriptor asks for more grows the
+// image as its characters arrive, so a hostile descriptor costs nothing.
+inline constexpr std::size_t INITIAL_IMAGE_RESERVE = std::size_t{1} << 20;
 
 inline constexpr std::uint16_t bytesForBits(std::uint16_t bits) {
     return static_cast<std::uint16_t>(bits / 8 + (bits % 8 != 0 ? 1 : 0));

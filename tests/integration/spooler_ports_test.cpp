@@ -178,7 +178,9 @@ TEST_F(SpoolerPorts, AServerWithoutQueuesLeavesEverythingAlone) {
 }
 
 TEST(SpoolerPortsWithoutServer, FindsNoPrinterAndSucceeds) {
-    const std::string folder = ::testing::TempDir();
+    char pattern[] = "/tmp/morlix-no-cupsd-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
     ::setenv("CUPS_SERVER", (folder + "/no-such-cupsd.sock").c_str(), 1);
     ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
     DebugCapture log;
@@ -186,6 +188,8 @@ TEST(SpoolerPortsWithoutServer, FindsNoPrinterAndSucceeds) {
     EXPECT_TRUE(log.contains("EnumeratePrinters - No printer driver installed"));
     EXPECT_EQ(RestorePortsToOriginal(), 0);
     EXPECT_EQ(morlix::printerCount, 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -16,9 +16,8 @@ using velquin::testing::FontDescriptor;
 using velquin::testing::Glyph;
 using velquin::testing::InMemoryConversion;
 using velquin::testing::ReportLines;
+using velquin::testing::bytesOf;
 using velquin::testing::SoftFontBuilder;
-
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
 // Converts and reads the converted file back; fails the test when either goes wrong.
 ConvertedFont convertOk(const SoftFontBuilder& font, InMemoryConversion& conversion) {
@@ -270,16 +269,20 @@ TEST(CharacterCells, RowsOutsideTheCellAreDroppedAndEveryCellIsCellHeightRows) {
         {-40, blankRows(30, 16), "Character clipped, 5 rows below the cell dropped\r\n"},
         {100, blankRows(30, 16), "Character clipped, 5 rows above the cell dropped\r\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.topOffset);
-        DebugCapture log;
-        InMemoryConversion conversion;
-        const auto font = convertOk(SoftFontBuilder().character(space()).character({.topOffset = c.topOffset, .rows = rows}),
-                                    conversion);
-        EXPECT_EQ(font.cellRows(65), c.expected);
-        EXPECT_EQ(font.length, 4096 + 60 + 60);
-        if (c.clipLine) {
-            EXPECT_TRUE(log.contains(c.clipLine));
+    // 8 dots: rows are padded to a word; 16 dots: rows are copied as they are.
+    for (const std::uint16_t width : {8, 16}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << "top offset " << c.topOffset << ", width " << width);
+            DebugCapture log;
+            InMemoryConversion conversion;
+            const auto font = convertOk(
+                SoftFontBuilder().character(space()).character({.topOffset = c.topOffset, .width = width, .rows = rows}),
+                conversion);
+            EXPECT_EQ(font.cellRows(65), c.expected);
+            EXPECT_EQ(font.length, 4096 + 60 + 60);
+            if (c.clipLine) {
+                EXPECT_TRUE(log.contains(c.clipLine));
+            }
         }
     }
 }
@@ -402,43 +405,46 @@ TEST(ConvertedFile, HowTheFontEndsDecidesTheResult) {
 }
 
 TEST(ConvertedFile, EndOfFileOrReadErrorAtEveryByte) {
-    // Region of each prefix length: result at the end of the file, result at a read error, count of each.
-    SoftFontBuilder builder;
-    const std::size_t descriptorStart = 6, charactersStart = builder.bytes().size();
-    builder.raw("\x1b*c65E");
-    const std::size_t dataCommand = builder.bytes().size();
-    builder.raw("\x1b(s20W");
-    const std::size_t characterDescriptor = builder.bytes().size();
-    builder.raw(std::string("\x04\x00\x0e\x01\x00\x00\x00\x00\x00\x18\x00\x08\x00\x04\x00\x20", 16));
-    const std::size_t bitmap = builder.bytes().size();
-    builder.raw("\xff\x81\x81\xff");
-    const auto full = builder.bytes();
+    // A character of 4 rows, 8 dots (rows padded to a word) or 16 dots (rows copied whole).
+    for (const std::size_t rowBytes : {1u, 2u}) {
+        SoftFontBuilder builder;
+        const std::size_t descriptorStart = 6, charactersStart = builder.bytes().size();
+        builder.raw("\x1b*c65E");
+        const std::size_t dataCommand = builder.bytes().size();
+        builder.raw(rowBytes == 1 ? "\x1b(s20W" : "\x1b(s24W");
+        const std::size_t characterDescriptor = builder.bytes().size();
+        builder.raw(std::string("\x04\x00\x0e\x01\x00\x00\x00\x00\x00\x18\x00", 11) + char(8 * rowBytes) +
+                    std::string("\x00\x04\x00\x20", 4));
+        const std::size_t bitmap = builder.bytes().size();
+        builder.raw(rowBytes == 1 ? "\xff\x81\x81\xff" : "\xff\xff\x80\x01\x80\x01\xff\xff");
+        const auto full = builder.bytes();
 
-    for (std::size_t length = 0; length <= full.size(); ++length) {
-        for (const bool failsAtEnd : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "prefix " << length << (failsAtEnd ? " read error" : " end of file"));
-            std::int32_t expected = 0;
-            long count = 0;
-            if (length < descriptorStart) expected = 1;
-            else if (length < charactersStart) expected = 4;
-            else if (length < dataCommand) expected = failsAtEnd ? 20 : 0;
-            else if (length < characterDescriptor) expected = 0;
-            else if (length < bitmap) expected = 5;
-            else count = failsAtEnd && length < full.size() ? 1 : 2;  // a failed bitmap read withdraws the character
+        for (std::size_t length = 0; length <= full.size(); ++length) {
+            for (const bool failsAtEnd : {false, true}) {
+                SCOPED_TRACE(testing::Message() << rowBytes << " bytes a row, prefix " << length
+                                                << (failsAtEnd ? ", read error" : ", end of file"));
+                std::int32_t expected = 0;
+                long count = 0;
+                if (length < descriptorStart) expected = 1;
+                else if (length < charactersStart) expected = 4;
+                else if (length < dataCommand) expected = failsAtEnd ? 20 : 0;
+                else if (length < characterDescriptor) expected = 0;
+                else if (length < bitmap) expected = 5;
+                else if (length == full.size() && failsAtEnd) expected = 20;  // the read after the last bitmap fails
+                else count = failsAtEnd ? 1 : 2;  // a failed bitmap read withdraws the character
 
-            const std::span<const std::uint8_t> prefix(full.data(), length);
-            InMemoryConversion conversion;
-            velquin::testing::convertBytes(prefix, conversion, failsAtEnd);
-            if (length == full.size() && failsAtEnd) expected = 20;  // the read after the last bitmap fails
-            ASSERT_EQ(conversion.result, expected);
-            if (expected != 0) continue;
-            const auto font = conversion.converted();
-            ASSERT_TRUE(font.has_value());
-            EXPECT_EQ(font->count, count);
-            if (count == 2) {
-                // Bitmap bytes missing at the end of the file are blank rows.
-                const std::size_t rowsPresent = length - bitmap;
-                for (std::size_t row = 0; row < 4; ++row) EXPECT_EQ(font->dot(65, static_cast<long>(row), 0), row < rowsPresent);
+                InMemoryConversion conversion;
+                velquin::testing::convertBytes(std::span(full.data(), length), conversion, failsAtEnd);
+                ASSERT_EQ(conversion.result, expected);
+                if (expected != 0) continue;
+                const auto font = conversion.converted();
+                ASSERT_TRUE(font.has_value());
+                EXPECT_EQ(font->count, count);
+                if (count == 2) {
+                    // Bitmap bytes missing at the end of the file are blank.
+                    for (std::size_t row = 0; row < 4; ++row)
+                        EXPECT_EQ(font->dot(65, static_cast<long>(row), 0), row * rowBytes < length - bitmap) << row;
+                }
             }
         }
     }

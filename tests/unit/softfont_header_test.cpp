@@ -14,8 +14,7 @@ using morlix::softfont::ByteSource;
 using morlix::softfont::FontSummary;
 using velquin::testing::FontDescriptor;
 using velquin::testing::ReportLines;
-
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+using velquin::testing::bytesOf;
 
 TEST(ConvertedFileName, ReplacesOnlyTheLastExtensionOfTheFileName) {
     const std::pair<const char*, const char*> cases[] = {

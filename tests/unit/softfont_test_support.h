@@ -15,6 +15,8 @@
 
 namespace velquin::testing {
 
+inline std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+
 struct ReportLines {
     ReportLines() = default;
     ReportLines(const ReportLines&) = delete;

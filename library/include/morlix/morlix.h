@@ -4,6 +4,11 @@
  * byte truth value). Texts are NUL-terminated 8-bit strings; buffers belong
  * to the caller, and the library writes at most the sizes stated. A printer
  * handle or socket is a descriptor number of 3 or more; 0 means none.
+ *
+ * Environment: MORLIX_DEVICE_ROOT, when set, is put before every printer
+ * device path (/dev/usb/lpN, /dev/lpN). The few texts the library shows the
+ * operator itself (as a message box with an OK button) are written, one line
+ * each, to the descriptor MORLIX_OPERATOR_FD names, else to standard error.
  */
 #ifndef MORLIX_MORLIX_H
 #define MORLIX_MORLIX_H
