@@ -56,6 +56,33 @@ void PrinterDiscovery::showFact(QLabel* label, const QString& text, bool accepta
     if (!acceptable) window_.state.PrinterSuitable = FLAG_FALSE;
 }
 
+void PrinterDiscovery::showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
+                                 PrinterLink link) {
+    showFact(window_.lblHardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, link));
+    showFact(window_.lblPrinterType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
+    showFact(window_.lblPrinterModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+}
+
+// Shows PrinterVersion and judges it; the upgrade message only when no
+// earlier fact failed. Then colours the found label by the verdict.
+void PrinterDiscovery::judgeVersion(PrinterLink link) {
+    AppState& state = window_.state;
+    window_.lblVersion->setText(versionCaption(state.PrinterVersion));
+    const bool acceptable = firmwareVersionAcceptable(state.PrinterVersion, link);
+    setTextColour(window_.lblVersion, factColour(acceptable));
+    if (!acceptable) {
+        if (isTrue(state.PrinterSuitable))
+            window_.CD.message(link == PrinterLink::Local
+                                   ? QStringLiteral("Printer version does not support True type Fonts, Please "
+                                                    "upgrade to V5.00 or greater")
+                                   : QStringLiteral("Printer version does not support Soft Fonts, Please upgrade "
+                                                    "to V2.05 or greater"),
+                               APPLICATION_TITLE);
+        state.PrinterSuitable = FLAG_FALSE;
+    }
+    setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
+}
+
 void PrinterDiscovery::showFlash(std::int64_t freeFlash) {
     window_.lblFlashSpaceRemaining->setText(formatGrouped(freeFlash));
 }
@@ -134,25 +161,12 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER"));
     }
     showFact(window_.lblPortType, GetPortType(portType), portTypeAcceptable(portType, PrinterLink::Local));
-    showFact(window_.lblHardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, PrinterLink::Local));
-    showFact(window_.lblPrinterType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
-    showFact(window_.lblPrinterModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+    showFacts(logicBoard, printerType, printerModel, PrinterLink::Local);
 
     state.PrinterVersion = DEMO_VERSION;
     if (!demo) library.GetPrinterVersionVB(&state.PrinterVersion);
     if (library.failed()) return false;
-    window_.lblVersion->setText(versionCaption(state.PrinterVersion));
-    if (!firmwareVersionAcceptable(state.PrinterVersion, PrinterLink::Local)) {
-        setTextColour(window_.lblVersion, FACT_UNACCEPTABLE_COLOUR);
-        if (isTrue(state.PrinterSuitable))
-            window_.CD.message(
-                QStringLiteral("Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"),
-                APPLICATION_TITLE);
-        state.PrinterSuitable = FLAG_FALSE;
-    } else {
-        setTextColour(window_.lblVersion, FACT_ACCEPTABLE_COLOUR);
-    }
-    setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
+    judgeVersion(PrinterLink::Local);
 
     if (demo) {
         showFlash(DEMO_LOCAL_FLASH);
@@ -211,24 +225,9 @@ void PrinterDiscovery::showNetworkPrinter() {
     library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
     window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER"));
     showFact(window_.lblPortType, GetPortType(PORT_TYPE_ETHERNET), true);
-    showFact(window_.lblHardware, GetLogicBoardType(logicBoard),
-             logicBoardAcceptable(logicBoard, PrinterLink::Network));
-    showFact(window_.lblPrinterType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
-    showFact(window_.lblPrinterModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
-
+    showFacts(logicBoard, printerType, printerModel, PrinterLink::Network);
     library.GetPrinterVersionVB(&state.PrinterVersion);
-    window_.lblVersion->setText(versionCaption(state.PrinterVersion));
-    if (!firmwareVersionAcceptable(state.PrinterVersion, PrinterLink::Network)) {
-        setTextColour(window_.lblVersion, FACT_UNACCEPTABLE_COLOUR);
-        if (isTrue(state.PrinterSuitable))
-            window_.CD.message(
-                QStringLiteral("Printer version does not support Soft Fonts, Please upgrade to V2.05 or greater"),
-                APPLICATION_TITLE);
-        state.PrinterSuitable = FLAG_FALSE;
-    } else {
-        setTextColour(window_.lblVersion, FACT_ACCEPTABLE_COLOUR);
-    }
-    setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
+    judgeVersion(PrinterLink::Network);
     window_.lblFlashSpaceRemaining->setEnabled(true);
 
     showFlash(isTrue(state.DemoMode) ? DEMO_NETWORK_FLASH : window_.io.GetFlashSpaceRemainingVBEthernet());

@@ -54,8 +54,9 @@ private:
     void clearFacts();
     void showFact(QLabel* label, const QString& text, bool acceptable);
     void showFlash(std::int64_t freeFlash);
-    void showLocalFacts(std::int32_t portType, std::int32_t logicBoard, std::int32_t printerType,
-                        std::int32_t printerModel);
+    // The three facts judged alike on both links (the board by the link).
+    void showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel, PrinterLink link);
+    void judgeVersion(PrinterLink link);
     void checkAbandonedConnect();
 
     struct PendingConnect;

@@ -14,25 +14,10 @@ if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DIS
   exit 2
 fi
 
+. scripts/simulated-printer.sh
 work=$(mktemp -d)
-simulator=""
-cleanup() {
-  if [ -n "$simulator" ]; then
-    kill "$simulator" 2>/dev/null || true
-    wait "$simulator" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-build/bin/printer-sim --device-root "$work/devices" --usb 0 --port 0 --quiet >"$work/printer-sim.log" 2>&1 &
-simulator=$!
-for _ in $(seq 100); do
-  grep -q '^port ' "$work/printer-sim.log" 2>/dev/null && [ -S "$work/devices/dev/usb/lp0" ] && break
-  kill -0 "$simulator" 2>/dev/null || { cat "$work/printer-sim.log" >&2; exit 1; }
-  sleep 0.1
-done
-port=$(sed -n 's/^port //p' "$work/printer-sim.log" | head -n 1)
+start_simulated_printer "$work" --port 0
+port=$SIMULATOR_PORT
 echo "printer-sim: a USB printer at $work/devices/dev/usb/lp0;"
 echo "             a network printer at 127.0.0.1, port $port (type these into \"Find Network Printer\")."
 

@@ -6,23 +6,9 @@ cd "$(dirname "$0")/.."
 output=${1:-docs/main-window.png}
 [ -x build/bin/velquin ] && [ -x build/bin/printer-sim ] || BUILD_DIR=build ./scripts/build.sh
 
+. scripts/simulated-printer.sh
 work=$(mktemp -d)
-simulator=""
-cleanup() {
-  if [ -n "$simulator" ]; then
-    kill "$simulator" 2>/dev/null || true
-    wait "$simulator" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-build/bin/printer-sim --device-root "$work/devices" --usb 0 --no-tcp --quiet >"$work/printer-sim.log" 2>&1 &
-simulator=$!
-for _ in $(seq 100); do
-  [ -S "$work/devices/dev/usb/lp0" ] && break
-  sleep 0.1
-done
+start_simulated_printer "$work" --no-tcp
 
 # A copy of the program of its own: its mode file (True Type) and lock stay
 # away from a program the user may be running.

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 
 namespace velquin::test {
 
@@ -93,6 +95,36 @@ QByteArray readFile(const QString& path) {
 }
 
 QColor textColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+
+namespace {
+
+QList<const QLabel*> panelLabels(const cmdResearch& window) {
+    return {window.lblPrinterFound, window.lblPortType, window.lblHardware,
+            window.lblPrinterType,  window.lblPrinterModel, window.lblVersion};
+}
+
+}  // namespace
+
+QStringList panelTexts(const cmdResearch& window) {
+    QStringList texts;
+    for (const QLabel* label : panelLabels(window)) texts << label->text();
+    return texts;
+}
+
+QList<QColor> panelColours(const cmdResearch& window) {
+    QList<QColor> colours;
+    for (const QLabel* label : panelLabels(window)) colours << textColour(label);
+    return colours;
+}
+
+void connectThroughDialog(cmdResearch& window, quint16 port) {
+    QTimer::singleShot(0, &window, [&window, port] {
+        Form1& dialog = window.form1();
+        typeAddress(dialog, "127", "0", "0", "1", QString::number(port));
+        dialog.cmdCreateSocket->click();
+    });
+    window.cmdFindNetworkPrinter_Click();
+}
 
 void typeAddress(Form1& dialog, const QString& o1, const QString& o2, const QString& o3, const QString& o4,
                  const QString& port) {

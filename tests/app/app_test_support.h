@@ -80,6 +80,18 @@ struct WindowHarness {
     QList<int> sleeps;  // the fixed waits the window asked for, in ms
 };
 
+inline const QColor GREEN(0, 255, 0);
+inline const QColor RED(255, 0, 0);
+
+// The printer panel's six value labels, top to bottom: their texts and
+// their text colours.
+QStringList panelTexts(const cmdResearch& window);
+QList<QColor> panelColours(const cmdResearch& window);
+
+// Runs "Find Network Printer": types 127.0.0.1 and the port into the dialog
+// and clicks "Connect" (never the dialog's own default address).
+void connectThroughDialog(cmdResearch& window, quint16 port);
+
 // Writes a file with the given bytes; the path.
 QString writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);

@@ -21,9 +21,6 @@ using velquin::test::WindowHarness;
 
 namespace {
 
-const QColor GREEN(0, 255, 0);
-const QColor RED(255, 0, 0);
-
 // A loopback port that nobody listens on any more.
 quint16 closedLoopbackPort() {
     const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -60,7 +57,6 @@ private slots:
 
 private:
     void startSimulator(const std::string& identityText, bool usb);
-    void connectThroughDialog(quint16 port);
 
     std::unique_ptr<test::PrivateEnvironment> environment_;
     std::unique_ptr<printersim::Simulator> simulator_;
@@ -94,34 +90,16 @@ void DiscoveryTest::startSimulator(const std::string& identityText, bool usb) {
     if (usb) simulator_->addDevice(printersim::usbDevicePath(environment_->path("devices").toStdString(), 0));
 }
 
-void DiscoveryTest::connectThroughDialog(quint16 port) {
-    QTimer::singleShot(0, window_, [this, port] {
-        Form1& dialog = window_->form1();
-        // Loopback only: the dialog's own default address is never used.
-        test::typeAddress(dialog, "127", "0", "0", "1", QString::number(port));
-        dialog.cmdCreateSocket->click();
-    });
-    window_->cmdFindNetworkPrinter_Click();
-}
-
 void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     startSimulator(printersim::DEFAULT_IDENTITY, true);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{});
     QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
     QVERIFY(window_->state.PrinterHandle >= 3);
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER"));
-    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
-    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = MXR PLUS"));
-    QCOMPARE(window_->lblPrinterType->text(), QStringLiteral("Language = KTL"));
-    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVA"));
-    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V5.07)"));
-    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
-                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion,
-                          window_->lblFlashSpaceRemaining})
-        QCOMPARE(test::textColour(label), GREEN);
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
-             formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
+    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS",
+                                                      "Language = KTL", "Printer type = RVA", "(V5.07)"}));
+    QCOMPARE(test::panelColours(*window_), QList<QColor>(6, test::GREEN));
+    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), test::GREEN);
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("8,388,608"));
     QVERIFY(window_->cmdClearFont->isEnabled());
     QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
@@ -132,9 +110,9 @@ void DiscoveryTest::boardTwoIsUnsuitableLocally() {
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{});  // the board failed first: no version message
     QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
-    QCOMPARE(test::textColour(window_->lblHardware), RED);
-    QCOMPARE(test::textColour(window_->lblVersion), RED);
-    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+    QCOMPARE(test::textColour(window_->lblHardware), test::RED);
+    QCOMPARE(test::textColour(window_->lblVersion), test::RED);
+    QCOMPARE(test::textColour(window_->lblPrinterFound), test::RED);
     QCOMPARE(window_->state.PrinterSuitable, FLAG_FALSE);
     QVERIFY(!window_->cmdClearFont->isEnabled());
     QVERIFY(!window_->lblFlashSpaceRemaining->isEnabled());
@@ -146,9 +124,9 @@ void DiscoveryTest::oldFirmwareShowsOneMessage() {
     QCOMPARE(harness_->prompts.messages(),
              QStringList{"Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"});
     QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V4.99)"));
-    QCOMPARE(test::textColour(window_->lblVersion), RED);
-    QCOMPARE(test::textColour(window_->lblHardware), GREEN);
-    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+    QCOMPARE(test::textColour(window_->lblVersion), test::RED);
+    QCOMPARE(test::textColour(window_->lblHardware), test::GREEN);
+    QCOMPARE(test::textColour(window_->lblPrinterFound), test::RED);
 }
 
 void DiscoveryTest::nothingFoundOffersTheNetwork() {
@@ -156,7 +134,7 @@ void DiscoveryTest::nothingFoundOffersTheNetwork() {
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{"Did not find printer, may be Ethernet connected"});
     QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
-    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
+    QCOMPARE(test::textColour(window_->lblPrinterFound), test::RED);
     QVERIFY(window_->cmdFindNetworkPrinter->isEnabled());
     QVERIFY(!window_->cmdClearFont->isEnabled());
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
@@ -166,18 +144,14 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
     startSimulator(identity("RVB 300", "2.10"), false);
     QVERIFY(harness_->start());
     harness_->prompts.clear();
-    connectThroughDialog(simulator_->port());
+    test::connectThroughDialog(*window_, simulator_->port());
 
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
     QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
     QVERIFY(window_->state.Socket >= 3);
-    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = Ethernet"));
-    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
-    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVB"));
-    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V2.1)"));
-    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
-                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion})
-        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II",
+                                                      "Language = KTL", "Printer type = RVB", "(V2.1)"}));
+    QCOMPARE(test::panelColours(*window_), QList<QColor>(6, test::GREEN));
     QCOMPARE(window_->lblFlashSpaceRemaining->text(),
              formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{1});
@@ -188,7 +162,7 @@ void DiscoveryTest::refusedConnection() {
     startSimulator(printersim::DEFAULT_IDENTITY, false);
     QVERIFY(harness_->start());
     harness_->prompts.clear();
-    connectThroughDialog(closedLoopbackPort());
+    test::connectThroughDialog(*window_, closedLoopbackPort());
 
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));

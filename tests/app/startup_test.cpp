@@ -20,8 +20,8 @@ using velquin::test::WindowHarness;
 
 namespace {
 
-const QColor GREEN(0, 255, 0);
-const QColor RED(255, 0, 0);
+using test::GREEN;
+using test::RED;
 
 QStringList startupCalls() {
     return {"CreateSingleInstance", "IsAnotherInstanceRunning", "SetPortsToFile", "ClosePrinterHandleVB 0",
@@ -63,8 +63,7 @@ private slots:
     void exitButtonRunsTheShutdown();
 
 private:
-    // Opens the network dialog, types the address and clicks "Connect".
-    void connectThroughDialog(const QString& port = QStringLiteral("9100"));
+    void connectThroughDialog(quint16 port = 9100) { test::connectThroughDialog(*window_, port); }
 
     std::unique_ptr<FakeMorlix> fake_;
     std::unique_ptr<QTemporaryDir> dir_;
@@ -90,15 +89,6 @@ void StartupTest::cleanup() {
     dir_.reset();
 }
 
-void StartupTest::connectThroughDialog(const QString& port) {
-    QTimer::singleShot(0, window_, [this, port] {
-        Form1& dialog = window_->form1();
-        test::typeAddress(dialog, "127", "0", "0", "1", port);
-        dialog.cmdCreateSocket->click();
-    });
-    window_->cmdFindNetworkPrinter_Click();
-}
-
 void StartupTest::startupFindsThePrinterBeforeShowing() {
     QVERIFY(harness_->start());
     QCOMPARE(fake_->calls(), startupCalls());
@@ -115,16 +105,10 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
     QCOMPARE(state.NextOrder, std::int16_t{1});
     QCOMPARE(state.FlashNeeded, 0);
 
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER"));
-    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
-    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = MXR PLUS"));
-    QCOMPARE(window_->lblPrinterType->text(), QStringLiteral("Language = KTL"));
-    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVA"));
-    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V5.07)"));
-    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
-                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion,
-                          window_->lblFlashSpaceRemaining})
-        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS",
+                                                      "Language = KTL", "Printer type = RVA", "(V5.07)"}));
+    QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
+    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), GREEN);
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("2,097,152"));
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
 
@@ -164,16 +148,10 @@ void StartupTest::demoModeAtStartAndExit() {
     // No spooler redirection and no search: only the guard and the close of no handle.
     QCOMPARE(fake_->calls(), (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClosePrinterHandleVB 0"}));
     QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER Demo"));
-    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
-    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = MXR PLUS"));
-    QCOMPARE(window_->lblPrinterType->text(), QStringLiteral("Language = KTL"));
-    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVA"));
-    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V5.03)"));
+    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS",
+                                                      "Language = KTL", "Printer type = RVA", "(V5.03)"}));
+    QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000"));
-    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
-                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion})
-        QCOMPARE(test::textColour(label), GREEN);
 
     fake_->reset();
     window_->cmdExit->click();
@@ -377,7 +355,7 @@ void StartupTest::networkPrinterThroughTheDialog() {
     fake_->reset();
     fake_->setPrinter(3, 1, 1, 1, 2.10f, 0);
     fake_->setReadReply("A070800123456");
-    connectThroughDialog(QStringLiteral("9100"));
+    connectThroughDialog(9100);
 
     QCOMPARE(fake_->calls().first(), QStringLiteral("CreateEthernetSocketVB 127.0.0.1:9100"));
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
@@ -393,14 +371,9 @@ void StartupTest::networkPrinterThroughTheDialog() {
     QCOMPARE(state.PrinterFound, FLAG_TRUE);
     QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
     // Board II, version 2.10 and model RVB are all right on the network.
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("FOUND PRINTER"));
-    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = Ethernet"));
-    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
-    QCOMPARE(window_->lblPrinterModel->text(), QStringLiteral("Printer type = RVB"));
-    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V2.1)"));
-    for (QLabel* label : {window_->lblPrinterFound, window_->lblPortType, window_->lblHardware,
-                          window_->lblPrinterType, window_->lblPrinterModel, window_->lblVersion})
-        QCOMPARE(test::textColour(label), GREEN);
+    QCOMPARE(test::panelTexts(*window_), (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II",
+                                                      "Language = KTL", "Printer type = RVB", "(V2.1)"}));
+    QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("123,456"));
     QVERIFY(window_->lblFlashSpaceRemaining->isEnabled());
     QVERIFY(window_->cmdClearFont->isEnabled());
@@ -420,7 +393,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
     harness_->prompts.clear();
     fake_->reset();
     fake_->setResult("CreateEthernetSocketVB", 0);
-    connectThroughDialog(QStringLiteral("4321"));
+    connectThroughDialog(4321);
 
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));
