@@ -306,10 +306,7 @@ std::optional<std::int64_t> UploadEngine::openableFileSize(const QString& path) 
 
 UploadOutcome UploadEngine::sendOrStop(const QByteArray& bytes, const QString& path) {
     if (link_.send(bytesOf(bytes))) return UploadOutcome::Completed;
-    stop(QStringLiteral("Printer write failed while sending ") + path,
-         QStringLiteral("The printer stopped taking data while sending ") + path +
-             QStringLiteral(", upload stopped"));
-    return UploadOutcome::PrinterGone;
+    return printerGone(path);
 }
 
 UploadOutcome UploadEngine::transferOrStop(const QString& path) {
@@ -324,10 +321,7 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
         case FileTransfer::PrinterGone:
             break;
     }
-    stop(QStringLiteral("Printer write failed while sending ") + path,
-         QStringLiteral("The printer stopped taking data while sending ") + path +
-             QStringLiteral(", upload stopped"));
-    return UploadOutcome::PrinterGone;
+    return printerGone(path);
 }
 
 UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path) {
@@ -349,6 +343,13 @@ UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& 
     }
     stop(QStringLiteral("Printer status read failed while writing ") + path,
          QStringLiteral("The printer stopped answering while writing ") + path +
+             QStringLiteral(", upload stopped"));
+    return UploadOutcome::PrinterGone;
+}
+
+UploadOutcome UploadEngine::printerGone(const QString& path) {
+    stop(QStringLiteral("Printer write failed while sending ") + path,
+         QStringLiteral("The printer stopped taking data while sending ") + path +
              QStringLiteral(", upload stopped"));
     return UploadOutcome::PrinterGone;
 }

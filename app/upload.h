@@ -64,6 +64,7 @@ private:
     UploadOutcome sendOrStop(const QByteArray& bytes, const QString& path);
     UploadOutcome transferOrStop(const QString& path);
     UploadOutcome waitForFlashWrite(int initialToggle, const QString& path);
+    UploadOutcome printerGone(const QString& path);
     void stop(const QString& line, const QString& message);
     void endOfList(const QString& finalTitle);
     void progressStep();
