@@ -162,6 +162,9 @@ public:
         void operator()(WorkParts* parts) const;
     };
     std::unique_ptr<WorkParts, WorkPartsDeleter> work;
+    // How long a flash wait goes on without a sign of the printer finishing
+    // (cmdResearch_work.cpp); a minute unless set.
+    void setToggleWaitTimeoutMs(int milliseconds);
 
 public slots:
     // Printer discovery and the window's own commands (cmdResearch.cpp).

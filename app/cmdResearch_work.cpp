@@ -1,32 +1,372 @@
 // The main window's work commands: the file list and list files, the upload,
-// flash maintenance and test tickets.
+// flash maintenance and test tickets. The operations live in their own
+// classes; here they are wired to the window's controls.
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <array>
+#include <climits>
+#include <optional>
+
 #include "cmdResearch.h"
+#include "conversion.h"
+#include "file_list.h"
+#include "flash_maintenance.h"
+#include "morlix_library.h"
+#include "operation_view.h"
+#include "operator_prompts.h"
+#include "printer_connection.h"
+#include "printer_facts.h"
+#include "test_tickets.h"
+#include "upload.h"
 
 namespace velquin {
 
-struct cmdResearch::WorkParts {};
+namespace {
 
-void cmdResearch::WorkPartsDeleter::operator()(WorkParts* parts) const { delete parts; }
+// The free flash that discovery shows for the demo printer.
+constexpr std::int32_t DEMO_FREE_FLASH = 5'000'000;
+// A message box lists at most this many list-file lines that were not added.
+constexpr int LISTED_LINES_LIMIT = 20;
 
-void cmdResearch::createWorkParts() { work.reset(new WorkParts); }
+// The number a flash label shows, digit groups and all; nothing when it
+// shows none ("Not Found", empty) or 0, which is what an unanswered query
+// gives.
+std::optional<std::int64_t> shownNumber(const QString& text) {
+    std::int64_t value = 0;
+    bool anyDigit = false;
+    for (const QChar c : text) {
+        if (!c.isDigit()) continue;
+        anyDigit = true;
+        if (value < INT64_MAX / 10 - 9) value = value * 10 + c.digitValue();
+    }
+    if (!anyDigit || value == 0) return std::nullopt;
+    return value;
+}
 
-void cmdResearch::cmdAddToList_Click() {}
-void cmdResearch::cmdDeleteLastItem_Click() {}
-void cmdResearch::cmdDeleteAllItems_Click() {}
-void cmdResearch::cmdSaveToFile_Click() {}
-void cmdResearch::cmdGetList_Click() {}
-void cmdResearch::cmdClearFont_Click() {}
-void cmdResearch::cmdSendListToPrinter_Click() {}
-void cmdResearch::CmdGetFlash_Click() {}
-void cmdResearch::CmdGetStatus_Click() {}
-void cmdResearch::cmdTestTTF1_Click() {}
-void cmdResearch::CmdTestTTF2_Click() {}
-void cmdResearch::CmdTestTTF3_Click() {}
-void cmdResearch::CmdTestTTF4_Click() {}
-void cmdResearch::CmdTestTTF5_Click() {}
-void cmdResearch::CmdTestTTFAll_Click() {}
-void cmdResearch::CmdTestResidentFonts_Click() {}
-void cmdResearch::OptionMode_Click(LoaderMode /*mode*/) {}
-void cmdResearch::grdInfo_Click(int /*row*/, int /*column*/) {}
+// Stands in for the dialogs once the program is ending: an operation still
+// running inside the closing window finishes without showing anything.
+class SilentPrompts final : public OperatorPrompts {
+public:
+    void message(const QString&, const QString&, MessageIcon) override {}
+    bool askYesNo(const QString&, const QString&) override { return false; }
+    std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
+};
+
+}  // namespace
+
+// The window side of the work commands: the operations' view onto the
+// window's controls, the file list, the printer connection and the Cancel
+// button of the waits.
+struct cmdResearch::WorkParts final : OperationView {
+    explicit WorkParts(cmdResearch& owner)
+        : window(owner),
+          list(*owner.grdInfo, owner.state),
+          linked(owner.state, owner.io, owner.library),
+          cancelButton(new QPushButton(QStringLiteral("Cancel"), owner.FrameProgress)) {
+        cancelButton->setObjectName(QStringLiteral("cmdCancelWait"));
+        cancelButton->setGeometry(390, 4, 70, 24);
+        cancelButton->hide();
+        QObject::connect(cancelButton, &QPushButton::clicked, [this] { cancelPressed = true; });
+    }
+
+    void clearStatus() override { window.clearStatus(); }
+    void addStatusLine(const QString& line) override { window.addStatusLine(line); }
+    void selectLastStatusLine() override { window.SelectLastStatusLine(); }
+    void processEvents() override { QCoreApplication::processEvents(); }
+    void setProgressRange(int minimum, int maximum) override {
+        window.ProgressBar1->setRange(minimum, maximum);
+    }
+    void setProgressValue(int value) override { window.ProgressBar1->setValue(value); }
+    int progressValue() const override { return window.ProgressBar1->value(); }
+    void setProgressCaption(const QString& caption) override { window.LblProgress->setText(caption); }
+    void setFlashSpaceRemaining(std::int64_t freeBytes) override {
+        window.lblFlashSpaceRemaining->setText(formatGrouped(freeBytes));
+    }
+    void setFlashNeededCaption(const QString& caption) override { window.lblFlashNeeded->setText(caption); }
+    void setCurrentListRow(int row) override { window.grdInfo->setCurrentCell(row, PATH_COLUMN); }
+    void setCancelOffered(bool offered) override {
+        cancelPressed = false;
+        cancelButton->setVisible(offered);
+    }
+    // Closing the window ends a wait as Cancel does; the shutdown has let go
+    // of the printer, so whatever the operation tries next fails at once.
+    bool cancelRequested() const override { return cancelPressed || window.endRequested(); }
+    OperatorPrompts& prompts() override {
+        if (window.endRequested()) return silent;
+        return window.CD;
+    }
+
+    bool demoMode() const { return isTrue(window.state.DemoMode); }
+
+    // The printer the commands talk to; in demo mode one that is not there.
+    PrinterConnection& printer() {
+        if (!demoMode()) return linked;
+        const std::optional<std::int64_t> shown = shownNumber(window.lblFlashSpaceRemaining->text());
+        demo.emplace(
+            static_cast<std::int32_t>(std::min<std::int64_t>(shown.value_or(DEMO_FREE_FLASH), INT32_MAX)));
+        return *demo;
+    }
+
+    SoftFontConverterCall converter() {
+        return [this](const QByteArray& path) { return window.library.qkSoftFontFileName(path.constData()); };
+    }
+
+    // "Send List To Printer", "Delete Last Item" and "Delete All Items".
+    void setListButtons(bool enabled) {
+        window.cmdSendListToPrinter->setEnabled(enabled && isTrue(window.state.PrinterFound));
+        window.cmdDeleteLastItem->setEnabled(enabled);
+        window.cmdDeleteAllItems->setEnabled(enabled);
+    }
+
+    void emptyList() {
+        list.removeAll();
+        window.lblFlashNeeded->setText(QStringLiteral("0"));
+        setListButtons(false);
+    }
+
+    cmdResearch& window;
+    // The mode whose captions and list the window shows.
+    LoaderMode modeInEffect = LoaderMode::ModeTTF;
+    FileList list;
+    LinkedPrinterConnection linked;
+    std::optional<DemoPrinterConnection> demo;
+    SilentPrompts silent;
+    QPushButton* cancelButton;
+    bool cancelPressed = false;
+    std::chrono::milliseconds toggleTimeout = TOGGLE_WAIT_TIMEOUT;
+};
+
+namespace {
+
+// Holds the window for one long printer command: no other command can start
+// inside it while it lets the window's events run, and the controls that
+// would start one are greyed until it ends.
+class RunLock {
+public:
+    explicit RunLock(cmdResearch& window) : guard_(window.state) {
+        if (!guard_) return;
+        frames_ = {window.FrameAddToList,         window.FrameDeleteFromList, window.FrameFileOperations,
+                   window.FramePrinterOperations, window.FrameTest,           window.FrameMode};
+        buttons_ = {window.cmdFindPrinter, window.cmdFindNetworkPrinter, window.CmdGetFlash,
+                    window.CmdGetStatus, window.cmdExit};
+        for (QGroupBox* frame : frames_) frame->setEnabled(false);
+        for (std::size_t i = 0; i < buttons_.size(); ++i) {
+            wasEnabled_[i] = buttons_[i]->isEnabled();
+            buttons_[i]->setEnabled(false);
+        }
+    }
+    ~RunLock() {
+        if (!guard_) return;
+        for (QGroupBox* frame : frames_) frame->setEnabled(true);
+        for (std::size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setEnabled(wasEnabled_[i]);
+    }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+    explicit operator bool() const { return static_cast<bool>(guard_); }
+
+private:
+    OperationGuard guard_;
+    std::array<QGroupBox*, 6> frames_{};
+    std::array<QPushButton*, 5> buttons_{};
+    std::array<bool, 5> wasEnabled_{};
+};
+
+}  // namespace
+
+void cmdResearch::WorkPartsDeleter::operator()(WorkParts* parts) const {
+    delete parts;
+}
+
+void cmdResearch::createWorkParts() {
+    work.reset(new WorkParts(*this));
+}
+
+void cmdResearch::setToggleWaitTimeoutMs(int milliseconds) {
+    work->toggleTimeout = std::chrono::milliseconds(milliseconds);
+}
+
+void cmdResearch::cmdAddToList_Click() {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    if (work->list.isFull()) {
+        CD.message(QStringLiteral("The list holds ") + QString::number(FILE_LIST_CAPACITY) +
+                   QStringLiteral(" files, no more can be added"));
+        return;
+    }
+    const std::optional<QString> path = CD.openFileName(addFileDialog(selectedMode()));
+    if (!path) return;
+    const std::optional<std::int32_t> size = uploadSizeOf(selectedMode(), *path, work->converter(), *work);
+    if (!size) {
+        CD.message(QStringLiteral("File ") + *path + QStringLiteral(" can not be opened"));
+        return;
+    }
+    state.CurrentFileSize = *size;
+    work->list.append(*path, *size);
+    lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
+    work->setListButtons(true);
+}
+
+void cmdResearch::cmdDeleteLastItem_Click() {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    work->list.removeLast();
+    lblFlashNeeded->setText(QString::number(work->list.recomputeFlashNeeded()));
+    if (state.NextOrder == 1) work->setListButtons(false);
+}
+
+void cmdResearch::cmdDeleteAllItems_Click() {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    work->emptyList();
+}
+
+void cmdResearch::cmdSaveToFile_Click() {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    const std::optional<QString> path = CD.saveFileName(saveListDialog(selectedMode()));
+    if (!path) return;
+    if (!writeListFile(*path, work->list.paths())) {
+        CD.message(QStringLiteral("An error occured while saving file ") + *path, APPLICATION_TITLE,
+                   MessageIcon::Exclamation);
+        return;
+    }
+    if (work->list.count() > 0) grdInfo->setCurrentCell(work->list.count(), PATH_COLUMN);
+}
+
+void cmdResearch::cmdGetList_Click() {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    const std::optional<QString> path = CD.openFileName(openListDialog(selectedMode()));
+    if (!path) return;
+    const std::optional<QStringList> lines = readListFile(*path);
+    if (!lines) {
+        CD.message(QStringLiteral("An error occured while reading file ") + *path, APPLICATION_TITLE,
+                   MessageIcon::Exclamation);
+        return;
+    }
+
+    work->emptyList();
+    const FileList::LoadReport report = work->list.load(*lines, selectedMode(), work->converter(), *work);
+    lblFlashNeeded->setText(formatGrouped(state.FlashNeeded));
+    if (report.added > 0) work->setListButtons(true);
+    if (!report.notAdded.isEmpty()) {
+        QStringList shown = report.notAdded.mid(0, LISTED_LINES_LIMIT);
+        if (report.notAdded.size() > LISTED_LINES_LIMIT) {
+            shown << QStringLiteral("and ") + QString::number(report.notAdded.size() - LISTED_LINES_LIMIT) +
+                         QStringLiteral(" more");
+        }
+        CD.message(QStringLiteral("These lines of ") + *path +
+                       QStringLiteral(" were not added to the list:\n") + shown.join(QLatin1Char('\n')),
+                   APPLICATION_TITLE, MessageIcon::Exclamation);
+    }
+}
+
+void cmdResearch::cmdClearFont_Click() {
+    const RunLock lock(*this);
+    if (!lock) return;
+    FlashMaintenance(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+        .clearFontSpace(work->demoMode());
+}
+
+void cmdResearch::cmdSendListToPrinter_Click() {
+    const RunLock lock(*this);
+    if (!lock) return;
+    UploadRequest request;
+    request.mode = selectedMode();
+    request.paths = work->list.paths();
+    request.demoMode = work->demoMode();
+    request.flashNeeded = state.FlashNeeded;
+    request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
+    UploadEngine(work->printer(), *work, work->converter(), work->toggleTimeout).run(request);
+}
+
+void cmdResearch::CmdGetFlash_Click() {
+    const RunLock lock(*this);
+    if (!lock) return;
+    FlashMaintenance(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+        .getFlash();
+}
+
+void cmdResearch::CmdGetStatus_Click() {
+    const RunLock lock(*this);
+    if (!lock) return;
+    FlashMaintenance(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+        .getStatus();
+}
+
+namespace {
+
+void testTickets(cmdResearch& window, PrinterConnection& printer, TicketButton button) {
+    const RunLock lock(window);
+    if (!lock) return;
+    sendTestTickets(button, window.selectedMode(), printer);
+}
+
+}  // namespace
+
+void cmdResearch::cmdTestTTF1_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test1);
+}
+void cmdResearch::CmdTestTTF2_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test2);
+}
+void cmdResearch::CmdTestTTF3_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test3);
+}
+void cmdResearch::CmdTestTTF4_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test4);
+}
+void cmdResearch::CmdTestTTF5_Click() {
+    testTickets(*this, work->printer(), TicketButton::Test5);
+}
+void cmdResearch::CmdTestTTFAll_Click() {
+    testTickets(*this, work->printer(), TicketButton::TestAll);
+}
+void cmdResearch::CmdTestResidentFonts_Click() {
+    testTickets(*this, work->printer(), TicketButton::ResidentFonts);
+}
+
+void cmdResearch::OptionMode_Click(LoaderMode mode) {
+    if (isTrue(state.FormLoading)) {
+        work->modeInEffect = mode;
+        return;
+    }
+    const OperationGuard guard(state);
+    if (!guard) {
+        // Another command runs: the mode stays as it is.
+        if (mode != work->modeInEffect) selectMode(work->modeInEffect);
+        return;
+    }
+    work->modeInEffect = mode;
+    work->emptyList();
+    SetCaptions();
+}
+
+void cmdResearch::grdInfo_Click(int row, int column) {
+    // Font IDs are noted beside True Type files only; the heading row is no data.
+    if (selectedMode() != LoaderMode::ModeTTF || row < 1) return;
+    const OperationGuard guard(state);
+    if (!guard) return;
+    const std::optional<QString> fontId =
+        CD.inputText(QStringLiteral("Enter True Type Font ID:"), QStringLiteral("Input test"), QString());
+    if (!fontId) return;
+    if (QTableWidgetItem* cell = grdInfo->item(row, column)) {
+        cell->setText(*fontId);
+    } else {
+        grdInfo->setItem(row, column, new QTableWidgetItem(*fontId));
+    }
+}
 
 }  // namespace velquin

@@ -1,0 +1,48 @@
+// What the program's printer operations (upload, erase, flash and status
+// queries, conversions) report to the operator through: the diagnostics
+// list, the progress display, the flash labels and the dialogs. The main
+// window implements it on its controls; tests implement it in memory.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace velquin {
+
+class OperatorPrompts;
+
+// The diagnostics list: lines are appended at its end.
+class StatusLog {
+public:
+    virtual ~StatusLog() = default;
+    virtual void clearStatus() = 0;
+    virtual void addStatusLine(const QString& line) = 0;
+    // Selects the newest line so that the list scrolls to it.
+    virtual void selectLastStatusLine() = 0;
+};
+
+class OperationView : public StatusLog {
+public:
+    // Lets the window process its pending events once.
+    virtual void processEvents() = 0;
+
+    virtual void setProgressRange(int minimum, int maximum) = 0;
+    virtual void setProgressValue(int value) = 0;
+    virtual int progressValue() const = 0;
+    virtual void setProgressCaption(const QString& caption) = 0;
+
+    // lblFlashSpaceRemaining, shown with digit groups.
+    virtual void setFlashSpaceRemaining(std::int64_t freeBytes) = 0;
+    virtual void setFlashNeededCaption(const QString& caption) = 0;
+    // Makes column 1 of a list row the grid's current cell.
+    virtual void setCurrentListRow(int row) = 0;
+
+    // The Cancel the operator can press while the program waits for the
+    // printer: offered only during such a wait.
+    virtual void setCancelOffered(bool offered) = 0;
+    virtual bool cancelRequested() const = 0;
+
+    virtual OperatorPrompts& prompts() = 0;
+};
+
+}  // namespace velquin

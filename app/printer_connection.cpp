@@ -1,0 +1,150 @@
+#include "printer_connection.h"
+
+#include <velquin/printer_codes.h>
+
+#include <QFile>
+#include <algorithm>
+
+#include "app_state.h"
+#include "morlix_library.h"
+#include "operation_view.h"
+#include "printer_io.h"
+
+namespace velquin {
+
+bool PrinterStatus::busy() const {
+    return (bytes[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0;
+}
+
+int PrinterStatus::flashToggle() const {
+    return (bytes[STATUS_FLAGS_BYTE] & STATUS_FLASH_TOGGLE_BIT) != 0 ? 1 : 0;
+}
+
+int readFlashToggle(PrinterConnection& link) {
+    return link.readStatus().flashToggle();
+}
+
+FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> chunkBuffer,
+                                 PrinterConnection& link, OperationView& view) {
+    view.addStatusLine(QStringLiteral("Writing file "));
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    // The low 32 bits of the size, as a signed number; -1 for a file that did not open.
+    view.addStatusLine(QString::number(opened ? static_cast<std::int32_t>(file.size()) : -1));
+
+    const qint64 chunkSize = static_cast<qint64>(std::min(FILE_CHUNK_SIZE, chunkBuffer.size()));
+    FileTransfer result = FileTransfer::Sent;
+    while (true) {
+        const qint64 bytesRead =
+            opened ? file.read(reinterpret_cast<char*>(chunkBuffer.data()), chunkSize) : -1;
+        view.processEvents();
+        if (bytesRead < 0) {
+            view.addStatusLine(QStringLiteral("Writing file ") + path + QStringLiteral(" ERROR"));
+            view.selectLastStatusLine();
+            result = FileTransfer::Unreadable;
+            break;
+        }
+        if (bytesRead == 0) break;
+        if (!link.send(chunkBuffer.first(static_cast<std::size_t>(bytesRead)))) {
+            view.addStatusLine(QStringLiteral("lRC = 1, fail"));
+            // The printer is gone: the rest of the file would go nowhere.
+            result = FileTransfer::PrinterGone;
+            break;
+        }
+    }
+    view.processEvents();
+    return result;
+}
+
+ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int initialToggle,
+                               const QString& waitingLine, std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    auto lastSignOfLife = Clock::now();
+    view.setCancelOffered(true);
+    ToggleWait result = ToggleWait::Changed;
+    while (true) {
+        const PrinterStatus status = link.readStatus();
+        if (!status.read) {
+            view.addStatusLine(QStringLiteral("Waiting for done, status read failed"));
+            result = ToggleWait::PrinterGone;
+            break;
+        }
+        if (status.flashToggle() != initialToggle) {
+            view.addStatusLine(QStringLiteral("Waiting for done, found toggle change"));
+            view.processEvents();
+            break;
+        }
+        view.addStatusLine(waitingLine);
+        view.processEvents();
+        if (view.cancelRequested()) {
+            view.addStatusLine(QStringLiteral("Waiting for done, cancelled"));
+            result = ToggleWait::Cancelled;
+            break;
+        }
+        const auto now = Clock::now();
+        if (status.busy()) lastSignOfLife = now;
+        if (now - lastSignOfLife >= timeout) {
+            view.addStatusLine(
+                QStringLiteral("Waiting for done, no toggle change for ") +
+                QString::number(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
+                QStringLiteral(" seconds"));
+            result = ToggleWait::TimedOut;
+            break;
+        }
+    }
+    view.selectLastStatusLine();
+    view.setCancelOffered(false);
+    return result;
+}
+
+PrinterStatus DemoPrinterConnection::readStatus() {
+    toggle_ = !toggle_;
+    PrinterStatus status;
+    status.read = true;
+    status.byteCount = static_cast<std::int32_t>(status.bytes.size());
+    status.bytes[STATUS_FLAGS_BYTE] = toggle_ ? STATUS_FLASH_TOGGLE_BIT : 0;
+    return status;
+}
+
+bool LinkedPrinterConnection::isEthernet() const {
+    return isTrue(state_.PrinterIsEthernet);
+}
+
+bool LinkedPrinterConnection::printerBusy() {
+    return io_.GetPrinterBusy();
+}
+
+PrinterStatus LinkedPrinterConnection::readStatus() {
+    StatusBytes bytes{};
+    PrinterStatus status;
+    status.read = io_.readStatus(bytes, status.byteCount);
+    std::copy_n(bytes.begin(), status.bytes.size(), status.bytes.begin());
+    return status;
+}
+
+FlashSpace LinkedPrinterConnection::readFlashSpace() {
+    if (isEthernet()) return {io_.GetFlashSpaceRemainingVBEthernet(), 0};
+    FlashSpace flash;
+    flash.resultCode = library_.GetFlashSpaceRemainingVB(&flash.freeBytes);
+    return flash;
+}
+
+bool LinkedPrinterConnection::send(std::span<const std::uint8_t> bytes) {
+    // Everything the program sends itself goes out from the send buffer. An
+    // empty text (a BMP test ticket) is still one write, of length 0.
+    if (bytes.empty()) return io_.sendFromSendBuffer(0);
+    while (!bytes.empty()) {
+        const std::size_t count = std::min(bytes.size(), state_.SendBuffer.size());
+        if (bytes.data() != state_.SendBuffer.data())
+            std::copy_n(bytes.begin(), count, state_.SendBuffer.begin());
+        if (!io_.sendFromSendBuffer(count)) return false;
+        bytes = bytes.subspan(count);
+    }
+    return true;
+}
+
+FileTransfer LinkedPrinterConnection::sendFile(const QString& path, OperationView& view) {
+    return streamFileToPrinter(path, state_.SendBuffer, *this, view);
+}
+
+}  // namespace velquin

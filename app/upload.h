@@ -1,0 +1,79 @@
+// The upload engine: sends the file list to the printer one file at a time,
+// each behind its header command (True Type, PCX) or converted first (soft
+// fonts), and waits after each file until the printer has written its flash.
+#pragma once
+
+#include <QStringList>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "app_state.h"
+#include "conversion.h"
+
+namespace velquin {
+
+class OperationView;
+class PrinterConnection;
+
+struct UploadRequest {
+    LoaderMode mode = LoaderMode::ModeTTF;
+    // Column 1 of the list's rows 1 to n, in order.
+    QStringList paths;
+    // No printer: nothing is written, a demo line stands for each transfer.
+    bool demoMode = false;
+    // What the list needs ("Flash Needed") and what the printer was last
+    // seen to have free ("Flash Space Remaining"), when known.
+    std::int64_t flashNeeded = 0;
+    std::optional<std::int64_t> freeFlash;
+};
+
+enum class UploadOutcome {
+    Completed,
+    NoUploadInMode,    // BMP mode has no upload
+    NotReady,          // the printer was busy at entry or before a file
+    ConversionFailed,  // a soft font did not convert; nothing was sent
+    NotEnoughFlash,    // the operator chose not to send a list larger than the free flash
+    FileMissing,       // a listed file cannot be opened or read to its end
+    PrinterGone,       // a write or status read failed
+    TimedOut,          // the printer never reported the end of a flash write
+    Cancelled,         // the operator cancelled a wait
+};
+
+// The header command announcing a file of `size` bytes: "<ttfN>" for True
+// Type, ESC "<pcx><GN>" for PCX, nothing for the other modes.
+QByteArray uploadHeader(LoaderMode mode, std::int64_t size);
+
+class UploadEngine {
+public:
+    UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
+                 std::chrono::milliseconds toggleTimeout);
+
+    UploadOutcome run(const UploadRequest& request);
+
+private:
+    struct ImageBranch;
+
+    UploadOutcome runImageBranch(const ImageBranch& branch, const UploadRequest& request);
+    UploadOutcome runSoftFontBranch(const UploadRequest& request);
+
+    bool busyAtEntry(const QString& message);
+    bool busyWhileRunning();
+    bool flashSufficient(std::int64_t needed, const std::optional<std::int64_t>& freeFlash);
+    std::optional<std::int64_t> openableFileSize(const QString& path);
+    UploadOutcome sendOrStop(const QByteArray& bytes, const QString& path);
+    UploadOutcome transferOrStop(const QString& path);
+    UploadOutcome waitForFlashWrite(int initialToggle, const QString& path);
+    UploadOutcome printerGone(const QString& path);
+    void stop(const QString& line, const QString& message);
+    void endOfList(const QString& finalTitle);
+    void progressStep();
+
+    PrinterConnection& link_;
+    OperationView& view_;
+    SoftFontConverterCall convert_;
+    std::chrono::milliseconds toggleTimeout_;
+    bool demo_ = false;
+};
+
+}  // namespace velquin

@@ -1,0 +1,164 @@
+// What an upload costs beyond what it must: the real window sends a list of
+// 10 files of 1 MiB to printer-sim over TCP (127.0.0.1) with a fast flash.
+// Its wall time is set against the waits the program is built to make (the
+// status, flash-query and chunk pauses, counted as they happen) plus the raw
+// transfer time of the same bytes through a plain send loop. Prints the
+// figures and the overhead ratio; the goal is below 1.2.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include "Form1.h"
+#include "cmdResearch.h"
+#include "morlix_library.h"
+#include "operator_prompts.h"
+#include "simulator.h"
+
+namespace {
+
+constexpr int FILE_COUNT = 10;
+constexpr qsizetype FILE_SIZE = 1024 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+QByteArray randomBytes(qsizetype size, unsigned seed) {
+    std::mt19937 generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(generator());
+    return bytes;
+}
+
+// Sends the bytes through a fresh connection with a plain send loop and
+// gives the seconds until the simulator has received them all.
+double rawTransferSeconds(printersim::Simulator& simulator, const QByteArray& bytes) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(simulator.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return -1;
+    const std::uint64_t target =
+        simulator.printer().bytesReceived() + static_cast<std::uint64_t>(bytes.size());
+    const auto start = Clock::now();
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t sent =
+            ::send(fd, bytes.constData() + at,
+                   static_cast<std::size_t>(std::min<qsizetype>(8192, bytes.size() - at)), MSG_NOSIGNAL);
+        if (sent <= 0) {
+            ::close(fd);
+            return -1;
+        }
+        at += sent;
+    }
+    const bool received = simulator.printer().waitForBytesReceived(target, std::chrono::seconds(60));
+    const double seconds = secondsSince(start);
+    ::close(fd);
+    return received ? seconds : -1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    // Keep the library away from this machine's lock, spooler and devices.
+    for (const char* folder : {"runtime", "devices", "config", "state"}) QDir(dir.path()).mkpath(folder);
+    QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("runtime")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
+    qputenv("CUPS_SERVER", QFile::encodeName(dir.filePath("no-cupsd.sock")));
+    qputenv("MORLIX_DEVICE_ROOT", QFile::encodeName(dir.filePath("devices")));
+    QApplication application(argc, argv);
+
+    printersim::PrinterConfig config;
+    config.writeBytesPerSecond = 0;  // the flash writes end at once
+    config.flashSize = 64ull * 1024 * 1024;
+    printersim::Simulator simulator(config);
+    simulator.listenTcp();
+
+    QByteArray allBytes;
+    QStringList files;
+    for (int i = 0; i < FILE_COUNT; ++i) {
+        const QString path = dir.filePath(QStringLiteral("font%1.ttf").arg(i));
+        const QByteArray content = randomBytes(FILE_SIZE, static_cast<unsigned>(i + 1));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return 1;
+        files << path;
+        allBytes += "<ttf" + QByteArray::number(FILE_SIZE) + ">" + content;
+    }
+
+    velquin::ScriptedOperatorPrompts prompts;
+    velquin::MorlixLibrary library(QStringLiteral(MORLIX_LIBRARY_PATH));
+    library.setPrompts(&prompts);
+    velquin::cmdResearch window(
+        library, prompts, velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
+    double prescribedSeconds = 0;
+    window.io.setSleep([&prescribedSeconds](int milliseconds) {
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+        prescribedSeconds += milliseconds / 1000.0;
+    });
+    if (!window.Form_Load()) return 1;
+    const QString port = QString::number(simulator.port());
+    QTimer::singleShot(0, &window, [&window, port] {
+        velquin::Form1& dialog = window.form1();
+        for (auto [box, text] : {std::pair{dialog.txtOctet1, "127"}, std::pair{dialog.txtOctet2, "0"},
+                                 std::pair{dialog.txtOctet3, "0"}, std::pair{dialog.txtOctet4, "1"}})
+            box->setText(QLatin1String(text));
+        dialog.txtPort->setText(port);
+        dialog.cmdCreateSocket->click();
+    });
+    window.cmdFindNetworkPrinter_Click();
+    if (!velquin::isTrue(window.state.PrinterIsEthernet)) {
+        std::fprintf(stderr, "could not connect to printer-sim\n");
+        return 1;
+    }
+    for (const QString& path : files) {
+        prompts.answerFile(path);
+        window.cmdAddToList_Click();
+    }
+
+    prompts.clear();
+    prescribedSeconds = 0;
+    const std::uint64_t receivedBefore = simulator.printer().bytesReceived();
+    const auto start = Clock::now();
+    window.cmdSendListToPrinter_Click();
+    const double wallSeconds = secondsSince(start);
+    const std::uint64_t uploaded = simulator.printer().bytesReceived() - receivedBefore;
+    const std::size_t stored = simulator.printer().journal().size();
+    if (prompts.messages() != QStringList{QStringLiteral("Flash Upload Complete")} || stored != FILE_COUNT) {
+        std::fprintf(stderr, "the upload did not complete: %s\n", qPrintable(prompts.messages().join(" / ")));
+        return 1;
+    }
+
+    const double rawSeconds = rawTransferSeconds(simulator, allBytes);
+    if (rawSeconds < 0) return 1;
+    const double expected = prescribedSeconds + rawSeconds;
+    std::printf("upload of %d files of %lld bytes over TCP to printer-sim (fast flash)\n", FILE_COUNT,
+                static_cast<long long>(FILE_SIZE));
+    std::printf("  bytes received by the printer:   %llu\n", static_cast<unsigned long long>(uploaded));
+    std::printf("  wall time of the run:            %.3f s\n", wallSeconds);
+    std::printf("  prescribed waits of the run:     %.3f s\n", prescribedSeconds);
+    std::printf("  raw transfer of the same bytes:  %.3f s\n", rawSeconds);
+    std::printf("  overhead ratio:                  %.3f (goal below 1.2)\n", wallSeconds / expected);
+    window.Form_Unload();
+    return wallSeconds / expected < 1.2 ? 0 : 2;
+}

@@ -1,0 +1,237 @@
+// The file list, list files and the soft font conversion wrapper.
+#include "file_list.h"
+
+#include <gtest/gtest.h>
+#include <velquin/conversion_result.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "conversion.h"
+#include "work_fakes.h"
+
+namespace velquin::testing {
+namespace {
+
+QByteArray contentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+TEST(ConversionMessages, EveryCodeHasItsMessage) {
+    EXPECT_EQ(GetConversionErrorString(0), "Good");
+    EXPECT_EQ(GetConversionErrorString(1), "Soft font file not found");
+    EXPECT_EQ(GetConversionErrorString(11), "Error Soft Font is FONT TYPE 2 Not compatable");
+    EXPECT_EQ(GetConversionErrorString(14), "Error Soft Font is LANDSCAPE MODE");
+    EXPECT_EQ(GetConversionErrorString(25), "Error read character default");
+    EXPECT_EQ(GetConversionErrorString(CONVERSION_WRITE_FAILED),
+              "Error application could not write the converted file");
+    for (const int unknown : {-1, 26, 28, INT32_MAX, INT32_MIN}) {
+        EXPECT_EQ(GetConversionErrorString(unknown), "Unknown conversion error") << unknown;
+    }
+    for (int code = 1; code <= 25; ++code) {
+        EXPECT_NE(GetConversionErrorString(code), "Unknown conversion error") << code;
+    }
+}
+
+TEST(ConversionNames, TheConvertedFileStandsBesideTheFontWithItsCaseKept) {
+    EXPECT_EQ(ConvertFileName("/fonts/cour12.sfp"), "/fonts/cour12.QKS");
+    EXPECT_EQ(ConvertFileName("/fonts/My.Font.SFP"), "/fonts/My.Font.QKS");
+    EXPECT_EQ(ConvertFileName("/fonts.d/noextension"), "/fonts.d/noextension.QKS");
+    EXPECT_EQ(ConvertFileName(QString::fromUtf8("/f/\u00e9t\u00e9.sfp")),
+              QString::fromUtf8("/f/\u00e9t\u00e9.QKS"));
+}
+
+class ConversionWrapperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        font = dir.filePath("Font.sfp");
+        writeFile(font, "font");
+    }
+    QTemporaryDir dir;
+    QString font;
+    FakeView view;
+};
+
+TEST_F(ConversionWrapperTest, AGoodConversionGivesTheConvertedSize) {
+    QByteArray seenPath;
+    const auto convert = [&](const QByteArray& path) {
+        seenPath = path;
+        writeFile(dir.filePath("Font.QKS"), QByteArray(1234, 'x'));
+        return 0;
+    };
+    ConversionOutcome quiet = ConvertFileSFFtoQKS(font, false, convert, view);
+    EXPECT_TRUE(quiet.converted);
+    EXPECT_EQ(quiet.sizeOfConvertedFile, 1234);
+    EXPECT_EQ(quiet.errorNumber, 0);
+    EXPECT_EQ(seenPath, QFile::encodeName(font));
+    EXPECT_TRUE(view.allLines.isEmpty());
+
+    ConvertFileSFFtoQKS(font, true, convert, view);
+    EXPECT_EQ(view.allLines, QStringList({dir.filePath("Font.QKS") + " size = 1234"}));
+}
+
+TEST_F(ConversionWrapperTest, AFailedConversionIsReportedWhateverTheDiagnosticsSay) {
+    const ConversionOutcome outcome = ConvertFileSFFtoQKS(
+        font, false, [](const QByteArray&) { return 14; }, view);
+    EXPECT_FALSE(outcome.converted);
+    EXPECT_EQ(outcome.errorNumber, 14);
+    EXPECT_EQ(view.allLines, QStringList({font + " Error Soft Font is LANDSCAPE MODE"}));
+}
+
+TEST_F(ConversionWrapperTest, AConvertedFileThatIsNotThereIsAFailure) {
+    const ConversionOutcome outcome = ConvertFileSFFtoQKS(
+        font, false, [](const QByteArray&) { return 0; }, view);
+    EXPECT_FALSE(outcome.converted);
+    EXPECT_EQ(outcome.errorNumber, CONVERSION_WRITE_FAILED);
+    EXPECT_EQ(view.allLines, QStringList({dir.filePath("Font.QKS") + " could not be opened"}));
+}
+
+TEST(ListFiles, OnePathPerLineEndedByCrLf) {
+    QTemporaryDir dir;
+    const QString list = dir.filePath("fonts.TFL");
+    const QStringList paths = {"/a/One.ttf", "/b c/two.OTF", QString::fromUtf8("/d/\u00fc.ttf")};
+    ASSERT_TRUE(writeListFile(list, paths));
+    EXPECT_EQ(contentOf(list), QByteArray("/a/One.ttf\r\n/b c/two.OTF\r\n") +
+                                   QString::fromUtf8("/d/\u00fc.ttf").toUtf8() + "\r\n");
+    EXPECT_EQ(readListFile(list), paths);
+
+    ASSERT_TRUE(writeListFile(list, {}));
+    EXPECT_EQ(contentOf(list), QByteArray());
+    EXPECT_EQ(readListFile(list), QStringList());
+}
+
+TEST(ListFiles, LinesEndedByCrOrLfOrNothingAreRead) {
+    QTemporaryDir dir;
+    const QString list = dir.filePath("mixed.PFL");
+    writeFile(list, "one\rtwo\nthree\r\n\r\nlast");
+    EXPECT_EQ(readListFile(list), QStringList({"one", "two", "three", "", "last"}));
+}
+
+TEST(ListFiles, UnreadableAndUnwritableListFilesAreFailures) {
+    QTemporaryDir dir;
+    EXPECT_FALSE(readListFile(dir.filePath("missing.TFL")).has_value());
+    EXPECT_FALSE(writeListFile(dir.filePath("no/such/folder/list.TFL"), {"x"}));
+}
+
+class FileListTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (QApplication::instance() == nullptr) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            static int argc = 1;
+            static char name[] = "file_list_test";
+            static char* argv[] = {name, nullptr};
+            static QApplication application(argc, argv);
+        }
+    }
+    void SetUp() override {
+        grid = std::make_unique<QTableWidget>(1, 4);
+        state.NextOrder = 1;
+    }
+    QString file(const QString& name, int size) {
+        const QString path = dir.filePath(name);
+        writeFile(path, QByteArray(size, 'f'));
+        return path;
+    }
+    QString cell(int row, int column) const {
+        return grid->item(row, column) != nullptr ? grid->item(row, column)->text() : QString();
+    }
+    FileList list() { return FileList(*grid, state); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QTableWidget> grid;
+    AppState state;
+    FakeView view;
+    SoftFontConverterCall noConverter = [](const QByteArray&) { return 1; };
+};
+
+TEST_F(FileListTest, RowsKeepOrderSizesAndTheSum) {
+    FileList files = list();
+    ASSERT_TRUE(files.append("/x/a.ttf", 1024));
+    ASSERT_TRUE(files.append("/x/b.ttf", 1024));
+    ASSERT_TRUE(files.append("/x/c.ttf", 1024));
+    EXPECT_EQ(cell(1, ORDER_COLUMN), " 1");
+    EXPECT_EQ(cell(3, ORDER_COLUMN), " 3");
+    EXPECT_EQ(cell(2, PATH_COLUMN), "/x/b.ttf");
+    EXPECT_EQ(cell(2, SIZE_COLUMN), "1024");
+    EXPECT_EQ(cell(2, FONT_ID_COLUMN), "");
+    EXPECT_EQ(state.NextOrder, 4);
+    EXPECT_EQ(files.recomputeFlashNeeded(), 3072);
+
+    files.removeLast();
+    EXPECT_EQ(state.NextOrder, 3);
+    EXPECT_EQ(files.recomputeFlashNeeded(), 2048);
+    EXPECT_EQ(files.paths(), QStringList({"/x/a.ttf", "/x/b.ttf"}));
+
+    files.removeAll();
+    files.removeLast();  // on an empty list: nothing
+    EXPECT_EQ(state.NextOrder, 1);
+    EXPECT_EQ(state.FlashNeeded, 0);
+    EXPECT_EQ(grid->rowCount(), 1);
+}
+
+TEST_F(FileListTest, TheListHoldsOneHundredFiles) {
+    FileList files = list();
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(files.append(QString("/f%1").arg(i), 2'000'000));
+    EXPECT_FALSE(files.append("/one-too-many", 1));
+    EXPECT_EQ(files.count(), 100);
+    EXPECT_EQ(cell(100, ORDER_COLUMN), " 100");
+    EXPECT_EQ(files.recomputeFlashNeeded(), 200'000'000);
+}
+
+TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
+    FileList files = list();
+    files.append("/old.ttf", 5);
+    const QString a = file("a.ttf", 10);
+    const QString b = file("b.ttf", 20);
+    const QString missing = dir.filePath("missing.ttf");
+
+    const FileList::LoadReport report =
+        files.load({a, "", missing, b}, LoaderMode::ModeTTF, noConverter, view);
+
+    EXPECT_EQ(report.added, 2);
+    EXPECT_EQ(report.notAdded, QStringList({"line 2: empty", "line 3: " + missing + " can not be opened"}));
+    EXPECT_EQ(view.allLines, QStringList({"List file line 2: empty, not added",
+                                          "List file line 3: " + missing + " can not be opened, not added"}));
+    EXPECT_EQ(files.paths(), QStringList({a, b}));
+    EXPECT_EQ(cell(2, ORDER_COLUMN), " 2");
+    EXPECT_EQ(cell(2, SIZE_COLUMN), "20");
+    EXPECT_EQ(state.FlashNeeded, 30);
+}
+
+TEST_F(FileListTest, LoadingMoreThanOneHundredFilesKeepsTheFirstHundred) {
+    const QString a = file("a.pcx", 3);
+    const QStringList lines(102, a);
+    const FileList::LoadReport report = list().load(lines, LoaderMode::ModePCX, noConverter, view);
+    EXPECT_EQ(report.added, 100);
+    EXPECT_EQ(report.notAdded.size(), 2);
+    EXPECT_TRUE(report.notAdded[0].startsWith("line 101: "));
+    EXPECT_EQ(state.FlashNeeded, 300);
+}
+
+TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
+    const QString good = file("good.sfp", 10);
+    const QString bad = file("bad.sfp", 10);
+    const auto convert = [&](const QByteArray& path) {
+        if (QFile::decodeName(path) == bad) return 14;
+        writeFile(dir.filePath("good.QKS"), QByteArray(77, 'q'));
+        return 0;
+    };
+    list().load({good, bad}, LoaderMode::ModeSF, convert, view);
+    EXPECT_EQ(cell(1, PATH_COLUMN), good);
+    EXPECT_EQ(cell(1, SIZE_COLUMN), "77");
+    EXPECT_EQ(cell(2, SIZE_COLUMN), "0");
+    EXPECT_EQ(view.allLines, QStringList({bad + " Error Soft Font is LANDSCAPE MODE"}));
+}
+
+}  // namespace
+}  // namespace velquin::testing

@@ -1,0 +1,12 @@
+# Tests of the work commands (file list, conversion, upload, flash
+# maintenance, test tickets): the operations against in-memory stand-ins, and
+# the real window end to end against printer-sim.
+velquin_add_gtest(work_logic_tests app
+  file_list_test.cpp
+  flash_and_tickets_test.cpp
+  upload_engine_test.cpp
+)
+target_link_libraries(work_logic_tests PRIVATE velquin_app)
+
+velquin_add_qtest(app_work_test TIMEOUT 300 SOURCES work_e2e_test.cpp LIBRARIES printer_sim_core)
+target_compile_definitions(app_work_test PRIVATE VELQUIN_SAMPLE_FONTS="${CMAKE_SOURCE_DIR}/../shared/fonts")
