@@ -115,9 +115,19 @@ void PrinterIo::closeFileHandle() {
 bool PrinterIo::sendFromSendBuffer(std::size_t byteCount) {
     byteCount = std::min(byteCount, state_.SendBuffer.size());
     if (isTrue(state_.PrinterIsEthernet)) {
-        std::int32_t sent = 0;
-        return library_.WriteDataEthernetVB(state_.Socket, state_.SendBuffer.data(),
-                                            static_cast<std::int32_t>(byteCount), &sent) != 0;
+        // One send may take fewer bytes than asked; send the rest until all
+        // are taken, so no part of a file is silently left out.
+        std::size_t done = 0;
+        do {
+            std::int32_t sent = 0;
+            if (library_.WriteDataEthernetVB(state_.Socket, state_.SendBuffer.data() + done,
+                                             static_cast<std::int32_t>(byteCount - done), &sent) == 0 ||
+                sent < 0)
+                return false;
+            if (sent == 0 && byteCount > done) return false;
+            done += static_cast<std::size_t>(sent);
+        } while (done < byteCount);
+        return true;
     }
     return library_.WritePrinterVB(state_.PrinterHandle, state_.SendBuffer.data(),
                                    static_cast<std::uint32_t>(byteCount)) == 0;

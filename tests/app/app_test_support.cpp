@@ -60,6 +60,10 @@ void FakeMorlix::setLinks(int handle, int socket, int connectDelayMs) {
     resolve<void(std::int32_t, std::int32_t, int)>("FakeMorlix_setLinks")(handle, socket, connectDelayMs);
 }
 
+void FakeMorlix::setSendLimit(int limit) {
+    resolve<void(std::int32_t)>("FakeMorlix_setSendLimit")(limit);
+}
+
 void FakeMorlix::setStatus(const QByteArray& bytes) {
     resolve<void(const std::uint8_t*, std::int32_t)>("FakeMorlix_setStatus")(
         reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::int32_t>(bytes.size()));

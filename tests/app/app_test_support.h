@@ -54,6 +54,8 @@ public:
                     int freeFlash);
     void setLinks(int handle, int socket, int connectDelayMs);
     void setStatus(const QByteArray& bytes);
+    // Each network send takes at most `limit` bytes (0: all), as a full socket may.
+    void setSendLimit(int limit);
     void setReadReply(const QByteArray& bytes);
 
 private:

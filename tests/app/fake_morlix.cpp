@@ -27,6 +27,7 @@ struct Script {
     std::int32_t handle = 7;
     std::int32_t socket = 9;
     int connectDelayMs = 0;
+    std::int32_t sendLimit = 0;  // most bytes one network send takes; 0: all
     std::vector<std::uint8_t> status;
     std::vector<std::uint8_t> readReply;
 };
@@ -95,6 +96,10 @@ FAKE_EXPORT void FakeMorlix_setLinks(std::int32_t handle, std::int32_t socket, i
     script.handle = handle;
     script.socket = socket;
     script.connectDelayMs = connectDelayMs;
+}
+FAKE_EXPORT void FakeMorlix_setSendLimit(std::int32_t limit) {
+    std::lock_guard lock(mutex);
+    script.sendLimit = limit;
 }
 FAKE_EXPORT void FakeMorlix_setStatus(const std::uint8_t* bytes, std::int32_t length) {
     std::lock_guard lock(mutex);
@@ -193,9 +198,10 @@ FAKE_EXPORT std::int32_t CreateEthernetSocketVB(std::int32_t* socket, const char
 FAKE_EXPORT std::int32_t WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data,
                                              std::int32_t length, std::int32_t* sent) {
     std::lock_guard lock(mutex);
+    const std::int32_t taken = script.sendLimit > 0 ? std::min(length, script.sendLimit) : length;
     record("WriteDataEthernetVB " + std::to_string(socket) + " " +
-           std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
-    *sent = length;
+           std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(taken)));
+    *sent = taken;
     return resultOf("WriteDataEthernetVB", 1);
 }
 FAKE_EXPORT std::int32_t ReadDataEthernetVB(std::int32_t socket, std::uint8_t* buffer, std::int32_t* length) {

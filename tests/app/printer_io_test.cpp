@@ -55,6 +55,7 @@ private slots:
     void filesStreamByteExact_data();
     void filesStreamByteExact();
     void filesGoInChunksOf8192Bytes();
+    void partialNetworkSendsAreCompleted();
     void missingFileEndsWithTheErrorLine();
     void failedWritesAreReportedAndSkipped();
     void statusBits_data();
@@ -146,6 +147,25 @@ void PrinterIoTest::filesGoInChunksOf8192Bytes() {
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0], QStringLiteral("WritePrinterVB 7 ") + QString(8'192, QLatin1Char('x')));
     QCOMPARE(calls[1], QStringLiteral("WritePrinterVB 7 x"));
+}
+
+void PrinterIoTest::partialNetworkSendsAreCompleted() {
+    test::FakeMorlix recorder(QStringLiteral(FAKE_MORLIX_PATH));
+    recorder.setSendLimit(3'000);
+    IoBench fake(QStringLiteral(FAKE_MORLIX_PATH));
+    fake.state.PrinterIsEthernet = FLAG_TRUE;
+    fake.state.Socket = 9;
+    const QByteArray content = randomBytes(8'193).toHex().left(8'193);
+    const QString path = test::writeFile(environment_->path(QStringLiteral("partial.ttf")), content);
+    QVERIFY(fake.io.WriteFileToPrinter(path));
+    QString delivered;
+    for (const QString& call : recorder.calls()) {
+        QVERIFY(call.startsWith(QStringLiteral("WriteDataEthernetVB 9 ")));
+        delivered += call.mid(22);
+    }
+    QCOMPARE(recorder.calls().size(), 4);  // 3000 + 3000 + 2192, then the last byte
+    QCOMPARE(delivered, QString::fromLatin1(content));
+    QVERIFY(!lines(fake.list).contains(QStringLiteral("lRC = 1, fail")));
 }
 
 void PrinterIoTest::missingFileEndsWithTheErrorLine() {
