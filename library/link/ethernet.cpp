@@ -23,6 +23,9 @@ constexpr std::size_t ADDRESS_TEXT_SIZE = 256;
 constexpr std::size_t REPLY_BUFFER_SIZE = 256;
 // The operator is told a connect may take up to 30 seconds.
 constexpr std::chrono::milliseconds CONNECT_LIMIT{30000};
+// A printer that has neither answered nor taken data for this long is gone:
+// the call fails instead of freezing the program.
+constexpr std::chrono::milliseconds TRANSFER_LIMIT{30000};
 // The printer needs these pauses to answer a request.
 constexpr unsigned IDENTITY_WAIT_MS = 300;
 constexpr unsigned STATUS_WAIT_MS = 200;
@@ -125,6 +128,7 @@ extern "C" int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1, c
         morlix::platform::socketClose(connection);
         return 0;
     }
+    morlix::platform::limitTransferWaits(connection, morlix::TRANSFER_LIMIT);
     debugOutput("Client: connect() is OK");
     debugOutput("Client: setting printerData->portType = PORT_TYPE_ETHERNET");
     morlix::printerData.portType = velquin::PORT_TYPE_ETHERNET;

@@ -71,6 +71,15 @@ bool connectWithin(int socket, std::uint32_t address, std::uint16_t port, std::c
     return connected;
 }
 
+bool limitTransferWaits(int socket, std::chrono::milliseconds limit) {
+    if (!isPrinterHandle(socket)) return false;
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(limit.count() / 1000);
+    wait.tv_usec = static_cast<suseconds_t>((limit.count() % 1000) * 1000);
+    return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0 &&
+           ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) == 0;
+}
+
 IoResult socketSend(int socket, std::span<const std::uint8_t> bytes) {
     if (!isPrinterHandle(socket)) return {false, 0, EBADF};
     for (;;) {

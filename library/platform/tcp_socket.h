@@ -26,6 +26,10 @@ int openTcpSocket(int& error);
 bool connectWithin(int socket, std::uint32_t address, std::uint16_t port, std::chrono::milliseconds limit,
                    int& error);
 
+// Bounds every later send and receive on the socket: one that moves nothing
+// within `limit` fails with EAGAIN instead of waiting for ever.
+bool limitTransferWaits(int socket, std::chrono::milliseconds limit);
+
 // One send of the bytes (never raises SIGPIPE); it may take fewer than
 // given. Retried only when a signal interrupted it before anything was sent.
 IoResult socketSend(int socket, std::span<const std::uint8_t> bytes);

@@ -74,6 +74,11 @@ TEST_F(EthernetLink, ConnectsReadsTheIdentityAndParsesIt) {
     EXPECT_EQ(morlix::fieldText(morlix::printerData.firmwareVersion), "5.07");
     EXPECT_EQ(morlix::printerData.logicBdType, velquin::LOGIC_BD_MXR_PLUS);
     EXPECT_EQ(simulator.printer().requestCount(printersim::Request::Identity), 1u);
+    // A printer that goes silent later cannot freeze the program.
+    timeval receiveLimit{};
+    socklen_t limitSize = sizeof receiveLimit;
+    ASSERT_EQ(::getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &receiveLimit, &limitSize), 0);
+    EXPECT_EQ(receiveLimit.tv_sec, 30);
 }
 
 TEST_F(EthernetLink, PortTextIsCutTo16Bits) {
@@ -390,6 +395,47 @@ TEST_F(EthernetLink, AConnectThatNobodyAnswersGivesUpAtItsLimit) {
     }
     EXPECT_TRUE(stalled);
     for (int client : queued) ::close(client);
+    ::close(listener);
+}
+
+TEST_F(EthernetLink, APrinterThatNeverAnswersGivesUpAtTheTransferLimit) {
+    // Connected, but nobody ever reads or answers: the queued connection of a
+    // listener that never accepts.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    int error = 0;
+    int client = morlix::platform::openTcpSocket(error);
+    ASSERT_GE(client, 3);
+    ASSERT_TRUE(morlix::platform::connectWithin(client, address.sin_addr.s_addr, ntohs(address.sin_port),
+                                                std::chrono::milliseconds(2000), error));
+    ASSERT_TRUE(morlix::platform::limitTransferWaits(client, std::chrono::milliseconds(300)));
+
+    std::uint8_t reply[16];
+    auto received = morlix::platform::socketReceive(client, reply);
+    EXPECT_FALSE(received.ok);
+    EXPECT_EQ(received.error, EAGAIN);
+
+    // Sends stop too once the peer's window is full and nothing more moves.
+    std::vector<std::uint8_t> block(1 << 20, 0x55);
+    bool sendStopped = false;
+    for (int i = 0; i < 64 && !sendStopped; ++i) {
+        auto sent = morlix::platform::socketSend(client, block);
+        sendStopped = !sent.ok || sent.bytes < block.size();
+    }
+    EXPECT_TRUE(sendStopped);
+
+    std::int32_t length = sizeof reply;
+    morlix::platform::DebugCapture log;
+    EXPECT_EQ(ReadDataEthernetVB(client, reply, &length), 0);
+    EXPECT_EQ(length, static_cast<std::int32_t>(sizeof reply));
+    EXPECT_TRUE(log.contains("ReadDataEthernet - Connection Closed"));
+    ::close(client);
     ::close(listener);
 }
 
