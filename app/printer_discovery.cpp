@@ -115,6 +115,10 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     MorlixLibrary& library = window_.library;
     const bool demo = isTrue(state.DemoMode);
 
+    // The window may have closed while events ran (the close box during
+    // "Find Printer"'s wait): the shutdown has put the spooler ports back,
+    // and nothing would put them back again.
+    if (window_.endRequested()) return false;
     state.PrinterFoundHandle = FLAG_FALSE;
     if (!demo) {
         const std::int32_t redirected = library.SetPortsToFile();
@@ -210,8 +214,9 @@ void PrinterDiscovery::cmdFindNetworkPrinter_Click() {
     if (!operation) return;
     Form1& dialog = window_.form1();
     dialog.exec();
-    // Only a connection made in this showing of the dialog is shown.
-    if (!dialog.connected() || !isTrue(window_.state.PrinterFound)) return;
+    // Only a connection made in this showing of the dialog is shown, and
+    // none once the program is ending (its socket is closed by then).
+    if (window_.endRequested() || !dialog.connected() || !isTrue(window_.state.PrinterFound)) return;
     showNetworkPrinter();
 }
 

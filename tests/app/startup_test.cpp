@@ -61,6 +61,7 @@ private slots:
     void connectAttemptIsBoundedInTime();
     void printerCommandsCannotNest();
     void exitButtonRunsTheShutdown();
+    void closingDuringFindPrinterLeavesThePortsRestored();
 
 private:
     void connectThroughDialog(quint16 port = 9100) { test::connectThroughDialog(*window_, port); }
@@ -494,6 +495,21 @@ void StartupTest::exitButtonRunsTheShutdown() {
     QCOMPARE(window_->exitCode(), 0);
     QCOMPARE(fake_->callNames().last(), QStringLiteral("ClearInstanceMutex"));
     QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("2\r\n"));
+}
+
+void StartupTest::closingDuringFindPrinterLeavesThePortsRestored() {
+    QVERIFY(harness_->start());
+    window_->show();
+    fake_->reset();
+    // The close box clicked while "Find Printer" waits its second: the close
+    // is handled when the search lets events run, before it redirects.
+    QMetaObject::invokeMethod(window_, "close", Qt::QueuedConnection);
+    window_->cmdFindPrinter->click();
+    QVERIFY(window_->endRequested());
+    const QStringList calls = fake_->callNames();
+    QVERIFY2(!calls.contains(QStringLiteral("SetPortsToFile")), qPrintable(calls.join(", ")));
+    QVERIFY2(!calls.contains(QStringLiteral("GetPrinterHandleVB")), qPrintable(calls.join(", ")));
+    QCOMPARE(calls.last(), QStringLiteral("ClearInstanceMutex"));
 }
 
 VELQUIN_QTEST_MAIN(StartupTest)
