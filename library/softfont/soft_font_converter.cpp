@@ -86,7 +86,11 @@ std::int32_t convertCharacters(ByteSource& input, FontSummary& summary, const Re
             debugOutput("Error end crc");
             return found;
         }
-        debugPrintf("\r\nCharacter data, found character %d, %c, ", code, code);
+        // A log line is a text: for code 0 it ends where the character would stand.
+        if (code == 0)
+            debugOutput("\r\nCharacter data, found character 0, ");
+        else
+            debugPrintf("\r\nCharacter data, found character %d, %c, ", code, code);
         summary.isSpace = code == SPACE;
         if (summary.isSpace) summary.spaceFound = true;
 
