@@ -90,7 +90,8 @@ void debugPrintf(const char* format, ...) noexcept {
     va_start(arguments, format);
     std::size_t size = formatInCLocale(buffer, format, arguments);
     va_end(arguments);
-    debugOutput(std::string_view(buffer, size));
+    // A line is a C string: a zero byte printed with %c ends it.
+    debugOutput(std::string_view(buffer, strnlen(buffer, size)));
 }
 
 DebugCapture::DebugCapture() : previous_(activeCapture.exchange(this)) {}

@@ -22,6 +22,31 @@ namespace {
 using namespace simtest;
 using morlix::platform::DebugCapture;
 
+// A listening socket on 127.0.0.1 that never accepts: connections queue up
+// to `backlog` and nothing is ever read from or answered on them.
+struct LoopbackListener {
+    explicit LoopbackListener(int backlog) {
+        descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (descriptor < 0 || ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(descriptor, backlog) != 0 ||
+            ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            if (descriptor >= 0) ::close(descriptor);
+            descriptor = -1;
+        }
+    }
+    ~LoopbackListener() {
+        if (descriptor >= 0) ::close(descriptor);
+    }
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    int descriptor = -1;
+    sockaddr_in address{};
+};
+
 class EthernetLink : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -367,14 +392,9 @@ TEST_F(EthernetLink, SocketsAreNeverNumberedBelow3) {
 TEST_F(EthernetLink, AConnectThatNobodyAnswersGivesUpAtItsLimit) {
     // A listener whose queue is full drops further connection attempts
     // unanswered, like a host that does not answer, without leaving loopback.
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    LoopbackListener listener(0);
+    ASSERT_GE(listener.descriptor, 0);
+    const sockaddr_in address = listener.address;
     std::vector<int> queued;
     int error = 0;
     bool stalled = false;
@@ -395,20 +415,14 @@ TEST_F(EthernetLink, AConnectThatNobodyAnswersGivesUpAtItsLimit) {
     }
     EXPECT_TRUE(stalled);
     for (int client : queued) ::close(client);
-    ::close(listener);
 }
 
 TEST_F(EthernetLink, APrinterThatNeverAnswersGivesUpAtTheTransferLimit) {
     // Connected, but nobody ever reads or answers: the queued connection of a
     // listener that never accepts.
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    LoopbackListener listener(4);
+    ASSERT_GE(listener.descriptor, 0);
+    const sockaddr_in address = listener.address;
     int error = 0;
     int client = morlix::platform::openTcpSocket(error);
     ASSERT_GE(client, 3);
@@ -436,7 +450,6 @@ TEST_F(EthernetLink, APrinterThatNeverAnswersGivesUpAtTheTransferLimit) {
     EXPECT_EQ(length, static_cast<std::int32_t>(sizeof reply));
     EXPECT_TRUE(log.contains("ReadDataEthernet - Connection Closed"));
     ::close(client);
-    ::close(listener);
 }
 
 }  // namespace

@@ -31,6 +31,17 @@ TEST(DebugOutput, LinesAreSentExactlyAndCutAtTheBuffer) {
     EXPECT_EQ(log.lines()[1], std::string(1023, 'x'));
 }
 
+TEST(DebugOutput, AFormattedLineEndsAtItsFirstNulCharacter) {
+    // A zero byte shown with %c (an empty status buffer, a dumped 00 byte)
+    // ends the text, as it ends any C string: no NUL reaches a listener.
+    DebugCapture log;
+    debugPrintf("Incorrect status return code from printer, not A = %c", 0);
+    debugPrintf("%2.2X %c", 0, 0);
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[0], "Incorrect status return code from printer, not A = ");
+    EXPECT_EQ(log.lines()[1], "00 ");
+}
+
 TEST(DebugOutput, NumbersIgnoreTheProgramLocale) {
     const char* previous = std::setlocale(LC_ALL, "de_DE.UTF-8");
     if (previous == nullptr) previous = std::setlocale(LC_NUMERIC, "C.UTF-8");
