@@ -86,11 +86,7 @@ std::int32_t convertCharacters(ByteSource& input, FontSummary& summary, const Re
             debugOutput("Error end crc");
             return found;
         }
-        // A log line is a text: for code 0 it ends where the character would stand.
-        if (code == 0)
-            debugOutput("\r\nCharacter data, found character 0, ");
-        else
-            debugPrintf("\r\nCharacter data, found character %d, %c, ", code, code);
+        debugPrintf("\r\nCharacter data, found character %d, %c, ", code, code);
         summary.isSpace = code == SPACE;
         if (summary.isSpace) summary.spaceFound = true;
 
