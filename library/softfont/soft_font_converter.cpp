@@ -174,10 +174,13 @@ bool openSoftFontFile(const std::string& path, SoftFontFile& file) {
 bool writeConvertedFile(const std::string& destination, std::span<const std::uint8_t> file,
                         const Report& report) {
     static std::atomic<unsigned> attemptCounter{0};
+    // A short name in the destination's folder: a destination name as long as
+    // the file system allows leaves no room for a suffix.
+    const std::string folder = destination.substr(0, destination.rfind('/') + 1);
     TemporaryFile temporary;
     int descriptor = -1;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary.path = destination + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attemptCounter++);
+        temporary.path = folder + ".qks-" + std::to_string(::getpid()) + "-" + std::to_string(attemptCounter++) + ".part";
         descriptor = ::open(temporary.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor >= 0 || errno != EEXIST) break;
     }

@@ -150,6 +150,19 @@ TEST(CharacterRecords, LogsTheDescriptorAndKeepsTheHighestCode) {
         EXPECT_TRUE(log.contains(line)) << line;
 }
 
+// The debug channel carries texts: the line of code 0 ends where its
+// character (a zero byte) would stand.
+TEST(CharacterRecords, EachCharacterIsLoggedByNumberAndAsACharacter) {
+    DebugCapture log;
+    InMemoryConversion conversion;
+    convertOk(SoftFontBuilder().character(space()).character({.code = 0, .rows = {"#"}}).character({.rows = {"#"}}),
+              conversion);
+    EXPECT_TRUE(log.contains("\r\nCharacter data, found character 32,  , "));
+    EXPECT_TRUE(log.contains("\r\nCharacter data, found character 65, A, "));
+    EXPECT_TRUE(log.contains("\r\nCharacter data, found character 0, "));
+    for (const auto& line : log.lines()) EXPECT_EQ(line.find('\0'), std::string::npos) << line;
+}
+
 TEST(CharacterCells, WorkedExamplePlacesTheBitmapBetweenBlankRows) {
     // Cell height 30, baseline 24; top offset 20, 22 rows of 12 dots: 4 blank rows above and below.
     std::vector<std::string> rows;

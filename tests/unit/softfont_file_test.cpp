@@ -166,6 +166,16 @@ TEST_F(ConverterFiles, FailureToWriteIsCodeTwentySevenAndLeavesNoFile) {
     }
 }
 
+// A name as long as the file system allows still converts: the temporary
+// file beside it must not be longer than the name itself.
+TEST_F(ConverterFiles, LongestFileNameConverts) {
+    const std::string stem(251, 'n');
+    const auto input = place(stem + ".sfp", smallFont().bytes());
+    ReportLines output;
+    ASSERT_EQ(convert(input, output), 0);
+    EXPECT_EQ(namesInFolder(), (std::vector<std::string>{stem + ".QKS", stem + ".sfp"}));
+}
+
 TEST_F(ConverterFiles, FontCarryingTheConvertedNameIsNotOverwritten) {
     const auto font = smallFont();
     const auto input = place("font.QKS", font.bytes());
