@@ -308,34 +308,38 @@ void cmdResearch::CmdGetStatus_Click() {
 
 namespace {
 
-void testTickets(cmdResearch& window, PrinterConnection& printer, TicketButton button) {
+// The printer is asked for only once the lock is held: in demo mode asking
+// makes a fresh demo printer, which must not replace the one a running
+// operation is waiting on.
+template <typename Work>
+void testTickets(cmdResearch& window, Work& work, TicketButton button) {
     const RunLock lock(window);
     if (!lock) return;
-    sendTestTickets(button, window.selectedMode(), printer);
+    sendTestTickets(button, window.selectedMode(), work->printer());
 }
 
 }  // namespace
 
 void cmdResearch::cmdTestTTF1_Click() {
-    testTickets(*this, work->printer(), TicketButton::Test1);
+    testTickets(*this, work, TicketButton::Test1);
 }
 void cmdResearch::CmdTestTTF2_Click() {
-    testTickets(*this, work->printer(), TicketButton::Test2);
+    testTickets(*this, work, TicketButton::Test2);
 }
 void cmdResearch::CmdTestTTF3_Click() {
-    testTickets(*this, work->printer(), TicketButton::Test3);
+    testTickets(*this, work, TicketButton::Test3);
 }
 void cmdResearch::CmdTestTTF4_Click() {
-    testTickets(*this, work->printer(), TicketButton::Test4);
+    testTickets(*this, work, TicketButton::Test4);
 }
 void cmdResearch::CmdTestTTF5_Click() {
-    testTickets(*this, work->printer(), TicketButton::Test5);
+    testTickets(*this, work, TicketButton::Test5);
 }
 void cmdResearch::CmdTestTTFAll_Click() {
-    testTickets(*this, work->printer(), TicketButton::TestAll);
+    testTickets(*this, work, TicketButton::TestAll);
 }
 void cmdResearch::CmdTestResidentFonts_Click() {
-    testTickets(*this, work->printer(), TicketButton::ResidentFonts);
+    testTickets(*this, work, TicketButton::ResidentFonts);
 }
 
 void cmdResearch::OptionMode_Click(LoaderMode mode) {

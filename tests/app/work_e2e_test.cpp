@@ -86,6 +86,7 @@ private slots:
     void demoModeTouchesNoPrinter_data();
     void demoModeTouchesNoPrinter();
     void commandsCannotNestInsideAnUpload();
+    void aRefusedTestClickLeavesADemoRunAlone();
     void closingTheWindowEndsAnUploadQuietly_data();
     void closingTheWindowEndsAnUploadQuietly();
     void listFilesRoundTrip();
@@ -544,6 +545,35 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     QCOMPARE(window_->state.NextOrder, std::int16_t{2});
     QVERIFY(window_->OptionTTF->isChecked());
     verifyControlsReleased();
+}
+
+// A test click refused during a demo run must not touch the demo printer
+// the run is talking to: the run still sees each flash write end at once.
+void WorkEndToEndTest::aRefusedTestClickLeavesADemoRunAlone() {
+    harness_ = std::make_unique<WindowHarness>(QStringLiteral(MORLIX_LIBRARY_PATH), dir_->path());
+    window_ = harness_->window.get();
+    test::writeFile(harness_->demoMarker(), "demo");
+    QVERIFY(harness_->start());
+    QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
+    window_->setToggleWaitTimeoutMs(2'000);
+    addFile(trueTypeFonts_[0]);
+    addFile(trueTypeFonts_[1]);
+    int nestedAttempts = 0;
+    QTimer intruder;
+    connect(&intruder, &QTimer::timeout, window_, [&] {
+        if (!window_->state.OperationRunning) return;
+        ++nestedAttempts;
+        window_->cmdTestTTF1_Click();
+    });
+    intruder.start(0);
+
+    send();
+    intruder.stop();
+
+    QVERIFY(nestedAttempts > 0);
+    QVERIFY(!statusLines().contains(QStringLiteral("Waiting for done, toggle has not changed")));
+    QCOMPARE(statusLines().count(QStringLiteral("Waiting for done, found toggle change")), 2);
+    QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
 }
 
 void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly_data() {
