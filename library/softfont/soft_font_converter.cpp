@@ -145,8 +145,10 @@ std::int32_t convertSoftFont(ByteSource& input, FontSummary& summary, const Repo
 }
 
 bool openSoftFontFile(const std::string& path, SoftFontFile& file) {
-    // Not blocking and not taking a terminal: anything but a regular file is refused after the open.
-    FileDescriptor input(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // Read access is all the conversion needs: a font the operator may not
+    // change (a read-only copy) still converts. Not blocking and not taking a
+    // terminal: anything but a regular file is refused after the open.
+    FileDescriptor input(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!input) return false;
     struct stat status {};
     if (::fstat(input.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
