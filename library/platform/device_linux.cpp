@@ -39,6 +39,8 @@ IoResult readNode(int fd, std::span<std::uint8_t> buffer) {
 }
 
 IoResult writeNode(int fd, std::span<const std::uint8_t> data) {
+    // Nothing to hand over: the write still fails on a descriptor that is not open.
+    if (data.empty() && ::fcntl(fd, F_GETFD) == -1) return {false, 0, errno};
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t put = ::write(fd, data.data() + done, data.size() - done);

@@ -256,6 +256,17 @@ TEST_F(LocalPrinter, AWriteToAVanishedPrinterFails) {
     EXPECT_EQ(log.lines().back(), "WritePrinterVB - Failure");
 }
 
+TEST_F(LocalPrinter, AnEmptyWriteToAClosedPrinterDeviceFails) {
+    std::ofstream(root.path("/dev/usb/lp0")) << "device node";
+    ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
+    EXPECT_EQ(WritePrinterVB(handle, nullptr, 0), 0);
+    ClosePrinterHandleVB(handle);
+    DebugCapture log;
+    EXPECT_EQ(WritePrinterVB(handle, nullptr, 0), 1);
+    EXPECT_EQ(log.lines().back(), "WritePrinterVB - Failure");
+    handle = 0;
+}
+
 TEST_F(LocalPrinter, RepeatedSearchesLeaveNoDescriptorBehind) {
     velquin::testing::PrivateCupsd cupsd;
     if (std::string reason = cupsd.unavailableReason(); !reason.empty()) GTEST_SKIP() << reason;
