@@ -60,10 +60,13 @@ bool QtOperatorPrompts::askYesNo(const QString& text, const QString& title) {
 }
 
 std::optional<QString> QtOperatorPrompts::openFileName(const FileDialogRequest& request) {
-    const QString path =
-        QFileDialog::getOpenFileName(parent_, request.title, QString(), qtFileFilter(request.filter));
-    if (path.isEmpty()) return std::nullopt;
-    return path;
+    QFileDialog dialog(parent_, request.title, QString(), qtFileFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // A list file named without its extension is the mode's list file.
+    dialog.setDefaultSuffix(request.defaultExtension);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
 }
 
 std::optional<QString> QtOperatorPrompts::saveFileName(const FileDialogRequest& request) {

@@ -1,6 +1,15 @@
 // The pure pieces of the printer panel and the printer I/O: display texts,
 // judgements, number formats, the flash reply and the lenient number reader.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QLocale>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "file_list.h"
+#include "operator_prompts.h"
 
 #include "app_test_support.h"
 #include "printer_facts.h"
@@ -22,6 +31,7 @@ private slots:
     void flashReplyField_data();
     void flashReplyField();
     void fileFiltersMatchEitherCase();
+    void openedListFileNameTakesTheDefaultExtension();
 };
 
 void FactsTest::displayTexts_data() {
@@ -150,6 +160,35 @@ void FactsTest::fileFiltersMatchEitherCase() {
              QStringLiteral("True Type Font FILE *.TTF (*.TTF *.ttf);;Open Type Fonts *.OTF (*.OTF *.otf)"));
     QCOMPARE(qtFileFilter(QStringLiteral("HP SOFT FONT FILE *.SFP | *.SFP")),
              QStringLiteral("HP SOFT FONT FILE *.SFP (*.SFP *.sfp)"));
+}
+
+void FactsTest::openedListFileNameTakesTheDefaultExtension() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString listFile = dir.filePath(QStringLiteral("monday.TFL"));
+    QFile file(listFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    // The operator types the list's name without its extension and presses Open.
+    bool typed = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        dialog->setDirectory(dir.path());
+        dialog->selectFile(QStringLiteral("monday"));
+        typed = true;
+        // A name the dialog refuses leaves it open behind its warning: give up.
+        QTimer::singleShot(500, dialog, [dialog] {
+            if (QWidget* warning = QApplication::activeModalWidget(); warning != dialog) warning->close();
+            dialog->reject();
+        });
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QtOperatorPrompts prompts;
+    const std::optional<QString> chosen = prompts.openFileName(openListDialog(LoaderMode::ModeTTF));
+    QVERIFY(typed);
+    QCOMPARE(chosen.value_or(QString()), listFile);
 }
 
 VELQUIN_QTEST_MAIN(FactsTest)
