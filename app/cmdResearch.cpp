@@ -57,22 +57,29 @@ constexpr std::array<ModeCaptions, 4> MODE_CAPTIONS = {{
     {"(BMP Mode)", "Add BMP image to List", "Delete BMP image from List", "Test BMP", "BMP image File", ""},
 }};
 
+// A captioned control owned by `parent` at a fixed place (the window does
+// not lay out: every control keeps its position and size).
+template <typename Control>
+Control* place(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
+    auto* control = new Control(caption, parent);
+    control->setGeometry(x, y, width, height);
+    return control;
+}
+
 QPushButton* makeButton(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
-    auto* button = new QPushButton(caption, parent);
-    button->setGeometry(x, y, width, height);
-    return button;
+    return place<QPushButton>(caption, parent, x, y, width, height);
 }
 
 QGroupBox* makeFrame(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
-    auto* frame = new QGroupBox(caption, parent);
-    frame->setGeometry(x, y, width, height);
-    return frame;
+    return place<QGroupBox>(caption, parent, x, y, width, height);
 }
 
 QLabel* makeLabel(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
-    auto* label = new QLabel(caption, parent);
-    label->setGeometry(x, y, width, height);
-    return label;
+    return place<QLabel>(caption, parent, x, y, width, height);
+}
+
+QRadioButton* makeOption(const QString& caption, QWidget* parent, int x, int y, int width, int height) {
+    return place<QRadioButton>(caption, parent, x, y, width, height);
 }
 
 // A value label of the printer panel: dark, so green and red text read well.
@@ -213,14 +220,10 @@ void cmdResearch::createControls() {
     CmdTestResidentFonts = makeButton(QStringLiteral("Test Resident TTFs"), FrameTest, 10, 196, 176, 26);
 
     FrameMode = makeFrame(QStringLiteral("Mode"), this, 690, 474, 132, 122);
-    OptionTTF = new QRadioButton(QStringLiteral("True Type"), FrameMode);
-    OptionTTF->setGeometry(10, 22, 116, 22);
-    OptionSF = new QRadioButton(QStringLiteral("Soft Font"), FrameMode);
-    OptionSF->setGeometry(10, 46, 116, 22);
-    OptionPCX = new QRadioButton(QStringLiteral("PCX"), FrameMode);
-    OptionPCX->setGeometry(10, 70, 116, 22);
-    OptionBMP = new QRadioButton(QStringLiteral("BMP"), FrameMode);
-    OptionBMP->setGeometry(10, 94, 116, 22);
+    OptionTTF = makeOption(QStringLiteral("True Type"), FrameMode, 10, 22, 116, 22);
+    OptionSF = makeOption(QStringLiteral("Soft Font"), FrameMode, 10, 46, 116, 22);
+    OptionPCX = makeOption(QStringLiteral("PCX"), FrameMode, 10, 70, 116, 22);
+    OptionBMP = makeOption(QStringLiteral("BMP"), FrameMode, 10, 94, 116, 22);
     modeGroup_ = new QButtonGroup(this);
     modeGroup_->addButton(OptionTTF, static_cast<int>(LoaderMode::ModeTTF));
     modeGroup_->addButton(OptionSF, static_cast<int>(LoaderMode::ModeSF));
@@ -231,10 +234,8 @@ void cmdResearch::createControls() {
     CmdGetStatus = makeButton(QStringLiteral("Get Busy Status"), this, 690, 640, 132, 30);
 
     FrameEnableDiags = makeFrame(QStringLiteral("Enable Diagnostics"), this, 830, 474, 127, 72);
-    OptionEnableDiags = new QRadioButton(QStringLiteral("On"), FrameEnableDiags);
-    OptionEnableDiags->setGeometry(10, 22, 100, 22);
-    OptionDisableDiags = new QRadioButton(QStringLiteral("Off"), FrameEnableDiags);
-    OptionDisableDiags->setGeometry(10, 44, 100, 22);
+    OptionEnableDiags = makeOption(QStringLiteral("On"), FrameEnableDiags, 10, 22, 100, 22);
+    OptionDisableDiags = makeOption(QStringLiteral("Off"), FrameEnableDiags, 10, 44, 100, 22);
     cmdClearDiags = makeButton(QStringLiteral("Clear diags"), this, 830, 554, 127, 30);
     cmdClearDiags->hide();
     cmdExit = makeButton(QStringLiteral("Exit"), this, 830, 672, 127, 35);
