@@ -44,7 +44,8 @@ double streamOnce(printersim::PrinterModel& printer, int socket, const std::vect
     auto start = Clock::now();
     if (sender == Sender::PlainSend) {
         for (std::size_t at = 0; at < STREAM_SIZE; at += CHUNK)
-            if (::send(socket, data.data() + at, CHUNK, MSG_NOSIGNAL) != static_cast<ssize_t>(CHUNK)) return -1;
+            if (::send(socket, data.data() + at, CHUNK, MSG_NOSIGNAL) != static_cast<ssize_t>(CHUNK))
+                return -1;
     } else {
         for (std::size_t at = 0; at < STREAM_SIZE; at += CHUNK) {
             std::int32_t sent = 0;
@@ -98,8 +99,10 @@ void report(const char* title, const Figures& figures) {
     auto mibPerSecond = [](double seconds) { return STREAM_SIZE / (1024.0 * 1024.0) / seconds; };
     const double* best = figures.seconds;
     std::printf("%s\n", title);
-    std::printf("  plain send loop                     %8.3f s  %8.1f MiB/s\n", best[0], mibPerSecond(best[0]));
-    std::printf("  WriteDataEthernetVB, no listener    %8.3f s  %8.1f MiB/s\n", best[1], mibPerSecond(best[1]));
+    std::printf("  plain send loop                     %8.3f s  %8.1f MiB/s\n", best[0],
+                mibPerSecond(best[0]));
+    std::printf("  WriteDataEthernetVB, no listener    %8.3f s  %8.1f MiB/s\n", best[1],
+                mibPerSecond(best[1]));
     std::printf("  WriteDataEthernetVB, listener       %8.3f s  %8.1f MiB/s  (%zu log lines)\n", best[2],
                 mibPerSecond(best[2]), figures.linesLogged);
     std::printf("  ratio, no listener:   %.3f (goal 0.9 or better)\n", best[0] / best[1]);

@@ -35,9 +35,13 @@ std::vector<std::uint8_t> largeFont(std::uint16_t width, std::uint16_t height) {
     const std::size_t rowBytes = (width + 7u) / 8;
     for (int code = 0; code < 256; ++code) {
         std::vector<std::uint8_t> bitmap(rowBytes * height);
-        for (std::size_t i = 0; i < bitmap.size(); ++i) bitmap[i] = static_cast<std::uint8_t>(code * 31 + i * 7);
-        builder.character({.code = code, .topOffset = static_cast<std::int16_t>(descriptor.baseline), .width = width,
-                           .deltaX = static_cast<std::uint16_t>(width * 4), .bitmap = bitmap});
+        for (std::size_t i = 0; i < bitmap.size(); ++i)
+            bitmap[i] = static_cast<std::uint8_t>(code * 31 + i * 7);
+        builder.character({.code = code,
+                           .topOffset = static_cast<std::int16_t>(descriptor.baseline),
+                           .width = width,
+                           .deltaX = static_cast<std::uint16_t>(width * 4),
+                           .bitmap = bitmap});
     }
     return builder.bytes();
 }
@@ -136,11 +140,14 @@ void measure(const fs::path& folder, std::uint16_t width, std::uint16_t height, 
     const double convertTime = medianMicroseconds(convertTimes);
     const double listenedTime = medianMicroseconds(listenedTimes);
     const double replacingTime = medianMicroseconds(replacingTimes);
-    std::printf("Font: 256 codes, cell %u x %u dots, %zu bytes; converted file %jd bytes (median of %d runs)\n", width,
-                height, bytes.size(), static_cast<intmax_t>(fs::file_size(folder / "large.QKS")), iterations);
+    std::printf(
+        "Font: 256 codes, cell %u x %u dots, %zu bytes; converted file %jd bytes (median of %d runs)\n",
+        width, height, bytes.size(), static_cast<intmax_t>(fs::file_size(folder / "large.QKS")), iterations);
     std::printf("  copy to a new file            %10.1f us\n", copyTime);
-    std::printf("  convert, nobody listening     %10.1f us   ratio %.2f\n", convertTime, convertTime / copyTime);
-    std::printf("  convert, replacing the output  %10.1f us   ratio %.2f\n", replacingTime, replacingTime / copyTime);
+    std::printf("  convert, nobody listening     %10.1f us   ratio %.2f\n", convertTime,
+                convertTime / copyTime);
+    std::printf("  convert, replacing the output  %10.1f us   ratio %.2f\n", replacingTime,
+                replacingTime / copyTime);
     std::printf("  convert, listener attached    %10.1f us   ratio %.2f  (%zu log lines)\n", listenedTime,
                 listenedTime / copyTime, logLines);
 }

@@ -123,7 +123,8 @@ extern "C" int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1, c
     // A text that is no address is never connected to (it would read as the
     // broadcast address).
     std::optional<std::uint32_t> peer = morlix::platform::parseIpv4Address(address);
-    if (!peer || !morlix::platform::connectWithin(connection, *peer, portNumber, morlix::CONNECT_LIMIT, error)) {
+    if (!peer ||
+        !morlix::platform::connectWithin(connection, *peer, portNumber, morlix::CONNECT_LIMIT, error)) {
         debugOutput("Client: connect() - Failed to connect");
         morlix::platform::socketClose(connection);
         return 0;
@@ -181,10 +182,12 @@ extern "C" int32_t isPrinterReadyEthernetVB(int32_t socket) {
     return 0;
 }
 
-extern "C" int32_t WriteDataEthernetVB(int32_t socket, const uint8_t* data, int32_t length, int32_t* bytesSent) {
+extern "C" int32_t WriteDataEthernetVB(int32_t socket, const uint8_t* data, int32_t length,
+                                       int32_t* bytesSent) {
     debugOutput("WriteFileEthernet - Entry");
-    debugPrintf("WriteFileEthernet - Socket = %d, BYTE * = %p, Data length = %ld, bytes sent ptr = %p", socket,
-                static_cast<const void*>(data), static_cast<long>(length), static_cast<void*>(bytesSent));
+    debugPrintf("WriteFileEthernet - Socket = %d, BYTE * = %p, Data length = %ld, bytes sent ptr = %p",
+                socket, static_cast<const void*>(data), static_cast<long>(length),
+                static_cast<void*>(bytesSent));
     morlix::platform::IoResult sent{false, 0, EINVAL};
     if (length >= 0 && (data != nullptr || length == 0))
         sent = morlix::platform::socketSend(socket, std::span(data, static_cast<std::size_t>(length)));
@@ -202,12 +205,14 @@ extern "C" int32_t WriteDataEthernetVB(int32_t socket, const uint8_t* data, int3
 extern "C" int32_t ReadDataEthernetVB(int32_t socket, uint8_t* buffer, int32_t* length) {
     debugOutput("ReadDataEthernet - Entry");
     // The sizes of the types of the original interface, which this one keeps.
-    debugPrintf("Size of integer = %d, size of DWORD = %d, size of long = %d, size of SOCKET = %d", 4, 4, 4, 4);
+    debugPrintf("Size of integer = %d, size of DWORD = %d, size of long = %d, size of SOCKET = %d", 4, 4, 4,
+                4);
     debugPrintf("ReadDataEthernet - Socket = %d, BYTE * = %p, StatusBufferLength = %d", socket,
                 static_cast<void*>(buffer), length ? *length : 0);
     morlix::platform::IoResult received{false, 0, EINVAL};
     if (length != nullptr && *length >= 0 && (buffer != nullptr || *length == 0))
-        received = morlix::platform::socketReceive(socket, std::span(buffer, static_cast<std::size_t>(*length)));
+        received =
+            morlix::platform::socketReceive(socket, std::span(buffer, static_cast<std::size_t>(*length)));
     if (!received.ok || received.bytes == 0) {
         debugOutput("ReadDataEthernet - Connection Closed");
         return 0;

@@ -85,8 +85,8 @@ float firmwareVersionNumber(std::string_view versionText) {
     if (firstDigit == std::string_view::npos) return 0.0f;
     float value = 0.0f;
     const char* begin = versionText.data() + firstDigit;
-    auto result = std::from_chars(begin, versionText.data() + versionText.size(), value,
-                                  std::chars_format::general);
+    auto result =
+        std::from_chars(begin, versionText.data() + versionText.size(), value, std::chars_format::general);
     // A number out of a float's range counts as no version at all.
     return result.ec == std::errc{} ? value : 0.0f;
 }
@@ -94,6 +94,7 @@ float firmwareVersionNumber(std::string_view versionText) {
 }  // namespace morlix
 
 extern "C" int32_t GetPrinterVersionVB(float* version) {
-    if (version) *version = morlix::firmwareVersionNumber(morlix::fieldText(morlix::printerData.firmwareVersion));
+    if (version)
+        *version = morlix::firmwareVersionNumber(morlix::fieldText(morlix::printerData.firmwareVersion));
     return 0;
 }

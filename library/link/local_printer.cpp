@@ -21,20 +21,30 @@ using platform::debugOutput;
 using platform::debugPrintf;
 
 const UsbPrinterRow usbPrinterTable[USB_PRINTER_ROWS + 1] = {
-    {"USB printer 1", "/dev/usb/lp0"},   {"USB printer 2", "/dev/usb/lp1"},
-    {"USB printer 3", "/dev/usb/lp2"},   {"USB printer 4", "/dev/usb/lp3"},
-    {"USB printer 5", "/dev/usb/lp4"},   {"USB printer 6", "/dev/usb/lp5"},
-    {"USB printer 7", "/dev/usb/lp6"},   {"USB printer 8", "/dev/usb/lp7"},
-    {"USB printer 9", "/dev/usb/lp8"},   {"USB printer 10", "/dev/usb/lp9"},
-    {"USB printer 11", "/dev/usb/lp10"}, {"USB printer 12", "/dev/usb/lp11"},
-    {"USB printer 13", "/dev/usb/lp12"}, {"USB printer 14", "/dev/usb/lp13"},
-    {"USB printer 15", "/dev/usb/lp14"}, {"USB printer 16", "/dev/usb/lp15"},
+    {"USB printer 1", "/dev/usb/lp0"},
+    {"USB printer 2", "/dev/usb/lp1"},
+    {"USB printer 3", "/dev/usb/lp2"},
+    {"USB printer 4", "/dev/usb/lp3"},
+    {"USB printer 5", "/dev/usb/lp4"},
+    {"USB printer 6", "/dev/usb/lp5"},
+    {"USB printer 7", "/dev/usb/lp6"},
+    {"USB printer 8", "/dev/usb/lp7"},
+    {"USB printer 9", "/dev/usb/lp8"},
+    {"USB printer 10", "/dev/usb/lp9"},
+    {"USB printer 11", "/dev/usb/lp10"},
+    {"USB printer 12", "/dev/usb/lp11"},
+    {"USB printer 13", "/dev/usb/lp12"},
+    {"USB printer 14", "/dev/usb/lp13"},
+    {"USB printer 15", "/dev/usb/lp14"},
+    {"USB printer 16", "/dev/usb/lp15"},
     {"END", ""},
 };
 
 namespace {
 
-bool isEndRow(const UsbPrinterRow& row) { return fieldText(row.modelName) == "END"; }
+bool isEndRow(const UsbPrinterRow& row) {
+    return fieldText(row.modelName) == "END";
+}
 
 struct ParallelPort {
     const char* logLine;
@@ -43,12 +53,12 @@ struct ParallelPort {
 
 ParallelPort parallelPort(int portNumber) {
     switch (portNumber) {
-    case 2:
-        return {"IsPrinterPARALLEL - LPT2", "/dev/lp1"};
-    case 3:
-        return {"IsPrinterPARALLEL - LPT3", "/dev/lp2"};
-    default:
-        return {"IsPrinterPARALLEL - LPT1", "/dev/lp0"};
+        case 2:
+            return {"IsPrinterPARALLEL - LPT2", "/dev/lp1"};
+        case 3:
+            return {"IsPrinterPARALLEL - LPT3", "/dev/lp2"};
+        default:
+            return {"IsPrinterPARALLEL - LPT1", "/dev/lp0"};
     }
 }
 
@@ -129,7 +139,8 @@ bool findPrinterPARALLEL(std::int32_t* handle) {
     }
     debugPrintf("CTO = rit %d rttc %d rttm %d wttc %d wttm %d", static_cast<int>(timeouts.readInterval),
                 static_cast<int>(timeouts.readTotalConstant), static_cast<int>(timeouts.readTotalMultiplier),
-                static_cast<int>(timeouts.writeTotalConstant), static_cast<int>(timeouts.writeTotalMultiplier));
+                static_cast<int>(timeouts.writeTotalConstant),
+                static_cast<int>(timeouts.writeTotalMultiplier));
     if (timeouts.writeTotalConstant < PARALLEL_WRITE_TIMEOUT_MS) {
         timeouts.writeTotalConstant = PARALLEL_WRITE_TIMEOUT_MS;
         if (!platform::setPortTimeouts(*handle, timeouts)) platform::operatorMessage("Set cto failed");

@@ -12,18 +12,18 @@ std::int32_t printerHandle = 0;
 
 void storeDeviceId(PrinterData& record, std::span<const std::uint8_t> identity) {
     const void* nul = std::memchr(identity.data(), '\0', identity.size());
-    std::size_t length = nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - identity.data())
-                             : identity.size();
-    setFieldText(record.deviceId,
-                 std::string_view(reinterpret_cast<const char*>(identity.data()), length));
+    std::size_t length =
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - identity.data())
+            : identity.size();
+    setFieldText(record.deviceId, std::string_view(reinterpret_cast<const char*>(identity.data()), length));
 }
 
 }  // namespace morlix
 
 using morlix::platform::debugPrintf;
 
-extern "C" int32_t GetPrinterDetailVB(int32_t* portType, int32_t* logicBoardType,
-                                      int32_t* printerType, int32_t* printerModel) {
+extern "C" int32_t GetPrinterDetailVB(int32_t* portType, int32_t* logicBoardType, int32_t* printerType,
+                                      int32_t* printerModel) {
     const morlix::PrinterData& record = morlix::printerData;
     debugPrintf("GetPrinterDetailVB - Logic Board type = %d", record.logicBdType);
     if (portType) *portType = record.portType;

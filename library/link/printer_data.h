@@ -9,9 +9,9 @@
 namespace morlix {
 
 struct PrinterData {
-    char printerName[2048];     // model text from the identity's "MDL:" key
-    char firmwareVersion[1024]; // version text from "FWV:", or "Not found"
-    char deviceId[1024];        // the identity exactly as last received
+    char printerName[2048];      // model text from the identity's "MDL:" key
+    char firmwareVersion[1024];  // version text from "FWV:", or "Not found"
+    char deviceId[1024];         // the identity exactly as last received
     std::int32_t portType;
     std::int32_t logicBdType;
     std::int32_t printerType;

@@ -134,8 +134,7 @@ extern "C" int32_t GetPrinterStatusDataVB(int32_t handle, uint8_t* statusBuffer,
         debugOutput("GetPrinterStatusDataVB - failed");
         return 1;
     }
-    if (specificRequest != 0)
-        debugPrintf("Specific status request, request length = %d\r\n", requestLength);
+    if (specificRequest != 0) debugPrintf("Specific status request, request length = %d\r\n", requestLength);
     std::size_t held = 0;
     int result = morlix::GetPrinterStatusData(handle, statusBuffer, statusByteCount, specificRequest, request,
                                               requestLength, &held);

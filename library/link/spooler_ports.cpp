@@ -60,7 +60,8 @@ void recallOriginalPorts() {
 
 int bytesNeeded(const std::vector<platform::SpoolerQueue>& queues) {
     std::size_t bytes = 0;
-    for (const auto& queue : queues) bytes += sizeof(PrinterRecord) + queue.name.size() + queue.deviceUri.size() + 2;
+    for (const auto& queue : queues)
+        bytes += sizeof(PrinterRecord) + queue.name.size() + queue.deviceUri.size() + 2;
     return static_cast<int>(bytes);
 }
 
@@ -105,7 +106,8 @@ bool isPortSwap(std::string_view portName) {
         return true;
     }
     if (hasScheme && scheme == "parallel") {
-        debugPrintf("isPortSwap - Found parallel port %.*s", static_cast<int>(portName.size()), portName.data());
+        debugPrintf("isPortSwap - Found parallel port %.*s", static_cast<int>(portName.size()),
+                    portName.data());
         return true;
     }
     debugOutput("isPortSwap - Port is not USB or parallel");
@@ -114,7 +116,8 @@ bool isPortSwap(std::string_view portName) {
 
 bool SetPortToFile(PrinterRecord& record, std::uint8_t redirect) {
     std::string error;
-    std::unique_ptr<platform::SpoolerQueueHandle> queue = platform::hostSpooler().openQueue(record.printerName, error);
+    std::unique_ptr<platform::SpoolerQueueHandle> queue =
+        platform::hostSpooler().openQueue(record.printerName, error);
     if (!queue) {
         debugPrintf("SetPortToFile - %s", error.c_str());
         platform::operatorMessagef("SetPortToFile - OpenPrinter failed %s", record.printerName.c_str());
@@ -176,18 +179,22 @@ extern "C" int32_t RestorePortsToOriginal(void) {
         };
         for (std::size_t i = 0; i < morlix::printerCount; ++i) {
             const morlix::PrinterRecord& original = morlix::enumeratedPrinters[i];
-            debugPrintf("RestorePortsToOriginal - Printer to original = %s, port = %s", original.printerName.c_str(),
-                        original.portName.c_str());
-            if (original.portName != morlix::redirectedPrinters[i].portName && morlix::isPortSwap(original.portName))
+            debugPrintf("RestorePortsToOriginal - Printer to original = %s, port = %s",
+                        original.printerName.c_str(), original.portName.c_str());
+            if (original.portName != morlix::redirectedPrinters[i].portName &&
+                morlix::isPortSwap(original.portName))
                 restore(original);
         }
         // Queues an earlier run moved and could not put back.
         const morlix::Redirections leftOver = morlix::movedQueues;
         for (const auto& [name, port] : leftOver) {
             if (tried.count(name)) continue;
-            debugPrintf("RestorePortsToOriginal - Printer to original = %s, port = %s", name.c_str(), port.c_str());
-            if (morlix::isPortSwap(port)) restore({name, port});
-            else morlix::movedQueues.erase(name);
+            debugPrintf("RestorePortsToOriginal - Printer to original = %s, port = %s", name.c_str(),
+                        port.c_str());
+            if (morlix::isPortSwap(port))
+                restore({name, port});
+            else
+                morlix::movedQueues.erase(name);
         }
         morlix::saveMovedQueues();
         morlix::enumeratedPrinters.clear();

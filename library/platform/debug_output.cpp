@@ -1,6 +1,8 @@
 #include "debug_output.h"
 
+#include <locale.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
-#include <unistd.h>
 
 namespace morlix::platform {
 namespace {
@@ -53,14 +53,14 @@ bool debugListening() noexcept {
 
 void debugOutput(std::string_view line) noexcept {
     switch (environmentListener()) {
-    case EnvironmentListener::Stderr:
-        writeToStderr(line);
-        break;
-    case EnvironmentListener::Syslog:
-        ::syslog(LOG_DEBUG, "%.*s", static_cast<int>(line.size()), line.data());
-        break;
-    case EnvironmentListener::None:
-        break;
+        case EnvironmentListener::Stderr:
+            writeToStderr(line);
+            break;
+        case EnvironmentListener::Syslog:
+            ::syslog(LOG_DEBUG, "%.*s", static_cast<int>(line.size()), line.data());
+            break;
+        case EnvironmentListener::None:
+            break;
     }
     if (DebugCapture* capture = activeCapture.load(std::memory_order_relaxed)) {
         try {
@@ -96,9 +96,13 @@ void debugPrintf(const char* format, ...) noexcept {
 
 DebugCapture::DebugCapture() : previous_(activeCapture.exchange(this)) {}
 
-DebugCapture::~DebugCapture() { activeCapture.store(previous_); }
+DebugCapture::~DebugCapture() {
+    activeCapture.store(previous_);
+}
 
-bool DebugCapture::contains(std::string_view line) const { return indexOf(line) >= 0; }
+bool DebugCapture::contains(std::string_view line) const {
+    return indexOf(line) >= 0;
+}
 
 long DebugCapture::indexOf(std::string_view line, std::size_t from) const {
     for (std::size_t i = from; i < lines_.size(); ++i)

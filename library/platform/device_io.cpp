@@ -78,7 +78,9 @@ int raiseDescriptor(int fd) {
 }  // namespace
 
 bool waitReadable(int fd, int timeoutMs) {
-    struct pollfd watch {fd, POLLIN, 0};
+    struct pollfd watch {
+        fd, POLLIN, 0
+    };
     for (;;) {
         int ready = ::poll(&watch, 1, timeoutMs);
         if (ready > 0) return true;
@@ -157,8 +159,7 @@ IoResult handleQueryDeviceId(int handle, std::span<std::uint8_t> buffer) {
     if (!raw.ok) return raw;
     const std::span<const std::uint8_t> text = deviceIdText(buffer.first(raw.bytes));
     // Move the text to the start of the buffer; the ranges may overlap.
-    if (!text.empty() && text.data() != buffer.data())
-        std::memmove(buffer.data(), text.data(), text.size());
+    if (!text.empty() && text.data() != buffer.data()) std::memmove(buffer.data(), text.data(), text.size());
     return {true, text.size(), 0};
 }
 

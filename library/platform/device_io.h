@@ -22,7 +22,9 @@ namespace morlix::platform {
 inline constexpr int FIRST_PRINTER_HANDLE = 3;
 inline constexpr int INVALID_HANDLE = -1;
 
-inline bool isPrinterHandle(int handle) { return handle >= FIRST_PRINTER_HANDLE; }
+inline bool isPrinterHandle(int handle) {
+    return handle >= FIRST_PRINTER_HANDLE;
+}
 
 struct IoResult {
     bool ok = false;

@@ -83,7 +83,9 @@ IoResult cutOff(int fd, int error) {
     return {false, 0, error ? error : EIO};
 }
 
-IoResult protocolBroken(int fd) { return cutOff(fd, EPROTO); }
+IoResult protocolBroken(int fd) {
+    return cutOff(fd, EPROTO);
+}
 
 // Reads an answer header; a FAILED answer becomes the errno it carries.
 bool receiveAnswer(int fd, Answer& answer, IoResult& failed) {
@@ -140,7 +142,8 @@ int connectSimulator(const char* path, DeviceSharing /*sharing*/) {
 }
 
 IoResult readSimulated(int fd, std::span<std::uint8_t> buffer) {
-    const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), sim::MAX_FRAME_PAYLOAD));
+    const auto wanted =
+        static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), sim::MAX_FRAME_PAYLOAD));
     if (!sendSizeRequest(fd, sim::READ, wanted)) return cutOff(fd, errno);
     return receiveData(fd, buffer.first(wanted));
 }
@@ -155,7 +158,8 @@ IoResult writeSimulated(int fd, std::span<const std::uint8_t> data) {
         IoResult failed;
         if (!receiveAnswer(fd, answer, failed)) return failedAfter(failed);
         std::uint8_t count[4];
-        if (answer.kind != sim::WROTE || answer.length != sizeof count) return failedAfter(protocolBroken(fd));
+        if (answer.kind != sim::WROTE || answer.length != sizeof count)
+            return failedAfter(protocolBroken(fd));
         if (!receiveAll(fd, count, sizeof count)) return failedAfter(cutOff(fd, errno));
         const std::uint32_t accepted = getLe32(count);
         if (accepted > piece) return failedAfter(protocolBroken(fd));
@@ -166,19 +170,22 @@ IoResult writeSimulated(int fd, std::span<const std::uint8_t> data) {
 }
 
 IoResult queryDeviceIdSimulated(int fd, std::span<std::uint8_t> buffer) {
-    const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), sim::MAX_FRAME_PAYLOAD));
+    const auto wanted =
+        static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), sim::MAX_FRAME_PAYLOAD));
     if (!sendSizeRequest(fd, sim::DEVICE_ID, wanted)) return cutOff(fd, errno);
     return receiveData(fd, buffer.first(wanted));
 }
 
 // The simulator keeps no time-out; the layer's record is all there is.
-int applySimulatedWriteTimeout(int /*fd*/, std::uint32_t /*milliseconds*/) { return 0; }
+int applySimulatedWriteTimeout(int /*fd*/, std::uint32_t /*milliseconds*/) {
+    return 0;
+}
 
 }  // namespace
 
 const DeviceBackend SIMULATED_PRINTER_DEVICE = {
-    "simulated device", connectSimulator, readSimulated, writeSimulated, queryDeviceIdSimulated,
-    applySimulatedWriteTimeout,
+    "simulated device", connectSimulator,       readSimulated,
+    writeSimulated,     queryDeviceIdSimulated, applySimulatedWriteTimeout,
 };
 
 }  // namespace morlix::platform

@@ -18,7 +18,9 @@ std::string runtimeDirectory() {
     return "/tmp";
 }
 
-InstanceLock::~InstanceLock() { close(); }
+InstanceLock::~InstanceLock() {
+    close();
+}
 
 unsigned long InstanceLock::create(const std::string& name) {
     close();

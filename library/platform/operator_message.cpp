@@ -67,8 +67,12 @@ void operatorMessagef(const char* format, ...) noexcept {
     operatorMessage(std::string_view(buffer, size));
 }
 
-OperatorMessageCapture::OperatorMessageCapture() : previous_(activeCapture) { activeCapture = this; }
+OperatorMessageCapture::OperatorMessageCapture() : previous_(activeCapture) {
+    activeCapture = this;
+}
 
-OperatorMessageCapture::~OperatorMessageCapture() { activeCapture = previous_; }
+OperatorMessageCapture::~OperatorMessageCapture() {
+    activeCapture = previous_;
+}
 
 }  // namespace morlix::platform

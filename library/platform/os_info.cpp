@@ -16,17 +16,18 @@ std::optional<OsVersion> queryOsVersion() {
     const char* end = release.data() + release.size();
     auto [afterMajor, majorError] = std::from_chars(release.data(), end, version.major);
     if (majorError != std::errc{}) return std::nullopt;
-    if (afterMajor < end && *afterMajor == '.')
-        std::from_chars(afterMajor + 1, end, version.minor);
+    if (afterMajor < end && *afterMajor == '.') std::from_chars(afterMajor + 1, end, version.minor);
     return version;
 }
 
 std::uint16_t architectureFromMachine(const char* machine) {
-    struct Entry { const char* name; std::uint16_t code; };
+    struct Entry {
+        const char* name;
+        std::uint16_t code;
+    };
     static constexpr Entry table[] = {
-        {"x86_64", ARCHITECTURE_X86_64}, {"amd64", ARCHITECTURE_X86_64},
-        {"i386", ARCHITECTURE_X86},      {"i486", ARCHITECTURE_X86},
-        {"i586", ARCHITECTURE_X86},      {"i686", ARCHITECTURE_X86},
+        {"x86_64", ARCHITECTURE_X86_64},   {"amd64", ARCHITECTURE_X86_64},  {"i386", ARCHITECTURE_X86},
+        {"i486", ARCHITECTURE_X86},        {"i586", ARCHITECTURE_X86},      {"i686", ARCHITECTURE_X86},
         {"aarch64", ARCHITECTURE_AARCH64}, {"arm64", ARCHITECTURE_AARCH64},
     };
     for (const Entry& entry : table)

@@ -23,7 +23,9 @@ using Message = std::unique_ptr<ipp_t, MessageDeleter>;
 constexpr int CONNECT_TIMEOUT_MS = 5000;
 
 // The library never asks anyone for a password: a request that needs one fails.
-const char* noPassword(const char*, http_t*, const char*, const char*, void*) { return nullptr; }
+const char* noPassword(const char*, http_t*, const char*, const char*, void*) {
+    return nullptr;
+}
 
 Connection connectToServer(std::string& error) {
     // Forget the server chosen earlier so that CUPS_SERVER is read again.
@@ -37,15 +39,16 @@ Connection connectToServer(std::string& error) {
 
 std::string queueUri(const std::string& name) {
     char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
-                     name.c_str());
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/printers/%s", name.c_str());
     return uri;
 }
 
 Message newRequest(ipp_op_t operation, const std::string* queue) {
     Message request(ippNewRequest(operation));
     if (queue)
-        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, queueUri(*queue).c_str());
+        ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     queueUri(*queue).c_str());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     return request;
 }
@@ -61,8 +64,8 @@ Message exchange(http_t* http, Message request, const char* resource, std::strin
 
 void requestAttributes(ipp_t* request, std::initializer_list<const char*> names) {
     std::vector<const char*> list(names);
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(list.size()),
-                  nullptr, list.data());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(list.size()), nullptr, list.data());
 }
 
 const char* textOf(ipp_attribute_t* attribute) {
@@ -123,9 +126,12 @@ public:
                 continue;
             }
             if (ippGetGroupTag(attribute) != IPP_TAG_PRINTER) continue;
-            if (std::strcmp(name, "printer-name") == 0) queue.name = textOf(attribute);
-            else if (std::strcmp(name, "device-uri") == 0) queue.deviceUri = textOf(attribute);
-            else if (std::strcmp(name, "printer-type") == 0) type = ippGetInteger(attribute, 0);
+            if (std::strcmp(name, "printer-name") == 0)
+                queue.name = textOf(attribute);
+            else if (std::strcmp(name, "device-uri") == 0)
+                queue.deviceUri = textOf(attribute);
+            else if (std::strcmp(name, "printer-type") == 0)
+                type = ippGetInteger(attribute, 0);
         }
         finishQueue();
         return queues;

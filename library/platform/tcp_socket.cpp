@@ -51,8 +51,10 @@ bool connectWithin(int socket, std::uint32_t address, std::uint16_t port, std::c
         auto deadline = std::chrono::steady_clock::now() + limit;
         pollfd wait{socket, POLLOUT, 0};
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            int ready = ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            int ready =
+                ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) {
                 error = ready == 0 ? ETIMEDOUT : errno;

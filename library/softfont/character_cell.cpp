@@ -71,7 +71,8 @@ void dumpCell(const FontSummary& summary, const CGEntry& entry, std::size_t cell
         for (unsigned column = 0; column < entry.widthWords; ++column, word += 2) {
             // "%4.4X " without a formatter: the dump is most of the log.
             static constexpr char HEX[] = "0123456789ABCDEF";
-            const char text[5] = {HEX[word[0] >> 4], HEX[word[0] & 15], HEX[word[1] >> 4], HEX[word[1] & 15], ' '};
+            const char text[5] = {HEX[word[0] >> 4], HEX[word[0] & 15], HEX[word[1] >> 4], HEX[word[1] & 15],
+                                  ' '};
             debugOutput(std::string_view(text, sizeof text));
         }
         debugOutput("\r\n");
@@ -82,8 +83,7 @@ void dumpCell(const FontSummary& summary, const CGEntry& entry, std::size_t cell
 }  // namespace
 
 std::size_t downloadImageCapacity(const FontSummary& summary) {
-    const std::size_t size =
-        (std::size_t{wordsForBits(summary.cellWidth)} * summary.cellHeight + 8) * 512;
+    const std::size_t size = (std::size_t{wordsForBits(summary.cellWidth)} * summary.cellHeight + 8) * 512;
     return size + 2048;
 }
 
@@ -153,7 +153,8 @@ CellOutcome adjustCGEntry(ByteSource& input, const CGEntry& entry, FontSummary& 
         return CellOutcome::ImageFull;
     }
     dumpCell(summary, entry, cellStart);
-    debugPrintf("= Bytes read from CG file portion of soft header = %d\r\n", static_cast<int>(entry.dataLength));
+    debugPrintf("= Bytes read from CG file portion of soft header = %d\r\n",
+                static_cast<int>(entry.dataLength));
     debugOutput("--------------------------------------------------------\r\n");
     return CellOutcome::Built;
 }
@@ -175,13 +176,16 @@ bool buildCharacterCell(const CGEntry& entry, std::span<const std::uint8_t> bitm
         return false;
     }
     debugPrintf("Top blank lines = %d\r\n", static_cast<int>(topBlank));
-    if (rowsAbove > 0) debugPrintf("Character clipped, %lld rows above the cell dropped\r\n", static_cast<long long>(rowsAbove));
+    if (rowsAbove > 0)
+        debugPrintf("Character clipped, %lld rows above the cell dropped\r\n",
+                    static_cast<long long>(rowsAbove));
     debugOutput("After blank lines inserted\r\n");
 
     // Each cell row is the source row's bytes with the bits beyond the width
     // cleared, and a zero byte more when the row has an odd number of bytes.
     if (!summary.isSpace && visible > 0) {
-        std::uint8_t* const cell = summary.image.at(cellStart) + static_cast<std::size_t>(topBlank) * rowBytes;
+        std::uint8_t* const cell =
+            summary.image.at(cellStart) + static_cast<std::size_t>(topBlank) * rowBytes;
         const std::size_t firstSource = static_cast<std::size_t>(rowsAbove) * entry.widthBytes;
         const std::size_t available = bitmap.size() > firstSource ? bitmap.size() - firstSource : 0;
         const unsigned lastBits = entry.widthBits % 8;
@@ -202,9 +206,12 @@ bool buildCharacterCell(const CGEntry& entry, std::span<const std::uint8_t> bitm
         }
     }
     debugOutput("After data inserted\r\n");
-    if (rowsBelow > 0) debugPrintf("Character clipped, %lld rows below the cell dropped\r\n", static_cast<long long>(rowsBelow));
+    if (rowsBelow > 0)
+        debugPrintf("Character clipped, %lld rows below the cell dropped\r\n",
+                    static_cast<long long>(rowsBelow));
     debugPrintf("Bottom Blank Lines = %d\r\n", static_cast<int>(bottomBlank));
-    debugPrintf("CGindex after building character = %d\r\n", static_cast<int>(summary.cellHeight * entry.widthWords));
+    debugPrintf("CGindex after building character = %d\r\n",
+                static_cast<int>(summary.cellHeight * entry.widthWords));
     return true;
 }
 

@@ -20,30 +20,30 @@ std::int32_t readCharacterNumber(ByteSource& input, std::uint8_t& code, const Re
     code = static_cast<std::uint8_t>(command.value);  // codes above 255 wrap
     if (command.matched > 0) debugOutput("readCharacterNumber - Found escape\r\n");
     switch (command.end) {
-    case PclCommand::End::Complete:
-        return CONVERSION_OK;
-    case PclCommand::End::ReadFailed:
-    case PclCommand::End::TooLong:
-        report.line("readCharacterNumber - Bad return code from readFile\r\n");
-        return CONVERSION_CODE_READ_FAILED;
-    case PclCommand::End::EndOfFile:
-        report.line("readCharacterNumber - Good return code and 0 bytes read\r\n");
-        return CONVERSION_END_OF_FONT;
-    case PclCommand::End::WrongByte:
-        break;
+        case PclCommand::End::Complete:
+            return CONVERSION_OK;
+        case PclCommand::End::ReadFailed:
+        case PclCommand::End::TooLong:
+            report.line("readCharacterNumber - Bad return code from readFile\r\n");
+            return CONVERSION_CODE_READ_FAILED;
+        case PclCommand::End::EndOfFile:
+            report.line("readCharacterNumber - Good return code and 0 bytes read\r\n");
+            return CONVERSION_END_OF_FONT;
+        case PclCommand::End::WrongByte:
+            break;
     }
     switch (command.matched) {
-    case 0:
-        report.line("readCharacterNumber - 1st character NOT escape, error\r\n");
-        return CONVERSION_RECORD_NO_ESC;
-    case 1:
-        return CONVERSION_RECORD_NO_STAR;
-    case 2:
-        report.line("readCharacterNumber - 3rd character NOT c\r\n");
-        return CONVERSION_RECORD_NO_C;
-    default:
-        report.line("readCharacterNumber - Did not find terminating E\r\n");
-        return CONVERSION_CODE_NOT_ENDED_BY_E;
+        case 0:
+            report.line("readCharacterNumber - 1st character NOT escape, error\r\n");
+            return CONVERSION_RECORD_NO_ESC;
+        case 1:
+            return CONVERSION_RECORD_NO_STAR;
+        case 2:
+            report.line("readCharacterNumber - 3rd character NOT c\r\n");
+            return CONVERSION_RECORD_NO_C;
+        default:
+            report.line("readCharacterNumber - Did not find terminating E\r\n");
+            return CONVERSION_CODE_NOT_ENDED_BY_E;
     }
 }
 

@@ -10,7 +10,8 @@
 extern "C" int32_t qkSoftFontFileName(const char* softFontPath) {
     int32_t result = velquin::CONVERSION_NO_MEMORY;
     try {
-        result = morlix::softfont::convertSoftFontFile(softFontPath, morlix::softfont::Report::standardOutput());
+        result =
+            morlix::softfont::convertSoftFontFile(softFontPath, morlix::softfont::Report::standardOutput());
     } catch (...) {
         // Only memory can run out here; nothing was written.
         morlix::platform::debugOutput("qkSoftFontFileName - out of memory\r\n");

@@ -57,7 +57,8 @@ constexpr FieldValue FONT_TYPES[] = {
     {0, "Font Type = 0, Bound Font\r\n", "Character codes 32 to 127 are printable (QK compatible)\r\n",
      velquin::CONVERSION_OK},
     {1, "Font Type = 1, Bound Font\r\n",
-     "Character codes 32 to 127 and 160 to 255 are printable (NOT QK compatible)\r\n", velquin::CONVERSION_FONT_TYPE_1},
+     "Character codes 32 to 127 and 160 to 255 are printable (NOT QK compatible)\r\n",
+     velquin::CONVERSION_FONT_TYPE_1},
     {2, "Font Type = 2, Bound Font\r\n",
      "Character codes 0 to 255 are printable, except 0,7 to 15, and 27 (NOT QK compatible)\r\n",
      velquin::CONVERSION_OK},
@@ -70,8 +71,10 @@ constexpr FieldValue FONT_TYPES[] = {
 constexpr FieldValue ORIENTATIONS[] = {
     {0, "Orientation = portrait\r\n", "\r\n", velquin::CONVERSION_OK},
     {1, "Orientation = landscape (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_LANDSCAPE},
-    {2, "Orientation = reverse portrait (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_REVERSE_PORTRAIT},
-    {3, "Orientation = reverse landscape (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_REVERSE_LANDSCAPE},
+    {2, "Orientation = reverse portrait (NOT QK compatible)\r\n", nullptr,
+     velquin::CONVERSION_REVERSE_PORTRAIT},
+    {3, "Orientation = reverse landscape (NOT QK compatible)\r\n", nullptr,
+     velquin::CONVERSION_REVERSE_LANDSCAPE},
 };
 
 constexpr FieldValue SPACINGS[] = {
@@ -136,14 +139,22 @@ const char* structureLine(unsigned structure) {
 
 const char* widthTypeLine(std::int8_t widthType) {
     switch (widthType) {
-    case -5: return "Width Type = Ultra Compressed\r\n";
-    case -4: return "Width Type = Extra Compressed\r\n";
-    case -3: return "Width Type = Compressed or Extra Condensed\r\n";
-    case -2: return "Width Type = Condensed\r\n";
-    case 0: return "Width Type = Normal\r\n";
-    case 2: return "Width Type = Expanded\r\n";
-    case 3: return "Width Type = Extra Expanded\r\n";
-    default: return "Width Type = unknown\r\n";
+        case -5:
+            return "Width Type = Ultra Compressed\r\n";
+        case -4:
+            return "Width Type = Extra Compressed\r\n";
+        case -3:
+            return "Width Type = Compressed or Extra Condensed\r\n";
+        case -2:
+            return "Width Type = Condensed\r\n";
+        case 0:
+            return "Width Type = Normal\r\n";
+        case 2:
+            return "Width Type = Expanded\r\n";
+        case 3:
+            return "Width Type = Extra Expanded\r\n";
+        default:
+            return "Width Type = unknown\r\n";
     }
 }
 
@@ -176,20 +187,20 @@ bool readSoftFontHeader(ByteSource& input, std::int32_t& length, const Report& r
         debugPrintf("readSoftFontHeader - header size digit %c\r\n", command.firstDigits[i]);
 
     switch (command.end) {
-    case PclCommand::End::Complete:
-        debugPrintf("readSoftFontHeader - found terminating W, length of header = %d\r\n", length);
-        return true;
-    case PclCommand::End::ReadFailed:
-        report.line("readSoftFontHeader - Bad return code from readFile\r\n");
-        return false;
-    case PclCommand::End::EndOfFile:
-        report.line("readSoftFontHeader - Exactly one byte NOT read\r\n");
-        return false;
-    case PclCommand::End::TooLong:
-        report.line("readSoftFontHeader - Too many digits\r\n");
-        return false;
-    case PclCommand::End::WrongByte:
-        break;
+        case PclCommand::End::Complete:
+            debugPrintf("readSoftFontHeader - found terminating W, length of header = %d\r\n", length);
+            return true;
+        case PclCommand::End::ReadFailed:
+            report.line("readSoftFontHeader - Bad return code from readFile\r\n");
+            return false;
+        case PclCommand::End::EndOfFile:
+            report.line("readSoftFontHeader - Exactly one byte NOT read\r\n");
+            return false;
+        case PclCommand::End::TooLong:
+            report.line("readSoftFontHeader - Too many digits\r\n");
+            return false;
+        case PclCommand::End::WrongByte:
+            break;
     }
     static constexpr const char* WRONG[] = {"readSoftFontHeader - 1st character NOT escape, error\r\n",
                                             "readSoftFontHeader - 2nd character NOT CLOSE PAREN\r\n",
@@ -265,7 +276,8 @@ std::int32_t displayFontHeaderInfo(std::span<const std::uint8_t> descriptorBytes
     blank();
 
     summary.pitch = descriptor.word(16);
-    report.printf("Pitch = %d (in 1/4 dots), if proportional width of the Space character\r\n", summary.pitch);
+    report.printf("Pitch = %d (in 1/4 dots), if proportional width of the Space character\r\n",
+                  summary.pitch);
     report.printf("Space width in dots = %d\r\n", summary.pitch / 4);
     blank();
 

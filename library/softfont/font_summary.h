@@ -57,7 +57,9 @@ public:
     // front of the offset table, ESC after the last cell.
     void frame(std::string_view headerText);
     // The converted file, once framed.
-    std::span<const std::uint8_t> file() const { return {bytes_.data() + fileStart_, bytes_.size() - fileStart_}; }
+    std::span<const std::uint8_t> file() const {
+        return {bytes_.data() + fileStart_, bytes_.size() - fileStart_};
+    }
 
 private:
     static constexpr std::size_t HEADER_ROOM = 64;
@@ -74,8 +76,8 @@ struct FontSummary {
     bool spaceFound = false;       // a space has been read or created
     bool isSpace = false;          // the character now being converted is the space
     DownloadImage image;
-    std::uint8_t lastCode = 0;            // highest character code read
-    std::uint32_t characterCount = 0;     // entries built, a created space and repeated codes included
+    std::uint8_t lastCode = 0;         // highest character code read
+    std::uint32_t characterCount = 0;  // entries built, a created space and repeated codes included
 };
 
 // CGEntry: the character now being converted, from its PCL character descriptor.
@@ -83,7 +85,7 @@ struct CGEntry {
     std::uint8_t code = 0;
     std::uint32_t dataLength = 0;  // bitmap bytes after the descriptor
     std::uint16_t leftOffset = 0;
-    std::int16_t topOffset = 0;    // rows from the baseline up to the bitmap's top
+    std::int16_t topOffset = 0;  // rows from the baseline up to the bitmap's top
     std::uint16_t height = 0;
     std::uint16_t widthBits = 0;
     std::uint16_t widthBytes = 0;  // bytes per bitmap row

@@ -12,7 +12,7 @@ namespace morlix::softfont {
 
 struct PclCommand {
     enum class End {
-        Complete,   // the terminating byte was read
+        Complete,  // the terminating byte was read
         EndOfFile,
         ReadFailed,
         WrongByte,  // a byte that does not fit where it stands
@@ -20,9 +20,9 @@ struct PclCommand {
     };
 
     End end = End::WrongByte;
-    int matched = 0;            // 0 nothing yet, 1 ESC, 2 and the second byte, 3 and the third
-    std::uint32_t value = 0;    // the digits' value, wrapping in 32 bits
-    std::size_t digitCount = 0;                // digits kept in firstDigits
+    int matched = 0;             // 0 nothing yet, 1 ESC, 2 and the second byte, 3 and the third
+    std::uint32_t value = 0;     // the digits' value, wrapping in 32 bits
+    std::size_t digitCount = 0;  // digits kept in firstDigits
     std::array<std::uint8_t, 4> firstDigits{};
 };
 

@@ -1,9 +1,10 @@
 #include "report.h"
 
+#include <locale.h>
+
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
-#include <locale.h>
 #include <string>
 
 namespace morlix::softfont {

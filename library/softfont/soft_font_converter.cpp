@@ -108,13 +108,13 @@ std::int32_t convertCharacters(ByteSource& input, FontSummary& summary, const Re
         }
         entry.dataLength = static_cast<std::uint32_t>(length - 16);
         switch (adjustCGEntry(input, entry, summary, report)) {
-        case CellOutcome::Built:
-            break;
-        case CellOutcome::NotBuilt:
-            debugOutput("Error building character entry\r\n");
-            return CONVERSION_OK;
-        case CellOutcome::ImageFull:
-            return CONVERSION_NO_MEMORY;
+            case CellOutcome::Built:
+                break;
+            case CellOutcome::NotBuilt:
+                debugOutput("Error building character entry\r\n");
+                return CONVERSION_OK;
+            case CellOutcome::ImageFull:
+                return CONVERSION_NO_MEMORY;
         }
     }
 }
@@ -125,9 +125,9 @@ void finishConvertedFile(FontSummary& summary) {
     debugOutput(summary.spaceFound ? "found space character (or created)\r\n"
                                    : "Did not find space character\r\n");
     char header[64];
-    const int length = std::snprintf(header, sizeof header, "<SL%d,%d,%u,%d,%ld>", summary.cellWidth,
-                                     summary.cellHeight, summary.characterCount, summary.pitch,
-                                     static_cast<long>(summary.image.index()));
+    const int length =
+        std::snprintf(header, sizeof header, "<SL%d,%d,%u,%d,%ld>", summary.cellWidth, summary.cellHeight,
+                      summary.characterCount, summary.pitch, static_cast<long>(summary.image.index()));
     debugPrintf("%s\r\n", header);
     debugPrintf("fontSummary.DLimageIndex = %d\r\n", static_cast<int>(summary.image.index()));
     debugPrintf("Header offset length = %d\r\n", length + 1);
@@ -182,7 +182,8 @@ bool writeConvertedFile(const std::string& destination, std::span<const std::uin
     TemporaryFile temporary;
     int descriptor = -1;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary.path = folder + ".qks-" + std::to_string(::getpid()) + "-" + std::to_string(attemptCounter++) + ".part";
+        temporary.path =
+            folder + ".qks-" + std::to_string(::getpid()) + "-" + std::to_string(attemptCounter++) + ".part";
         descriptor = ::open(temporary.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor >= 0 || errno != EEXIST) break;
     }
@@ -244,7 +245,8 @@ std::int32_t convertSoftFontFile(const char* path, const Report& report) {
         report.printf("Could not create file %s\r\n", destination.c_str());
         return velquin::CONVERSION_WRITE_FAILED;
     }
-    if (!writeConvertedFile(destination, summary.image.file(), report)) return velquin::CONVERSION_WRITE_FAILED;
+    if (!writeConvertedFile(destination, summary.image.file(), report))
+        return velquin::CONVERSION_WRITE_FAILED;
     return velquin::CONVERSION_OK;
 }
 

@@ -2,10 +2,11 @@
 // soft font file: header, characters, cells, and the converted file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "byte_source.h"

@@ -8,10 +8,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "app_test_support.h"
 #include "file_list.h"
 #include "operator_prompts.h"
-
-#include "app_test_support.h"
 #include "printer_facts.h"
 #include "printer_io.h"
 

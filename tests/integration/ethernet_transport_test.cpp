@@ -1,12 +1,11 @@
 // The TCP printer link against a printer-sim on loopback: connecting and
 // reading the identity, readiness, raw sends and receives, closing.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -30,7 +29,8 @@ struct LoopbackListener {
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        if (descriptor < 0 || ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        if (descriptor < 0 ||
+            ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(descriptor, backlog) != 0 ||
             ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
             if (descriptor >= 0) ::close(descriptor);
@@ -75,22 +75,22 @@ TEST_F(EthernetLink, ConnectsReadsTheIdentityAndParsesIt) {
     EXPECT_GE(socket, 3);
     const std::string s = std::to_string(socket);
     expectInOrder(log, {
-        "CreateEthernetSocketVB - entry new",
-        "CreateEthernetSocketVB - Socket on entry = 0",
-        "IP address = 127.0.0.1",
-        "Port number = " + portText,
-        "Client: WSAStartup() is OK",
-        "Client: socket() is OK",
-        "Client: connect() is OK",
-        "Client: setting printerData->portType = PORT_TYPE_ETHERNET",
-        "CreateEthernetSocketVB - Socket = " + s,
-        "CreateEthernetSocketVB - Socket = " + s,
-        "GetPrinterIDEthernet - Entry",
-        "GetPrinterIDEthernet - Sent <SA08> bytes send = 6",
-        "RVA found",
-        "GetFWVersionFromID - LOGIC_BD_MXR_PLUS",
-        "CreateEthernetSocketVB - Socket on exit = " + s,
-    });
+                           "CreateEthernetSocketVB - entry new",
+                           "CreateEthernetSocketVB - Socket on entry = 0",
+                           "IP address = 127.0.0.1",
+                           "Port number = " + portText,
+                           "Client: WSAStartup() is OK",
+                           "Client: socket() is OK",
+                           "Client: connect() is OK",
+                           "Client: setting printerData->portType = PORT_TYPE_ETHERNET",
+                           "CreateEthernetSocketVB - Socket = " + s,
+                           "CreateEthernetSocketVB - Socket = " + s,
+                           "GetPrinterIDEthernet - Entry",
+                           "GetPrinterIDEthernet - Sent <SA08> bytes send = 6",
+                           "RVA found",
+                           "GetFWVersionFromID - LOGIC_BD_MXR_PLUS",
+                           "CreateEthernetSocketVB - Socket on exit = " + s,
+                       });
     EXPECT_EQ(deviceId(), printersim::DEFAULT_IDENTITY);
     EXPECT_EQ(morlix::printerData.portType, velquin::PORT_TYPE_ETHERNET);
     EXPECT_EQ(morlix::fieldText(morlix::printerData.printerName), "RVA 300");
@@ -143,11 +143,12 @@ TEST_F(EthernetLink, BadAddressesAndPortsFailWithTheConnectLine) {
         DebugCapture log;
         std::size_t before = openDescriptorCount();
         socket = 0;
-        EXPECT_EQ(CreateEthernetSocketVB(&socket, test.octets[0], test.octets[1], test.octets[2], test.octets[3],
-                                         test.port),
+        EXPECT_EQ(CreateEthernetSocketVB(&socket, test.octets[0], test.octets[1], test.octets[2],
+                                         test.octets[3], test.port),
                   0);
         EXPECT_EQ(socket, 0);
-        expectInOrder(log, {test.addressLine, "Client: socket() is OK", "Client: connect() - Failed to connect"});
+        expectInOrder(log,
+                      {test.addressLine, "Client: socket() is OK", "Client: connect() - Failed to connect"});
         if (test.portLine) {
             EXPECT_TRUE(log.contains(test.portLine));
         }
@@ -167,7 +168,8 @@ TEST_F(EthernetLink, ASocketThatCannotBeMadeIsReported) {
     std::int32_t result = create(portText.c_str());
     ::setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_EQ(result, 0);
-    expectInOrder(log, {"Client: WSAStartup() is OK", "Client: socket() - Error at socket(): " + std::to_string(EMFILE)});
+    expectInOrder(log, {"Client: WSAStartup() is OK",
+                        "Client: socket() - Error at socket(): " + std::to_string(EMFILE)});
     EXPECT_FALSE(log.contains("Client: socket() is OK"));
 }
 
@@ -229,12 +231,10 @@ TEST_F(EthernetLink, ReadinessFollowsStatusBytes3And4) {
         std::int32_t ready;
     };
     const Case cases[] = {
-        {{0, 0, 0, 0, 0x01}, 1},  // bit 0 does not count
-        {{0, 0, 0, 0, 0x00}, 1},
-        {{0, 0, 0, 0, 0x02}, 0},  // the flash toggle
-        {{0, 0, 0, 0, 0x20}, 0},  // busy
-        {{0, 0, 0, 0x01, 0}, 0},
-        {{0x41, 0x42, 0x43}, 1},  // missing bytes read as 0
+        {{0, 0, 0, 0, 0x01}, 1},                           // bit 0 does not count
+        {{0, 0, 0, 0, 0x00}, 1}, {{0, 0, 0, 0, 0x02}, 0},  // the flash toggle
+        {{0, 0, 0, 0, 0x20}, 0},                           // busy
+        {{0, 0, 0, 0x01, 0}, 0}, {{0x41, 0x42, 0x43}, 1},  // missing bytes read as 0
     };
     for (const Case& test : cases) {
         printersim::Faults faults;
@@ -242,9 +242,9 @@ TEST_F(EthernetLink, ReadinessFollowsStatusBytes3And4) {
         simulator.printer().setFaults(faults);
         DebugCapture log;
         EXPECT_EQ(isPrinterReadyEthernetVB(socket), test.ready) << int(test.status.back());
-        std::vector<std::string> expected = {"isPrinterReadyEthernet - Entry",
-                                             "isPrinterReadyEthernet - Sent <SS> bytes send = 4",
-                                             "Status Length = " + std::to_string(test.status.size()) + ", Data = "};
+        std::vector<std::string> expected = {
+            "isPrinterReadyEthernet - Entry", "isPrinterReadyEthernet - Sent <SS> bytes send = 4",
+            "Status Length = " + std::to_string(test.status.size()) + ", Data = "};
         for (std::uint8_t byte : test.status) {
             char line[8];
             std::snprintf(line, sizeof line, "%X ", byte);
@@ -270,7 +270,9 @@ TEST_F(EthernetLink, ReadDataDumpsAtMost128Bytes) {
         }
         Bytes expected = longReply ? simulator.printer().identityBytes() : patternBytes(20);
         std::int32_t sent = 0;
-        ASSERT_EQ(WriteDataEthernetVB(socket, bytesOf(request).data(), static_cast<std::int32_t>(request.size()), &sent), 1);
+        ASSERT_EQ(WriteDataEthernetVB(socket, bytesOf(request).data(),
+                                      static_cast<std::int32_t>(request.size()), &sent),
+                  1);
         ASSERT_TRUE(waitReadable(socket));
         morlix::platform::sleepMs(50);  // the whole reply in one receive
         Bytes buffer(1024, 0xEE);
@@ -281,11 +283,13 @@ TEST_F(EthernetLink, ReadDataDumpsAtMost128Bytes) {
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
         EXPECT_EQ(buffer[expected.size()], 0xEE);
         const std::string rule = "rrrrrrrrrrrrrrrrrrrrrrrrrrrrrrr";
-        std::vector<std::string> lines = {"ReadDataEthernet - Entry",
-                                          "Size of integer = 4, size of DWORD = 4, size of long = 4, size of SOCKET = 4"};
+        std::vector<std::string> lines = {
+            "ReadDataEthernet - Entry",
+            "Size of integer = 4, size of DWORD = 4, size of long = 4, size of SOCKET = 4"};
         char line[128];
-        std::snprintf(line, sizeof line, "ReadDataEthernet - Socket = %d, BYTE * = %p, StatusBufferLength = 1024",
-                      socket, static_cast<void*>(buffer.data()));
+        std::snprintf(line, sizeof line,
+                      "ReadDataEthernet - Socket = %d, BYTE * = %p, StatusBufferLength = 1024", socket,
+                      static_cast<void*>(buffer.data()));
         lines.push_back(line);
         lines.push_back("ReadDataEthernet - Read bytes = " + std::to_string(expected.size()));
         lines.push_back(rule);
@@ -319,8 +323,8 @@ TEST_F(EthernetLink, WritesAreRefusedOnNoSocketAndOnBadArguments) {
         const std::uint8_t* data;
         std::int32_t length;
     };
-    const Case cases[] = {{0, data, 4}, {1, data, 4}, {2, data, 4}, {-1, data, 4}, {socket, data, -1},
-                          {socket, nullptr, 4}};
+    const Case cases[] = {{0, data, 4},  {1, data, 4},       {2, data, 4},
+                          {-1, data, 4}, {socket, data, -1}, {socket, nullptr, 4}};
     for (const Case& test : cases) {
         DebugCapture log;
         std::int32_t sent = 99;
@@ -333,9 +337,10 @@ TEST_F(EthernetLink, WritesAreRefusedOnNoSocketAndOnBadArguments) {
     for (int stream : {0, 1, 2}) {
         DebugCapture log;
         EXPECT_EQ(CloseEthernetSocketVB(stream), 1);
-        EXPECT_EQ(log.lines(), (std::vector<std::string>{"closeSocket - Entry",
-                                                         "CloseEthernetSocketVB - Socket = " + std::to_string(stream),
-                                                         "closeSocket - Complete"}));
+        EXPECT_EQ(log.lines(),
+                  (std::vector<std::string>{"closeSocket - Entry",
+                                            "CloseEthernetSocketVB - Socket = " + std::to_string(stream),
+                                            "closeSocket - Complete"}));
         EXPECT_NE(::fcntl(stream, F_GETFD), -1);
     }
     std::int32_t length = 16;
@@ -402,8 +407,8 @@ TEST_F(EthernetLink, AConnectThatNobodyAnswersGivesUpAtItsLimit) {
         int client = morlix::platform::openTcpSocket(error);
         ASSERT_GE(client, 3);
         auto start = std::chrono::steady_clock::now();
-        bool connected = morlix::platform::connectWithin(client, address.sin_addr.s_addr, ntohs(address.sin_port),
-                                                         std::chrono::milliseconds(300), error);
+        bool connected = morlix::platform::connectWithin(
+            client, address.sin_addr.s_addr, ntohs(address.sin_port), std::chrono::milliseconds(300), error);
         auto took = std::chrono::steady_clock::now() - start;
         queued.push_back(client);
         if (!connected) {

@@ -1,7 +1,6 @@
 // libmorlix.so as the program sees it: loaded by path, each function bound
 // by name, and nothing else of ours exported.
 #include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,12 +12,25 @@
 
 namespace {
 
-const std::array<const char*, 19> EXPORTS = {
-    "qkSoftFontFileName",     "GetPrinterHandleVB",     "ClosePrinterHandleVB",   "SetPortsToFile",
-    "RestorePortsToOriginal", "GetPrinterDetailVB",     "GetFlashSpaceRemainingVB", "WritePrinterVB",
-    "GetPrinterStatusDataVB", "GetPrinterVersionVB",    "CreateEthernetSocketVB", "WriteDataEthernetVB",
-    "ReadDataEthernetVB",     "CloseEthernetSocketVB",  "isPrinterReadyEthernetVB", "CreateSingleInstance",
-    "IsAnotherInstanceRunning", "ClearInstanceMutex",   "GetOSDataVB"};
+const std::array<const char*, 19> EXPORTS = {"qkSoftFontFileName",
+                                             "GetPrinterHandleVB",
+                                             "ClosePrinterHandleVB",
+                                             "SetPortsToFile",
+                                             "RestorePortsToOriginal",
+                                             "GetPrinterDetailVB",
+                                             "GetFlashSpaceRemainingVB",
+                                             "WritePrinterVB",
+                                             "GetPrinterStatusDataVB",
+                                             "GetPrinterVersionVB",
+                                             "CreateEthernetSocketVB",
+                                             "WriteDataEthernetVB",
+                                             "ReadDataEthernetVB",
+                                             "CloseEthernetSocketVB",
+                                             "isPrinterReadyEthernetVB",
+                                             "CreateSingleInstance",
+                                             "IsAnotherInstanceRunning",
+                                             "ClearInstanceMutex",
+                                             "GetOSDataVB"};
 
 TEST(ExportedInterface, AllNineteenResolveByName) {
     void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);

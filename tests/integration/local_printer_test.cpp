@@ -1,12 +1,13 @@
 // The local printer path end to end: the search over USB rows and parallel
 // ports, the identity read, writes and the flash query, against printer-sim
 // serving simulated devices under a temporary MORLIX_DEVICE_ROOT.
+#include "link/local_printer.h"
+
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +16,6 @@
 #include <thread>
 
 #include "fake_device_server.h"
-#include "link/local_printer.h"
 #include "link/printer_data.h"
 #include "platform/device_io.h"
 #include "platform/operator_message.h"
@@ -116,7 +116,8 @@ TEST_F(LocalPrinter, ReadsTheIdentityWhateverItsLengthPrefix) {
         ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
         const Bytes identity = simulator.printer().identityBytes();
         const std::string expected(identity.begin(), identity.end());
-        EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.deviceId)), expected) << static_cast<int>(prefix);
+        EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.deviceId)), expected)
+            << static_cast<int>(prefix);
         EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.printerName)), "RVA 300");
         ClosePrinterHandleVB(handle);
         EXPECT_EQ(morlix::printerHandle, 0);
@@ -129,11 +130,12 @@ TEST_F(LocalPrinter, IsFoundOnLpt2AfterLpt1FailsAndKeepsAShared15SecondPort) {
     DebugCapture log;
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
     EXPECT_EQ(portType(), velquin::PORT_TYPE_PARALLEL);
-    expectInOrder(log, {"GetPrinterHandle - Did not find USB printer", "findPrinterPARALLEL - Entry",
-                        "IsPrinterPARALLEL -  entry", "IsPrinterPARALLEL - LPT1",
-                        "IsPrinterPARALLEL - INVALID_HANDLE_VALUE", "IsPrinterPARALLEL -  entry",
-                        "IsPrinterPARALLEL - LPT2", "Read File passed, bytes read pStatusBytes = 5, - 00 00 00 00 00",
-                        "CTO = rit 0 rttc 0 rttm 0 wttc 10000 wttm 0", "GetPrinterHandle - Found Parallel printer"});
+    expectInOrder(
+        log, {"GetPrinterHandle - Did not find USB printer", "findPrinterPARALLEL - Entry",
+              "IsPrinterPARALLEL -  entry", "IsPrinterPARALLEL - LPT1",
+              "IsPrinterPARALLEL - INVALID_HANDLE_VALUE", "IsPrinterPARALLEL -  entry",
+              "IsPrinterPARALLEL - LPT2", "Read File passed, bytes read pStatusBytes = 5, - 00 00 00 00 00",
+              "CTO = rit 0 rttc 0 rttm 0 wttc 10000 wttm 0", "GetPrinterHandle - Found Parallel printer"});
     // The status test ran on a connection of its own; the handle kept is a second one.
     EXPECT_EQ(simulator.printer().connectionsAccepted(), 2u);
     morlix::platform::PortTimeouts timeouts;
@@ -146,7 +148,8 @@ TEST_F(LocalPrinter, KeepsAWriteTimeOutAboveFifteenSecondsAndRaisesOneBelow) {
     simulatorAt("/dev/lp0");
     for (std::uint32_t before : {5000u, 20000u}) {
         {
-            const int port = morlix::platform::openDevice("/dev/lp0", morlix::platform::DeviceSharing::Shared);
+            const int port =
+                morlix::platform::openDevice("/dev/lp0", morlix::platform::DeviceSharing::Shared);
             morlix::platform::PortTimeouts timeouts;
             timeouts.writeTotalConstant = before;
             ASSERT_TRUE(morlix::platform::setPortTimeouts(port, timeouts));
@@ -184,10 +187,12 @@ TEST_F(LocalPrinter, ALptPortWithAShortStatusGetsOneZeroByteAndNothingIsFound) {
     EXPECT_EQ(portType(), velquin::PORT_TYPE_UNKNOWN);
     EXPECT_TRUE(simulator.printer().waitForBytesReceived(1, PATIENCE));
     EXPECT_EQ(simulator.printer().bytesReceived(), 1u);
-    expectInOrder(log, {"IsPrinterPARALLEL - LPT1", "Read File passed, bytes read pStatusBytes = 3, - 00 00 00 00 00",
-                        "IsPrinterPARALLEL - LPT2", "IsPrinterPARALLEL - INVALID_HANDLE_VALUE",
-                        "IsPrinterPARALLEL - LPT3", "IsPrinterPARALLEL - INVALID_HANDLE_VALUE",
-                        "GetPrinterHandle - Did not find Parallel printer", "GetPrinterHandleVB - Did not find printer"});
+    expectInOrder(
+        log,
+        {"IsPrinterPARALLEL - LPT1", "Read File passed, bytes read pStatusBytes = 3, - 00 00 00 00 00",
+         "IsPrinterPARALLEL - LPT2", "IsPrinterPARALLEL - INVALID_HANDLE_VALUE", "IsPrinterPARALLEL - LPT3",
+         "IsPrinterPARALLEL - INVALID_HANDLE_VALUE", "GetPrinterHandle - Did not find Parallel printer",
+         "GetPrinterHandleVB - Did not find printer"});
     handle = 0;
 }
 
@@ -196,7 +201,8 @@ TEST_F(LocalPrinter, AFailedIdentityReadKeepsTheIdentityBefore) {
     std::ofstream(root.path("/dev/usb/lp0")) << "not a printer";
     DebugCapture log;
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
-    EXPECT_TRUE(log.contains("Error = 25, IOCTL = " + hex(static_cast<int>(morlix::platform::deviceIdRequestCode(1024)))));
+    EXPECT_TRUE(log.contains("Error = 25, IOCTL = " +
+                             hex(static_cast<int>(morlix::platform::deviceIdRequestCode(1024)))));
     EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.printerName)), "RVB 200");
     EXPECT_EQ(morlix::printerData.logicBdType, velquin::LOGIC_BD_II);
 }
@@ -204,7 +210,8 @@ TEST_F(LocalPrinter, AFailedIdentityReadKeepsTheIdentityBefore) {
 TEST_F(LocalPrinter, WritesArriveByteExactWithTheirDumpLines) {
     printersim::Simulator& simulator = simulatorAt("/dev/usb/lp0");
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
-    const std::string entry = "WritePrinterVB - Entry Handle = " + hex(handle) + ", Number of bytes to write = ";
+    const std::string entry =
+        "WritePrinterVB - Entry Handle = " + hex(handle) + ", Number of bytes to write = ";
 
     DebugCapture log;
     EXPECT_EQ(WritePrinterVB(handle, nullptr, 0), 0);

@@ -2,13 +2,12 @@
 // what it stores, its flash accounting and toggle, its faults, its device
 // front end and the program.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -119,9 +118,9 @@ TEST_F(SimulatedPrinter, StoresEveryUploadKindByteExact) {
         bool error;
     };
     const std::vector<Expected> expected = {
-        {EntryKind::TrueType, font, true, false},        {EntryKind::Pcx, image, true, false},
-        {EntryKind::SoftFont, softFont, true, false},    {EntryKind::Ticket, bytesOf(ticket), false, false},
-        {EntryKind::Erase, {}, false, false},            {EntryKind::Unparsed, Bytes{0x00, 0xFF}, false, true},
+        {EntryKind::TrueType, font, true, false},     {EntryKind::Pcx, image, true, false},
+        {EntryKind::SoftFont, softFont, true, false}, {EntryKind::Ticket, bytesOf(ticket), false, false},
+        {EntryKind::Erase, {}, false, false},         {EntryKind::Unparsed, Bytes{0x00, 0xFF}, false, true},
     };
     auto journal = journalOf(expected.size());
     ASSERT_EQ(journal.size(), expected.size());
@@ -318,10 +317,12 @@ public:
         return sendAndAwait(frame);
     }
     Answer sendAndAwait(const Bytes& frame) {
-        if (::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) return {};
+        if (::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
+            return {};
         std::uint8_t header[5];
         if (!receive(header, 5)) return {};
-        std::uint32_t length = header[1] | (header[2] << 8) | (header[3] << 16) | (std::uint32_t{header[4]} << 24);
+        std::uint32_t length =
+            header[1] | (header[2] << 8) | (header[3] << 16) | (std::uint32_t{header[4]} << 24);
         Answer answer{header[0], Bytes(length)};
         if (!receive(answer.payload.data(), length)) return {};
         return answer;
@@ -493,7 +494,8 @@ public:
     std::string rest() {
         std::string all;
         char chunk[512];
-        for (std::size_t got; out_ && (got = std::fread(chunk, 1, sizeof chunk, out_)) > 0;) all.append(chunk, got);
+        for (std::size_t got; out_ && (got = std::fread(chunk, 1, sizeof chunk, out_)) > 0;)
+            all.append(chunk, got);
         return all;
     }
     int stop(int signal) {
@@ -529,9 +531,9 @@ TEST(PrinterSimProgram, ExplainsItselfAndRefusesUnknownOptions) {
 
 TEST(PrinterSimProgram, ServesTcpAndDevicesAndReportsItsJournal) {
     TempFolder folder;
-    SimulatorProgram program({"--port", "0", "--journal", (folder.path() / "journal").string(), "--device-root",
-                              folder.path().string(), "--usb", "3", "--lpt", "1", "--identity",
-                              "MDL:RVB 200;FWV:2.10;"});
+    SimulatorProgram program({"--port", "0", "--journal", (folder.path() / "journal").string(),
+                              "--device-root", folder.path().string(), "--usb", "3", "--lpt", "1",
+                              "--identity", "MDL:RVB 200;FWV:2.10;"});
     std::string portLine = program.line();
     ASSERT_EQ(portLine.rfind("port ", 0), 0u) << portLine;
     EXPECT_EQ(program.line(), "device " + (folder.path() / "dev/usb/lp3").string());
@@ -542,8 +544,7 @@ TEST(PrinterSimProgram, ServesTcpAndDevicesAndReportsItsJournal) {
     ASSERT_GE(socket, 3);
     EXPECT_EQ(morlix::fieldText(morlix::printerData.printerName), "RVB 200");
     ASSERT_TRUE(sendAll(socket, bytesOf("<ttf3>abc")));
-    EXPECT_EQ(program.line(),
-              "1 ttf 3 " + Sha256::hexOf(bytesOf("abc")) + " tcp stored");
+    EXPECT_EQ(program.line(), "1 ttf 3 " + Sha256::hexOf(bytesOf("abc")) + " tcp stored");
     CloseEthernetSocketVB(socket);
 
     DeviceClient device(folder.path() / "dev/lp1");

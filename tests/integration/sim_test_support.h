@@ -16,7 +16,9 @@ namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+inline Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 // Bytes that differ from position to position, so a lost or moved byte shows.
 inline Bytes patternBytes(std::size_t size, unsigned seed = 1) {
@@ -57,7 +59,8 @@ inline bool waitReadable(int socket, int timeoutMs = 2000) {
 inline Bytes ask(std::int32_t socket, const std::string& request) {
     Bytes bytes = bytesOf(request);
     std::int32_t sent = 0;
-    if (WriteDataEthernetVB(socket, bytes.data(), static_cast<std::int32_t>(bytes.size()), &sent) != 1) return {};
+    if (WriteDataEthernetVB(socket, bytes.data(), static_cast<std::int32_t>(bytes.size()), &sent) != 1)
+        return {};
     if (!waitReadable(socket)) return {};
     Bytes reply(1024);
     std::int32_t length = static_cast<std::int32_t>(reply.size());

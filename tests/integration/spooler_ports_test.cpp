@@ -1,16 +1,16 @@
 // Port redirection against a real CUPS server that each test starts itself.
+#include "link/spooler_ports.h"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "link/redirection_record.h"
-#include "link/spooler_ports.h"
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
 #include "platform/operator_message.h"
@@ -94,16 +94,19 @@ TEST_F(SpoolerPorts, MovesOnlyUsbAndParallelQueuesAndPutsThemBackOnce) {
 
 TEST_F(SpoolerPorts, AFailingThirdQueueStopsTheMoveAndTheFirstTwoComeBack) {
     for (int i = 1; i <= 5; ++i)
-        ASSERT_TRUE(cupsd.addQueue("queue" + std::to_string(i), USB_URI + std::to_string(i), i == 3 ? "locked" : ""));
+        ASSERT_TRUE(
+            cupsd.addQueue("queue" + std::to_string(i), USB_URI + std::to_string(i), i == 3 ? "locked" : ""));
     OperatorMessageCapture messages;
     EXPECT_EQ(SetPortsToFile(), 2);
     EXPECT_EQ(messages.messages(), std::vector<std::string>{"SetPortToFile - SetPrinter failed queue3"});
     EXPECT_EQ(cupsd.deviceUri("queue1"), NULL_DEVICE);
     EXPECT_EQ(cupsd.deviceUri("queue2"), NULL_DEVICE);
-    for (int i = 3; i <= 5; ++i) EXPECT_EQ(cupsd.deviceUri("queue" + std::to_string(i)), USB_URI + std::to_string(i));
+    for (int i = 3; i <= 5; ++i)
+        EXPECT_EQ(cupsd.deviceUri("queue" + std::to_string(i)), USB_URI + std::to_string(i));
 
     EXPECT_EQ(RestorePortsToOriginal(), 0);
-    for (int i = 1; i <= 5; ++i) EXPECT_EQ(cupsd.deviceUri("queue" + std::to_string(i)), USB_URI + std::to_string(i));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(cupsd.deviceUri("queue" + std::to_string(i)), USB_URI + std::to_string(i));
     EXPECT_EQ(messages.messages().size(), 1u);
     EXPECT_FALSE(recordExists());
 }

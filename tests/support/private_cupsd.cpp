@@ -79,14 +79,15 @@ PrivateCupsd::~PrivateCupsd() {
 
 bool PrivateCupsd::writeConfiguration() {
     const std::string& d = folder_;
-    std::ofstream(d + "/cupsd.conf") << "Listen " << d << "/cups.sock\n"
-                                     << "Browsing No\nWebInterface No\nLogLevel warn\nDefaultAuthType None\n"
-                                     << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                                     << "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"
-                                     // Queues under this policy refuse every change of their settings.
-                                     << "<Policy locked>\n  <Limit CUPS-Add-Modify-Printer>\n"
-                                     << "    AuthType Default\n    Require user nobody-may-change-this\n  </Limit>\n"
-                                     << "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
+    std::ofstream(d + "/cupsd.conf")
+        << "Listen " << d << "/cups.sock\n"
+        << "Browsing No\nWebInterface No\nLogLevel warn\nDefaultAuthType None\n"
+        << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+        << "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"
+        // Queues under this policy refuse every change of their settings.
+        << "<Policy locked>\n  <Limit CUPS-Add-Modify-Printer>\n"
+        << "    AuthType Default\n    Require user nobody-may-change-this\n  </Limit>\n"
+        << "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
     std::ofstream(d + "/cups-files.conf") << "ServerRoot " << d << "/root\nRequestRoot " << d << "/spool\n"
                                           << "CacheDir " << d << "/cache\nStateDir " << d << "/state\n"
                                           << "AccessLog " << d << "/log/access_log\nErrorLog " << d
@@ -170,7 +171,9 @@ bool PrivateCupsd::setDeviceUri(const std::string& name, const std::string& uri)
     return runProgram({"lpadmin", "-p", name, "-v", uri}) == 0;
 }
 
-bool PrivateCupsd::deleteQueue(const std::string& name) { return runProgram({"lpadmin", "-x", name}) == 0; }
+bool PrivateCupsd::deleteQueue(const std::string& name) {
+    return runProgram({"lpadmin", "-x", name}) == 0;
+}
 
 std::string PrivateCupsd::deviceUri(const std::string& name) const {
     std::string output;

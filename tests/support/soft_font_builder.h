@@ -66,16 +66,18 @@ struct Glyph {
     int code = 65;
     std::int16_t leftOffset = 0;
     std::int16_t topOffset = 20;
-    std::uint16_t width = 0;   // 0: the width of the first row
+    std::uint16_t width = 0;                // 0: the width of the first row
     std::optional<std::uint16_t> height{};  // default: the number of rows
     std::uint16_t deltaX = 48;
     std::vector<std::string> rows{};
     std::optional<std::vector<std::uint8_t>> bitmap{};  // raw bitmap instead of rows
-    std::optional<std::string> lengthDigits{};           // character data length as written
+    std::optional<std::string> lengthDigits{};          // character data length as written
     std::uint8_t format = 4;
     std::uint8_t descriptorSize = 14;
 
-    std::uint16_t widthBits() const { return width != 0 || rows.empty() ? width : static_cast<std::uint16_t>(rows[0].size()); }
+    std::uint16_t widthBits() const {
+        return width != 0 || rows.empty() ? width : static_cast<std::uint16_t>(rows[0].size());
+    }
 
     std::vector<std::uint8_t> bitmapBytes() const {
         if (bitmap) return *bitmap;
@@ -83,7 +85,8 @@ struct Glyph {
         std::vector<std::uint8_t> out(rowBytes * rows.size(), 0);
         for (std::size_t r = 0; r < rows.size(); ++r)
             for (std::size_t c = 0; c < rows[r].size() && c < rowBytes * 8; ++c)
-                if (rows[r][c] == '#') out[r * rowBytes + c / 8] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
+                if (rows[r][c] == '#')
+                    out[r * rowBytes + c / 8] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
         return out;
     }
 };
@@ -92,7 +95,8 @@ class SoftFontBuilder {
 public:
     explicit SoftFontBuilder(const FontDescriptor& descriptor = {}, std::string_view lengthDigits = {}) {
         const auto body = descriptor.bytes();
-        raw("\x1b)s" + (lengthDigits.empty() ? std::to_string(body.size()) : std::string(lengthDigits)) + "W");
+        raw("\x1b)s" + (lengthDigits.empty() ? std::to_string(body.size()) : std::string(lengthDigits)) +
+            "W");
         bytes_.insert(bytes_.end(), body.begin(), body.end());
     }
 
@@ -131,24 +135,29 @@ struct ConvertedFont {
     struct Entry {
         std::uint32_t position = 0;
         std::uint16_t width = 0, words = 0, leftOffset = 0, escapement = 0;
-        bool empty() const { return position == 0 && width == 0 && words == 0 && leftOffset == 0 && escapement == 0; }
+        bool empty() const {
+            return position == 0 && width == 0 && words == 0 && leftOffset == 0 && escapement == 0;
+        }
     };
 
     long cellWidth = 0, cellHeight = 0, count = 0, pitch = 0, length = 0;
     std::vector<std::uint8_t> image;  // offset table and cells: `length` bytes
 
-    std::uint16_t word(std::size_t at) const { return static_cast<std::uint16_t>(image.at(at) << 8 | image.at(at + 1)); }
+    std::uint16_t word(std::size_t at) const {
+        return static_cast<std::uint16_t>(image.at(at) << 8 | image.at(at + 1));
+    }
 
     Entry entry(int code) const {
         const std::size_t at = 16 * static_cast<std::size_t>(code);
-        return {static_cast<std::uint32_t>(word(at)) << 16 | word(at + 2), word(at + 4), word(at + 6), word(at + 8),
-                word(at + 10)};
+        return {static_cast<std::uint32_t>(word(at)) << 16 | word(at + 2), word(at + 4), word(at + 6),
+                word(at + 8), word(at + 10)};
     }
 
     // Dot `column` of cell row `row` of the character with that code.
     bool dot(int code, long row, long column) const {
         const Entry e = entry(code);
-        const std::size_t at = e.position + static_cast<std::size_t>(row) * e.words * 2 + static_cast<std::size_t>(column / 8);
+        const std::size_t at =
+            e.position + static_cast<std::size_t>(row) * e.words * 2 + static_cast<std::size_t>(column / 8);
         return (image.at(at) & (0x80 >> (column % 8))) != 0;
     }
 
@@ -168,10 +177,12 @@ struct ConvertedFont {
     // numbers ">" ESC, `length` bytes, ESC, or a table entry points past the data.
     static std::optional<ConvertedFont> read(std::span<const std::uint8_t> file) {
         ConvertedFont font;
-        const std::string text(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(file.size(), 64)));
+        const std::string text(
+            file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(file.size(), 64)));
         int consumed = 0;
-        if (std::sscanf(text.c_str(), "<SL%ld,%ld,%ld,%ld,%ld>%n", &font.cellWidth, &font.cellHeight, &font.count,
-                        &font.pitch, &font.length, &consumed) != 5 || consumed == 0)
+        if (std::sscanf(text.c_str(), "<SL%ld,%ld,%ld,%ld,%ld>%n", &font.cellWidth, &font.cellHeight,
+                        &font.count, &font.pitch, &font.length, &consumed) != 5 ||
+            consumed == 0)
             return std::nullopt;
         const std::size_t header = static_cast<std::size_t>(consumed);
         if (font.length < 4096 || file.size() != header + static_cast<std::size_t>(font.length) + 2 ||
@@ -181,7 +192,8 @@ struct ConvertedFont {
         for (int code = 0; code < 256; ++code) {
             const Entry e = font.entry(code);
             if (e.empty()) continue;
-            if (e.position < 4096 || e.position + static_cast<std::size_t>(e.words) * 2 * font.cellHeight > font.image.size())
+            if (e.position < 4096 ||
+                e.position + static_cast<std::size_t>(e.words) * 2 * font.cellHeight > font.image.size())
                 return std::nullopt;
         }
         return font;
@@ -198,7 +210,8 @@ struct SoftFontRecord {
     std::vector<std::uint8_t> bitmap;
 
     bool dot(long row, long column) const {
-        const std::size_t at = static_cast<std::size_t>(row) * ((width + 7u) / 8) + static_cast<std::size_t>(column / 8);
+        const std::size_t at =
+            static_cast<std::size_t>(row) * ((width + 7u) / 8) + static_cast<std::size_t>(column / 8);
         return at < bitmap.size() && (bitmap[at] & (0x80 >> (column % 8))) != 0;
     }
 };
@@ -207,11 +220,13 @@ inline std::vector<SoftFontRecord> readSoftFontRecords(std::span<const std::uint
     std::vector<SoftFontRecord> records;
     std::size_t at = 0;
     const auto number = [&](std::string_view prefix, char end, long& value) {
-        if (font.size() - at < prefix.size() || !std::equal(prefix.begin(), prefix.end(), font.begin() + static_cast<std::ptrdiff_t>(at)))
+        if (font.size() - at < prefix.size() ||
+            !std::equal(prefix.begin(), prefix.end(), font.begin() + static_cast<std::ptrdiff_t>(at)))
             return false;
         at += prefix.size();
         value = 0;
-        while (at < font.size() && font[at] >= '0' && font[at] <= '9') value = value * 10 + (font[at++] - '0');
+        while (at < font.size() && font[at] >= '0' && font[at] <= '9')
+            value = value * 10 + (font[at++] - '0');
         return at < font.size() && font[at++] == end;
     };
     long descriptorLength = 0;

@@ -1,10 +1,10 @@
 // The debug channel: silent and cheap without a listener, exact with one.
+#include "platform/debug_output.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <string>
-
-#include "platform/debug_output.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 // The device contract: handle numbers, identity prefixes, the simulated
 // device protocol against misbehaving simulators, and port time-outs.
+#include "platform/device_io.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fstream>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "fake_device_server.h"
-#include "platform/device_io.h"
 #include "velquin/sim_device_protocol.h"
 
 namespace {
@@ -28,9 +28,13 @@ using velquin::testing::le32;
 using velquin::testing::le32Value;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
-std::string textOf(std::span<const std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string textOf(std::span<const std::uint8_t> bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // Opens `devicePath` under the root and closes it again at the end of the scope.
 struct OpenedDevice {
@@ -80,12 +84,12 @@ protected:
 TEST_F(SimulatedDevice, EachOperationIsOneFrameAndTheIdentityLosesItsPrefix) {
     FakeDeviceServer server(root.path("/dev/usb/lp0"), [](const Frame& request) {
         switch (request.kind) {
-        case sim::READ:
-            return frameBytes(sim::DATA, {0x10, 0x20, 0x30, 0x00, 0x22});
-        case sim::WRITE:
-            return frameBytes(sim::WROTE, le32(static_cast<std::uint32_t>(request.payload.size())));
-        case sim::DEVICE_ID:
-            return frameBytes(sim::DATA, {0x00, 0x08, 'M', 'D', 'L', ':', 'X', ';'});
+            case sim::READ:
+                return frameBytes(sim::DATA, {0x10, 0x20, 0x30, 0x00, 0x22});
+            case sim::WRITE:
+                return frameBytes(sim::WROTE, le32(static_cast<std::uint32_t>(request.payload.size())));
+            case sim::DEVICE_ID:
+                return frameBytes(sim::DATA, {0x00, 0x08, 'M', 'D', 'L', ':', 'X', ';'});
         }
         return Bytes{};
     });
@@ -113,7 +117,8 @@ TEST_F(SimulatedDevice, EachOperationIsOneFrameAndTheIdentityLosesItsPrefix) {
 }
 
 TEST_F(SimulatedDevice, AnAnswerLongerThanAskedCutsTheDeviceOffWithoutOverrun) {
-    FakeDeviceServer server(root.path("/dev/usb/lp0"), [](const Frame&) { return frameBytes(sim::DATA, Bytes(64, 0xAB)); });
+    FakeDeviceServer server(root.path("/dev/usb/lp0"),
+                            [](const Frame&) { return frameBytes(sim::DATA, Bytes(64, 0xAB)); });
     OpenedDevice device("/dev/usb/lp0");
     std::uint8_t buffer[48];
     std::fill(std::begin(buffer), std::end(buffer), 0x11);
@@ -134,7 +139,8 @@ TEST_F(SimulatedDevice, FailuresHangUpsAndPartialWritesAreReportedAsTheyHappen) 
             return Bytes{};  // the printer goes away
         }
         // Takes at most three bytes per write, then nothing at all.
-        const std::uint32_t taken = request.payload.size() == 1 ? 0 : std::min<std::uint32_t>(3, request.payload.size());
+        const std::uint32_t taken =
+            request.payload.size() == 1 ? 0 : std::min<std::uint32_t>(3, request.payload.size());
         return frameBytes(sim::WROTE, le32(taken));
     });
     OpenedDevice device("/dev/lp0", DeviceSharing::Exclusive);
@@ -169,17 +175,21 @@ TEST(DeviceHandles, AreNeverBelowThreeAndTheStandardStreamsAreNeverTouched) {
         EXPECT_FALSE(morlix::platform::handleClose(standard));
         EXPECT_NE(::fcntl(standard, F_GETFD), -1) << standard;
     }
-    EXPECT_EQ(morlix::platform::openDevice("/dev/lp1", DeviceSharing::Shared), morlix::platform::INVALID_HANDLE);
+    EXPECT_EQ(morlix::platform::openDevice("/dev/lp1", DeviceSharing::Shared),
+              morlix::platform::INVALID_HANDLE);
     EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(SimulatedDevice, AReusedNumberIsAPlainDescriptorAgain) {
-    FakeDeviceServer server(root.path("/dev/usb/lp0"), [](const Frame&) { return frameBytes(sim::DATA, bytesOf("sim")); });
+    FakeDeviceServer server(root.path("/dev/usb/lp0"),
+                            [](const Frame&) { return frameBytes(sim::DATA, bytesOf("sim")); });
     for (bool closedByTheLayer : {true, false}) {
         const int handle = morlix::platform::openDevice("/dev/usb/lp0", DeviceSharing::Shared);
         ASSERT_GE(handle, 3);
-        if (closedByTheLayer) morlix::platform::handleClose(handle);
-        else ::close(handle);
+        if (closedByTheLayer)
+            morlix::platform::handleClose(handle);
+        else
+            ::close(handle);
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         ASSERT_TRUE(ends[0] == handle || ends[1] == handle) << "the number was not reused";
@@ -238,12 +248,14 @@ TEST(DeviceSharing, AnExclusiveOpenWaitsForNobody) {
         ASSERT_GE(shared.handle, 3);
         OpenedDevice alsoShared("/dev/lp0");
         EXPECT_GE(alsoShared.handle, 3);
-        EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", DeviceSharing::Exclusive), morlix::platform::INVALID_HANDLE);
+        EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", DeviceSharing::Exclusive),
+                  morlix::platform::INVALID_HANDLE);
         EXPECT_EQ(errno, EBUSY);
     }
     OpenedDevice exclusive("/dev/lp0", DeviceSharing::Exclusive);
     EXPECT_GE(exclusive.handle, 3);
-    EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", DeviceSharing::Shared), morlix::platform::INVALID_HANDLE);
+    EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", DeviceSharing::Shared),
+              morlix::platform::INVALID_HANDLE);
 }
 
 }  // namespace

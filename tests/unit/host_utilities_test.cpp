@@ -1,7 +1,6 @@
 // The library's state before any search, and the host query.
-#include <sys/utsname.h>
-
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
 
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
@@ -28,7 +27,8 @@ TEST(SingleInstanceInProcess, ClearTwiceIsHarmless) {
     morlix::platform::DebugCapture log;
     EXPECT_EQ(ClearInstanceMutex(), 1);
     EXPECT_EQ(ClearInstanceMutex(), 1);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"ClearInstanceMutex - Entry", "ClearInstanceMutex - Entry"}));
+    EXPECT_EQ(log.lines(),
+              (std::vector<std::string>{"ClearInstanceMutex - Entry", "ClearInstanceMutex - Entry"}));
 }
 
 TEST(OsData, ReportsThisMachine) {
@@ -38,7 +38,8 @@ TEST(OsData, ReportsThisMachine) {
     morlix::platform::DebugCapture log;
     EXPECT_EQ(GetOSDataVB(&major, &minor, &architecture), 0);
     EXPECT_EQ(std::to_string(major) + "." + std::to_string(minor),
-              std::string(names.release).substr(0, std::to_string(major).size() + 1 + std::to_string(minor).size()));
+              std::string(names.release)
+                  .substr(0, std::to_string(major).size() + 1 + std::to_string(minor).size()));
     EXPECT_EQ(architecture, morlix::platform::architectureFromMachine(names.machine));
     EXPECT_EQ(log.lines().at(0), "GetVersionEx passed");
     EXPECT_EQ(log.lines().at(1), "Get process address passed\r\n");

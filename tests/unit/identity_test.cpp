@@ -1,10 +1,11 @@
 // The identity parse: model, command language, model code, firmware version
 // and logic board from an identity text.
+#include "link/identity.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "link/identity.h"
 #include "link/printer_data.h"
 #include "platform/debug_output.h"
 #include "velquin/printer_codes.h"
@@ -51,14 +52,17 @@ TEST_P(IdentityParse, DerivesTheRecordFields) {
     EXPECT_EQ(record.printerType, c.type);
     EXPECT_EQ(morlix::fieldText(record.firmwareVersion), c.version);
     EXPECT_EQ(record.logicBdType, c.logicBoard);
-    EXPECT_FLOAT_EQ(morlix::firmwareVersionNumber(morlix::fieldText(record.firmwareVersion)), c.versionNumber);
+    EXPECT_FLOAT_EQ(morlix::firmwareVersionNumber(morlix::fieldText(record.firmwareVersion)),
+                    c.versionNumber);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Identities, IdentityParse,
     ::testing::Values(
-        IdentityCase{"RvaWithGAndXPrefixedVersion", "MFG:Acme;MDL:RVA 100G;FWV:xx5.03 build 7;", true, "RVA 100G", 0, 0, "5.03", 2, 5.03f},
-        IdentityCase{"RvbVersionKeepsItsSemicolon", "MFG:Acme;MDL:RVB 300;FWV:2.10;", true, "RVB 300", 1, 1, "2.10;", 1, 2.1f},
+        IdentityCase{"RvaWithGAndXPrefixedVersion", "MFG:Acme;MDL:RVA 100G;FWV:xx5.03 build 7;", true,
+                     "RVA 100G", 0, 0, "5.03", 2, 5.03f},
+        IdentityCase{"RvbVersionKeepsItsSemicolon", "MFG:Acme;MDL:RVB 300;FWV:2.10;", true, "RVB 300", 1, 1,
+                     "2.10;", 1, 2.1f},
         IdentityCase{"LeadingGDoesNotCount", "MDL:GRV 1;FWV:1.0(beta);", true, "GRV 1", 3, 1, "1.0", 0, 1.0f},
         IdentityCase{"BothModelsRvaWins", "MDL:RVB RVA;FWV:3", true, "RVB RVA", 0, 1, "3", 2, 3.0f},
         // No keys at all: type 1, the rest kept; the version is "Not found".
@@ -69,7 +73,13 @@ INSTANTIATE_TEST_SUITE_P(
         // A version without digits leaves the logic board as it was.
         IdentityCase{"VersionWithoutDigits", "MDL:X;FWV:beta;", true, "X", 3, 1, "beta;", 7, 0.0f},
         // Bytes above 127 pass through untouched.
-        IdentityCase{"BytesAbove127", "MDL:RVA\xE9\xFFG;FWV:x\xB0" "9.5 ", true, "RVA\xE9\xFFG", 0, 0, "\xB0" "9.5", 2, 9.5f}),
+        IdentityCase{"BytesAbove127",
+                     "MDL:RVA\xE9\xFFG;FWV:x\xB0"
+                     "9.5 ",
+                     true, "RVA\xE9\xFFG", 0, 0,
+                     "\xB0"
+                     "9.5",
+                     2, 9.5f}),
     [](const ::testing::TestParamInfo<IdentityCase>& info) { return std::string(info.param.label); });
 
 TEST(IdentityParse, HugeValuesAreCutAtTheirFields) {
@@ -98,10 +108,16 @@ TEST(IdentityParse, AnEmbeddedNulEndsTheIdentity) {
 TEST(IdentityParse, LogsAsTheFieldServiceExpects) {
     morlix::platform::DebugCapture log;
     parsed("MDL:RVB RVA;FWV:xx2.5 ");
-    const std::vector<std::string> expected = {
-        "**************************** printerData->printerName", "RVB RVA", "RVB found", "RVA found",
-        "GetFWVersionFromID - entry", "Found x!!!!!!!!!", "Found x!!!!!!!!!", "GetFWVersionFromID - LOGIC_BD_II",
-        "Printer version number", "2.5"};
+    const std::vector<std::string> expected = {"**************************** printerData->printerName",
+                                               "RVB RVA",
+                                               "RVB found",
+                                               "RVA found",
+                                               "GetFWVersionFromID - entry",
+                                               "Found x!!!!!!!!!",
+                                               "Found x!!!!!!!!!",
+                                               "GetFWVersionFromID - LOGIC_BD_II",
+                                               "Printer version number",
+                                               "2.5"};
     EXPECT_EQ(log.lines(), expected);
 }
 

@@ -1,9 +1,10 @@
 // Operator messages reach the descriptor the program names, one line each;
 // the record of moved queues survives only in its own well-formed lines.
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/operator_message.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +12,6 @@
 #include <string>
 
 #include "link/redirection_record.h"
-#include "platform/operator_message.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ TEST(RedirectionRecord, KeepsOnlyWellFormedEntriesAndVanishesWhenEmpty) {
     const std::string path = morlix::redirectionRecordPath();
     EXPECT_EQ(path, home + "/.local/state/morlix/redirected-queues");
 
-    const morlix::Redirections moved = {{"ticket_usb", "usb://Maker/Model?serial=1"}, {"lpt", "parallel:/dev/lp0"}};
+    const morlix::Redirections moved = {{"ticket_usb", "usb://Maker/Model?serial=1"},
+                                        {"lpt", "parallel:/dev/lp0"}};
     ASSERT_TRUE(morlix::saveRedirectionRecord(moved));
     EXPECT_EQ(morlix::loadRedirectionRecord(), moved);
 

@@ -21,13 +21,17 @@ class EventLog : public printersim::ParserSink {
 public:
     std::vector<std::string> events;
 
-    void request(Request request) override { events.push_back("request " + std::to_string(static_cast<int>(request))); }
+    void request(Request request) override {
+        events.push_back("request " + std::to_string(static_cast<int>(request)));
+    }
     void uploadBegin(UploadKind kind, std::uint64_t size, std::string_view header) override {
-        events.push_back("begin " + std::to_string(static_cast<int>(kind)) + " " + std::to_string(size) + " " +
-                         std::string(header));
+        events.push_back("begin " + std::to_string(static_cast<int>(kind)) + " " + std::to_string(size) +
+                         " " + std::string(header));
         file_.clear();
     }
-    void uploadData(std::span<const std::uint8_t> bytes) override { file_.append(bytes.begin(), bytes.end()); }
+    void uploadData(std::span<const std::uint8_t> bytes) override {
+        file_.append(bytes.begin(), bytes.end());
+    }
     void uploadEnd(bool complete, std::string_view problem) override {
         events.push_back("file " + file_);
         events.push_back(std::string(complete ? "end " : "cut ") + std::string(problem));
@@ -37,7 +41,8 @@ public:
         events.push_back(std::string(complete ? "ticket " : "open ticket ") + std::string(text));
     }
     void unparsed(std::span<const std::uint8_t> bytes, std::string_view problem) override {
-        events.push_back("unparsed " + std::string(bytes.begin(), bytes.end()) + " / " + std::string(problem));
+        events.push_back("unparsed " + std::string(bytes.begin(), bytes.end()) + " / " +
+                         std::string(problem));
     }
 
 private:
@@ -86,8 +91,7 @@ std::string sessionStream() {
 TEST(StreamParser, ReadsEveryItemOfASession) {
     std::vector<std::string> events = parseWhole(sessionStream());
     std::vector<std::string> expected = {
-        "request 0", "request 1", "request 2", "request 3",
-        "begin 0 52 <ttf52>",
+        "request 0", "request 1", "request 2", "request 3", "begin 0 52 <ttf52>",
     };
     ASSERT_GE(events.size(), expected.size());
     EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5), expected);
@@ -132,16 +136,16 @@ TEST(StreamParser, FlagsWhatItCannotRead) {
         {"<SL1,2,3,4,0>x", {"unparsed <SL1,2,3,4,0>x / soft font header without the ESC behind it"}},
         // An unknown escape sequence: the ESC means nothing; what follows is read again.
         {ESC + "<CF>", {"unparsed " + ESC + " / unknown escape sequence", "erase"}},
-        {ESC + "<pcx><Gx>", {"unparsed " + ESC + " / unknown escape sequence",
-                             "open ticket <pcx><Gx>"}},
-        {ESC + "<pcx><G2>ab<SS>", {"begin 1 2 " + ESC + "<pcx><G2>", "file ab", "end no ESC after the file",
-                                   "request 1"}},
+        {ESC + "<pcx><Gx>", {"unparsed " + ESC + " / unknown escape sequence", "open ticket <pcx><Gx>"}},
+        {ESC + "<pcx><G2>ab<SS>",
+         {"begin 1 2 " + ESC + "<pcx><G2>", "file ab", "end no ESC after the file", "request 1"}},
         {"<ttf10>abc", {"begin 0 10 <ttf10>", "file abc", "cut stream ended inside the file"}},
         {"<ttf0><SS>", {"begin 0 0 <ttf0>", "file ", "end ", "request 1"}},
         {"<RC1,2>abc", {"open ticket <RC1,2>abc"}},
         {"<SA0", {"unparsed <SA0 / stream ended inside a command"}},
         // Binary bytes keep what follows them unparsed until a command comes.
-        {std::string("\x80\x81text", 6) + "<SS>", {"unparsed \x80\x81text / bytes that are no command", "request 1"}},
+        {std::string("\x80\x81text", 6) + "<SS>",
+         {"unparsed \x80\x81text / bytes that are no command", "request 1"}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.stream);
@@ -159,13 +163,15 @@ TEST(StreamParser, LongUnparsedDataIsReportedInBlocksWithNothingLost) {
     std::vector<std::string> events = parseWhole(junk);
     ASSERT_EQ(events.size(), 2u);
     std::size_t total = 0;
-    for (const auto& event : events) total += event.size() - std::string("unparsed ").size() -
-                                              std::string(" / bytes that are no command").size();
+    for (const auto& event : events)
+        total += event.size() - std::string("unparsed ").size() -
+                 std::string(" / bytes that are no command").size();
     EXPECT_EQ(total, junk.size());
 }
 
 TEST(Sha256, MatchesTheStandardVectorsAlsoWhenFedInPieces) {
-    EXPECT_EQ(printersim::Sha256::hexOf({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(printersim::Sha256::hexOf({}),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(printersim::Sha256::hexOf(bytesOf("abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";

@@ -1,12 +1,13 @@
 // Status reads and the flash-space query on a local handle whose other end
 // the test plays as the printer (a message socket pair keeps each reply a
 // read of its own, as a device read is).
+#include "link/query_protocol.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "link/printer_data.h"
-#include "link/query_protocol.h"
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
 
@@ -22,9 +22,13 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
-Bytes status(std::uint8_t flags) { return Bytes{0x10, 0x20, 0x30, 0x00, flags, 0x00}; }
+Bytes status(std::uint8_t flags) {
+    return Bytes{0x10, 0x20, 0x30, 0x00, flags, 0x00};
+}
 
 // A socket pair whose `printerEnd` the test writes replies into; `handle`
 // is what the library reads. Replies are queued ahead: the library reads
@@ -33,7 +37,8 @@ class ScriptedPrinter {
 public:
     ScriptedPrinter() {
         int ends[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) throw std::runtime_error("socketpair");
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+            throw std::runtime_error("socketpair");
         handle = ends[0];
         printerEnd = ends[1];
     }
@@ -41,7 +46,9 @@ public:
         if (handle >= 0) ::close(handle);
         ::close(printerEnd);
     }
-    void reply(const Bytes& bytes) { ASSERT_EQ(::send(printerEnd, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size()); }
+    void reply(const Bytes& bytes) {
+        ASSERT_EQ(::send(printerEnd, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size());
+    }
     // What the library wrote to the printer so far.
     Bytes received() {
         Bytes all;
@@ -72,14 +79,25 @@ TEST(StatusRead, PlainReadReportsTheSecondReadAndItsCount) {
     EXPECT_TRUE(printer.received().empty());
     const std::vector<std::string> expected = {
         "GetPrinterStatusDataVB - entry",
-        "GetPrinterStatusData - entry, printer handle = " + [&] { char t[16]; std::snprintf(t, sizeof t, "%X", printer.handle); return std::string(t); }() + "\r\n",
+        "GetPrinterStatusData - entry, printer handle = " +
+            [&] {
+                char t[16];
+                std::snprintf(t, sizeof t, "%X", printer.handle);
+                return std::string(t);
+            }() +
+            "\r\n",
         "GetPrinterStatusData - Read number 1",
         "GetPrinterStatusData - Read number 2",
         "GetPrinterStatusData - Read 1 and 2 passed",
         "Read File passed, bytes read pStatusBytes = 6, - 10 20 30 00 22",
         "Busy",
         "GetPrinterStatusDataVB - number of status bytes = 6",
-        "10 ", "20 ", "30 ", "00 ", "22 ", "00 "};
+        "10 ",
+        "20 ",
+        "30 ",
+        "00 ",
+        "22 ",
+        "00 "};
     EXPECT_EQ(log.lines(), expected);
 }
 
@@ -92,7 +110,8 @@ TEST(StatusRead, SpecificRequestIsSentAndItsReplyRead) {
     std::memset(buffer, 0xEE, sizeof buffer);
     std::int32_t count = 0;
     morlix::platform::DebugCapture log;
-    EXPECT_EQ(morlix::GetPrinterStatusData(printer.handle, buffer, &count, 1, FLASH_REQUEST, 4), morlix::STATUS_READ_OK);
+    EXPECT_EQ(morlix::GetPrinterStatusData(printer.handle, buffer, &count, 1, FLASH_REQUEST, 4),
+              morlix::STATUS_READ_OK);
     EXPECT_EQ(count, 13);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 13), "A070800123456");
     EXPECT_EQ(buffer[20], 0);  // the first 32 bytes are zeroed before the reply
@@ -109,7 +128,8 @@ TEST(StatusRead, SpecificRequestIsRefusedWhileBusy) {
     std::uint8_t buffer[512] = {};
     std::int32_t count = 400;  // stale: the refusal does not write it
     morlix::platform::DebugCapture log;
-    EXPECT_EQ(morlix::GetPrinterStatusData(printer.handle, buffer, &count, 1, FLASH_REQUEST, 4), morlix::STATUS_READ_BUSY);
+    EXPECT_EQ(morlix::GetPrinterStatusData(printer.handle, buffer, &count, 1, FLASH_REQUEST, 4),
+              morlix::STATUS_READ_BUSY);
     EXPECT_EQ(count, 400);
     EXPECT_TRUE(printer.received().empty());
     EXPECT_TRUE(log.contains("GetPrinterStatusData - Printer Busy cannot request status"));
@@ -132,7 +152,8 @@ TEST(StatusRead, FailedReadsAreFailures) {
     std::uint8_t buffer[512] = {};
     std::int32_t count = 0;
     morlix::platform::DebugCapture log;
-    EXPECT_EQ(morlix::GetPrinterStatusData(directory, buffer, &count, 0, nullptr, 0), morlix::STATUS_READ_FAILED);
+    EXPECT_EQ(morlix::GetPrinterStatusData(directory, buffer, &count, 0, nullptr, 0),
+              morlix::STATUS_READ_FAILED);
     EXPECT_TRUE(log.contains("GetPrinterStatusData - Read number 1 Failed"));
     EXPECT_EQ(GetPrinterStatusDataVB(directory, buffer, &count, 0, nullptr, 0), 1);
     EXPECT_TRUE(log.contains("GetPrinterStatusDataVB - failed"));
@@ -152,10 +173,12 @@ TEST(StatusRead, FailedRequestWriteIsAFailure) {
     std::int32_t count = 0;
     morlix::platform::DebugCapture log;
     ::signal(SIGPIPE, SIG_IGN);
-    EXPECT_EQ(morlix::GetPrinterStatusData(printer.handle, buffer, &count, 1, FLASH_REQUEST, 4), morlix::STATUS_READ_FAILED);
+    EXPECT_EQ(morlix::GetPrinterStatusData(printer.handle, buffer, &count, 1, FLASH_REQUEST, 4),
+              morlix::STATUS_READ_FAILED);
     bool writeFailureLogged = false;
     for (const std::string& line : log.lines())
-        writeFailureLogged |= line.rfind("GetPrinterStatusData - Writing status string failed error = ", 0) == 0;
+        writeFailureLogged |=
+            line.rfind("GetPrinterStatusData - Writing status string failed error = ", 0) == 0;
     EXPECT_TRUE(writeFailureLogged);
 }
 
@@ -196,7 +219,7 @@ TEST_F(FlashQuery, NotAIsRetriedAndThenAccepted) {
     EXPECT_TRUE(log.contains("Bad return code from status read"));
     EXPECT_TRUE(log.contains("Incorrect status return code from printer, not A = B"));
     EXPECT_TRUE(log.contains("GetFlashSpaceRemainingVB - bad read retry"));
-        EXPECT_TRUE(log.contains("====== Get flash space query = 2 ======"));
+    EXPECT_TRUE(log.contains("====== Get flash space query = 2 ======"));
 }
 
 TEST_F(FlashQuery, ImplausibleReadingsThreeTimesGiveZero) {
@@ -228,7 +251,8 @@ TEST(FlashQueryWithoutPrinter, ReturnsZeroPromptlyWithItsLog) {
     morlix::platform::DebugCapture log;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(GetFlashSpaceRemainingVB(&freeFlash), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));  // three 250 ms retry waits would take 750
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(700));  // three 250 ms retry waits would take 750
     EXPECT_EQ(freeFlash, 0);
     EXPECT_TRUE(log.contains("GetPrinterStatusData - Read number 1 Failed"));
     EXPECT_TRUE(log.contains("====== Get flash space query = 2 ======"));

@@ -11,12 +11,12 @@ namespace {
 using morlix::platform::DebugCapture;
 using morlix::softfont::ByteSource;
 using morlix::softfont::FontSummary;
+using velquin::testing::bytesOf;
 using velquin::testing::ConvertedFont;
 using velquin::testing::FontDescriptor;
 using velquin::testing::Glyph;
 using velquin::testing::InMemoryConversion;
 using velquin::testing::ReportLines;
-using velquin::testing::bytesOf;
 using velquin::testing::SoftFontBuilder;
 
 // Converts and reads the converted file back; fails the test when either goes wrong.
@@ -45,7 +45,9 @@ std::vector<std::string> stacked(const Parts&... parts) {
     return all;
 }
 
-Glyph space(int rows = 0) { return Glyph{.code = 32, .topOffset = 24, .width = 8, .rows = std::vector<std::string>(rows, "########")}; }
+Glyph space(int rows = 0) {
+    return Glyph{.code = 32, .topOffset = 24, .width = 8, .rows = std::vector<std::string>(rows, "########")};
+}
 
 TEST(CharacterNumber, RecognisesTheCodeCommand) {
     struct Case {
@@ -76,7 +78,8 @@ TEST(CharacterNumber, RecognisesTheCodeCommand) {
         std::uint8_t code = 99;
         EXPECT_EQ(morlix::softfont::readCharacterNumber(input, code, output.report), c.result);
         EXPECT_EQ(code, c.code);
-        EXPECT_EQ(output.lines, c.reportLine ? std::vector<std::string>{c.reportLine} : std::vector<std::string>{});
+        EXPECT_EQ(output.lines,
+                  c.reportLine ? std::vector<std::string>{c.reportLine} : std::vector<std::string>{});
     }
 }
 
@@ -117,15 +120,19 @@ TEST(CharacterRecords, ABadCharacterDescriptorFailsTheConversionWithFive) {
     };
     const Case cases[] = {
         {Glyph{.rows = {"#"}, .format = 5}, "Character generator format != 4, error!\r\n"},
-        {Glyph{.rows = {"#"}, .descriptorSize = 16}, "Character generator length is not correct, was 16, should be 14\r\n"},
-        {Glyph{.rows = {"#"}, .lengthDigits = "15"}, "Character generator length 15 is shorter than the character descriptor\r\n"},
-        {Glyph{.rows = {"#"}, .lengthDigits = "4294967295"}, "Character generator length -1 is shorter than the character descriptor\r\n"},
+        {Glyph{.rows = {"#"}, .descriptorSize = 16},
+         "Character generator length is not correct, was 16, should be 14\r\n"},
+        {Glyph{.rows = {"#"}, .lengthDigits = "15"},
+         "Character generator length 15 is shorter than the character descriptor\r\n"},
+        {Glyph{.rows = {"#"}, .lengthDigits = "4294967295"},
+         "Character generator length -1 is shorter than the character descriptor\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.logLine);
         DebugCapture log;
         InMemoryConversion conversion;
-        velquin::testing::convertBytes(SoftFontBuilder().character(space()).character(c.glyph).bytes(), conversion);
+        velquin::testing::convertBytes(SoftFontBuilder().character(space()).character(c.glyph).bytes(),
+                                       conversion);
         EXPECT_EQ(conversion.result, 5);
         EXPECT_TRUE(log.contains(c.logLine));
         EXPECT_TRUE(conversion.file.empty());
@@ -137,16 +144,22 @@ TEST(CharacterRecords, LogsTheDescriptorAndKeepsTheHighestCode) {
     InMemoryConversion conversion;
     const auto font = SoftFontBuilder()
                           .character(space())
-                          .character({.code = 200, .leftOffset = -2, .topOffset = -3, .width = 17, .height = 2, .deltaX = 70,
+                          .character({.code = 200,
+                                      .leftOffset = -2,
+                                      .topOffset = -3,
+                                      .width = 17,
+                                      .height = 2,
+                                      .deltaX = 70,
                                       .rows = {"#", "#"}})
                           .character({.code = 66, .rows = {"#"}});
     convertOk(font, conversion);
     EXPECT_EQ(conversion.summary.lastCode, 200);
-    for (const char* line : {"CG Left Offset (bits) = FFFE\r\n", "CG Top Offset (bits)  = -3\r\n",
-                             "CG Char width (bits)  = 17\r\n", "CG Char height        = 2\r\n",
-                             "CG Delta X (1/4 dots) = 70\r\n", "CG Delta X            = 17\r\n",
-                             "Character generator width in words = 2\r\n\n", "OFFSET address for char = 3200 DEC C80 HEX\r\n",
-                             "\r\nTotal characters found = 3, last character = 200\r\n"})
+    for (const char* line :
+         {"CG Left Offset (bits) = FFFE\r\n", "CG Top Offset (bits)  = -3\r\n",
+          "CG Char width (bits)  = 17\r\n", "CG Char height        = 2\r\n", "CG Delta X (1/4 dots) = 70\r\n",
+          "CG Delta X            = 17\r\n", "Character generator width in words = 2\r\n\n",
+          "OFFSET address for char = 3200 DEC C80 HEX\r\n",
+          "\r\nTotal characters found = 3, last character = 200\r\n"})
         EXPECT_TRUE(log.contains(line)) << line;
 }
 
@@ -155,8 +168,9 @@ TEST(CharacterRecords, LogsTheDescriptorAndKeepsTheHighestCode) {
 TEST(CharacterRecords, EachCharacterIsLoggedByNumberAndAsACharacter) {
     DebugCapture log;
     InMemoryConversion conversion;
-    convertOk(SoftFontBuilder().character(space()).character({.code = 0, .rows = {"#"}}).character({.rows = {"#"}}),
-              conversion);
+    convertOk(
+        SoftFontBuilder().character(space()).character({.code = 0, .rows = {"#"}}).character({.rows = {"#"}}),
+        conversion);
     EXPECT_TRUE(log.contains("\r\nCharacter data, found character 32,  , "));
     EXPECT_TRUE(log.contains("\r\nCharacter data, found character 65, A, "));
     EXPECT_TRUE(log.contains("\r\nCharacter data, found character 0, "));
@@ -169,8 +183,9 @@ TEST(CharacterCells, WorkedExamplePlacesTheBitmapBetweenBlankRows) {
     for (int r = 0; r < 22; ++r) rows.push_back(std::string(static_cast<std::size_t>(r % 12), '.') + "#");
     DebugCapture log;
     InMemoryConversion conversion;
-    const auto font = convertOk(SoftFontBuilder().character(space()).character({.topOffset = 20, .width = 12, .rows = rows}),
-                                conversion);
+    const auto font = convertOk(
+        SoftFontBuilder().character(space()).character({.topOffset = 20, .width = 12, .rows = rows}),
+        conversion);
     EXPECT_EQ(font.entry(65).position, 4096u + 60u);  // after the space's 30 rows of one word
     EXPECT_EQ(font.length, 4096 + 60 + 60);
     EXPECT_EQ(font.cellRows(65), stacked(blankRows(4, 16), padded(rows, 16), blankRows(4, 16)));
@@ -184,7 +199,8 @@ TEST(CharacterCells, SpaceIsCreatedBeforeTheFirstOtherCharacter) {
         FontDescriptor descriptor;
         descriptor.pitch = static_cast<std::uint16_t>(pitch);
         InMemoryConversion conversion;
-        const auto font = convertOk(SoftFontBuilder(descriptor).character({.rows = {"########"}}), conversion);
+        const auto font =
+            convertOk(SoftFontBuilder(descriptor).character({.rows = {"########"}}), conversion);
         const auto created = font.entry(32);
         EXPECT_EQ(created.position, 4096u);
         EXPECT_EQ(created.width, width);
@@ -195,14 +211,16 @@ TEST(CharacterCells, SpaceIsCreatedBeforeTheFirstOtherCharacter) {
         EXPECT_EQ(font.entry(65).position, 4096u + 30u * 2 * static_cast<unsigned>(words));
         EXPECT_EQ(font.count, 2);
         const auto& lines = conversion.output.lines;
-        EXPECT_NE(std::find(lines.begin(), lines.end(), "Space pitch in bits = " + std::to_string(width) + "\r\n"),
-                  lines.end());
+        EXPECT_NE(
+            std::find(lines.begin(), lines.end(), "Space pitch in bits = " + std::to_string(width) + "\r\n"),
+            lines.end());
     }
 }
 
 TEST(CharacterCells, SpaceThatComesFirstIsKeptBlank) {
     InMemoryConversion conversion;
-    const auto font = convertOk(SoftFontBuilder().character(space(30)).character({.rows = {"#"}}), conversion);
+    const auto font =
+        convertOk(SoftFontBuilder().character(space(30)).character({.rows = {"#"}}), conversion);
     EXPECT_EQ(font.count, 2);
     EXPECT_EQ(font.entry(32).position, 4096u);
     EXPECT_EQ(font.entry(32).width, 8);
@@ -211,10 +229,12 @@ TEST(CharacterCells, SpaceThatComesFirstIsKeptBlank) {
 
 TEST(CharacterCells, DotsBeyondTheWidthAreCleared) {
     InMemoryConversion conversion;
-    const auto font = convertOk(
-        SoftFontBuilder().character(space()).character(
-            {.topOffset = 24, .width = 17, .bitmap = std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x81, 0x00, 0x7F}}),
-        conversion);
+    const auto font =
+        convertOk(SoftFontBuilder().character(space()).character(
+                      {.topOffset = 24,
+                       .width = 17,
+                       .bitmap = std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x81, 0x00, 0x7F}}),
+                  conversion);
     EXPECT_EQ(font.entry(65).words, 2);
     const std::size_t cell = font.entry(65).position;
     EXPECT_EQ(font.word(cell), 0xFFFF);
@@ -244,7 +264,8 @@ TEST(CharacterCells, CharacterThatCannotBeBuiltEndsTheFontAndIsWithdrawn) {
         DebugCapture log;
         InMemoryConversion conversion;
         const auto font = convertOk(
-            SoftFontBuilder().character(space()).character(broken).character({.code = 66, .rows = {"#"}}), conversion);
+            SoftFontBuilder().character(space()).character(broken).character({.code = 66, .rows = {"#"}}),
+            conversion);
         EXPECT_EQ(std::count(log.lines().begin(), log.lines().end(),
                              "ERROR ERROR  ERROR ERROR ERROR ERROR ERROR ERROR ERROR\r\n"),
                   2);
@@ -288,9 +309,9 @@ TEST(CharacterCells, RowsOutsideTheCellAreDroppedAndEveryCellIsCellHeightRows) {
             SCOPED_TRACE(testing::Message() << "top offset " << c.topOffset << ", width " << width);
             DebugCapture log;
             InMemoryConversion conversion;
-            const auto font = convertOk(
-                SoftFontBuilder().character(space()).character({.topOffset = c.topOffset, .width = width, .rows = rows}),
-                conversion);
+            const auto font = convertOk(SoftFontBuilder().character(space()).character(
+                                            {.topOffset = c.topOffset, .width = width, .rows = rows}),
+                                        conversion);
             EXPECT_EQ(font.cellRows(65), c.expected);
             EXPECT_EQ(font.length, 4096 + 60 + 60);
             if (c.clipLine) {
@@ -304,9 +325,9 @@ TEST(CharacterCells, HeightFieldDoesNotChangeTheCell) {
     // The data holds 3 rows whatever the height says.
     for (std::uint16_t height : {0, 1, 3, 40, 65535}) {
         InMemoryConversion conversion;
-        const auto font = convertOk(
-            SoftFontBuilder().character(space()).character({.topOffset = 24, .height = height, .rows = {"#", "#", "#"}}),
-            conversion);
+        const auto font = convertOk(SoftFontBuilder().character(space()).character(
+                                        {.topOffset = 24, .height = height, .rows = {"#", "#", "#"}}),
+                                    conversion);
         EXPECT_EQ(font.cellRows(65), stacked(padded({"#", "#", "#"}, 16), blankRows(27, 16))) << height;
     }
 }
@@ -333,8 +354,11 @@ TEST(CharacterCells, ImageGrowsBeyondItsFirstCapacity) {
     SoftFontBuilder builder(descriptor);
     for (int pass = 0; pass < 2; ++pass)
         for (int code = 0; code < 256; ++code)
-            builder.character({.code = code, .topOffset = 6, .width = 40,
-                               .rows = {std::string(static_cast<std::size_t>(code % 40), '.') + "#", std::string(40, '#')}});
+            builder.character({.code = code,
+                               .topOffset = 6,
+                               .width = 40,
+                               .rows = {std::string(static_cast<std::size_t>(code % 40), '.') + "#",
+                                        std::string(40, '#')}});
     InMemoryConversion conversion;
     const auto font = convertOk(builder, conversion);
     EXPECT_EQ(font.count, 513);
@@ -352,9 +376,11 @@ TEST(CharacterCells, FontNeedingAnImageBeyondAnyPrinterFailsWithTwo) {
     descriptor.cellHeight = 65535;
     DebugCapture log;
     InMemoryConversion conversion;
-    velquin::testing::convertBytes(
-        SoftFontBuilder(descriptor).character(space()).character({.width = 65535, .bitmap = std::vector<std::uint8_t>{}}).bytes(),
-        conversion);
+    velquin::testing::convertBytes(SoftFontBuilder(descriptor)
+                                       .character(space())
+                                       .character({.width = 65535, .bitmap = std::vector<std::uint8_t>{}})
+                                       .bytes(),
+                                   conversion);
     EXPECT_EQ(conversion.result, 2);
     EXPECT_TRUE(log.contains("Could not allocate 536997886 bytes for master DL image\r\n"));
 }
@@ -376,7 +402,8 @@ TEST(ConvertedFile, HeaderCountsEntriesAndLengthCoversTableAndCells) {
     // A space and 94 characters of one word by 30 rows: 95 cells of 60 bytes.
     SoftFontBuilder builder;
     builder.character(space());
-    for (int code = 33; code < 127; ++code) builder.character({.code = code, .topOffset = 24, .width = 16, .rows = {"#"}});
+    for (int code = 33; code < 127; ++code)
+        builder.character({.code = code, .topOffset = 24, .width = 16, .rows = {"#"}});
     DebugCapture log;
     InMemoryConversion conversion;
     convertOk(builder, conversion);
@@ -396,20 +423,21 @@ TEST(ConvertedFile, HowTheFontEndsDecidesTheResult) {
         std::int32_t result;
     };
     const Case cases[] = {
-        {"", 0},                     // the last bitmap ends the file
-        {"\x1b*c6", 0},              // end of file inside a code command
-        {"\x1b*c66E", 0},            // code command, then end of file
-        {"\x1b*c66E\x1b(s2", 0},     // end of file inside a data command
+        {"", 0},                        // the last bitmap ends the file
+        {"\x1b*c6", 0},                 // end of file inside a code command
+        {"\x1b*c66E", 0},               // code command, then end of file
+        {"\x1b*c66E\x1b(s2", 0},        // end of file inside a data command
         {"\x1b*c66E\x1b(s17W\x04", 5},  // end of file inside a character descriptor
-        {"\x1b*c5F", 24},            // a font control command
-        {"\x1b(10U", 22},            // a symbol set command
+        {"\x1b*c5F", 24},               // a font control command
+        {"\x1b(10U", 22},               // a symbol set command
         {"\r\n", 21},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.trailer)));
         InMemoryConversion conversion;
-        velquin::testing::convertBytes(SoftFontBuilder().character(space()).character({.rows = {"#"}}).raw(c.trailer).bytes(),
-                                       conversion);
+        velquin::testing::convertBytes(
+            SoftFontBuilder().character(space()).character({.rows = {"#"}}).raw(c.trailer).bytes(),
+            conversion);
         EXPECT_EQ(conversion.result, c.result);
         if (c.result == 0) {
             EXPECT_EQ(conversion.converted().value().count, 2);
@@ -438,13 +466,20 @@ TEST(ConvertedFile, EndOfFileOrReadErrorAtEveryByte) {
                                                 << (failsAtEnd ? ", read error" : ", end of file"));
                 std::int32_t expected = 0;
                 long count = 0;
-                if (length < descriptorStart) expected = 1;
-                else if (length < charactersStart) expected = 4;
-                else if (length < dataCommand) expected = failsAtEnd ? 20 : 0;
-                else if (length < characterDescriptor) expected = 0;
-                else if (length < bitmap) expected = 5;
-                else if (length == full.size() && failsAtEnd) expected = 20;  // the read after the last bitmap fails
-                else count = failsAtEnd ? 1 : 2;  // a failed bitmap read withdraws the character
+                if (length < descriptorStart)
+                    expected = 1;
+                else if (length < charactersStart)
+                    expected = 4;
+                else if (length < dataCommand)
+                    expected = failsAtEnd ? 20 : 0;
+                else if (length < characterDescriptor)
+                    expected = 0;
+                else if (length < bitmap)
+                    expected = 5;
+                else if (length == full.size() && failsAtEnd)
+                    expected = 20;  // the read after the last bitmap fails
+                else
+                    count = failsAtEnd ? 1 : 2;  // a failed bitmap read withdraws the character
 
                 InMemoryConversion conversion;
                 velquin::testing::convertBytes(std::span(full.data(), length), conversion, failsAtEnd);
@@ -456,7 +491,8 @@ TEST(ConvertedFile, EndOfFileOrReadErrorAtEveryByte) {
                 if (count == 2) {
                     // Bitmap bytes missing at the end of the file are blank.
                     for (std::size_t row = 0; row < 4; ++row)
-                        EXPECT_EQ(font->dot(65, static_cast<long>(row), 0), row * rowBytes < length - bitmap) << row;
+                        EXPECT_EQ(font->dot(65, static_cast<long>(row), 0), row * rowBytes < length - bitmap)
+                            << row;
                 }
             }
         }

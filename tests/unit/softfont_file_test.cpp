@@ -63,7 +63,8 @@ protected:
     }
     std::vector<std::string> namesInFolder() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(folder_))
+            names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -127,15 +128,15 @@ TEST_F(ConverterFiles, RefusedFontWritesNothingAndKeepsTheOlderFile) {
 TEST_F(ConverterFiles, InputsThatCannotBeOpenedGiveOne) {
     fs::create_directory(folder_ / "folder.sfp");
     const std::string longPath = (folder_ / std::string(5000, 'a')).string() + ".sfp";
-    for (const std::string& path : {(folder_ / "missing.sfp").string(), (folder_ / "folder.sfp").string(), longPath,
-                                    std::string("/dev/null"), std::string()}) {
+    for (const std::string& path : {(folder_ / "missing.sfp").string(), (folder_ / "folder.sfp").string(),
+                                    longPath, std::string("/dev/null"), std::string()}) {
         DebugCapture log;
         EXPECT_EQ(qkSoftFontFileName(path.c_str()), 1) << path.substr(0, 80);
         // Log lines are cut at the log buffer; the long path's line starts the same.
         const std::string expected = "Could not open file " + path.substr(0, 100);
-        EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(),
-                                [&](const std::string& line) { return line.starts_with(expected); }))
-            << path.substr(0, 80);
+        EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(), [&](const std::string& line) {
+            return line.starts_with(expected);
+        })) << path.substr(0, 80);
     }
     EXPECT_EQ(qkSoftFontFileName(nullptr), 1);
     EXPECT_EQ(namesInFolder(), std::vector<std::string>{"folder.sfp"});
@@ -213,7 +214,8 @@ TEST_F(ConverterFiles, SampleFontsConvertDotForDot) {
         const auto font = ConvertedFont::read(readFile(velquin::convertedFileName(input.string())));
         ASSERT_TRUE(font.has_value());
 
-        const std::size_t descriptor = static_cast<std::size_t>(std::find(bytes.begin(), bytes.end(), 'W') - bytes.begin()) + 1;
+        const std::size_t descriptor =
+            static_cast<std::size_t>(std::find(bytes.begin(), bytes.end(), 'W') - bytes.begin()) + 1;
         const long baseline = bytes[descriptor + 6] << 8 | bytes[descriptor + 7];
         std::map<int, velquin::testing::SoftFontRecord> glyphs;
         const auto records = velquin::testing::readSoftFontRecords(bytes);

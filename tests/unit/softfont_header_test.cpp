@@ -12,9 +12,9 @@ namespace {
 using morlix::platform::DebugCapture;
 using morlix::softfont::ByteSource;
 using morlix::softfont::FontSummary;
+using velquin::testing::bytesOf;
 using velquin::testing::FontDescriptor;
 using velquin::testing::ReportLines;
-using velquin::testing::bytesOf;
 
 TEST(ConvertedFileName, ReplacesOnlyTheLastExtensionOfTheFileName) {
     const std::pair<const char*, const char*> cases[] = {
@@ -32,7 +32,8 @@ TEST(ConvertedFileName, ReplacesOnlyTheLastExtensionOfTheFileName) {
         {"/fonts/", "/fonts/.QKS"},
         {"", ".QKS"},
     };
-    for (const auto& [input, expected] : cases) EXPECT_EQ(velquin::convertedFileName(input), expected) << input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(velquin::convertedFileName(input), expected) << input;
 }
 
 struct CommandCase {
@@ -67,7 +68,8 @@ TEST(SoftFontHeader, RecognisesTheDescriptorCommandAndNothingElse) {
         std::int32_t length = -1;
         EXPECT_EQ(morlix::softfont::readSoftFontHeader(input, length, output.report), c.accepted);
         EXPECT_EQ(length, c.length);
-        EXPECT_EQ(output.lines, c.reportLine ? std::vector<std::string>{c.reportLine} : std::vector<std::string>{});
+        EXPECT_EQ(output.lines,
+                  c.reportLine ? std::vector<std::string>{c.reportLine} : std::vector<std::string>{});
         EXPECT_LE(input.position(), 7u);  // never reads into the descriptor
     }
 }
@@ -186,21 +188,36 @@ TEST(FontHeaderInfo, FirstRefusingFieldDecides) {
          "Header Format = 10 (Intellifont Bound Scalable, NOT QK compatible)\r\n"},
         {[](FontDescriptor& d) { d.headerFormat = 11; }, 7,
          "Header Format = 11 (Intellifont Unbound Scalable, NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.headerFormat = 15; d.orientation = 1; }, 8,
-         "Header Format = 15 (True Type Scalable (bound or unbound), NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) {
+             d.headerFormat = 15;
+             d.orientation = 1;
+         },
+         8, "Header Format = 15 (True Type Scalable (bound or unbound), NOT QK compatible)\r\n"},
         {[](FontDescriptor& d) { d.headerFormat = 20; }, 9,
          "Header Format = 20 (Resolution-Specified Bitmap, NOT QK compatible)\r\n"},
         {[](FontDescriptor& d) { d.fontType = 1; }, 10,
          "Character codes 32 to 127 and 160 to 255 are printable (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.fontType = 10; }, 12, "Character codes HP MSL numbers (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.fontType = 11; }, 13, "Character codes Unicode numbers (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.orientation = 1; d.fontType = 5; }, 14,
-         "Orientation = landscape (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.orientation = 2; }, 15, "Orientation = reverse portrait (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.orientation = 3; }, 16, "Orientation = reverse landscape (NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) { d.fontType = 10; }, 12,
+         "Character codes HP MSL numbers (NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) { d.fontType = 11; }, 13,
+         "Character codes Unicode numbers (NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) {
+             d.orientation = 1;
+             d.fontType = 5;
+         },
+         14, "Orientation = landscape (NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) { d.orientation = 2; }, 15,
+         "Orientation = reverse portrait (NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) { d.orientation = 3; }, 16,
+         "Orientation = reverse landscape (NOT QK compatible)\r\n"},
         {[](FontDescriptor& d) { d.orientation = 9; }, 17, "Orientation = unknown (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.spacing = 2; d.fontType = 5; }, 18, "Spacing = unknown (NOT QK compatible)\r\n"},
-        {[](FontDescriptor& d) { d.fontType = 5; }, 19, "Font Type > 2 and not compatible with QK ticketprinter\r\n"},
+        {[](FontDescriptor& d) {
+             d.spacing = 2;
+             d.fontType = 5;
+         },
+         18, "Spacing = unknown (NOT QK compatible)\r\n"},
+        {[](FontDescriptor& d) { d.fontType = 5; }, 19,
+         "Font Type > 2 and not compatible with QK ticketprinter\r\n"},
         {[](FontDescriptor& d) { d.headerFormat = 3; }, 0, "\r\n\n"},
         {[](FontDescriptor& d) { d.fontType = 2; }, 0, "\r\n\n"},
     };
@@ -222,7 +239,8 @@ TEST(FontHeaderInfo, FontTypeTwoIsConvertedButCalledNotCompatible) {
     FontSummary summary;
     ASSERT_EQ(judge(descriptor, output, summary), 0);
     const auto& lines = output.lines;
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Font Type = 2, first code = 0, last code = 255\r\n"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Font Type = 2, first code = 0, last code = 255\r\n"),
+              lines.end());
     EXPECT_EQ(lines[lines.size() - 2], "This file is NOT compatible with QK ticket printers\r\n");
 }
 
@@ -233,7 +251,8 @@ TEST(FontHeaderInfo, DecodesEveryStyleWidthAndWeightValue) {
     };
     const Case cases[] = {
         {[](FontDescriptor& d) { d.style = 3; }, "Posture = Reserved\r\n"},
-        {[](FontDescriptor& d) { d.style = 7 << 2; }, "Appearance Width = Extra Extended or Extra Expanded\r\n"},
+        {[](FontDescriptor& d) { d.style = 7 << 2; },
+         "Appearance Width = Extra Extended or Extra Expanded\r\n"},
         {[](FontDescriptor& d) { d.style = 3 << 5; }, "Structure = Contour, Distressed\r\n"},
         {[](FontDescriptor& d) { d.style = 11 << 5; }, "Structure = Patterned\r\n"},
         {[](FontDescriptor& d) { d.style = 12 << 5; }, "Structure = Patterned with Shadow\r\n"},

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../support/soft_font_builder.h"
@@ -15,7 +15,9 @@
 
 namespace velquin::testing {
 
-inline std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+inline std::vector<std::uint8_t> bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 struct ReportLines {
     ReportLines() = default;
@@ -39,9 +41,11 @@ struct InMemoryConversion {
     std::optional<ConvertedFont> converted() const { return ConvertedFont::read(file); }
 };
 
-inline void convertBytes(std::span<const std::uint8_t> font, InMemoryConversion& conversion, bool failsAtEnd = false) {
+inline void convertBytes(std::span<const std::uint8_t> font, InMemoryConversion& conversion,
+                         bool failsAtEnd = false) {
     morlix::softfont::ByteSource input(font, failsAtEnd);
-    conversion.result = morlix::softfont::convertSoftFont(input, conversion.summary, conversion.output.report);
+    conversion.result =
+        morlix::softfont::convertSoftFont(input, conversion.summary, conversion.output.report);
     if (conversion.result == 0) {
         const auto file = conversion.summary.image.file();
         conversion.file.assign(file.begin(), file.end());

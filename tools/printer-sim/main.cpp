@@ -166,11 +166,16 @@ int main(int argc, char** argv) {
             faults.failReads = true;
         } else if (option == "--device-id-prefix") {
             std::string_view kind = value();
-            if (kind == "normal") faults.deviceIdPrefix = printersim::DeviceIdPrefix::Normal;
-            else if (kind == "absent") faults.deviceIdPrefix = printersim::DeviceIdPrefix::Absent;
-            else if (kind == "swapped") faults.deviceIdPrefix = printersim::DeviceIdPrefix::Swapped;
-            else if (kind == "too-long") faults.deviceIdPrefix = printersim::DeviceIdPrefix::TooLong;
-            else fail("unknown --device-id-prefix \"" + std::string(kind) + "\"");
+            if (kind == "normal")
+                faults.deviceIdPrefix = printersim::DeviceIdPrefix::Normal;
+            else if (kind == "absent")
+                faults.deviceIdPrefix = printersim::DeviceIdPrefix::Absent;
+            else if (kind == "swapped")
+                faults.deviceIdPrefix = printersim::DeviceIdPrefix::Swapped;
+            else if (kind == "too-long")
+                faults.deviceIdPrefix = printersim::DeviceIdPrefix::TooLong;
+            else
+                fail("unknown --device-id-prefix \"" + std::string(kind) + "\"");
         } else {
             fail("unknown option \"" + std::string(option) + "\"");
         }

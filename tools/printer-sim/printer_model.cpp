@@ -23,12 +23,18 @@ std::chrono::steady_clock::duration writeDuration(std::uint64_t bytes, std::uint
 
 const char* entryKindName(EntryKind kind) {
     switch (kind) {
-    case EntryKind::TrueType: return "ttf";
-    case EntryKind::Pcx: return "pcx";
-    case EntryKind::SoftFont: return "softfont";
-    case EntryKind::Ticket: return "ticket";
-    case EntryKind::Erase: return "erase";
-    case EntryKind::Unparsed: return "unparsed";
+        case EntryKind::TrueType:
+            return "ttf";
+        case EntryKind::Pcx:
+            return "pcx";
+        case EntryKind::SoftFont:
+            return "softfont";
+        case EntryKind::Ticket:
+            return "ticket";
+        case EntryKind::Erase:
+            return "erase";
+        case EntryKind::Unparsed:
+            return "unparsed";
     }
     return "?";
 }
@@ -75,7 +81,8 @@ void PrinterModel::settleLocked(std::chrono::steady_clock::time_point now) {
     }
 }
 
-void PrinterModel::queueWriteLocked(std::uint64_t bytes, bool erase, std::chrono::steady_clock::duration duration) {
+void PrinterModel::queueWriteLocked(std::uint64_t bytes, bool erase,
+                                    std::chrono::steady_clock::duration duration) {
     auto now = std::chrono::steady_clock::now();
     auto start = writes_.empty() ? now : std::max(now, writes_.back().end);
     writes_.push_back({start + duration, bytes, erase});
@@ -132,31 +139,32 @@ std::vector<std::uint8_t> PrinterModel::deviceIdBytes() const {
 std::vector<std::uint8_t> PrinterModel::replyTo(Request request) {
     std::vector<std::uint8_t> reply;
     switch (request) {
-    case Request::Identity:
-        reply = identityBytes();
-        break;
-    case Request::ShortStatus:
-        reply = statusBytes();
-        break;
-    case Request::FlashSpace:
-    case Request::DeviceFlash: {
-        std::uint64_t free = std::min(freeFlash(), LARGEST_FLASH_REPLY);
-        char text[16];
-        std::snprintf(text, sizeof text, "A0708%08llu", static_cast<unsigned long long>(free));
-        reply.assign(text, text + 13);
-        std::lock_guard lock(mutex_);
-        if (faults_.badFlashReplies > 0) {
-            --faults_.badFlashReplies;
-            reply[0] = 'X';
+        case Request::Identity:
+            reply = identityBytes();
+            break;
+        case Request::ShortStatus:
+            reply = statusBytes();
+            break;
+        case Request::FlashSpace:
+        case Request::DeviceFlash: {
+            std::uint64_t free = std::min(freeFlash(), LARGEST_FLASH_REPLY);
+            char text[16];
+            std::snprintf(text, sizeof text, "A0708%08llu", static_cast<unsigned long long>(free));
+            reply.assign(text, text + 13);
+            std::lock_guard lock(mutex_);
+            if (faults_.badFlashReplies > 0) {
+                --faults_.badFlashReplies;
+                reply[0] = 'X';
+            }
+            break;
         }
-        break;
-    }
     }
     std::lock_guard lock(mutex_);
     ++requests_[static_cast<int>(request)];
     if (faults_.garbageReplies) {
         reply.resize(std::max<std::size_t>(reply.size(), STATUS_SIZE));
-        for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(0xFF - (i * 37) % 200);
+        for (std::size_t i = 0; i < reply.size(); ++i)
+            reply[i] = static_cast<std::uint8_t>(0xFF - (i * 37) % 200);
     }
     changed_.notify_all();
     return reply;

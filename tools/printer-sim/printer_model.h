@@ -48,16 +48,16 @@ enum class DeviceIdPrefix {
 
 struct Faults {
     bool stayBusy = false;
-    bool freezeToggle = false;       // the flash toggle never changes
+    bool freezeToggle = false;  // the flash toggle never changes
     bool closeOnAccept = false;
     std::optional<std::uint64_t> closeAfterBytes;  // per connection, bytes received
-    bool closeMidFile = false;       // close when half of a file has arrived
-    bool longIdentity = false;       // identity padded to LONG_IDENTITY_SIZE bytes
-    std::size_t replyPieceSize = 0;  // replies sent in pieces of this size (0: whole)
+    bool closeMidFile = false;                     // close when half of a file has arrived
+    bool longIdentity = false;                     // identity padded to LONG_IDENTITY_SIZE bytes
+    std::size_t replyPieceSize = 0;                // replies sent in pieces of this size (0: whole)
     std::chrono::milliseconds pieceDelay{20};
     std::chrono::milliseconds replyDelay{0};
     bool garbageReplies = false;
-    int badFlashReplies = 0;         // this many flash replies start with "X" instead of "A"
+    int badFlashReplies = 0;  // this many flash replies start with "X" instead of "A"
     std::optional<std::vector<std::uint8_t>> statusBytes;  // replaces the computed status
     std::optional<std::size_t> statusLength;               // status cut to this many bytes
     // Simulated devices only.
@@ -79,9 +79,9 @@ struct JournalEntry {
     std::string sha256;      // of those bytes, lower-case hex
     bool stored = false;     // took flash space
     bool error = false;
-    std::string problem;     // why it is flagged
-    std::string text;        // ticket text, file header, or the first bytes of unparsed data
-    std::string source;      // "tcp" or the device name
+    std::string problem;         // why it is flagged
+    std::string text;            // ticket text, file header, or the first bytes of unparsed data
+    std::string source;          // "tcp" or the device name
     std::filesystem::path file;  // the bytes, when a journal folder is set
 };
 

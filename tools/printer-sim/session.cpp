@@ -7,9 +7,12 @@ namespace {
 
 EntryKind entryKindOf(UploadKind kind) {
     switch (kind) {
-    case UploadKind::TrueType: return EntryKind::TrueType;
-    case UploadKind::Pcx: return EntryKind::Pcx;
-    case UploadKind::SoftFont: return EntryKind::SoftFont;
+        case UploadKind::TrueType:
+            return EntryKind::TrueType;
+        case UploadKind::Pcx:
+            return EntryKind::Pcx;
+        case UploadKind::SoftFont:
+            return EntryKind::SoftFont;
     }
     return EntryKind::Unparsed;
 }
@@ -22,7 +25,9 @@ constexpr std::size_t UNPARSED_PREVIEW = 256;
 Session::Session(PrinterModel& printer, std::string source, ReplySink reply)
     : printer_(printer), source_(std::move(source)), reply_(std::move(reply)), parser_(*this) {}
 
-Session::~Session() { finish(); }
+Session::~Session() {
+    finish();
+}
 
 bool Session::receive(std::span<const std::uint8_t> bytes) {
     if (halted_ || finished_) return false;
@@ -60,7 +65,8 @@ void Session::request(Request request) {
 
 void Session::uploadBegin(UploadKind kind, std::uint64_t declaredSize, std::string_view header) {
     if (halted_) return;
-    upload_.emplace(Upload{kind, declaredSize, std::string(header), 0, Sha256{}, printer_.newIncomingPath(), {}});
+    upload_.emplace(
+        Upload{kind, declaredSize, std::string(header), 0, Sha256{}, printer_.newIncomingPath(), {}});
     if (!upload_->file.empty()) upload_->out.open(upload_->file, std::ios::binary | std::ios::trunc);
     printer_.uploadStarted();
 }
@@ -77,7 +83,8 @@ void Session::uploadData(std::span<const std::uint8_t> bytes) {
     if (printer_.config().checksumFiles) upload_->hash.update(bytes);
     upload_->size += bytes.size();
     if (upload_->out.is_open())
-        upload_->out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        upload_->out.write(reinterpret_cast<const char*>(bytes.data()),
+                           static_cast<std::streamsize>(bytes.size()));
 }
 
 void Session::uploadEnd(bool complete, std::string_view problem) {
@@ -85,7 +92,8 @@ void Session::uploadEnd(bool complete, std::string_view problem) {
     std::string text(problem);
     if (!complete) {
         char counts[96];
-        std::snprintf(counts, sizeof counts, " (%llu of %llu bytes)", static_cast<unsigned long long>(upload_->size),
+        std::snprintf(counts, sizeof counts, " (%llu of %llu bytes)",
+                      static_cast<unsigned long long>(upload_->size),
                       static_cast<unsigned long long>(upload_->declaredSize));
         text += counts;
     }

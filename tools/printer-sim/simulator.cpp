@@ -23,7 +23,9 @@ namespace frame = velquin::simdevice;
 
 constexpr std::size_t RECEIVE_CHUNK = 256 * 1024;
 
-std::system_error systemError(const std::string& what) { return {errno, std::generic_category(), what}; }
+std::system_error systemError(const std::string& what) {
+    return {errno, std::generic_category(), what};
+}
 
 enum class Wait { Ready, Stopped, TimedOut };
 
@@ -97,7 +99,9 @@ Simulator::Simulator(PrinterConfig config) : printer_(std::move(config)) {
     if (wake_ < 0) throw systemError("eventfd");
 }
 
-Simulator::~Simulator() { stop(); }
+Simulator::~Simulator() {
+    stop();
+}
 
 std::uint16_t Simulator::listenTcp(std::uint16_t port) {
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -138,7 +142,8 @@ void Simulator::addDevice(const std::filesystem::path& socketPath, std::string n
     if (std::filesystem::is_socket(socketPath, ignored)) std::filesystem::remove(socketPath, ignored);
     int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0) throw systemError("socket");
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 16) != 0) {
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 16) != 0) {
         auto error = systemError("listen on " + path);
         ::close(listener);
         throw error;
@@ -215,14 +220,17 @@ void Simulator::acceptLoop(int listener, bool device, std::string name) {
 void Simulator::serveTcp(int connection) {
     auto reply = [this, connection](std::vector<std::uint8_t> bytes) {
         Faults faults = printer_.faults();
-        if (faults.replyDelay.count() > 0 && waitFor(-1, wake_, static_cast<int>(faults.replyDelay.count())) == Wait::Stopped)
+        if (faults.replyDelay.count() > 0 &&
+            waitFor(-1, wake_, static_cast<int>(faults.replyDelay.count())) == Wait::Stopped)
             return;
         std::span<const std::uint8_t> rest(bytes);
         while (!rest.empty()) {
-            std::size_t piece = faults.replyPieceSize > 0 ? std::min(faults.replyPieceSize, rest.size()) : rest.size();
+            std::size_t piece =
+                faults.replyPieceSize > 0 ? std::min(faults.replyPieceSize, rest.size()) : rest.size();
             if (!sendAll(connection, rest.first(piece))) return;
             rest = rest.subspan(piece);
-            if (!rest.empty() && waitFor(-1, wake_, static_cast<int>(faults.pieceDelay.count())) == Wait::Stopped)
+            if (!rest.empty() &&
+                waitFor(-1, wake_, static_cast<int>(faults.pieceDelay.count())) == Wait::Stopped)
                 return;
         }
     };

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>

@@ -15,7 +15,9 @@ bool isTicketText(std::uint8_t byte) {
     return (byte >= 0x20 && byte <= 0x7E) || byte == '\r' || byte == '\n' || byte == '\t';
 }
 
-bool isTagCharacter(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E && byte != '<'; }
+bool isTagCharacter(std::uint8_t byte) {
+    return byte >= 0x20 && byte <= 0x7E && byte != '<';
+}
 
 // A file length as the headers carry it: 1 to 10 decimal digits, nothing else.
 bool parseSize(std::string_view digits, std::uint64_t& size) {
@@ -53,63 +55,64 @@ void StreamParser::feed(std::span<const std::uint8_t> bytes) {
         std::size_t used = 1;
         std::uint8_t byte = bytes.front();
         switch (state_) {
-        case State::Idle:
-            used = feedIdle(bytes);
-            break;
-        case State::Tag:
-            if (byte == '<' || !isTagCharacter(byte) || collected_.size() >= MAX_TAG) {
-                // Not a command after all: what was collected is text, and this
-                // byte starts over.
-                std::string text;
-                text.swap(collected_);
-                state_ = State::Idle;
-                if (unparsed_.empty())
-                    addTicketText(text);
-                else
-                    addUnparsed(bytesOf(text), {});
-                used = 0;
-            } else {
+            case State::Idle:
+                used = feedIdle(bytes);
+                break;
+            case State::Tag:
+                if (byte == '<' || !isTagCharacter(byte) || collected_.size() >= MAX_TAG) {
+                    // Not a command after all: what was collected is text, and this
+                    // byte starts over.
+                    std::string text;
+                    text.swap(collected_);
+                    state_ = State::Idle;
+                    if (unparsed_.empty())
+                        addTicketText(text);
+                    else
+                        addUnparsed(bytesOf(text), {});
+                    used = 0;
+                } else {
+                    collected_.push_back(static_cast<char>(byte));
+                    if (byte == '>') handleTag();
+                }
+                break;
+            case State::Escape:
                 collected_.push_back(static_cast<char>(byte));
-                if (byte == '>') handleTag();
+                handleEscapeSequence(byte);
+                break;
+            case State::LeadEscape:
+                if (byte == ESC) {
+                    beginUpload(UploadKind::SoftFont, remaining_);
+                } else {
+                    std::string header;
+                    header.swap(header_);
+                    state_ = State::Idle;
+                    addUnparsed(bytesOf(header), "soft font header without the ESC behind it");
+                    used = 0;
+                }
+                break;
+            case State::Payload: {
+                std::size_t take =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, bytes.size()));
+                sink_.uploadData(bytes.first(take));
+                remaining_ -= take;
+                used = take;
+                if (remaining_ == 0) {
+                    if (uploadKind_ == UploadKind::TrueType)
+                        endUpload(true, {});
+                    else
+                        state_ = State::Trailer;
+                }
+                break;
             }
-            break;
-        case State::Escape:
-            collected_.push_back(static_cast<char>(byte));
-            handleEscapeSequence(byte);
-            break;
-        case State::LeadEscape:
-            if (byte == ESC) {
-                beginUpload(UploadKind::SoftFont, remaining_);
-            } else {
-                std::string header;
-                header.swap(header_);
-                state_ = State::Idle;
-                addUnparsed(bytesOf(header), "soft font header without the ESC behind it");
-                used = 0;
-            }
-            break;
-        case State::Payload: {
-            std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, bytes.size()));
-            sink_.uploadData(bytes.first(take));
-            remaining_ -= take;
-            used = take;
-            if (remaining_ == 0) {
-                if (uploadKind_ == UploadKind::TrueType)
+            case State::Trailer:
+                if (byte == ESC) {
+                    if (uploadKind_ == UploadKind::SoftFont) sink_.uploadData(bytes.first(1));
                     endUpload(true, {});
-                else
-                    state_ = State::Trailer;
-            }
-            break;
-        }
-        case State::Trailer:
-            if (byte == ESC) {
-                if (uploadKind_ == UploadKind::SoftFont) sink_.uploadData(bytes.first(1));
-                endUpload(true, {});
-            } else {
-                endUpload(true, "no ESC after the file");
-                used = 0;
-            }
-            break;
+                } else {
+                    endUpload(true, "no ESC after the file");
+                    used = 0;
+                }
+                break;
         }
         bytes = bytes.subspan(used);
     }
@@ -130,7 +133,8 @@ std::size_t StreamParser::feedIdle(std::span<const std::uint8_t> bytes) {
     // A run of text, or of bytes that mean nothing, in one step.
     bool text = isTicketText(byte);
     std::size_t run = 1;
-    while (run < bytes.size() && bytes[run] != '<' && bytes[run] != ESC && isTicketText(bytes[run]) == text) ++run;
+    while (run < bytes.size() && bytes[run] != '<' && bytes[run] != ESC && isTicketText(bytes[run]) == text)
+        ++run;
     if (text && unparsed_.empty())
         addTicketText(std::string_view(reinterpret_cast<const char*>(bytes.data()), run));
     else
@@ -268,23 +272,23 @@ void StreamParser::flushUnparsed() {
 
 void StreamParser::finish() {
     switch (state_) {
-    case State::Tag:
-    case State::Escape:
-        addUnparsed(bytesOf(collected_), "stream ended inside a command");
-        collected_.clear();
-        break;
-    case State::LeadEscape:
-        addUnparsed(bytesOf(header_), "stream ended after a soft font header");
-        header_.clear();
-        break;
-    case State::Payload:
-        endUpload(false, "stream ended inside the file");
-        break;
-    case State::Trailer:
-        endUpload(true, "stream ended before the ESC after the file");
-        break;
-    case State::Idle:
-        break;
+        case State::Tag:
+        case State::Escape:
+            addUnparsed(bytesOf(collected_), "stream ended inside a command");
+            collected_.clear();
+            break;
+        case State::LeadEscape:
+            addUnparsed(bytesOf(header_), "stream ended after a soft font header");
+            header_.clear();
+            break;
+        case State::Payload:
+            endUpload(false, "stream ended inside the file");
+            break;
+        case State::Trailer:
+            endUpload(true, "stream ended before the ESC after the file");
+            break;
+        case State::Idle:
+            break;
     }
     state_ = State::Idle;
     closeTicket(false);

@@ -30,20 +30,19 @@ MORLIX_EXPORT int32_t GetPrinterHandleVB(int32_t* handle);
 MORLIX_EXPORT int32_t ClosePrinterHandleVB(int32_t handle);
 MORLIX_EXPORT int32_t SetPortsToFile(void);
 MORLIX_EXPORT int32_t RestorePortsToOriginal(void);
-MORLIX_EXPORT int32_t GetPrinterDetailVB(int32_t* portType, int32_t* logicBoardType,
-                                         int32_t* printerType, int32_t* printerModel);
+MORLIX_EXPORT int32_t GetPrinterDetailVB(int32_t* portType, int32_t* logicBoardType, int32_t* printerType,
+                                         int32_t* printerModel);
 MORLIX_EXPORT int32_t GetFlashSpaceRemainingVB(int32_t* freeFlashBytes);
 MORLIX_EXPORT int32_t WritePrinterVB(int32_t handle, const uint8_t* data, uint32_t byteCount);
 /* statusBuffer must hold at least 512 bytes. */
-MORLIX_EXPORT int32_t GetPrinterStatusDataVB(int32_t handle, uint8_t* statusBuffer,
-                                             int32_t* statusByteCount, uint8_t specificRequest,
-                                             const uint8_t* request, uint8_t requestLength);
+MORLIX_EXPORT int32_t GetPrinterStatusDataVB(int32_t handle, uint8_t* statusBuffer, int32_t* statusByteCount,
+                                             uint8_t specificRequest, const uint8_t* request,
+                                             uint8_t requestLength);
 MORLIX_EXPORT int32_t GetPrinterVersionVB(float* version);
 
 /* Network printers: 1 success, 0 failure. */
-MORLIX_EXPORT int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1,
-                                             const char* octet2, const char* octet3,
-                                             const char* octet4, const char* port);
+MORLIX_EXPORT int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1, const char* octet2,
+                                             const char* octet3, const char* octet4, const char* port);
 MORLIX_EXPORT int32_t WriteDataEthernetVB(int32_t socket, const uint8_t* data, int32_t length,
                                           int32_t* bytesSent);
 MORLIX_EXPORT int32_t ReadDataEthernetVB(int32_t socket, uint8_t* buffer, int32_t* length);
