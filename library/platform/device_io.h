@@ -41,9 +41,12 @@ struct IoResult {
     int error = 0;          // errno when not ok
 };
 
+// The sharing a caller asks for. A printer device node is held by one opener
+// at a time on the whole machine whatever is asked (two programs driving one
+// printer would mix their data); a simulated device takes any number.
 enum class DeviceSharing {
-    Exclusive,  // nobody else may hold the device meanwhile
-    Shared,     // others may hold it shared as well
+    Exclusive,
+    Shared,
 };
 
 // A port's communication time-outs in milliseconds. Linux keeps only the
