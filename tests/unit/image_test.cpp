@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <random>
 
+#include "image_conversion.h"
 #include "image_converter.h"
 #include "pcx.h"
 
@@ -312,6 +313,14 @@ TEST(Converter, RefusesOversizedAndCorruptImages) {
     ConversionOptions tooWide;
     tooWide.widthDots = 20001;
     EXPECT_FALSE(convertBytes(png, tooWide).ok());
+}
+
+TEST(ImageConversion, PcxGoesBesideTheImageWithItsLastExtensionReplaced) {
+    for (const auto& [image, pcx] : {std::pair{"/a/logo.png", "/a/logo.pcx"},
+                                     {"/a/logo.v2.SVG", "/a/logo.v2.pcx"},
+                                     {"/a.b/logo", "/a.b/logo.pcx"},
+                                     {"/a/.hidden", "/a/.hidden.pcx"}})
+        EXPECT_EQ(pcxPathBeside(QLatin1String(image)), QLatin1String(pcx)) << image;
 }
 
 TEST(ImageCommand, ExitStatusAndOutput) {
