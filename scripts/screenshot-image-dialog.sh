@@ -18,5 +18,5 @@ cat >"$work/logo.svg" <<'SVG'
 </svg>
 SVG
 mkdir -p "$(dirname "$output")"
-QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" build/tests/app/image_dialog_shot "$work/logo.svg" "$output"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" build/bin/image_dialog_shot "$work/logo.svg" "$output"
 echo "wrote $output"
