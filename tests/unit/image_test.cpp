@@ -60,12 +60,23 @@ QImage flatGrey(int width, int height, int grey) {
     return image;
 }
 
-QByteArray encoded(const QImage& image, const char* format) {
+QByteArray encoded(const QImage& image, const char* format, int quality = -1) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(image.save(&buffer, format));
+    EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
     return bytes;
+}
+
+// Qt writes no GIF: ImageMagick makes one from a PNG.
+QByteArray byImageMagick(const QByteArray& png, const char* format) {
+    QProcess process;
+    process.start(QStringLiteral("convert"),
+                  {QStringLiteral("png:-"), QLatin1String(format) + QLatin1String(":-")});
+    process.write(png);
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(30'000));
+    return process.readAllStandardOutput();
 }
 
 ConversionResult convertBytes(QByteArray bytes, const ConversionOptions& options = {}) {
@@ -234,8 +245,9 @@ TEST(Converter, SizeRotationAndInvert) {
     }
 }
 
-// Vector logos are drawn at the dots asked for; transparent parts print as
-// paper. Each source: a black square filling the middle quarter of its area.
+// Every input kind the plugins give. Vector logos are drawn at the dots
+// asked for; transparent parts print as paper. Each source: a black square filling the middle quarter of its
+// area.
 TEST(Converter, SvgPdfAndAlphaSources) {
     const QByteArray svg =
         "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='40'>"
@@ -257,8 +269,19 @@ TEST(Converter, SvgPdfAndAlphaSources) {
     alpha.fill(Qt::transparent);  // transparent black: white once flattened
     QPainter(&alpha).fillRect(10, 10, 20, 20, Qt::black);
 
+    QImage opaque(40, 40, QImage::Format_RGB32);
+    opaque.fill(Qt::white);
+    QPainter(&opaque).fillRect(10, 10, 20, 20, Qt::black);
+
     const std::pair<const char*, QByteArray> sources[] = {
-        {"svg", svg}, {"pdf", pdf}, {"png with alpha", encoded(alpha, "PNG")}};
+        {"svg", svg},
+        {"pdf", pdf},
+        {"png with alpha", encoded(alpha, "PNG")},
+        {"tiff with alpha", encoded(alpha, "TIFF")},
+        {"webp with alpha", encoded(alpha, "WEBP", 100)},
+        {"gif", byImageMagick(encoded(opaque, "PNG"), "gif")},
+        {"bmp", encoded(opaque, "BMP")},
+        {"jpeg", encoded(opaque, "JPEG", 100)}};
     for (const auto& [name, bytes] : sources) {
         ConversionOptions options;
         options.widthDots = 400;
@@ -271,7 +294,7 @@ TEST(Converter, SvgPdfAndAlphaSources) {
         EXPECT_TRUE(result.image.isBlack(200, 200)) << name;
         EXPECT_FALSE(result.image.isBlack(50, 50)) << name;
         // Vectors are drawn sharp at the dots, not blown up from 40 pixels.
-        if (name != std::string_view("png with alpha")) {
+        if (name == std::string_view("svg") || name == std::string_view("pdf")) {
             EXPECT_TRUE(result.image.isBlack(100, 100)) << name;
             EXPECT_FALSE(result.image.isBlack(99, 100)) << name;
         }
