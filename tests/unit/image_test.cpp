@@ -245,9 +245,9 @@ TEST(Converter, SizeRotationAndInvert) {
     }
 }
 
-// Every input kind the plugins give. Vector logos are drawn at the dots
-// asked for; transparent parts print as paper. Each source: a black square filling the middle quarter of its
-// area.
+// Every input kind the plugins give, each a black square filling the middle
+// quarter of its area. Vector logos are drawn at the dots asked for;
+// transparent parts print as paper.
 TEST(Converter, SvgPdfAndAlphaSources) {
     const QByteArray svg =
         "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='40'>"
