@@ -9,8 +9,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -43,6 +45,22 @@ QImage imageOf(const image::MonoImage& mono) {
         for (int x = 0; x < mono.width(); ++x) line[x] = mono.isBlack(x, y) ? 0 : 255;
     }
     return out;
+}
+
+// The image in its colours for the "before" view, drawn small; the grey the
+// conversion works on when it cannot be read again.
+QImage colourPreview(const image::ImageConversion& conversion) {
+    QImageReader reader(conversion.imagePath());
+    reader.setAutoTransform(true);
+    const QSize size = conversion.sourceSize();
+    if (size.width() > PREVIEW_SIDE || size.height() > PREVIEW_SIDE)
+        reader.setScaledSize(size.scaled(PREVIEW_SIDE, PREVIEW_SIDE, Qt::KeepAspectRatio));
+    QImage colour = reader.read();
+    if (colour.isNull()) return conversion.source();
+    QImage flat(colour.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter(&flat).drawImage(0, 0, colour);
+    return flat;
 }
 
 QLabel* previewLabel() {
@@ -185,7 +203,7 @@ ImageConversionDialog::ImageConversionDialog(image::ImageConversion& conversion,
         refresh();
     });
 
-    before->setPixmap(previewOf(conversion.source()));
+    before->setPixmap(previewOf(colourPreview(conversion)));
     refresh();
 }
 
