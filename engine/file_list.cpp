@@ -28,7 +28,10 @@ constexpr std::array<ModeFileTexts, 4> MODE_FILE_TEXTS = {{
     {"HP SOFT FONT FILE *.SFP | *.SFP", "Select the Soft Font File", "SFL",
      "SOFT FONT FILE LIST *.SFL | *.SFL", "Select the Soft Font printer file list",
      "Save Soft Font File List"},
-    {"PCX IMAGE FILE *.PCX | *.PCX", "Select the PCX image File", "PFL", "PCX image FILE LIST *.PFL | *.PFL",
+    // Images of other kinds go through the conversion dialog to a PCX.
+    {"PCX IMAGE FILE *.PCX | *.PCX|IMAGE TO CONVERT TO PCX|"
+     "*.PNG;*.JPG;*.JPEG;*.BMP;*.GIF;*.SVG;*.SVGZ;*.TIF;*.TIFF;*.WEBP;*.PDF",
+     "Select the PCX image File", "PFL", "PCX image FILE LIST *.PFL | *.PFL",
      "Select the PCX image printer file list", "Save PCX image File List"},
     {"BMP IMAGE FILE *.BMP | *.BMP", "Select the BMP image File", "BFL", "BMP image FILE LIST *.BFL | *.BFL",
      "Select the BMP image printer file list", "Save BMP image File File List"},

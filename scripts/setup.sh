@@ -7,8 +7,9 @@ PACKAGES=(
   build-essential cmake ninja-build clang libclang-rt-dev
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
+  libqt6svg6 qt6-image-formats-plugins qt6-image-formats-plugin-pdf
   libcups2-dev cups
-  xvfb xauth imagemagick fonts-dejavu-core fonts-urw-base35
+  xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
 )
 
 missing=()

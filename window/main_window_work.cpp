@@ -15,6 +15,7 @@
 #include "conversion.h"
 #include "file_list.h"
 #include "flash_maintenance.h"
+#include "image_conversion_dialog.h"
 #include "main_window.h"
 #include "morlix_library.h"
 #include "operation_view.h"
@@ -202,8 +203,13 @@ void MainWindow::cmdAddToList_Click() {
                    QStringLiteral(" files, no more can be added"));
         return;
     }
-    const std::optional<QString> path = CD.openFileName(addFileDialog(selectedMode()));
+    std::optional<QString> path = CD.openFileName(addFileDialog(selectedMode()));
     if (!path) return;
+    if (selectedMode() == LoaderMode::ModePCX && needsConversionToPcx(*path)) {
+        image::WrittenFiles written;
+        path = convertImageForList(*path, CD, this, written);
+        if (!path) return;
+    }
     const std::optional<std::int32_t> size = uploadSizeOf(selectedMode(), *path, work->converter(), *work);
     if (!size) {
         CD.message(QStringLiteral("File ") + *path + QStringLiteral(" can not be opened"));

@@ -1,0 +1,399 @@
+// Images to the printer's 1-bit PCX: our writer read back by ImageMagick and
+// by our reader, the reader against hostile headers and ImageMagick's own
+// files, the black-and-white modes on grey, sizes, turning, SVG, PDF, alpha,
+// the limits, and the velquin-image command.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <random>
+
+#include "image_conversion.h"
+#include "image_converter.h"
+#include "pcx.h"
+
+using namespace velquin::image;
+
+namespace {
+
+QByteArray run(const QString& program, const QStringList& arguments, int* exitCode = nullptr,
+               QByteArray* errors = nullptr) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60'000)) ADD_FAILURE() << program.toStdString() << " did not finish";
+    if (exitCode) *exitCode = process.exitCode();
+    if (errors) *errors = process.readAllStandardError();
+    return process.readAllStandardOutput();
+}
+
+// Another program's reading of a PCX file: the last width x height bytes of
+// its grey output, one byte per pixel.
+MonoImage readByOtherProgram(const QString& shellCommand, const QString& path, int width, int height) {
+    int status = -1;
+    const QByteArray out =
+        run(QStringLiteral("sh"), {QStringLiteral("-c"), shellCommand, QStringLiteral("sh"), path}, &status);
+    const qsizetype pixels = qsizetype(width) * height;
+    EXPECT_EQ(status, 0) << shellCommand.toStdString();
+    EXPECT_GE(out.size(), pixels) << shellCommand.toStdString();
+    MonoImage mono(width, height);
+    if (status != 0 || out.size() < pixels) return mono;
+    const char* grey = out.constData() + (out.size() - pixels);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            mono.setBlack(x, y, static_cast<std::uint8_t>(grey[y * width + x]) < 128);
+    return mono;
+}
+
+MonoImage inverted(MonoImage image) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) image.setBlack(x, y, !image.isBlack(x, y));
+    return image;
+}
+
+QImage flatGrey(int width, int height, int grey) {
+    QImage image(width, height, QImage::Format_Grayscale8);
+    image.fill(qRgb(grey, grey, grey));
+    return image;
+}
+
+QByteArray encoded(const QImage& image, const char* format, int quality = -1) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
+    return bytes;
+}
+
+// Qt writes no GIF: ImageMagick makes one from a PNG.
+QByteArray byImageMagick(const QByteArray& png, const char* format) {
+    QProcess process;
+    process.start(QStringLiteral("convert"),
+                  {QStringLiteral("png:-"), QLatin1String(format) + QLatin1String(":-")});
+    process.write(png);
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(30'000));
+    return process.readAllStandardOutput();
+}
+
+ConversionResult convertBytes(QByteArray bytes, const ConversionOptions& options = {}) {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return convertImage(buffer, options);
+}
+
+double blackShare(const MonoImage& image) {
+    return double(image.blackCount()) / (double(image.width()) * image.height());
+}
+
+}  // namespace
+
+// Netpbm and ImageMagick read our files back. Patterns over widths around the 8- and 16-dot byte and word
+// edges; solid lines give runs longer than 63 bytes and runs that would cross line ends.
+TEST(PcxWriter, ReadsBackPixelForPixelByImageMagickAndOurReader) {
+    enum class Pattern { Random, Solid, Stripes };
+    const QTemporaryDir dir;
+    std::mt19937 random(7);
+    for (const int width : {1, 7, 8, 9, 15, 16, 17, 33, 100, 1000, 1601})
+        for (const Pattern pattern : {Pattern::Random, Pattern::Solid, Pattern::Stripes}) {
+            SCOPED_TRACE(testing::Message() << "width " << width << " pattern " << int(pattern));
+            const int height = 5;
+            MonoImage image(width, height);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    image.setBlack(x, y,
+                                   pattern == Pattern::Random  ? (random() & 1) != 0
+                                   : pattern == Pattern::Solid ? y != 2
+                                                               : (x / 3 + y) % 2 == 0);
+            const QByteArray pcx = writePcx(image, 300);
+            EXPECT_EQ(pcx[1], 5);
+            EXPECT_EQ(pcx[3], 1);
+            EXPECT_EQ(pcx[65], 1);
+            EXPECT_EQ(image.bytesPerLine() % 2, 0);
+
+            const PcxReadResult ours = readPcx(pcx);
+            ASSERT_TRUE(ours.ok()) << ours.error.toStdString();
+            EXPECT_TRUE(toMono(ours.image) == image);
+
+            const QString path = dir.filePath(QStringLiteral("w%1-%2.pcx").arg(width).arg(int(pattern)));
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(pcx);
+            file.close();
+            EXPECT_TRUE(readByOtherProgram(QStringLiteral("pcxtoppm \"$1\" | ppmtopgm"), path, width,
+                                           height) == image);
+            // ImageMagick 6 reads a set bit of a 1-bit PCX as black whatever
+            // the palette says; apart from that it must agree on every dot.
+            EXPECT_TRUE(readByOtherProgram(QStringLiteral("convert \"$1\" -depth 8 gray:-"), path, width,
+                                           height) == inverted(image));
+        }
+}
+
+// Other writers' files: ImageMagick's palette and true-colour PCX read as
+// ImageMagick itself reads them.
+TEST(PcxReader, ReadsImageMagicksColourFiles) {
+    const QTemporaryDir dir;
+    for (const char* type : {"Palette", "TrueColor", "Bilevel"}) {
+        SCOPED_TRACE(type);
+        const QString pcx = dir.filePath(QStringLiteral("%1.pcx").arg(type));
+        int status = -1;
+        run(QStringLiteral("convert"),
+            {QStringLiteral("-size"), QStringLiteral("37x11"), QStringLiteral("plasma:fractal"),
+             QStringLiteral("-type"), QLatin1String(type), pcx},
+            &status);
+        ASSERT_EQ(status, 0);
+        const QByteArray rgb = run(QStringLiteral("convert"), {pcx, QStringLiteral("-depth"),
+                                                               QStringLiteral("8"), QStringLiteral("rgb:-")});
+        QFile file(pcx);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const PcxReadResult ours = readPcx(file.readAll());
+        ASSERT_TRUE(ours.ok()) << ours.error.toStdString();
+        ASSERT_EQ(rgb.size(), 37 * 11 * 3);
+        for (int y = 0; y < 11; ++y)
+            for (int x = 0; x < 37; ++x) {
+                const char* p = rgb.constData() + (y * 37 + x) * 3;
+                ASSERT_EQ(ours.image.pixel(x, y),
+                          qRgb(std::uint8_t(p[0]), std::uint8_t(p[1]), std::uint8_t(p[2])))
+                    << x << "," << y;
+            }
+    }
+}
+
+TEST(PcxReader, RefusesWhatItCannotReadWithAReason) {
+    const QByteArray good = writePcx(MonoImage(20, 4));
+    const auto patched = [&](int at, std::initializer_list<std::uint8_t> bytes) {
+        QByteArray copy = good;
+        for (const std::uint8_t byte : bytes) copy[at++] = static_cast<char>(byte);
+        return copy;
+    };
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"short", good.left(100)},
+        {"not pcx", patched(0, {0x0B})},
+        {"unknown version", patched(1, {9})},
+        {"unknown encoding", patched(2, {7})},
+        {"3 bits", patched(3, {3})},
+        {"huge width", patched(8, {0xFF, 0xFF})},
+        {"huge height", patched(10, {0xFF, 0xFF})},
+        {"xmax below xmin", patched(4, {50, 0})},
+        {"line too short", patched(66, {1, 0})},
+        {"line huge", patched(66, {0xFF, 0xFF, 0xFF})},  // 65535 bytes x 4 lines: within bounds, data ends
+        {"data ends early", good.left(good.size() - 1)},
+        {"run count without value", good.left(128) + QByteArray(1, char(0xC5))},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const PcxReadResult result = readPcx(bytes, {2000, 16 << 20});
+        EXPECT_FALSE(result.ok()) << name;
+        EXPECT_FALSE(result.error.isEmpty()) << name;
+    }
+}
+
+// The share of black dots follows the grey: each mode on flat greys.
+TEST(Converter, DitherModesFollowTheGreyLevel) {
+    for (const Dither dither : {Dither::Diffusion, Dither::Ordered})
+        for (const int grey : {0, 16, 64, 128, 191, 240, 255}) {
+            const double share = blackShare(ditherGrey(flatGrey(96, 96, grey), dither, 128));
+            EXPECT_NEAR(share, (255 - grey) / 255.0, 0.03) << int(dither) << " grey " << grey;
+        }
+    // Threshold: all black below the level, all white at it and above.
+    for (const auto& [grey, level, black] :
+         {std::tuple{99, 100, 1.0}, {100, 100, 0.0}, {200, 201, 1.0}, {0, 0, 0.0}, {255, 128, 0.0}})
+        EXPECT_EQ(blackShare(ditherGrey(flatGrey(9, 3, grey), Dither::Threshold, level)), black) << grey;
+}
+
+// A 40 x 20 picture whose left half is black, converted with a threshold.
+TEST(Converter, SizeRotationAndInvert) {
+    QImage source(40, 20, QImage::Format_RGB32);
+    source.fill(Qt::white);
+    QPainter(&source).fillRect(0, 0, 20, 20, Qt::black);
+    const QByteArray png = encoded(source, "PNG");
+    struct Case {
+        int widthDots, heightDots, rotation;
+        bool invert;
+        int width, height;
+        QPoint black, white;
+    };
+    const Case cases[] = {
+        {0, 0, 0, false, 40, 20, {0, 0}, {39, 19}},
+        {20, 0, 0, false, 20, 10, {9, 9}, {10, 0}},
+        {0, 5, 0, false, 10, 5, {4, 4}, {5, 0}},
+        {30, 30, 0, false, 30, 30, {14, 29}, {15, 0}},  // both sides: aspect not kept
+        {0, 0, 90, false, 20, 40, {0, 19}, {0, 20}},    // clockwise: the left half goes on top
+        {0, 0, 180, false, 40, 20, {39, 0}, {0, 0}},
+        {0, 0, 270, false, 20, 40, {0, 39}, {0, 0}},
+        {10, 0, 90, false, 10, 20, {9, 9}, {0, 10}},  // sizes are those after turning
+        {0, 0, 0, true, 40, 20, {39, 0}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        ConversionOptions options;
+        options.widthDots = c.widthDots;
+        options.heightDots = c.heightDots;
+        options.rotation = c.rotation;
+        options.invert = c.invert;
+        options.dither = Dither::Threshold;
+        const ConversionResult result = convertBytes(png, options);
+        SCOPED_TRACE(testing::Message()
+                     << c.widthDots << "x" << c.heightDots << " r" << c.rotation << " i" << c.invert);
+        ASSERT_TRUE(result.ok()) << result.error.toStdString();
+        EXPECT_EQ(result.image.width(), c.width);
+        EXPECT_EQ(result.image.height(), c.height);
+        EXPECT_TRUE(result.image.isBlack(c.black.x(), c.black.y()));
+        EXPECT_FALSE(result.image.isBlack(c.white.x(), c.white.y()));
+        EXPECT_NEAR(blackShare(result.image), 0.5, 0.01);
+    }
+}
+
+// Every input kind the plugins give, each a black square filling the middle
+// quarter of its area. Vector logos are drawn at the dots asked for;
+// transparent parts print as paper.
+TEST(Converter, SvgPdfAndAlphaSources) {
+    const QByteArray svg =
+        "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='40'>"
+        "<rect x='10' y='10' width='20' height='20' fill='black'/></svg>";
+
+    QByteArray pdf;
+    {
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QSizeF(40, 40), QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        painter.fillRect(QRectF(10, 10, 20, 20), Qt::black);
+    }
+
+    QImage alpha(40, 40, QImage::Format_ARGB32);
+    alpha.fill(Qt::transparent);  // transparent black: white once flattened
+    QPainter(&alpha).fillRect(10, 10, 20, 20, Qt::black);
+
+    QImage opaque(40, 40, QImage::Format_RGB32);
+    opaque.fill(Qt::white);
+    QPainter(&opaque).fillRect(10, 10, 20, 20, Qt::black);
+
+    const std::pair<const char*, QByteArray> sources[] = {
+        {"svg", svg},
+        {"pdf", pdf},
+        {"png with alpha", encoded(alpha, "PNG")},
+        {"tiff with alpha", encoded(alpha, "TIFF")},
+        {"webp with alpha", encoded(alpha, "WEBP", 100)},
+        {"gif", byImageMagick(encoded(opaque, "PNG"), "gif")},
+        {"bmp", encoded(opaque, "BMP")},
+        {"jpeg", encoded(opaque, "JPEG", 100)}};
+    for (const auto& [name, bytes] : sources) {
+        ConversionOptions options;
+        options.widthDots = 400;
+        options.dither = Dither::Threshold;
+        const ConversionResult result = convertBytes(bytes, options);
+        ASSERT_TRUE(result.ok()) << name << ": " << result.error.toStdString();
+        EXPECT_EQ(result.image.width(), 400) << name;
+        EXPECT_EQ(result.image.height(), 400) << name;
+        EXPECT_NEAR(blackShare(result.image), 0.25, 0.01) << name;
+        EXPECT_TRUE(result.image.isBlack(200, 200)) << name;
+        EXPECT_FALSE(result.image.isBlack(50, 50)) << name;
+        // Vectors are drawn sharp at the dots, not blown up from 40 pixels.
+        if (name == std::string_view("svg") || name == std::string_view("pdf")) {
+            EXPECT_TRUE(result.image.isBlack(100, 100)) << name;
+            EXPECT_FALSE(result.image.isBlack(99, 100)) << name;
+        }
+    }
+}
+
+// Sizes past the limits are refused from the header, before decoding; broken
+// files give a reason.
+TEST(Converter, RefusesOversizedAndCorruptImages) {
+    const auto bmpHeader = [](int width, int height) {
+        QByteArray bmp(54, '\0');
+        const auto put = [&](int at, std::uint32_t value) {
+            for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+        };
+        bmp[0] = 'B';
+        bmp[1] = 'M';
+        put(2, 54 + 16);
+        put(10, 54);
+        put(14, 40);
+        put(18, static_cast<std::uint32_t>(width));
+        put(22, static_cast<std::uint32_t>(height));
+        bmp[26] = 1;
+        bmp[28] = 24;
+        return bmp + QByteArray(16, '\0');
+    };
+    const QByteArray png = encoded(flatGrey(64, 64, 30), "PNG");
+    const std::tuple<const char*, QByteArray, const char*> cases[] = {
+        {"wider than the limit", bmpHeader(30000, 10), "more than 20000 dots a side"},
+        {"too many bytes", bmpHeader(15000, 15000), "MiB decoded"},
+        {"truncated png", png.left(png.size() / 2), "can not be decoded"},
+        {"not an image", QByteArray("hello, printer"), "not an image"},
+    };
+    for (const auto& [name, bytes, reason] : cases) {
+        const ConversionResult result = convertBytes(bytes);
+        EXPECT_FALSE(result.ok()) << name;
+        EXPECT_TRUE(result.error.contains(QLatin1String(reason)))
+            << name << ": " << result.error.toStdString();
+    }
+    ConversionOptions tooWide;
+    tooWide.widthDots = 20001;
+    EXPECT_FALSE(convertBytes(png, tooWide).ok());
+}
+
+TEST(ImageConversion, PcxGoesBesideTheImageWithItsLastExtensionReplaced) {
+    for (const auto& [image, pcx] : {std::pair{"/a/logo.png", "/a/logo.pcx"},
+                                     {"/a/logo.v2.SVG", "/a/logo.v2.pcx"},
+                                     {"/a.b/logo", "/a.b/logo.pcx"},
+                                     {"/a/.hidden", "/a/.hidden.pcx"}})
+        EXPECT_EQ(pcxPathBeside(QLatin1String(image)), QLatin1String(pcx)) << image;
+}
+
+TEST(ImageCommand, ExitStatusAndOutput) {
+    const QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("in.png"));
+    QImage source(50, 20, QImage::Format_RGB32);
+    source.fill(Qt::black);
+    ASSERT_TRUE(source.save(input));
+    const QString output = dir.filePath(QStringLiteral("out.pcx"));
+    const QString missing = dir.filePath(QStringLiteral("missing.png"));
+    const QString program = QStringLiteral(VELQUIN_IMAGE_PROGRAM);
+    const std::tuple<QStringList, int, QSize> cases[] = {
+        {{input, output, "--dpi", "203", "--width-mm", "25.4"}, 0, {203, 81}},
+        {{input, output, "--height-dots", "10", "--dither", "threshold:200", "--rotate", "90"}, 0, {4, 10}},
+        {{input, output, "--width-in", "1", "--dpi", "300", "--dither", "ordered", "--invert"},
+         0,
+         {300, 120}},
+        {{"--help"}, 0, {}},
+        {{"--version"}, 0, {}},
+        {{missing, output}, 1, {}},
+        {{input, dir.filePath("no/such/folder/out.pcx")}, 1, {}},
+        {{input}, 2, {}},
+        {{input, output, "--width-mm", "20"}, 2, {}},  // a length needs a resolution
+        {{input, output, "--rotate", "45"}, 2, {}},
+        {{input, output, "--dither", "threshold:300"}, 2, {}},
+        {{input, output, "--width-dots", "10", "--width-mm", "5", "--dpi", "203"}, 2, {}},
+        {{input, output, "--sideways"}, 2, {}},
+    };
+    for (const auto& [arguments, expected, size] : cases) {
+        QFile::remove(output);
+        int status = -1;
+        QByteArray errors;
+        const QByteArray printed = run(program, arguments, &status, &errors);
+        EXPECT_EQ(status, expected) << arguments.join(' ').toStdString() << ": " << errors.toStdString();
+        EXPECT_EQ(errors.isEmpty(), expected == 0) << arguments.join(' ').toStdString();
+        if (size.isValid()) {
+            QFile file(output);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const PcxReadResult pcx = readPcx(file.readAll());
+            ASSERT_TRUE(pcx.ok());
+            EXPECT_EQ(pcx.image.size(), size) << arguments.join(' ').toStdString();
+        } else if (expected == 0) {
+            EXPECT_FALSE(printed.isEmpty());
+        }
+    }
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
