@@ -118,8 +118,9 @@ bool replaceRecord(const std::string& path, const Redirections& redirections) {
     const std::string temporary = path + ".new";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
+    // Not synced: the rename already guards against a crash of the process,
+    // and a sync per moved queue would slow a search down.
     bool written = writeAll(fd, formatRecord(redirections));
-    written = ::fsync(fd) == 0 && written;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());

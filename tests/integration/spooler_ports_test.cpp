@@ -190,19 +190,22 @@ int queuesOnFile(const PrivateCupsd&) {
 }
 
 TEST_F(SpoolerPorts, TwoProcessesMovingAtOnceThenKilledLoseNoQueue) {
-    constexpr int QUEUES = 40, ROUNDS = 6;
+    constexpr int QUEUES = 150, ROUNDS = 12;
     for (int i = 0; i < QUEUES; ++i)
         ASSERT_TRUE(cupsd.addQueue("q" + std::to_string(i), USB_URI + std::to_string(i)));
     for (int round = 0; round < ROUNDS; ++round) {
         int start[2];
         ASSERT_EQ(::pipe(start), 0);
         pid_t racers[2];
-        for (pid_t& racer : racers) {
-            racer = ::fork();
-            if (racer == 0) {
+        for (int i = 0; i < 2; ++i) {
+            racers[i] = ::fork();
+            if (racers[i] == 0) {
                 ::close(start[1]);
                 char go;
                 [[maybe_unused]] auto r = ::read(start[0], &go, 1);
+                // The second starts while the first is moving queues, at a
+                // different point each round.
+                if (i == 1) std::this_thread::sleep_for(std::chrono::milliseconds(40 * (round + 1)));
                 SetPortsToFile();
                 ::raise(SIGKILL);
             }
