@@ -116,12 +116,15 @@ int bytesNeeded(const std::vector<platform::SpoolerQueue>& queues) {
 bool EnumeratePrinters() {
     debugOutput("EnumeratePrinters - entry");
     std::string error;
-    std::optional<std::vector<platform::SpoolerQueue>> queues = platform::hostSpooler().localQueues(error);
-    // The operator hears of an outage once, not at every search of it.
+    bool absent = false;
+    std::optional<std::vector<platform::SpoolerQueue>> queues =
+        platform::hostSpooler().localQueues(error, absent);
+    // The operator hears of a spooler that is there but fails once, not at
+    // every search; with none running at all no queue can use the device.
     static bool outageTold = false;
     if (!queues) {
         debugPrintf("EnumeratePrinters - Spooler not reachable: %s", error.c_str());
-        if (!std::exchange(outageTold, true))
+        if (!absent && !std::exchange(outageTold, true))
             platform::operatorMessagef(
                 "The print spooler could not be reached (%s): its printer queues were not moved off "
                 "their devices",

@@ -35,8 +35,9 @@ public:
     virtual ~Spooler() = default;
     // Every printer queue of this host (no classes, no queues of other
     // hosts) in the spooler's order; nullopt with a reason when the spooler
-    // could not be asked.
-    virtual std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error) = 0;
+    // could not be asked, with `absent` set when none runs at all (nothing
+    // listens), as opposed to one that is there but fails or hangs.
+    virtual std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error, bool& absent) = 0;
     // Opens a queue for administration; nullptr with a reason when it does
     // not exist or the spooler refuses.
     virtual std::unique_ptr<SpoolerQueueHandle> openQueue(const std::string& name, std::string& error) = 0;

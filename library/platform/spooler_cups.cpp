@@ -2,7 +2,9 @@
 // server and closes it before returning, so nothing stays open between
 // searches.
 #include <cups/cups.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "spooler.h"
@@ -25,14 +27,21 @@ const char* noPassword(const char*, http_t*, const char*, const char*, void*) {
     return nullptr;
 }
 
-Connection connectToServer(std::string& error) {
+Connection connectToServer(std::string& error, bool* absent = nullptr) {
     // Forget the server chosen earlier so that CUPS_SERVER is read again.
     cupsSetServer(nullptr);
     cupsSetPasswordCB2(noPassword, nullptr);
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                 SPOOLER_TIMEOUT_MS, nullptr);
     if (http == nullptr) {
-        error = std::string("cannot reach the spooler at ") + cupsServer();
+        const int reason = errno;
+        // A domain socket that is not there, or a port nobody listens on.
+        struct stat info {};
+        const char* server = cupsServer();
+        if (absent)
+            *absent = server[0] == '/' ? ::stat(server, &info) != 0 || !S_ISSOCK(info.st_mode)
+                                       : reason == ECONNREFUSED;
+        error = std::string("cannot reach the spooler at ") + cupsServer() + ": " + std::strerror(reason);
         return nullptr;
     }
     // Without a callback, a wait longer than this fails the request.
@@ -111,8 +120,9 @@ private:
 
 class CupsSpooler final : public Spooler {
 public:
-    std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error) override {
-        Connection http = connectToServer(error);
+    std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error, bool& absent) override {
+        absent = false;
+        Connection http = connectToServer(error, &absent);
         if (!http) return std::nullopt;
         Message request = newRequest(IPP_OP_CUPS_GET_PRINTERS, nullptr);
         requestAttributes(request.get(), {"printer-name", "device-uri", "printer-type"});

@@ -293,6 +293,8 @@ TEST_F(SpoolerPorts, MovedQueuesKeepTheirJobsAndAStoppedQueueStaysStopped) {
 
 TEST_F(SpoolerPorts, TheGuardianPutsBackTheQueuesOfAKilledProcess) {
     addQueues({{"ticket_usb", USB_URI}});
+    int moved[2];
+    ASSERT_EQ(::pipe(moved), 0);
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -301,10 +303,16 @@ TEST_F(SpoolerPorts, TheGuardianPutsBackTheQueuesOfAKilledProcess) {
         void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
         auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
         if (move) move();
-        ::raise(SIGKILL);
+        [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
+        for (;;) ::pause();
     }
+    ::close(moved[1]);
+    char done;
+    ASSERT_EQ(::read(moved[0], &done, 1), 1);
+    ::close(moved[0]);
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), NULL_DEVICE);
+    ::kill(child, SIGKILL);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    ASSERT_EQ(cupsd.deviceUri("ticket_usb"), NULL_DEVICE);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (cupsd.deviceUri("ticket_usb") != USB_URI && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -357,6 +365,8 @@ private:
     std::vector<int> peers_;
 };
 
+// Any spooler that does not answer costs seconds and is told apart from one
+// without queues; the operator hears once of one that is there but broken.
 TEST_F(SpoolerPorts, AnUnreachableSpoolerIsToldOnceAndCostsSeconds) {
     addQueues({{"ticket_usb", USB_URI}});
     const std::string reachable = std::getenv("CUPS_SERVER");
@@ -374,7 +384,7 @@ TEST_F(SpoolerPorts, AnUnreachableSpoolerIsToldOnceAndCostsSeconds) {
             EXPECT_EQ(SetPortsToFile(), 0);
             EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(8));
         }
-        EXPECT_EQ(messages.messages().size(), 1u);
+        EXPECT_EQ(messages.messages().size(), kind == Hostility::Missing ? 0u : 1u);
         EXPECT_GE(log.indexOf("EnumeratePrinters - No printer driver installed"), 0);
         EXPECT_NE(log.lines().at(2).find("EnumeratePrinters - Spooler not reachable: "), std::string::npos);
         // Reached again, it is told again at the next outage.
@@ -406,6 +416,7 @@ TEST(SpoolerPortsWithoutServer, FindsNoPrinterAndSucceeds) {
     EXPECT_TRUE(log.contains("EnumeratePrinters - No printer driver installed"));
     EXPECT_EQ(RestorePortsToOriginal(), 0);
     EXPECT_EQ(morlix::printerCount, 0u);
+    EXPECT_TRUE(messages.messages().empty());
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     std::filesystem::remove_all(folder);
 }
