@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace morlix {
 namespace {
@@ -44,7 +46,137 @@ bool isCleanField(const std::string& text) {
     return true;
 }
 
+std::string bootId() {
+    std::string id;
+    std::getline(std::ifstream("/proc/sys/kernel/random/boot_id"), id);
+    return id;
+}
+
+// The fields of /proc/PID/stat after the command name, which may itself hold
+// blanks and parentheses: [0] is the state, [19] the start time.
+std::vector<std::string> statFields(pid_t pid) {
+    std::string line;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), line);
+    std::vector<std::string> fields;
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return fields;
+    std::istringstream rest(line.substr(close + 1));
+    for (std::string field; rest >> field;) fields.push_back(field);
+    return fields;
+}
+
+// Lines "name TAB uri TAB stopped TAB pid TAB start TAB boot"; a line of only
+// name and uri (an older record) has no owner, so anyone may put it back.
+Redirections parseRecord(std::istream& in) {
+    Redirections redirections;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+        if (fields.size() < 2 || !isCleanField(fields[0]) || !isCleanField(fields[1])) continue;
+        RedirectionEntry entry{fields[1], false, {}};
+        if (fields.size() >= 6) {
+            entry.wasStopped = fields[2] == "1";
+            char* end = nullptr;
+            const long pid = std::strtol(fields[3].c_str(), &end, 10);
+            entry.owner.pid = *end == '\0' && pid > 0 ? static_cast<pid_t>(pid) : 0;
+            entry.owner.startTime = std::strtoull(fields[4].c_str(), nullptr, 10);
+            entry.owner.bootId = fields[5];
+        }
+        redirections.emplace(std::move(fields[0]), std::move(entry));
+    }
+    return redirections;
+}
+
+std::string formatRecord(const Redirections& redirections) {
+    std::ostringstream text;
+    for (const auto& [name, entry] : redirections) {
+        if (!isCleanField(name) || !isCleanField(entry.originalUri)) continue;
+        text << name << '\t' << entry.originalUri << '\t' << (entry.wasStopped ? 1 : 0) << '\t'
+             << entry.owner.pid << '\t' << entry.owner.startTime << '\t'
+             << (isCleanField(entry.owner.bootId) ? entry.owner.bootId : "-") << '\n';
+    }
+    return text.str();
+}
+
+bool writeAll(int fd, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t put = ::write(fd, content.data() + done, content.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Replaces the record: written beside it and renamed over it, so a crash
+// leaves either the old record or the new one, never half of one.
+bool replaceRecord(const std::string& path, const Redirections& redirections) {
+    if (redirections.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    const std::string temporary = path + ".new";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    // Not synced: the rename already guards against a crash of the process,
+    // and a sync per moved queue would slow a search down.
+    bool written = writeAll(fd, formatRecord(redirections));
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// An exclusive flock on the lock file beside the record, held while it lives.
+class RecordLock {
+public:
+    explicit RecordLock(const std::string& recordPath) {
+        const std::string folder = recordPath.substr(0, recordPath.rfind('/'));
+        if (!makeFolders(folder)) return;
+        fd_ = ::open((recordPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ < 0) return;
+        int locked;
+        while ((locked = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~RecordLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace
+
+const ProcessIdentity& currentProcess() {
+    // Asked afresh after a fork: the child is another process.
+    static thread_local ProcessIdentity self;
+    if (self.pid != ::getpid()) self = identityOf(::getpid());
+    return self;
+}
+
+ProcessIdentity identityOf(pid_t pid) {
+    const std::vector<std::string> fields = statFields(pid);
+    if (fields.size() < 20) return {};
+    return {pid, std::strtoull(fields[19].c_str(), nullptr, 10), bootId()};
+}
+
+bool isAlive(const ProcessIdentity& process) {
+    if (process.pid <= 0) return false;
+    const std::vector<std::string> fields = statFields(process.pid);
+    if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X") return false;
+    return std::strtoull(fields[19].c_str(), nullptr, 10) == process.startTime && bootId() == process.bootId;
+}
 
 std::string redirectionRecordPath() {
     const std::string home = stateHome();
@@ -52,52 +184,31 @@ std::string redirectionRecordPath() {
 }
 
 Redirections loadRedirectionRecord() {
-    Redirections redirections;
     const std::string path = redirectionRecordPath();
-    if (path.empty()) return redirections;
+    if (path.empty()) return {};
     std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        const std::size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        std::string name = line.substr(0, tab), uri = line.substr(tab + 1);
-        if (isCleanField(name) && isCleanField(uri)) redirections.emplace(std::move(name), std::move(uri));
-    }
-    return redirections;
+    return parseRecord(file);
 }
 
-bool saveRedirectionRecord(const Redirections& redirections) {
+bool updateRedirectionRecord(const std::function<void(Redirections&)>& change) {
     const std::string path = redirectionRecordPath();
-    if (path.empty()) return redirections.empty();
-    if (redirections.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-
-    const std::string folder = path.substr(0, path.rfind('/'));
-    if (!makeFolders(folder)) return false;
-    std::ostringstream text;
-    for (const auto& [name, uri] : redirections)
-        if (isCleanField(name) && isCleanField(uri)) text << name << '\t' << uri << '\n';
-    const std::string content = text.str();
-
-    // Written beside the record and renamed over it, so a crash leaves either
-    // the old record or the new one, never half of one.
-    const std::string temporary = path + ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    bool written = true;
-    while (written && done < content.size()) {
-        ssize_t put = ::write(fd, content.data() + done, content.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        written = put > 0;
-        if (written) done += static_cast<std::size_t>(put);
+    if (path.empty()) {
+        Redirections none;
+        change(none);
+        return none.empty();
     }
-    written = ::fsync(fd) == 0 && written;
-    written = ::close(fd) == 0 && written;
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
+    // Nothing recorded and nothing to record: no folder or lock file is made.
+    if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+        Redirections none;
+        change(none);
+        if (none.empty()) return true;
     }
-    return true;
+    RecordLock lock(path);
+    Redirections redirections = loadRedirectionRecord();
+    const Redirections before = redirections;
+    change(redirections);
+    if (!lock.held()) return false;
+    return redirections == before || replaceRecord(path, redirections);
 }
 
 }  // namespace morlix

@@ -1,15 +1,44 @@
-// The record of spooler queues this library moved onto the file device and
-// has not put back yet, kept in a file so that a run that crashed before
-// restoring them is repaired by the next one.
+// The record of spooler queues moved onto the file device and not put back
+// yet, kept in a file shared by every process of the user so that queues a
+// crashed process moved are repaired by another. Each entry names the process
+// that moved the queue; a queue is put back by its owner, or by anyone once
+// the owner is gone. Every change is made under a lock on a file beside the
+// record, merged with what is on disk and written atomically.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <map>
 #include <string>
 
 namespace morlix {
 
-// Queue name -> the device URI the queue had before it was moved.
-using Redirections = std::map<std::string, std::string>;
+// A process told apart from a later one that reuses its ID: its start time
+// in clock ticks since boot, and the boot it belongs to.
+struct ProcessIdentity {
+    pid_t pid = 0;
+    unsigned long long startTime = 0;
+    std::string bootId;
+    bool operator==(const ProcessIdentity&) const = default;
+};
+
+// This process.
+const ProcessIdentity& currentProcess();
+// The identity of a running process; pid 0 when there is none by that ID.
+ProcessIdentity identityOf(pid_t pid);
+// True while the process runs (not yet ended, not a zombie).
+bool isAlive(const ProcessIdentity& process);
+
+struct RedirectionEntry {
+    std::string originalUri;  // the device URI before the move
+    bool wasStopped = false;  // the queue was stopped before we stopped it
+    ProcessIdentity owner;
+    bool operator==(const RedirectionEntry&) const = default;
+};
+
+// Queue name -> its entry.
+using Redirections = std::map<std::string, RedirectionEntry>;
 
 // $XDG_STATE_HOME/morlix/redirected-queues, or the same under
 // ~/.local/state; empty when neither can be found.
@@ -18,8 +47,10 @@ std::string redirectionRecordPath();
 // The record's entries; none when there is no record or it cannot be read.
 Redirections loadRedirectionRecord();
 
-// Replaces the record (removes it when `redirections` is empty); false when
-// it could not be written.
-bool saveRedirectionRecord(const Redirections& redirections);
+// Reads the record under its lock, lets `change` alter it and writes the
+// result back (removes the record when it is left empty). False when the
+// record could not be locked or written; `change` has then still run on what
+// could be read, so a caller without a record keeps working from memory.
+bool updateRedirectionRecord(const std::function<void(Redirections&)>& change);
 
 }  // namespace morlix

@@ -4,10 +4,13 @@
 #include "spooler_ports.h"
 
 #include <new>
+#include <optional>
 #include <set>
+#include <utility>
 
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
+#include "platform/guardian.h"
 #include "platform/operator_message.h"
 #include "platform/spooler.h"
 #include "redirection_record.h"
@@ -23,39 +26,82 @@ std::size_t printerCount = 0;
 
 namespace {
 
-// Queues moved and not yet put back, with their original ports.
-Redirections movedQueues;
+// Queues this process moved (or took over from a process that ended) and
+// has not put back yet, as entered in the redirection record.
+Redirections ownQueues;
 
-void saveMovedQueues() {
-    if (!saveRedirectionRecord(movedQueues))
-        debugPrintf("Redirection record not written: %s", redirectionRecordPath().c_str());
+bool ownedByUs(const RedirectionEntry& entry) {
+    return entry.owner == currentProcess();
 }
 
-// Takes over what an earlier run recorded and did not put back.
+void noteRecordFailure(bool written) {
+    if (!written) debugPrintf("Redirection record not written: %s", redirectionRecordPath().c_str());
+}
+
+// Enters the queue in the record as ours, unless another live process has
+// it entered already (it moved the queue and will put it back). An entry
+// left by a process that ended is taken over as it stands: it knew the queue
+// before anyone moved it.
+std::optional<RedirectionEntry> claimQueue(const std::string& name, const std::string& originalUri,
+                                           bool wasStopped) {
+    std::optional<RedirectionEntry> claimed;
+    noteRecordFailure(updateRedirectionRecord([&](Redirections& record) {
+        auto held = record.find(name);
+        if (held == record.end()) {
+            claimed = RedirectionEntry{originalUri, wasStopped, currentProcess()};
+            record.emplace(name, *claimed);
+        } else if (ownedByUs(held->second) || !isAlive(held->second.owner)) {
+            held->second.owner = currentProcess();
+            claimed = held->second;
+        }
+    }));
+    if (claimed) ownQueues.insert_or_assign(name, *claimed);
+    return claimed;
+}
+
+void releaseQueue(const std::string& name) {
+    ownQueues.erase(name);
+    noteRecordFailure(updateRedirectionRecord([&](Redirections& record) {
+        auto held = record.find(name);
+        if (held != record.end() && (ownedByUs(held->second) || !isAlive(held->second.owner)))
+            record.erase(held);
+    }));
+}
+
+// Takes over the entries of processes that ended without putting their
+// queues back; those of live processes stay theirs.
 void adoptRecordedQueues() {
-    for (auto& [name, port] : loadRedirectionRecord()) movedQueues.emplace(name, port);
+    noteRecordFailure(updateRedirectionRecord([](Redirections& record) {
+        for (auto& [name, entry] : record) {
+            if (ownedByUs(entry)) {
+                ownQueues.insert_or_assign(name, entry);
+            } else if (!isAlive(entry.owner)) {
+                entry.owner = currentProcess();
+                ownQueues.insert_or_assign(name, entry);
+            }
+        }
+    }));
 }
 
 // Gives each freshly enumerated queue that stands on the file device because
 // of us its original port again; forgets queues that are gone or that
 // somebody else has moved since.
 void recallOriginalPorts() {
-    Redirections stillMoved;
+    std::set<std::string> stillMoved;
     for (PrinterRecord& record : enumeratedPrinters) {
-        auto moved = movedQueues.find(record.printerName);
-        if (moved == movedQueues.end()) continue;
+        auto moved = ownQueues.find(record.printerName);
+        if (moved == ownQueues.end()) continue;
         if (record.portName == FILE_PORT) {
-            record.portName = moved->second;
-            stillMoved.insert(*moved);
+            record.portName = moved->second.originalUri;
+            stillMoved.insert(moved->first);
         } else {
             debugPrintf("EnumeratePrinters - Printer = %s was moved to %s meanwhile, left as it is",
                         record.printerName.c_str(), record.portName.c_str());
         }
     }
-    if (stillMoved != movedQueues) {
-        movedQueues = std::move(stillMoved);
-        saveMovedQueues();
-    }
+    const Redirections known = ownQueues;
+    for (const auto& [name, entry] : known)
+        if (!stillMoved.count(name)) releaseQueue(name);
 }
 
 int bytesNeeded(const std::vector<platform::SpoolerQueue>& queues) {
@@ -70,8 +116,22 @@ int bytesNeeded(const std::vector<platform::SpoolerQueue>& queues) {
 bool EnumeratePrinters() {
     debugOutput("EnumeratePrinters - entry");
     std::string error;
-    std::optional<std::vector<platform::SpoolerQueue>> queues = platform::hostSpooler().localQueues(error);
-    if (!queues) debugPrintf("EnumeratePrinters - Spooler not reachable: %s", error.c_str());
+    bool absent = false;
+    std::optional<std::vector<platform::SpoolerQueue>> queues =
+        platform::hostSpooler().localQueues(error, absent);
+    // The operator hears of a spooler that is there but fails once, not at
+    // every search; with none running at all no queue can use the device.
+    static bool outageTold = false;
+    if (!queues) {
+        debugPrintf("EnumeratePrinters - Spooler not reachable: %s", error.c_str());
+        if (!absent && !std::exchange(outageTold, true))
+            platform::operatorMessagef(
+                "The print spooler could not be reached (%s): its printer queues were not moved off "
+                "their devices",
+                error.c_str());
+    } else {
+        outageTold = false;
+    }
     if (!queues || queues->empty()) {
         debugOutput("EnumeratePrinters - No printer driver installed");
         return true;
@@ -123,18 +183,46 @@ bool SetPortToFile(PrinterRecord& record, std::uint8_t redirect) {
         platform::operatorMessagef("SetPortToFile - OpenPrinter failed %s", record.printerName.c_str());
         return false;
     }
-    if (!redirect && queue->deviceUri() != FILE_PORT) {
-        debugPrintf("SetPortToFile - Printer %s is on %s now, left as it is", record.printerName.c_str(),
-                    queue->deviceUri().c_str());
-        return true;
-    }
-    const std::string port = redirect ? std::string(FILE_PORT) : record.portName;
-    if (!queue->setDeviceUri(port, error)) {
+    auto failed = [&] {
         debugPrintf("SetPortToFile - %s", error.c_str());
         platform::operatorMessagef("SetPortToFile - SetPrinter failed %s", record.printerName.c_str());
         return false;
+    };
+    if (redirect) {
+        // Entered before the move: a crash right after it must not lose the port.
+        const std::optional<RedirectionEntry> entry =
+            claimQueue(record.printerName, record.portName, queue->isStopped());
+        if (!entry) {
+            debugPrintf("SetPortToFile - Printer %s is moved by another process, left as it is",
+                        record.printerName.c_str());
+            return true;
+        }
+        platform::startGuardian();
+        // Stopped first, so that no job, waiting or printing, reaches the
+        // file device: they all wait in the queue until it is put back.
+        const bool stopped = queue->isStopped() || queue->setStopped(true, error);
+        if (!stopped || !queue->setDeviceUri(std::string(FILE_PORT), error)) {
+            std::string ignored;
+            if (stopped && !entry->wasStopped) queue->setStopped(false, ignored);
+            // A queue an ended process left on the file device keeps its entry.
+            if (queue->deviceUri() != FILE_PORT) releaseQueue(record.printerName);
+            return failed();
+        }
+        record.portName = FILE_PORT;
+        return true;
     }
-    record.portName = port;
+
+    auto own = ownQueues.find(record.printerName);
+    const bool wasStopped = own != ownQueues.end() && own->second.wasStopped;
+    if (queue->deviceUri() != FILE_PORT) {
+        debugPrintf("SetPortToFile - Printer %s is on %s now, left as it is", record.printerName.c_str(),
+                    queue->deviceUri().c_str());
+    } else if (!queue->setDeviceUri(record.portName, error)) {
+        return failed();
+    }
+    // A queue the operator had stopped before the move stays stopped.
+    if (!wasStopped && queue->isStopped() && !queue->setStopped(false, error)) return failed();
+    releaseQueue(record.printerName);
     return true;
 }
 
@@ -153,14 +241,7 @@ extern "C" int32_t SetPortsToFile(void) {
             debugPrintf("SetPortsToFile - Printer to file = %s, port = %s", record.printerName.c_str(),
                         record.portName.c_str());
             if (record.portName == morlix::FILE_PORT || !morlix::isPortSwap(record.portName)) continue;
-            // Recorded before the move: a crash right after it must not lose the port.
-            morlix::movedQueues.insert_or_assign(record.printerName, morlix::enumeratedPrinters[i].portName);
-            morlix::saveMovedQueues();
-            if (!morlix::SetPortToFile(record, 1)) {
-                morlix::movedQueues.erase(record.printerName);
-                morlix::saveMovedQueues();
-                return 2;
-            }
+            if (!morlix::SetPortToFile(record, 1)) return 2;
         }
         return 0;
     } catch (...) {
@@ -175,28 +256,27 @@ extern "C" int32_t RestorePortsToOriginal(void) {
         std::set<std::string> tried;
         auto restore = [&](morlix::PrinterRecord record) {
             tried.insert(record.printerName);
-            if (morlix::SetPortToFile(record, 0)) morlix::movedQueues.erase(record.printerName);
+            morlix::SetPortToFile(record, 0);
         };
         for (std::size_t i = 0; i < morlix::printerCount; ++i) {
             const morlix::PrinterRecord& original = morlix::enumeratedPrinters[i];
             debugPrintf("RestorePortsToOriginal - Printer to original = %s, port = %s",
                         original.printerName.c_str(), original.portName.c_str());
             if (original.portName != morlix::redirectedPrinters[i].portName &&
-                morlix::isPortSwap(original.portName))
+                morlix::isPortSwap(original.portName) && morlix::ownQueues.count(original.printerName))
                 restore(original);
         }
         // Queues an earlier run moved and could not put back.
-        const morlix::Redirections leftOver = morlix::movedQueues;
-        for (const auto& [name, port] : leftOver) {
+        const morlix::Redirections leftOver = morlix::ownQueues;
+        for (const auto& [name, entry] : leftOver) {
             if (tried.count(name)) continue;
             debugPrintf("RestorePortsToOriginal - Printer to original = %s, port = %s", name.c_str(),
-                        port.c_str());
-            if (morlix::isPortSwap(port))
-                restore({name, port});
+                        entry.originalUri.c_str());
+            if (morlix::isPortSwap(entry.originalUri))
+                restore({name, entry.originalUri});
             else
-                morlix::movedQueues.erase(name);
+                morlix::releaseQueue(name);
         }
-        morlix::saveMovedQueues();
         morlix::enumeratedPrinters.clear();
         morlix::enumeratedPrinters.shrink_to_fit();
         morlix::redirectedPrinters.clear();

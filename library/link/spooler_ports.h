@@ -16,7 +16,8 @@ struct PrinterRecord {
     std::string portName;
 };
 
-// The file device a moved queue prints to meanwhile: its jobs are discarded.
+// The file device a moved queue stands on meanwhile. The queue is stopped
+// while it stands there, so its jobs wait for it to be put back.
 inline constexpr std::string_view FILE_PORT = "file:/dev/null";
 
 // The queues as the last enumeration found them, each with the port it had
@@ -34,9 +35,11 @@ bool EnumeratePrinters();
 // "usb" or "parallel", compared case-sensitively as the spooler names them.
 bool isPortSwap(std::string_view portName);
 
-// With `redirect` set, moves the queue onto FILE_PORT and notes that in the
-// record; otherwise puts the record's port back, provided the queue still
-// stands on FILE_PORT (a queue someone else changed meanwhile is left alone).
+// With `redirect` set, stops the queue and moves it onto FILE_PORT, noted in
+// the redirection record first (a queue another live process moved is left
+// to it); otherwise puts the record's port back, provided the queue still
+// stands on FILE_PORT (a queue someone else changed meanwhile is left
+// alone), and starts it again unless it was stopped before the move.
 bool SetPortToFile(PrinterRecord& record, std::uint8_t redirect);
 
 }  // namespace morlix

@@ -1,5 +1,7 @@
-// A host-wide named lock that tells whether another process holds it.
-// Stands on an advisory flock on a file in $XDG_RUNTIME_DIR (else /tmp).
+// A per-user named lock that tells whether another process of the user
+// holds it. Stands on an advisory flock on a file of the user's own: in
+// $XDG_RUNTIME_DIR, else NAME-UID with mode 0600 in $TMPDIR or /tmp; a file
+// of that name owned by anybody else is refused, never held.
 #pragma once
 
 #include <string>
@@ -18,7 +20,7 @@ public:
     // Opens (or creates) the lock named `name` and tries to take it.
     // Returns the error code to record: 0 when this process took it,
     // ERROR_ALREADY_EXISTS when another process holds it, errno when the
-    // lock file could not be opened.
+    // lock file could not be opened (EACCES when it is not the user's own).
     unsigned long create(const std::string& name);
 
     // Releases and closes the lock (nothing when none is open).
@@ -30,7 +32,7 @@ private:
     int descriptor_ = -1;
 };
 
-// The folder that holds lock files.
-std::string runtimeDirectory();
+// The file that stands for the lock named `name`.
+std::string instanceLockPath(const std::string& name);
 
 }  // namespace morlix::platform

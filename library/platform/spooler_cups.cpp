@@ -2,7 +2,9 @@
 // server and closes it before returning, so nothing stays open between
 // searches.
 #include <cups/cups.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "spooler.h"
@@ -20,20 +22,30 @@ struct MessageDeleter {
 };
 using Message = std::unique_ptr<ipp_t, MessageDeleter>;
 
-constexpr int CONNECT_TIMEOUT_MS = 5000;
-
 // The library never asks anyone for a password: a request that needs one fails.
 const char* noPassword(const char*, http_t*, const char*, const char*, void*) {
     return nullptr;
 }
 
-Connection connectToServer(std::string& error) {
+Connection connectToServer(std::string& error, bool* absent = nullptr) {
     // Forget the server chosen earlier so that CUPS_SERVER is read again.
     cupsSetServer(nullptr);
     cupsSetPasswordCB2(noPassword, nullptr);
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                CONNECT_TIMEOUT_MS, nullptr);
-    if (http == nullptr) error = std::string("cannot reach the spooler at ") + cupsServer();
+                                SPOOLER_TIMEOUT_MS, nullptr);
+    if (http == nullptr) {
+        const int reason = errno;
+        // A domain socket that is not there, or a port nobody listens on.
+        struct stat info {};
+        const char* server = cupsServer();
+        if (absent)
+            *absent = server[0] == '/' ? ::stat(server, &info) != 0 || !S_ISSOCK(info.st_mode)
+                                       : reason == ECONNREFUSED;
+        error = std::string("cannot reach the spooler at ") + cupsServer() + ": " + std::strerror(reason);
+        return nullptr;
+    }
+    // Without a callback, a wait longer than this fails the request.
+    httpSetTimeout(http, SPOOLER_TIMEOUT_MS / 1000.0, nullptr, nullptr);
     return Connection(http);
 }
 
@@ -59,6 +71,7 @@ Message exchange(http_t* http, Message request, const char* resource, std::strin
     Message response(cupsDoRequest(http, request.release(), resource));
     if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
     error = cupsLastErrorString();
+    if (error.empty()) error = "no answer";
     return nullptr;
 }
 
@@ -75,8 +88,18 @@ const char* textOf(ipp_attribute_t* attribute) {
 
 class CupsQueueHandle final : public SpoolerQueueHandle {
 public:
-    CupsQueueHandle(Connection connection, std::string name, std::string deviceUri)
-        : connection_(std::move(connection)), name_(std::move(name)), deviceUri_(std::move(deviceUri)) {}
+    CupsQueueHandle(Connection connection, std::string name, std::string deviceUri, bool stopped)
+        : connection_(std::move(connection)),
+          name_(std::move(name)),
+          deviceUri_(std::move(deviceUri)),
+          stopped_(stopped) {}
+
+    bool isStopped() const override { return stopped_; }
+
+    bool setStopped(bool stopped, std::string& error) override {
+        Message request = newRequest(stopped ? IPP_OP_PAUSE_PRINTER : IPP_OP_RESUME_PRINTER, &name_);
+        return exchange(connection_.get(), std::move(request), "/admin/", error) != nullptr;
+    }
 
     const std::string& deviceUri() const override { return deviceUri_; }
 
@@ -92,12 +115,14 @@ private:
     Connection connection_;
     std::string name_;
     std::string deviceUri_;
+    bool stopped_;
 };
 
 class CupsSpooler final : public Spooler {
 public:
-    std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error) override {
-        Connection http = connectToServer(error);
+    std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error, bool& absent) override {
+        absent = false;
+        Connection http = connectToServer(error, &absent);
         if (!http) return std::nullopt;
         Message request = newRequest(IPP_OP_CUPS_GET_PRINTERS, nullptr);
         requestAttributes(request.get(), {"printer-name", "device-uri", "printer-type"});
@@ -107,6 +132,7 @@ public:
         if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return queues;
         if (!response || cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
             error = cupsLastErrorString();
+            if (error.empty()) error = "no answer";
             return std::nullopt;
         }
         // Each printer is one group of attributes, ended by a separator.
@@ -141,11 +167,13 @@ public:
         Connection http = connectToServer(error);
         if (!http) return nullptr;
         Message request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, &name);
-        requestAttributes(request.get(), {"device-uri"});
+        requestAttributes(request.get(), {"device-uri", "printer-state"});
         Message response = exchange(http.get(), std::move(request), "/", error);
         if (!response) return nullptr;
         ipp_attribute_t* uri = ippFindAttribute(response.get(), "device-uri", IPP_TAG_URI);
-        return std::make_unique<CupsQueueHandle>(std::move(http), name, textOf(uri));
+        ipp_attribute_t* state = ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM);
+        const bool stopped = state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
+        return std::make_unique<CupsQueueHandle>(std::move(http), name, textOf(uri), stopped);
     }
 };
 

@@ -1,6 +1,10 @@
 // The single-instance guard between two real processes.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +99,35 @@ TEST_F(SingleInstance, AnEndedProcessReleasesTheGuard) {
     }
     GuardProcess next;
     EXPECT_FALSE(next.sawAnotherInstance());
+}
+
+TEST(SingleInstanceWithoutRuntimeFolder, TakesAPrivateLockAndRefusesAnotherUsersFile) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("qk-shared-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("TMPDIR", folder.c_str(), 1);
+    struct Restore {
+        ~Restore() { ::unsetenv("TMPDIR"); }
+    } restore;
+    const std::filesystem::path lock = folder / ("QK_TOOLS-" + std::to_string(::geteuid()));
+    {
+        GuardProcess first;
+        EXPECT_FALSE(first.sawAnotherInstance());
+        struct stat info {};
+        ASSERT_EQ(::stat(lock.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+    // The same name made and held by another user does not stop us.
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to make another user's file";
+    ASSERT_EQ(::chown(lock.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const int held = ::open(lock.c_str(), O_RDWR);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    GuardProcess next;
+    EXPECT_FALSE(next.sawAnotherInstance());
+    ::close(held);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,14 +1,21 @@
 // Port redirection against a real CUPS server that each test starts itself.
 #include "link/spooler_ports.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "link/redirection_record.h"
 #include "morlix/morlix.h"
@@ -31,6 +38,8 @@ protected:
     void SetUp() override {
         if (std::string reason = PrivateCupsd::unavailableReason(); !reason.empty()) GTEST_SKIP() << reason;
         ASSERT_TRUE(cupsd.start()) << cupsd.error();
+        // The record alone, unless a case starts the guardian itself.
+        ::setenv("MORLIX_GUARDIAN", "", 1);
     }
     void TearDown() override {
         // Leave no table behind for the next case of this process.
@@ -171,6 +180,221 @@ TEST_F(SpoolerPorts, TheRecordPutsBackWhatAKilledProcessMoved) {
     EXPECT_EQ(cupsd.deviceUri("ticket_lpt"), PARALLEL_URI);
 }
 
+// Counts the queues `lpstat` shows on the file device, and those stopped.
+int queuesOnFile(const PrivateCupsd&) {
+    std::string output;
+    velquin::testing::runProgram({"lpstat", "-v"}, &output);
+    int count = 0;
+    for (std::size_t at = 0; (at = output.find(": /dev/null", at)) != std::string::npos; ++at) ++count;
+    return count;
+}
+
+TEST_F(SpoolerPorts, TwoProcessesMovingAtOnceThenKilledLoseNoQueue) {
+    constexpr int QUEUES = 150, ROUNDS = 12;
+    for (int i = 0; i < QUEUES; ++i)
+        ASSERT_TRUE(cupsd.addQueue("q" + std::to_string(i), USB_URI + std::to_string(i)));
+    for (int round = 0; round < ROUNDS; ++round) {
+        int start[2];
+        ASSERT_EQ(::pipe(start), 0);
+        pid_t racers[2];
+        for (int i = 0; i < 2; ++i) {
+            racers[i] = ::fork();
+            if (racers[i] == 0) {
+                ::close(start[1]);
+                char go;
+                [[maybe_unused]] auto r = ::read(start[0], &go, 1);
+                // The second starts while the first is moving queues, at a
+                // different point each round.
+                if (i == 1) std::this_thread::sleep_for(std::chrono::milliseconds(40 * (round + 1)));
+                SetPortsToFile();
+                ::raise(SIGKILL);
+            }
+        }
+        // Both start when the pipe closes.
+        ::close(start[0]);
+        ::close(start[1]);
+        for (pid_t racer : racers) ASSERT_EQ(::waitpid(racer, nullptr, 0), racer);
+        ASSERT_GT(queuesOnFile(cupsd), 0);
+        EXPECT_EQ(RestorePortsToOriginal(), 0);
+        ASSERT_EQ(queuesOnFile(cupsd), 0) << "round " << round;
+    }
+    EXPECT_FALSE(recordExists());
+}
+
+// A process that moves the queues and waits to be killed.
+class LiveMover {
+public:
+    LiveMover() {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            SetPortsToFile();
+            [[maybe_unused]] auto w = ::write(ready[1], "R", 1);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char r;
+        [[maybe_unused]] auto got = ::read(ready[0], &r, 1);
+        ::close(ready[0]);
+    }
+    ~LiveMover() { kill(); }
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+TEST_F(SpoolerPorts, ARestoreLeavesTheQueuesOfALiveProcessAlone) {
+    addQueues({{"ticket_usb", USB_URI}});
+    LiveMover mover;
+    EXPECT_EQ(SetPortsToFile(), 0);
+    EXPECT_EQ(RestorePortsToOriginal(), 0);
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), NULL_DEVICE);
+    mover.kill();
+    EXPECT_EQ(RestorePortsToOriginal(), 0);
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), USB_URI);
+    EXPECT_FALSE(cupsd.isStopped("ticket_usb"));
+}
+
+TEST_F(SpoolerPorts, AnOwnerWhoseProcessIdWasReusedCountsAsGone) {
+    addQueues({{"ticket_usb", USB_URI}});
+    ASSERT_TRUE(cupsd.setDeviceUri("ticket_usb", "file:/dev/null"));
+    // This process's ID with another start time: an ended process before it.
+    const morlix::ProcessIdentity self = morlix::currentProcess();
+    const std::string path = morlix::redirectionRecordPath();
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << "ticket_usb\t" << USB_URI << "\t0\t" << self.pid << '\t' << self.startTime - 1
+                        << '\t' << self.bootId << '\n';
+    EXPECT_EQ(RestorePortsToOriginal(), 0);
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), USB_URI);
+}
+
+TEST_F(SpoolerPorts, MovedQueuesKeepTheirJobsAndAStoppedQueueStaysStopped) {
+    addQueues({{"ticket_usb", USB_URI}, {"stopped_usb", USB_URI + "2"}});
+    ASSERT_TRUE(cupsd.submitJob("ticket_usb"));
+    ASSERT_TRUE(cupsd.stopQueue("stopped_usb"));
+    ASSERT_EQ(SetPortsToFile(), 0);
+    ASSERT_TRUE(cupsd.submitJob("ticket_usb"));
+    ASSERT_TRUE(cupsd.submitJob("stopped_usb"));
+    // A queue on the file device would have finished them by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(RestorePortsToOriginal(), 0);
+    EXPECT_EQ(cupsd.unfinishedJobs("ticket_usb"), 2);
+    EXPECT_EQ(cupsd.unfinishedJobs("stopped_usb"), 1);
+    EXPECT_FALSE(cupsd.isStopped("ticket_usb"));
+    EXPECT_TRUE(cupsd.isStopped("stopped_usb"));
+}
+
+TEST_F(SpoolerPorts, TheGuardianPutsBackTheQueuesOfAKilledProcess) {
+    addQueues({{"ticket_usb", USB_URI}});
+    int moved[2];
+    ASSERT_EQ(::pipe(moved), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The library as the program loads it, with the guardian beside it.
+        ::unsetenv("MORLIX_GUARDIAN");
+        void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
+        auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
+        if (move) move();
+        [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
+        for (;;) ::pause();
+    }
+    ::close(moved[1]);
+    char done;
+    ASSERT_EQ(::read(moved[0], &done, 1), 1);
+    ::close(moved[0]);
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), NULL_DEVICE);
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (cupsd.deviceUri("ticket_usb") != USB_URI && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), USB_URI);
+    EXPECT_FALSE(cupsd.isStopped("ticket_usb"));
+}
+
+// A spooler socket whose peer misbehaves in one way.
+enum class Hostility { Missing, ClosesAtOnce, NeverAnswers, AnswersGarbage };
+
+class HostileSpooler {
+public:
+    HostileSpooler(const std::string& path, Hostility kind) : kind_(kind) {
+        if (kind == Hostility::Missing) return;
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 16);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~HostileSpooler() {
+        if (listener_ < 0) return;
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+        for (int peer : peers_) ::close(peer);
+    }
+
+private:
+    void serve() {
+        for (int peer; (peer = ::accept(listener_, nullptr, nullptr)) >= 0;) {
+            if (kind_ == Hostility::ClosesAtOnce) {
+                ::close(peer);
+                continue;
+            }
+            if (kind_ == Hostility::AnswersGarbage) {
+                char request[4096];
+                [[maybe_unused]] auto r = ::recv(peer, request, sizeof request, 0);
+                const char garbage[] = "\x01\x02 no protocol at all \xff\r\n\r\n";
+                [[maybe_unused]] auto w = ::send(peer, garbage, sizeof garbage, MSG_NOSIGNAL);
+            }
+            peers_.push_back(peer);
+        }
+    }
+    Hostility kind_;
+    int listener_ = -1;
+    std::thread thread_;
+    std::vector<int> peers_;
+};
+
+// Any spooler that does not answer costs seconds and is told apart from one
+// without queues; the operator hears once of one that is there but broken.
+TEST_F(SpoolerPorts, AnUnreachableSpoolerIsToldOnceAndCostsSeconds) {
+    addQueues({{"ticket_usb", USB_URI}});
+    const std::string reachable = std::getenv("CUPS_SERVER");
+    for (Hostility kind :
+         {Hostility::Missing, Hostility::ClosesAtOnce, Hostility::NeverAnswers, Hostility::AnswersGarbage}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        const std::string path = cupsd.folder() + "/hostile.sock";
+        std::filesystem::remove(path);
+        HostileSpooler spooler(path, kind);
+        ::setenv("CUPS_SERVER", path.c_str(), 1);
+        OperatorMessageCapture messages;
+        DebugCapture log;
+        for (int search = 0; search < 2; ++search) {
+            const auto began = std::chrono::steady_clock::now();
+            EXPECT_EQ(SetPortsToFile(), 0);
+            EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(8));
+        }
+        EXPECT_EQ(messages.messages().size(), kind == Hostility::Missing ? 0u : 1u);
+        EXPECT_GE(log.indexOf("EnumeratePrinters - No printer driver installed"), 0);
+        EXPECT_NE(log.lines().at(2).find("EnumeratePrinters - Spooler not reachable: "), std::string::npos);
+        // Reached again, it is told again at the next outage.
+        ::setenv("CUPS_SERVER", reachable.c_str(), 1);
+        EXPECT_EQ(SetPortsToFile(), 0);
+        EXPECT_EQ(RestorePortsToOriginal(), 0);
+    }
+    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), USB_URI);
+}
+
 TEST_F(SpoolerPorts, AServerWithoutQueuesLeavesEverythingAlone) {
     DebugCapture log;
     EXPECT_EQ(SetPortsToFile(), 0);
@@ -187,10 +411,12 @@ TEST(SpoolerPortsWithoutServer, FindsNoPrinterAndSucceeds) {
     ::setenv("CUPS_SERVER", (folder + "/no-such-cupsd.sock").c_str(), 1);
     ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
     DebugCapture log;
+    OperatorMessageCapture messages;
     EXPECT_EQ(SetPortsToFile(), 0);
     EXPECT_TRUE(log.contains("EnumeratePrinters - No printer driver installed"));
     EXPECT_EQ(RestorePortsToOriginal(), 0);
     EXPECT_EQ(morlix::printerCount, 0u);
+    EXPECT_TRUE(messages.messages().empty());
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     std::filesystem::remove_all(folder);
 }

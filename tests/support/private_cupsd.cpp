@@ -185,4 +185,25 @@ std::string PrivateCupsd::deviceUri(const std::string& name) const {
     return output.substr(at + marker.size(), end - at - marker.size());
 }
 
+bool PrivateCupsd::submitJob(const std::string& name) const {
+    return runProgram({"lp", "-d", name, "-o", "raw", folder_ + "/cupsd.conf"}) == 0;
+}
+
+int PrivateCupsd::unfinishedJobs(const std::string& name) const {
+    std::string output;
+    if (runProgram({"lpstat", "-W", "not-completed", "-o", name}, &output) != 0) return -1;
+    int lines = 0;
+    for (char c : output) lines += c == '\n';
+    return lines;
+}
+
+bool PrivateCupsd::stopQueue(const std::string& name) const {
+    return runProgram({"cupsdisable", name}) == 0;
+}
+
+bool PrivateCupsd::isStopped(const std::string& name) const {
+    std::string output;
+    return runProgram({"lpstat", "-p", name}, &output) == 0 && output.find("disabled") != std::string::npos;
+}
+
 }  // namespace velquin::testing

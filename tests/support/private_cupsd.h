@@ -35,6 +35,13 @@ public:
     // The device URI as the spooler's own client reports it ("/dev/null" for
     // the null file device); empty when the queue is unknown.
     std::string deviceUri(const std::string& name) const;
+    // Prints a small text job on the queue; false when it was not taken.
+    bool submitJob(const std::string& name) const;
+    // The queue's jobs not completed yet (waiting, held or printing).
+    int unfinishedJobs(const std::string& name) const;
+    // Stops the queue as an operator would (its jobs wait); whether it is stopped.
+    bool stopQueue(const std::string& name) const;
+    bool isStopped(const std::string& name) const;
 
 private:
     bool writeConfiguration();

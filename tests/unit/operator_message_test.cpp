@@ -49,15 +49,22 @@ TEST(RedirectionRecord, KeepsOnlyWellFormedEntriesAndVanishesWhenEmpty) {
     const std::string path = morlix::redirectionRecordPath();
     EXPECT_EQ(path, home + "/.local/state/morlix/redirected-queues");
 
-    const morlix::Redirections moved = {{"ticket_usb", "usb://Maker/Model?serial=1"},
-                                        {"lpt", "parallel:/dev/lp0"}};
-    ASSERT_TRUE(morlix::saveRedirectionRecord(moved));
+    const morlix::Redirections moved = {
+        {"ticket_usb", {"usb://Maker/Model?serial=1", true, morlix::currentProcess()}},
+        {"lpt", {"parallel:/dev/lp0", false, morlix::currentProcess()}}};
+    ASSERT_TRUE(morlix::updateRedirectionRecord([&](morlix::Redirections& record) { record = moved; }));
     EXPECT_EQ(morlix::loadRedirectionRecord(), moved);
 
-    std::ofstream(path, std::ios::app) << "no tab here\n\tusb://empty-name\nbell\a\tusb://x\nshort\t\n";
-    EXPECT_EQ(morlix::loadRedirectionRecord(), moved);
+    // Lines of an older record (name and port only) have no owner.
+    std::ofstream(path, std::ios::app)
+        << "no tab here\n\tusb://empty-name\nbell\a\tusb://x\nshort\t\nold\tusb://o\n";
+    morlix::Redirections expected = moved;
+    expected.emplace("old", morlix::RedirectionEntry{"usb://o", false, {}});
+    EXPECT_EQ(morlix::loadRedirectionRecord(), expected);
+    EXPECT_FALSE(morlix::isAlive(expected.at("old").owner));
+    EXPECT_TRUE(morlix::isAlive(moved.at("lpt").owner));
 
-    ASSERT_TRUE(morlix::saveRedirectionRecord({}));
+    ASSERT_TRUE(morlix::updateRedirectionRecord([](morlix::Redirections& record) { record.clear(); }));
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_TRUE(morlix::loadRedirectionRecord().empty());
     std::filesystem::remove_all(home);
