@@ -1,5 +1,8 @@
 // velquin-load: loads fonts and images into one printer or a fleet from a
 // terminal or a script, through the same engine as the window.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
@@ -10,6 +13,24 @@
 #include "printer_run.h"
 
 using namespace velquin::load;
+
+namespace {
+
+// The library's soft font converter prints its header report on standard
+// output. Where standard output carries bytes or a report, they go to a
+// copy of it and descriptor 1 goes to /dev/null.
+FILE* reserveStandardOutput() {
+    std::fflush(stdout);
+    const int copy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (copy < 0 || null < 0) return stdout;
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+    FILE* output = ::fdopen(copy, "wb");
+    return output != nullptr ? output : stdout;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
@@ -34,6 +55,7 @@ int main(int argc, char* argv[]) {
     const LoadOptions& options = parsed.options;
 
     if (options.command == Command::Export) {
+        FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;
         QString error;
         const QByteArray bytes = exportBytes(options, error);
         if (!error.isEmpty()) {
@@ -41,11 +63,12 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         if (options.output.isEmpty()) {
-            std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            const std::size_t written =
+                std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), output);
+            return std::fflush(output) == 0 && written == static_cast<std::size_t>(bytes.size()) ? 0 : 1;
         }
-        QFile output(options.output);
-        if (!output.open(QIODevice::WriteOnly) || output.write(bytes) != bytes.size()) {
+        QFile file(options.output);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
             std::fprintf(stderr, "velquin-load: cannot write %s\n", qPrintable(options.output));
             return 1;
         }
@@ -62,9 +85,10 @@ int main(int argc, char* argv[]) {
     }
 
     if (options.worker) {
+        FILE* output = reserveStandardOutput();
         const QByteArray report = QJsonDocument(runOnePrinter(options)).toJson(QJsonDocument::Compact);
-        std::fwrite(report.constData(), 1, static_cast<std::size_t>(report.size()), stdout);
-        std::fflush(stdout);
+        std::fwrite(report.constData(), 1, static_cast<std::size_t>(report.size()), output);
+        std::fflush(output);
         return 0;
     }
     return runFleet(options, arguments);

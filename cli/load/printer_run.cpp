@@ -112,7 +112,16 @@ public:
     void setProgressCaption(const QString&) override {}
     void setFlashSpaceRemaining(std::int64_t) override {}
     void setFlashNeededCaption(const QString&) override {}
-    void setCurrentListRow(int row) override { currentRow = row; }
+    void setCurrentListRow(int row) override {
+        // A file's time ends when the engine moves on to the next one.
+        if (row != currentRow) freezeTime();
+        currentRow = row;
+    }
+    void freezeTime() {
+        if (currentRow < 1 || currentRow > files.size()) return;
+        FileRecord& file = files[currentRow - 1];
+        if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
+    }
     void setCancelOffered(bool offered) override {
         if (offered && currentRow >= 1) progressEvent(QStringLiteral("flash-writing"));
     }
@@ -122,7 +131,8 @@ public:
     void progressEvent(const QString& state) {
         if (currentRow < 1 || currentRow > files.size()) return;
         const FileRecord& file = files[currentRow - 1];
-        const double seconds = file.timer.isValid() ? file.timer.elapsed() / 1000.0 : 0;
+        const double seconds =
+            file.seconds > 0 ? file.seconds : (file.timer.isValid() ? file.timer.elapsed() / 1000.0 : 0);
         const qint64 rate = seconds > 0 ? static_cast<qint64>(file.bytesSent / seconds) : 0;
         event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
                                                    .arg(file.path)
@@ -398,6 +408,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
 
             UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
             const UploadOutcome outcome = engine.run(request);
+            view.freezeTime();
             // Files before the current one got through; the current one ends
             // with the run's outcome unless the run completed.
             const int reached = outcome == UploadOutcome::Completed ? static_cast<int>(view.files.size())
@@ -409,7 +420,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                     file.outcome = QStringLiteral("completed");
                 else if (index == reached && outcome != UploadOutcome::Completed)
                     file.outcome = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
-                if (file.timer.isValid()) file.seconds = file.timer.elapsed() / 1000.0;
+                if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
                 fileReports.append(QJsonObject{
                     {QStringLiteral("path"), file.path},
                     {QStringLiteral("size"), file.size},
