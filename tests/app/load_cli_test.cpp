@@ -174,6 +174,18 @@ TEST_F(LoadCliTest, APrinterClosingMidFileFailsAloneAndExportMatchesTheStream) {
     EXPECT_EQ(exported.out, receivedStream(*printers_[0]));
 }
 
+TEST_F(LoadCliTest, ASoftFontExportIsExactlyTheConvertedFile) {
+    // The converter prints a report on standard output; none of it may
+    // reach the exported bytes.
+    const QString font = dir_.path() + QStringLiteral("/courier10.sfp");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/courier10.sfp"), font));
+    const LoadRun exported = runLoad({QStringLiteral("export"), font});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    const QByteArray converted = readAll((dir_.path() + QStringLiteral("/courier10.QKS")).toStdString());
+    ASSERT_FALSE(converted.isEmpty());
+    EXPECT_EQ(exported.out, converted);
+}
+
 TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
     const QString file = files_[0];
     const std::vector<QStringList> cases = {
