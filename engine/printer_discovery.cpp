@@ -11,6 +11,7 @@
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
+#include "printer_lock.h"
 #include "velquin/printer_codes.h"
 
 namespace velquin {
@@ -120,7 +121,19 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     // and nothing would put them back again.
     if (window_.endRequested()) return false;
     state.PrinterFoundHandle = FLAG_FALSE;
-    if (!demo) {
+    // Another program driving the local printer keeps it: the search then
+    // finds none, and the spooler ports are left to that program.
+    bool lockRefused = false;
+    if (!demo && !localLock_) {
+        PrinterLock::Attempt attempt = PrinterLock::tryAcquire(PrinterLock::localKey());
+        localLock_ = std::move(attempt.lock);
+        if (!localLock_) {
+            lockRefused = true;
+            window_.CD.message(lockRefusalText(PrinterLock::localKey(), attempt.holderPid),
+                               APPLICATION_TITLE);
+        }
+    }
+    if (!demo && !lockRefused) {
         const std::int32_t redirected = library.SetPortsToFile();
         if (library.failed()) return false;  // reported; the program is ending
         if (redirected != 0) {
@@ -137,13 +150,14 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     state.PrinterIsEthernet = FLAG_FALSE;
 
     bool found = demo;
-    if (!demo) {
+    if (!demo && !lockRefused) {
         std::int32_t handle = 0;
         found = library.GetPrinterHandleVB(&handle) == 0;
         if (library.failed()) return false;
         if (found) state.PrinterHandle = handle;
     }
     if (!found) {
+        localLock_.reset();
         window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
         setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
         window_.CD.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
@@ -251,6 +265,28 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const
         window_.library.function(MorlixLibrary::Export::CreateEthernetSocketVB));
     if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
 
+    // Refused when another program drives that printer; a reconnect to the
+    // printer this window holds keeps its lock.
+    const QString key = PrinterLock::networkKey(QStringLiteral("%1.%2.%3.%4")
+                                                    .arg(octet1.trimmed().toInt())
+                                                    .arg(octet2.trimmed().toInt())
+                                                    .arg(octet3.trimmed().toInt())
+                                                    .arg(octet4.trimmed().toInt()),
+                                                static_cast<quint16>(port.trimmed().toUInt()));
+    pendingNetworkLock_.reset();
+    pendingNetworkLockKey_ = key;
+    if (!networkLock_ || networkLockKey_ != key) {
+        PrinterLock::Attempt attempt = PrinterLock::tryAcquire(key);
+        if (!attempt.lock) {
+            window_.CD.message(lockRefusalText(QStringLiteral("tcp:") +
+                                                   key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')),
+                                               attempt.holderPid),
+                               APPLICATION_TITLE);
+            return {ConnectOutcome::Result::Failed, 0};
+        }
+        pendingNetworkLock_ = std::move(attempt.lock);
+    }
+
     auto pending = std::make_shared<PendingConnect>();
     std::thread([pending, createSocket, octet1, octet2, octet3, octet4, port] {
         std::int32_t socket = 0;
@@ -297,8 +333,14 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
         state.PrinterFound = FLAG_TRUE;
         if (heldSocket != 0 && heldSocket != outcome.socket)
             window_.library.CloseEthernetSocketVB(heldSocket);
+        if (pendingNetworkLock_) {
+            networkLock_ = std::move(pendingNetworkLock_);
+            networkLockKey_ = pendingNetworkLockKey_;
+        }
         return;
     }
+    pendingNetworkLock_.reset();
+    networkLock_.reset();
     // The socket held before is replaced by none: close it rather than lose it.
     if (heldSocket != 0) window_.library.CloseEthernetSocketVB(heldSocket);
     state.Socket = 0;

@@ -15,6 +15,7 @@ class QLabel;
 namespace velquin {
 
 class MainWindow;
+class PrinterLock;
 
 // The outcome of one connection attempt.
 struct ConnectOutcome {
@@ -62,6 +63,13 @@ private:
 
     struct PendingConnect;
     MainWindow& window_;
+    // One program per printer: the locks of the printers this window drives,
+    // and the one taken for a network connection still being made.
+    std::unique_ptr<PrinterLock> localLock_;
+    std::unique_ptr<PrinterLock> networkLock_;
+    QString networkLockKey_;
+    std::unique_ptr<PrinterLock> pendingNetworkLock_;
+    QString pendingNetworkLockKey_;
     std::shared_ptr<PendingConnect> abandoned_;
     QTimer abandonedTimer_;
 };

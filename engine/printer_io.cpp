@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QListWidget>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <cstring>
 
 #include "morlix_library.h"
+#include "operation_view.h"
 #include "operator_prompts.h"
 #include "velquin/printer_codes.h"
 
@@ -66,27 +66,21 @@ std::int64_t lenientDecimal(const QByteArray& text) {
     return negative ? -value : value;
 }
 
-PrinterIo::PrinterIo(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
-                     QListWidget& lstStatus)
-    : state_(state),
-      library_(library),
-      prompts_(prompts),
-      lstStatus_(lstStatus),
-      sleep_([](int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }) {}
+PrinterIo::PrinterIo(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts, StatusLog& status)
+    : state_(state), library_(library), prompts_(prompts), status_(status), sleep_([](int milliseconds) {
+          QThread::msleep(static_cast<unsigned long>(milliseconds));
+      }) {}
 
 void PrinterIo::addStatusLine(const QString& line) {
-    lstStatus_.addItem(line);
+    status_.addStatusLine(line);
 }
 
 void PrinterIo::SelectLastStatusLine() {
-    const int last = lstStatus_.count() - 1;
-    if (last < 0) return;
-    lstStatus_.setCurrentRow(last);
-    lstStatus_.scrollToItem(lstStatus_.item(last));
+    status_.selectLastStatusLine();
 }
 
 void PrinterIo::clearStatus() {
-    lstStatus_.clear();
+    status_.clearStatus();
 }
 
 bool PrinterIo::GetFileHandle(const QString& filename) {

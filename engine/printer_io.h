@@ -15,12 +15,11 @@
 
 #include "app_state.h"
 
-class QListWidget;
-
 namespace velquin {
 
 class MorlixLibrary;
 class OperatorPrompts;
+class StatusLog;
 
 inline constexpr std::size_t FILE_CHUNK_SIZE = 8'192;
 inline constexpr std::size_t STATUS_BUFFER_SIZE = 513;  // indices 0 to 512
@@ -33,7 +32,9 @@ using StatusBytes = std::array<std::uint8_t, STATUS_BUFFER_SIZE>;
 
 class PrinterIo {
 public:
-    PrinterIo(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts, QListWidget& lstStatus);
+    // The diagnostics lines go to `status` (the window's list, or a front
+    // end's own log).
+    PrinterIo(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts, StatusLog& status);
 
     // The fixed waits go through this (milliseconds); tests may count them.
     void setSleep(std::function<void(int)> sleep) { sleep_ = std::move(sleep); }
@@ -70,7 +71,7 @@ private:
     AppState& state_;
     MorlixLibrary& library_;
     OperatorPrompts& prompts_;
-    QListWidget& lstStatus_;
+    StatusLog& status_;
     std::function<void(int)> sleep_;
 };
 

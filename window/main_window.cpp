@@ -136,7 +136,8 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
       library(library),
       CD(prompts),
       lstStatus(new QListWidget(this)),
-      io(state, library, prompts, *lstStatus),
+      statusLog(*lstStatus),
+      io(state, library, prompts, statusLog),
       paths_(std::move(paths)) {
     setObjectName(QStringLiteral("cmdResearch"));
     createControls();
@@ -146,6 +147,21 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
 }
 
 MainWindow::~MainWindow() = default;
+
+void ListStatusLog::clearStatus() {
+    list_.clear();
+}
+
+void ListStatusLog::addStatusLine(const QString& line) {
+    list_.addItem(line);
+}
+
+void ListStatusLog::selectLastStatusLine() {
+    const int last = list_.count() - 1;
+    if (last < 0) return;
+    list_.setCurrentRow(last);
+    list_.scrollToItem(list_.item(last));
+}
 
 void MainWindow::createControls() {
     setFixedSize(twipsToPixels(MAIN_CLIENT_WIDTH_TWIPS), twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app_state.h"
+#include "operation_view.h"
 #include "printer_io.h"
 
 class QButtonGroup;
@@ -39,6 +40,18 @@ inline constexpr int twipsToPixels(int twips) {
 }
 
 inline const QString WINDOW_TITLE_PREFIX = QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ");
+
+// The diagnostics list lstStatus as the operations' status log.
+class ListStatusLog final : public StatusLog {
+public:
+    explicit ListStatusLog(QListWidget& list) : list_(list) {}
+    void clearStatus() override;
+    void addStatusLine(const QString& line) override;
+    void selectLastStatusLine() override;
+
+private:
+    QListWidget& list_;
+};
 
 // Where the program keeps its one-line mode file and looks for the demo marker.
 struct StartupPaths {
@@ -153,6 +166,7 @@ public:
     QPushButton* cmdClearDiags;
     QPushButton* cmdExit;
 
+    ListStatusLog statusLog;
     PrinterIo io;
 
     // The file list, upload, flash and test-ticket side keeps its own

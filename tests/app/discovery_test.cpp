@@ -13,6 +13,7 @@
 #include "app_test_support.h"
 #include "network_address_dialog.h"
 #include "printer_facts.h"
+#include "printer_lock.h"
 #include "simulator.h"
 
 using namespace velquin;
@@ -53,6 +54,7 @@ private slots:
     void nothingFoundOffersTheNetwork();
     void networkPrinterIsJudgedByTheNetworkRules();
     void refusedConnection();
+    void aPrinterHeldByAnotherProgramIsNotTaken();
 
 private:
     void startSimulator(const std::string& identityText, bool usb);
@@ -103,6 +105,19 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("8,388,608"));
     QVERIFY(window_->cmdClearFont->isEnabled());
     QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
+}
+
+void DiscoveryTest::aPrinterHeldByAnotherProgramIsNotTaken() {
+    startSimulator(printersim::DEFAULT_IDENTITY, true);
+    const PrinterLock::Attempt held = PrinterLock::tryAcquire(PrinterLock::localKey());
+    QVERIFY(held.lock);
+    QVERIFY(harness_->start());
+    const QStringList messages = harness_->prompts.messages();
+    QVERIFY(!messages.isEmpty());
+    QCOMPARE(messages.first(),
+             QStringLiteral("printer local is in use by process %1").arg(QCoreApplication::applicationPid()));
+    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterHandle, 0);
 }
 
 void DiscoveryTest::boardTwoIsUnsuitableLocally() {

@@ -31,7 +31,8 @@ QStringList lines(const QListWidget& list) {
 
 // One printer I/O on a library, with its own state, list and prompts.
 struct IoBench {
-    explicit IoBench(const QString& libraryPath) : library(libraryPath), io(state, library, prompts, list) {
+    explicit IoBench(const QString& libraryPath)
+        : library(libraryPath), log(list), io(state, library, prompts, log) {
         library.setPrompts(&prompts);
         io.setSleep([this](int milliseconds) { sleeps << milliseconds; });
     }
@@ -39,6 +40,7 @@ struct IoBench {
     ScriptedOperatorPrompts prompts;
     MorlixLibrary library;
     QListWidget list;
+    ListStatusLog log;
     PrinterIo io;
     QList<int> sleeps;
 };

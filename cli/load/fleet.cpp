@@ -1,0 +1,208 @@
+#include "fleet.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "printer_run.h"
+#include "termination_signals.h"
+
+namespace velquin::load {
+
+namespace {
+
+struct Worker {
+    PrinterAddress printer;
+    std::unique_ptr<QProcess> process;
+    QByteArray pendingError;  // a partial event line
+    QString shown;            // the live line on a terminal
+    QJsonObject report;
+    bool started = false;
+    bool finished = false;
+};
+
+void writeError(const QString& text) {
+    std::fputs(qPrintable(text), stderr);
+    std::fflush(stderr);
+}
+
+// The live lines of a terminal: one per printer, redrawn in place.
+class LiveLines {
+public:
+    explicit LiveLines(std::vector<Worker>& workers) : workers_(workers) {}
+    void redraw() {
+        QString text;
+        if (drawn_ > 0) text += QStringLiteral("\x1b[%1A").arg(drawn_);
+        for (const Worker& worker : workers_)
+            text += QStringLiteral("\r\x1b[2K%1  %2\n").arg(worker.printer.name(), worker.shown);
+        drawn_ = static_cast<int>(workers_.size());
+        writeError(text);
+    }
+
+private:
+    std::vector<Worker>& workers_;
+    int drawn_ = 0;
+};
+
+QString progressText(const QString& fields) {
+    const QStringList parts = fields.split(QLatin1Char('|'));
+    if (parts.size() != 5) return fields;
+    const double rate = parts[3].toDouble() / 1024.0;
+    return QStringLiteral("%1  %2/%3 bytes  %4 KiB/s  %5")
+        .arg(parts[0], parts[1], parts[2], QString::number(rate, 'f', 0), parts[4]);
+}
+
+}  // namespace
+
+QStringList workerArguments(const QStringList& arguments, const PrinterAddress& printer) {
+    QStringList result{QStringLiteral("--worker")};
+    for (qsizetype at = 0; at < arguments.size(); ++at) {
+        const QString& argument = arguments[at];
+        if (argument == QLatin1String("--printer") || argument == QLatin1String("--jobs")) {
+            ++at;
+            continue;
+        }
+        if (argument == QLatin1String("--json")) continue;
+        result << argument;
+    }
+    result << QStringLiteral("--printer") << printer.name();
+    return result;
+}
+
+QString summaryLine(const QJsonObject& report) {
+    QString line = report.value(QStringLiteral("printer")).toString() + QStringLiteral("  ") +
+                   report.value(QStringLiteral("outcome")).toString();
+    const QJsonArray files = report.value(QStringLiteral("files")).toArray();
+    if (!files.isEmpty()) {
+        int completed = 0;
+        qint64 bytes = 0;
+        for (const QJsonValue& file : files) {
+            if (file[QStringLiteral("outcome")].toString() == QLatin1String("completed")) ++completed;
+            bytes += file[QStringLiteral("bytes_sent")].toInteger();
+        }
+        line += QStringLiteral("  %1 of %2 files, %3 bytes").arg(completed).arg(files.size()).arg(bytes);
+    }
+    const QString message = report.value(QStringLiteral("message")).toString();
+    if (!message.isEmpty()) line += QStringLiteral("  (") + message + QStringLiteral(")");
+    return line;
+}
+
+int runFleet(const LoadOptions& options, const QStringList& arguments) {
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    QStringList baseArguments = arguments;
+    if (options.command == Command::Erase && !options.yes) {
+        // Ask once for the whole fleet; without a terminal the answer is no.
+        if (::isatty(STDIN_FILENO) == 1) {
+            writeError(
+                QStringLiteral("Erase the font space of %1 printer(s)? [y/N] ").arg(options.printers.size()));
+            char answer[16] = {};
+            if (std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y'))
+                baseArguments << QStringLiteral("--yes");
+        }
+    }
+
+    std::vector<Worker> workers(static_cast<std::size_t>(options.printers.size()));
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        workers[i].printer = options.printers[static_cast<qsizetype>(i)];
+        workers[i].shown = QStringLiteral("waiting");
+    }
+    LiveLines live(workers);
+    const int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(workers.size());
+    bool stopping = false;
+    QEventLoop loop;
+    int running = 0;
+
+    auto show = [&](Worker& worker, const QString& line) {
+        const bool progress = line.startsWith(QLatin1String(PROGRESS_PREFIX));
+        const QString text =
+            progress ? progressText(line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1))) : line;
+        if (terminal) {
+            worker.shown = text;
+            live.redraw();
+        } else if (!progress || !line.contains(QLatin1String("|sending"))) {
+            writeError(worker.printer.name() + QStringLiteral(": ") + text + QLatin1Char('\n'));
+        }
+    };
+
+    std::function<void()> startMore;
+    auto finished = [&](Worker& worker) {
+        worker.finished = true;
+        --running;
+        const QJsonDocument document = QJsonDocument::fromJson(worker.process->readAllStandardOutput());
+        worker.report = document.isObject()
+                            ? document.object()
+                            : QJsonObject{{QStringLiteral("printer"), worker.printer.name()},
+                                          {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
+        show(worker,
+             QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+        startMore();
+    };
+    startMore = [&] {
+        for (Worker& worker : workers) {
+            if (running >= jobs) break;
+            if (worker.started || stopping) continue;
+            worker.started = true;
+            ++running;
+            worker.process = std::make_unique<QProcess>();
+            QProcess* process = worker.process.get();
+            QObject::connect(process, &QProcess::readyReadStandardError, [&worker, &show] {
+                worker.pendingError += worker.process->readAllStandardError();
+                qsizetype end = 0;
+                while ((end = worker.pendingError.indexOf('\n')) >= 0) {
+                    show(worker, QString::fromLocal8Bit(worker.pendingError.left(end)));
+                    worker.pendingError.remove(0, end + 1);
+                }
+            });
+            QObject::connect(process, &QProcess::finished, [&worker, &finished] { finished(worker); });
+            process->start(QCoreApplication::applicationFilePath(),
+                           workerArguments(baseArguments, worker.printer));
+            if (!process->waitForStarted()) {
+                worker.report = {{QStringLiteral("printer"), worker.printer.name()},
+                                 {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
+                worker.finished = true;
+                --running;
+            }
+        }
+        if (running == 0) loop.quit();
+    };
+
+    // Ctrl-C or SIGTERM: every worker stops between chunks and reports.
+    TerminationSignals termination([&] {
+        stopping = true;
+        for (Worker& worker : workers)
+            if (worker.started && !worker.finished) worker.process->terminate();
+    });
+
+    if (terminal) live.redraw();
+    startMore();
+    if (running > 0) loop.exec();
+
+    QJsonArray reports;
+    bool allCompleted = true;
+    for (Worker& worker : workers) {
+        if (!worker.started)
+            worker.report = {{QStringLiteral("printer"), worker.printer.name()},
+                             {QStringLiteral("outcome"), QStringLiteral("not-started")}};
+        if (worker.report.value(QStringLiteral("outcome")).toString() != QLatin1String("completed"))
+            allCompleted = false;
+        reports.append(worker.report);
+    }
+    if (options.json) {
+        const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("printers"), reports}}).toJson();
+        std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), stdout);
+    } else {
+        for (const QJsonValue& report : reports)
+            std::printf("%s\n", qPrintable(summaryLine(report.toObject())));
+    }
+    std::fflush(stdout);
+    return allCompleted ? 0 : 1;
+}
+
+}  // namespace velquin::load

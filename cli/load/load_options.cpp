@@ -1,0 +1,307 @@
+#include "load_options.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "file_list.h"
+
+namespace velquin::load {
+
+namespace {
+
+constexpr char ESC = '\x1b';
+
+std::optional<LoaderMode> parseMode(const QString& text) {
+    if (text == QLatin1String("ttf")) return LoaderMode::ModeTTF;
+    if (text == QLatin1String("softfont")) return LoaderMode::ModeSF;
+    if (text == QLatin1String("pcx")) return LoaderMode::ModePCX;
+    return std::nullopt;
+}
+
+std::optional<TicketButton> parseTicket(const QString& text) {
+    if (text == QLatin1String("all")) return TicketButton::TestAll;
+    if (text == QLatin1String("resident")) return TicketButton::ResidentFonts;
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < 1 || number > 5) return std::nullopt;
+    return static_cast<TicketButton>(number);
+}
+
+ParseResult usageError(const QString& text) {
+    ParseResult result;
+    result.kind = ParseResult::Kind::UsageError;
+    result.error = text;
+    return result;
+}
+
+}  // namespace
+
+QString modeName(LoaderMode mode) {
+    switch (mode) {
+        case LoaderMode::ModeTTF:
+            return QStringLiteral("ttf");
+        case LoaderMode::ModeSF:
+            return QStringLiteral("softfont");
+        case LoaderMode::ModePCX:
+            return QStringLiteral("pcx");
+        case LoaderMode::ModeBMP:
+            break;
+    }
+    return QStringLiteral("bmp");
+}
+
+QString PrinterAddress::name() const {
+    if (local) return QStringLiteral("local");
+    return QStringLiteral("tcp:%1:%2").arg(host).arg(port);
+}
+
+QString PrinterAddress::lockKey() const {
+    return local ? QStringLiteral("local") : QStringLiteral("tcp-%1-%2").arg(host).arg(port);
+}
+
+std::optional<PrinterAddress> parsePrinter(const QString& text) {
+    PrinterAddress printer;
+    if (text == QLatin1String("local")) {
+        printer.local = true;
+        return printer;
+    }
+    if (!text.startsWith(QLatin1String("tcp:"))) return std::nullopt;
+    QString rest = text.mid(4);
+    printer.port = DEFAULT_NETWORK_PORT;
+    const qsizetype colon = rest.indexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        bool ok = false;
+        const uint port = rest.mid(colon + 1).toUInt(&ok);
+        if (!ok || port == 0 || port > 65'535) return std::nullopt;
+        printer.port = static_cast<quint16>(port);
+        rest = rest.left(colon);
+    }
+    if (rest == QLatin1String("localhost")) rest = QStringLiteral("127.0.0.1");
+    // The library takes the address as four decimal octets.
+    const QStringList octets = rest.split(QLatin1Char('.'));
+    if (octets.size() != 4) return std::nullopt;
+    for (const QString& octet : octets) {
+        bool ok = false;
+        const uint value = octet.toUInt(&ok);
+        if (!ok || value > 255 || octet.isEmpty() || octet.size() > 3) return std::nullopt;
+    }
+    printer.host = rest;
+    return printer;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage:\n"
+        "  velquin-load send (FILE... | --list LISTFILE) --printer P [--printer P ...]\n"
+        "                    [--mode ttf|softfont|pcx] [--jobs N] [--json] [--force] [--wait]\n"
+        "  velquin-load export (FILE... | --list LISTFILE) [--mode M] [--output FILE]\n"
+        "  velquin-load erase --printer P... [--yes] [--json] [--wait]\n"
+        "  velquin-load status --printer P... [--json] [--wait]\n"
+        "  velquin-load ticket (1-5|all|resident) --mode M --printer P... [--json] [--wait]\n"
+        "\n"
+        "Loads fonts and images into the flash of ticket printers, several at once.\n"
+        "\n"
+        "Printers:\n"
+        "  tcp:HOST[:PORT]   a network printer (port 10001 when left out)\n"
+        "  local             the first USB or parallel printer found\n"
+        "\n"
+        "Options:\n"
+        "  --list LISTFILE   the files of a list file (.TFL, .SFL, .PFL give the mode)\n"
+        "  --mode M          ttf, softfont or pcx (else from the list file or the files)\n"
+        "  --printer P       a printer; repeat for a fleet\n"
+        "  --jobs N          at most N printers at a time (default: all)\n"
+        "  --json            write one JSON report to standard output\n"
+        "  --force           send a list larger than the free flash without asking\n"
+        "  --yes             erase without asking\n"
+        "  --wait            wait for a printer that another program is using\n"
+        "  --output FILE     export: write the bytes to FILE instead of standard output\n"
+        "  --help            show this text\n"
+        "  --version         show the version\n"
+        "\n"
+        "Exit status:\n"
+        "  0  every printer succeeded\n"
+        "  1  at least one printer failed\n"
+        "  2  usage error\n");
+}
+
+ParseResult parseCommandLine(const QStringList& arguments) {
+    ParseResult result;
+    LoadOptions& options = result.options;
+    if (arguments.isEmpty()) return usageError(QStringLiteral("no command given"));
+
+    qsizetype at = 0;
+    if (arguments[0] == QLatin1String("--worker")) {
+        options.worker = true;
+        ++at;
+    }
+    if (at >= arguments.size()) return usageError(QStringLiteral("no command given"));
+    const QString command = arguments[at++];
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        result.kind = ParseResult::Kind::Help;
+        return result;
+    }
+    if (command == QLatin1String("--version")) {
+        result.kind = ParseResult::Kind::Version;
+        return result;
+    }
+    if (command == QLatin1String("send"))
+        options.command = Command::Send;
+    else if (command == QLatin1String("export"))
+        options.command = Command::Export;
+    else if (command == QLatin1String("erase"))
+        options.command = Command::Erase;
+    else if (command == QLatin1String("status"))
+        options.command = Command::Status;
+    else if (command == QLatin1String("ticket"))
+        options.command = Command::Ticket;
+    else
+        return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+
+    bool ticketGiven = false;
+    while (at < arguments.size()) {
+        const QString argument = arguments[at++];
+        // An option's value: the next argument.
+        auto value = [&](QString& out) {
+            if (at >= arguments.size()) return false;
+            out = arguments[at++];
+            return true;
+        };
+        QString text;
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            result.kind = ParseResult::Kind::Help;
+            return result;
+        } else if (argument == QLatin1String("--printer")) {
+            if (!value(text)) return usageError(QStringLiteral("--printer needs a value"));
+            const std::optional<PrinterAddress> printer = parsePrinter(text);
+            if (!printer)
+                return usageError(QStringLiteral("bad printer \"%1\" (tcp:HOST[:PORT] or local)").arg(text));
+            options.printers.append(*printer);
+        } else if (argument == QLatin1String("--mode")) {
+            if (!value(text)) return usageError(QStringLiteral("--mode needs a value"));
+            options.mode = parseMode(text);
+            if (!options.mode)
+                return usageError(QStringLiteral("bad mode \"%1\" (ttf, softfont or pcx)").arg(text));
+        } else if (argument == QLatin1String("--list")) {
+            if (!value(options.listFile)) return usageError(QStringLiteral("--list needs a value"));
+        } else if (argument == QLatin1String("--jobs")) {
+            if (!value(text)) return usageError(QStringLiteral("--jobs needs a value"));
+            bool ok = false;
+            options.jobs = text.toInt(&ok);
+            if (!ok || options.jobs < 1) return usageError(QStringLiteral("bad --jobs \"%1\"").arg(text));
+        } else if (argument == QLatin1String("--output")) {
+            if (!value(options.output)) return usageError(QStringLiteral("--output needs a value"));
+        } else if (argument == QLatin1String("--json")) {
+            options.json = true;
+        } else if (argument == QLatin1String("--force")) {
+            options.force = true;
+        } else if (argument == QLatin1String("--yes")) {
+            options.yes = true;
+        } else if (argument == QLatin1String("--wait")) {
+            options.wait = true;
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            return usageError(QStringLiteral("unknown option \"%1\"").arg(argument));
+        } else if (options.command == Command::Ticket && !ticketGiven) {
+            const std::optional<TicketButton> ticket = parseTicket(argument);
+            if (!ticket)
+                return usageError(QStringLiteral("bad ticket \"%1\" (1-5, all or resident)").arg(argument));
+            options.ticket = *ticket;
+            ticketGiven = true;
+        } else if (options.command == Command::Send || options.command == Command::Export) {
+            options.files.append(argument);
+        } else {
+            return usageError(QStringLiteral("unexpected argument \"%1\"").arg(argument));
+        }
+    }
+
+    // What each command needs.
+    const bool takesFiles = options.command == Command::Send || options.command == Command::Export;
+    if (takesFiles && options.files.isEmpty() == options.listFile.isEmpty())
+        return usageError(QStringLiteral("give either files or --list LISTFILE"));
+    if (options.command != Command::Export && options.printers.isEmpty())
+        return usageError(QStringLiteral("no --printer given"));
+    if (options.command == Command::Export && !options.printers.isEmpty())
+        return usageError(QStringLiteral("export touches no printer; leave out --printer"));
+    if (options.command == Command::Ticket && !ticketGiven)
+        return usageError(QStringLiteral("ticket needs 1-5, all or resident"));
+    if (options.command == Command::Ticket && !options.mode)
+        return usageError(QStringLiteral("ticket needs --mode"));
+    if (!options.output.isEmpty() && options.command != Command::Export)
+        return usageError(QStringLiteral("--output belongs to export"));
+    return result;
+}
+
+std::optional<LoaderMode> modeOfListFile(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toUpper();
+    if (suffix == QLatin1String("TFL")) return LoaderMode::ModeTTF;
+    if (suffix == QLatin1String("SFL")) return LoaderMode::ModeSF;
+    if (suffix == QLatin1String("PFL")) return LoaderMode::ModePCX;
+    return std::nullopt;
+}
+
+std::optional<LoaderMode> modeOfContent(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray head = file.read(4);
+    if (head.size() < 4) return std::nullopt;
+    if (head == QByteArray("\x00\x01\x00\x00", 4) || head == "OTTO" || head == "true" || head == "ttcf")
+        return LoaderMode::ModeTTF;
+    // A soft font starts with its font descriptor command, ESC ")s".
+    if (head[0] == ESC && head[1] == ')' && head[2] == 's') return LoaderMode::ModeSF;
+    // PCX: the manufacturer byte 0x0A, a version up to 5, encoding 1.
+    if (head[0] == '\x0a' && static_cast<unsigned char>(head[1]) <= 5 && head[2] == '\x01')
+        return LoaderMode::ModePCX;
+    return std::nullopt;
+}
+
+ResolvedFiles resolveFiles(const LoadOptions& options) {
+    ResolvedFiles resolved;
+    if (!options.listFile.isEmpty()) {
+        const std::optional<QStringList> lines = readListFile(options.listFile);
+        if (!lines) {
+            resolved.error = QStringLiteral("cannot read list file %1").arg(options.listFile);
+            return resolved;
+        }
+        for (const QString& line : *lines)
+            if (!line.isEmpty()) resolved.paths.append(line);
+        std::optional<LoaderMode> mode = options.mode ? options.mode : modeOfListFile(options.listFile);
+        if (!mode && !resolved.paths.isEmpty()) mode = modeOfContent(resolved.paths.first());
+        if (!mode) {
+            resolved.error = QStringLiteral("cannot tell the mode of %1; give --mode").arg(options.listFile);
+            return resolved;
+        }
+        resolved.mode = *mode;
+    } else {
+        resolved.paths = options.files;
+        if (options.mode) {
+            resolved.mode = *options.mode;
+        } else {
+            std::optional<LoaderMode> first;
+            for (const QString& path : resolved.paths) {
+                const std::optional<LoaderMode> kind = modeOfContent(path);
+                if (!kind) {
+                    resolved.error = QStringLiteral("%1 is not a True Type, soft font or PCX file").arg(path);
+                    return resolved;
+                }
+                if (first && *kind != *first) {
+                    resolved.error =
+                        QStringLiteral("%1 is a %2 file, the others are %3: give one kind or --mode")
+                            .arg(path, modeName(*kind), modeName(*first));
+                    return resolved;
+                }
+                first = kind;
+            }
+            resolved.mode = first.value_or(LoaderMode::ModeTTF);
+        }
+    }
+    for (const QString& path : resolved.paths) {
+        if (!QFileInfo(path).isFile()) {
+            resolved.error = QStringLiteral("cannot read %1").arg(path);
+            return resolved;
+        }
+    }
+    if (resolved.paths.size() > static_cast<qsizetype>(FILE_LIST_CAPACITY))
+        resolved.error = QStringLiteral("a list holds at most %1 files").arg(FILE_LIST_CAPACITY);
+    return resolved;
+}
+
+}  // namespace velquin::load

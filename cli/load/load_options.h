@@ -1,0 +1,76 @@
+// The command line of velquin-load: what to do, to which printers, with what.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "app_state.h"
+#include "test_tickets.h"
+
+namespace velquin::load {
+
+enum class Command { Send, Export, Erase, Status, Ticket };
+
+// A printer named on the command line: "tcp:HOST[:PORT]" or "local".
+struct PrinterAddress {
+    bool local = false;
+    QString host;  // dotted IPv4
+    quint16 port = 0;
+    // The name used in messages and the report ("tcp:127.0.0.1:10001").
+    QString name() const;
+    QString lockKey() const;
+};
+
+inline constexpr quint16 DEFAULT_NETWORK_PORT = 10'001;
+
+// Parses "tcp:HOST[:PORT]" or "local"; nothing when malformed.
+std::optional<PrinterAddress> parsePrinter(const QString& text);
+
+struct LoadOptions {
+    Command command = Command::Send;
+    QStringList files;
+    QString listFile;
+    std::optional<LoaderMode> mode;
+    QList<PrinterAddress> printers;
+    int jobs = 0;  // 0: all at once
+    bool json = false;
+    bool force = false;
+    bool yes = false;
+    bool wait = false;
+    QString output;  // export: empty for standard output
+    TicketButton ticket = TicketButton::Test1;
+    // Internal: this process drives the one printer it is given.
+    bool worker = false;
+};
+
+// What parsing gives: the options, or help, version, or a usage error.
+struct ParseResult {
+    enum class Kind { Run, Help, Version, UsageError } kind = Kind::Run;
+    LoadOptions options;
+    QString error;
+};
+
+ParseResult parseCommandLine(const QStringList& arguments);
+
+QString usageText();
+
+// The mode a list file names by its extension (TFL, SFL, PFL).
+std::optional<LoaderMode> modeOfListFile(const QString& path);
+// What a file is by its first bytes: True Type/OpenType, soft font or PCX.
+std::optional<LoaderMode> modeOfContent(const QString& path);
+
+struct ResolvedFiles {
+    LoaderMode mode = LoaderMode::ModeTTF;
+    QStringList paths;
+    QString error;  // non-empty when the files cannot be used
+};
+
+// The files to send and their mode, from --list or the file arguments and
+// --mode: a list file gives its lines, and its extension the mode; files
+// given one by one must all be of one kind.
+ResolvedFiles resolveFiles(const LoadOptions& options);
+
+QString modeName(LoaderMode mode);
+
+}  // namespace velquin::load

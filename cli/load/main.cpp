@@ -1,0 +1,95 @@
+// velquin-load: loads fonts and images into one printer or a fleet from a
+// terminal or a script, through the same engine as the window.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <cstdio>
+
+#include "fleet.h"
+#include "load_options.h"
+#include "printer_run.h"
+
+using namespace velquin::load;
+
+namespace {
+
+// The library's soft font converter prints its header report on standard
+// output. Where standard output carries bytes or a report, they go to a
+// copy of it and descriptor 1 goes to /dev/null.
+FILE* reserveStandardOutput() {
+    std::fflush(stdout);
+    const int copy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (copy < 0 || null < 0) return stdout;
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+    FILE* output = ::fdopen(copy, "wb");
+    return output != nullptr ? output : stdout;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    application.setApplicationName(QStringLiteral("velquin-load"));
+    application.setApplicationVersion(QStringLiteral(VELQUIN_VERSION));
+    const QStringList arguments = application.arguments().mid(1);
+
+    const ParseResult parsed = parseCommandLine(arguments);
+    switch (parsed.kind) {
+        case ParseResult::Kind::Help:
+            std::fputs(qPrintable(usageText()), stdout);
+            return 0;
+        case ParseResult::Kind::Version:
+            std::printf("velquin-load %s\n", VELQUIN_VERSION);
+            return 0;
+        case ParseResult::Kind::UsageError:
+            std::fprintf(stderr, "velquin-load: %s\n%s", qPrintable(parsed.error), qPrintable(usageText()));
+            return 2;
+        case ParseResult::Kind::Run:
+            break;
+    }
+    const LoadOptions& options = parsed.options;
+
+    if (options.command == Command::Export) {
+        FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;
+        QString error;
+        const QByteArray bytes = exportBytes(options, error);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(error));
+            return 1;
+        }
+        if (options.output.isEmpty()) {
+            const std::size_t written =
+                std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), output);
+            return std::fflush(output) == 0 && written == static_cast<std::size_t>(bytes.size()) ? 0 : 1;
+        }
+        QFile file(options.output);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            std::fprintf(stderr, "velquin-load: cannot write %s\n", qPrintable(options.output));
+            return 1;
+        }
+        return 0;
+    }
+
+    // A usage problem with the files shows before any printer is touched.
+    if (options.command == Command::Send && !options.worker) {
+        const ResolvedFiles files = resolveFiles(options);
+        if (!files.error.isEmpty()) {
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(files.error));
+            return 2;
+        }
+    }
+
+    if (options.worker) {
+        FILE* output = reserveStandardOutput();
+        const QByteArray report = QJsonDocument(runOnePrinter(options)).toJson(QJsonDocument::Compact);
+        std::fwrite(report.constData(), 1, static_cast<std::size_t>(report.size()), output);
+        std::fflush(output);
+        return 0;
+    }
+    return runFleet(options, arguments);
+}

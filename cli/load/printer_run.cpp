@@ -1,0 +1,480 @@
+#include "printer_run.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <cstdio>
+#include <optional>
+
+#include "conversion.h"
+#include "flash_maintenance.h"
+#include "morlix_library.h"
+#include "operation_view.h"
+#include "operator_prompts.h"
+#include "printer_connection.h"
+#include "printer_facts.h"
+#include "printer_io.h"
+#include "printer_lock.h"
+#include "termination_signals.h"
+#include "upload.h"
+#include "velquin/printer_codes.h"
+
+namespace velquin::load {
+
+namespace {
+
+constexpr int PROGRESS_INTERVAL_MS = 200;
+
+void event(const QString& line) {
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+QString uploadOutcomeName(UploadOutcome outcome) {
+    switch (outcome) {
+        case UploadOutcome::Completed:
+            return QStringLiteral("completed");
+        case UploadOutcome::NoUploadInMode:
+            return QStringLiteral("no-upload-in-mode");
+        case UploadOutcome::NotReady:
+            return QStringLiteral("printer-busy");
+        case UploadOutcome::ConversionFailed:
+            return QStringLiteral("conversion-failed");
+        case UploadOutcome::NotEnoughFlash:
+            return QStringLiteral("not-enough-flash");
+        case UploadOutcome::FileMissing:
+            return QStringLiteral("file-missing");
+        case UploadOutcome::PrinterGone:
+            return QStringLiteral("printer-gone");
+        case UploadOutcome::TimedOut:
+            return QStringLiteral("timed-out");
+        case UploadOutcome::Cancelled:
+            return QStringLiteral("stopped");
+    }
+    return QStringLiteral("failed");
+}
+
+// Answers the engine's questions without an operator: the list larger than
+// the free flash is sent only with --force, the erase only with --yes (the
+// fleet asked on the terminal before it started the workers). Messages
+// become event lines; the last one explains a failed outcome.
+class UnattendedPrompts final : public OperatorPrompts {
+public:
+    explicit UnattendedPrompts(bool yes) : yes_(yes) {}
+    void message(const QString& text, const QString&, MessageIcon) override {
+        lastMessage = text;
+        event(text);
+    }
+    bool askYesNo(const QString& text, const QString&) override {
+        lastMessage =
+            yes_ ? QString() : text + QStringLiteral(" (answered no; --force or --yes answers yes)");
+        return yes_;
+    }
+    std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
+    QString lastMessage;
+
+private:
+    bool yes_;
+};
+
+// One file of the report.
+struct FileRecord {
+    QString path;
+    qint64 size = 0;
+    qint64 bytesSent = 0;
+    QElapsedTimer timer;
+    double seconds = 0;
+    std::optional<std::int32_t> flashBefore;
+    std::optional<std::int32_t> flashAfter;
+    QString outcome = QStringLiteral("not-sent");
+};
+
+// The engine's view for a worker: no window, only the events a fleet shows
+// and the per-file facts of the report.
+class WorkerView final : public OperationView {
+public:
+    WorkerView(OperatorPrompts& prompts, const bool& stop) : prompts_(prompts), stop_(stop) {}
+
+    void clearStatus() override {}
+    void addStatusLine(const QString& line) override { lines.append(line); }
+    void selectLastStatusLine() override {}
+    void processEvents() override { QCoreApplication::processEvents(); }
+    void setProgressRange(int, int) override {}
+    void setProgressValue(int value) override { progress_ = value; }
+    int progressValue() const override { return progress_; }
+    void setProgressCaption(const QString&) override {}
+    void setFlashSpaceRemaining(std::int64_t) override {}
+    void setFlashNeededCaption(const QString&) override {}
+    void setCurrentListRow(int row) override {
+        // A file's time ends when the engine moves on to the next one.
+        if (row != currentRow) freezeTime();
+        currentRow = row;
+    }
+    void freezeTime() {
+        if (currentRow < 1 || currentRow > files.size()) return;
+        FileRecord& file = files[currentRow - 1];
+        if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
+    }
+    void setCancelOffered(bool offered) override {
+        if (offered && currentRow >= 1) progressEvent(QStringLiteral("flash-writing"));
+    }
+    bool cancelRequested() const override { return stop_; }
+    OperatorPrompts& prompts() override { return prompts_; }
+
+    void progressEvent(const QString& state) {
+        if (currentRow < 1 || currentRow > files.size()) return;
+        const FileRecord& file = files[currentRow - 1];
+        const double seconds =
+            file.seconds > 0 ? file.seconds : (file.timer.isValid() ? file.timer.elapsed() / 1000.0 : 0);
+        const qint64 rate = seconds > 0 ? static_cast<qint64>(file.bytesSent / seconds) : 0;
+        event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
+                                                   .arg(file.path)
+                                                   .arg(file.bytesSent)
+                                                   .arg(file.size)
+                                                   .arg(rate)
+                                                   .arg(state));
+    }
+
+    QStringList lines;
+    QList<FileRecord> files;
+    int currentRow = 0;
+
+private:
+    OperatorPrompts& prompts_;
+    const bool& stop_;
+    int progress_ = 0;
+};
+
+// The printer as the engine sees it, with the report's bookkeeping: the
+// bytes each file took, its time, the free flash before and after it. Once
+// a stop is asked for, the next chunk is refused, so the run ends between
+// chunks.
+class ReportingConnection final : public PrinterConnection {
+public:
+    ReportingConnection(PrinterConnection& inner, WorkerView& view, const bool& stop)
+        : inner_(inner), view_(view), stop_(stop) {}
+    bool isEthernet() const override { return inner_.isEthernet(); }
+    bool printerBusy() override { return inner_.printerBusy(); }
+    PrinterStatus readStatus() override { return inner_.readStatus(); }
+    FlashSpace readFlashSpace() override {
+        const FlashSpace flash = inner_.readFlashSpace();
+        if (FileRecord* file = current()) {
+            if (!file->flashBefore)
+                file->flashBefore = flash.freeBytes;
+            else
+                file->flashAfter = flash.freeBytes;
+        }
+        return flash;
+    }
+    bool send(std::span<const std::uint8_t> bytes) override {
+        if (stop_) return false;
+        FileRecord* file = current();
+        if (file && !file->timer.isValid()) file->timer.start();
+        const bool sent = inner_.send(bytes);
+        if (sent && file) {
+            file->bytesSent += static_cast<qint64>(bytes.size());
+            if (!progressTimer_.isValid() || progressTimer_.elapsed() >= PROGRESS_INTERVAL_MS) {
+                progressTimer_.start();
+                view_.progressEvent(QStringLiteral("sending"));
+            }
+        }
+        return sent;
+    }
+    FileTransfer sendFile(const QString& path, OperationView& view) override {
+        // The same chunk loop as the window's, so every chunk passes send().
+        return streamFileToPrinter(path, chunk_, *this, view);
+    }
+
+private:
+    FileRecord* current() {
+        const int row = view_.currentRow;
+        return row >= 1 && row <= view_.files.size() ? &view_.files[row - 1] : nullptr;
+    }
+    PrinterConnection& inner_;
+    WorkerView& view_;
+    const bool& stop_;
+    std::array<std::uint8_t, FILE_CHUNK_SIZE> chunk_{};
+    QElapsedTimer progressTimer_;
+};
+
+// A printer that takes everything into memory and finishes every flash
+// write at once: what `export` runs the engine against.
+class CapturingConnection final : public PrinterConnection {
+public:
+    bool isEthernet() const override { return true; }
+    bool printerBusy() override { return false; }
+    PrinterStatus readStatus() override {
+        toggle_ = !toggle_;
+        PrinterStatus status;
+        status.read = true;
+        status.byteCount = static_cast<std::int32_t>(status.bytes.size());
+        status.bytes[STATUS_FLAGS_BYTE] = toggle_ ? STATUS_FLASH_TOGGLE_BIT : 0;
+        return status;
+    }
+    FlashSpace readFlashSpace() override { return {INT32_MAX, 0}; }
+    bool send(std::span<const std::uint8_t> bytes) override {
+        captured.append(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+        return true;
+    }
+    FileTransfer sendFile(const QString& path, OperationView& view) override {
+        return streamFileToPrinter(path, chunk_, *this, view);
+    }
+    QByteArray captured;
+
+private:
+    bool toggle_ = false;
+    std::array<std::uint8_t, FILE_CHUNK_SIZE> chunk_{};
+};
+
+SoftFontConverterCall converterOf(MorlixLibrary& library) {
+    return [&library](const QByteArray& path) { return library.qkSoftFontFileName(path.constData()); };
+}
+
+// The link to one printer, opened through the library as the window opens
+// it, and closed (spooler queues put back) when it goes.
+class OpenLink {
+public:
+    OpenLink(MorlixLibrary& library, AppState& state) : library_(library), state_(state) {}
+    ~OpenLink() {
+        if (state_.Socket != 0) library_.CloseEthernetSocketVB(state_.Socket);
+        if (state_.PrinterHandle != 0) library_.ClosePrinterHandleVB(state_.PrinterHandle);
+        if (portsRedirected_) library_.RestorePortsToOriginal();
+    }
+    OpenLink(const OpenLink&) = delete;
+    OpenLink& operator=(const OpenLink&) = delete;
+
+    // Empty on success, else the outcome word and a message.
+    std::optional<std::pair<QString, QString>> open(const PrinterAddress& printer) {
+        if (printer.local) {
+            if (library_.SetPortsToFile() != 0)
+                return std::pair{QStringLiteral("spooler-failed"),
+                                 QStringLiteral("cannot move the spooler queues off the printer ports")};
+            portsRedirected_ = true;
+            std::int32_t handle = 0;
+            if (library_.GetPrinterHandleVB(&handle) != 0 || library_.failed())
+                return std::pair{QStringLiteral("not-found"), QStringLiteral("no local printer found")};
+            state_.PrinterHandle = handle;
+        } else {
+            const QStringList octets = printer.host.split(QLatin1Char('.'));
+            const QByteArray port = QByteArray::number(printer.port);
+            std::int32_t socket = 0;
+            if (library_.CreateEthernetSocketVB(&socket, octets[0].toLatin1().constData(),
+                                                octets[1].toLatin1().constData(),
+                                                octets[2].toLatin1().constData(),
+                                                octets[3].toLatin1().constData(), port.constData()) != 1 ||
+                socket == 0)
+                return std::pair{QStringLiteral("connect-failed"),
+                                 QStringLiteral("cannot connect to %1").arg(printer.name())};
+            state_.Socket = socket;
+            state_.PrinterIsEthernet = FLAG_TRUE;
+        }
+        state_.PrinterFoundHandle = FLAG_TRUE;
+        state_.PrinterFound = FLAG_TRUE;
+        return std::nullopt;
+    }
+
+private:
+    MorlixLibrary& library_;
+    AppState& state_;
+    bool portsRedirected_ = false;
+};
+
+// The identity the panel of the window shows, with its verdict.
+QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local) {
+    std::int32_t portType = 0, logicBoard = 0, printerType = 0, printerModel = 0;
+    library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+    if (!local) portType = PORT_TYPE_ETHERNET;
+    library.GetPrinterVersionVB(&state.PrinterVersion);
+    const PrinterLink link = local ? PrinterLink::Local : PrinterLink::Network;
+    QJsonArray reasons;
+    auto judge = [&reasons](bool acceptable, const QString& what) {
+        if (!acceptable) reasons.append(what);
+    };
+    judge(portTypeAcceptable(portType, link), QStringLiteral("port type ") + GetPortType(portType));
+    judge(logicBoardAcceptable(logicBoard, link),
+          QStringLiteral("logic board ") + GetLogicBoardType(logicBoard));
+    judge(printerTypeAcceptable(printerType),
+          QStringLiteral("command language ") + GetPrinterType(printerType));
+    judge(printerModelAcceptable(printerModel), QStringLiteral("model ") + GetPrinterModel(printerModel));
+    judge(firmwareVersionAcceptable(state.PrinterVersion, link),
+          QStringLiteral("firmware ") + QString::number(state.PrinterVersion, 'f', 2));
+    state.PrinterSuitable = toFlag(reasons.isEmpty());
+    return QJsonObject{
+        {QStringLiteral("port_type"), GetPortType(portType)},
+        {QStringLiteral("logic_board"), GetLogicBoardType(logicBoard)},
+        {QStringLiteral("printer_type"), GetPrinterType(printerType)},
+        {QStringLiteral("printer_model"), GetPrinterModel(printerModel)},
+        {QStringLiteral("firmware_version"), QString::number(state.PrinterVersion, 'f', 2)},
+        {QStringLiteral("suitable"), reasons.isEmpty()},
+        {QStringLiteral("reasons"), reasons},
+    };
+}
+
+QJsonValue optionalNumber(const std::optional<std::int32_t>& value) {
+    return value ? QJsonValue(static_cast<qint64>(*value)) : QJsonValue();
+}
+
+}  // namespace
+
+QByteArray exportBytes(const LoadOptions& options, QString& error) {
+    const ResolvedFiles files = resolveFiles(options);
+    if (!files.error.isEmpty()) {
+        error = files.error;
+        return {};
+    }
+    UnattendedPrompts prompts(true);
+    bool stop = false;
+    WorkerView view(prompts, stop);
+    CapturingConnection capture;
+    MorlixLibrary library;
+    library.setPrompts(&prompts);
+    UploadEngine engine(capture, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
+    UploadRequest request;
+    request.mode = files.mode;
+    request.paths = files.paths;
+    const UploadOutcome outcome = engine.run(request);
+    if (outcome != UploadOutcome::Completed) {
+        error = prompts.lastMessage.isEmpty() ? uploadOutcomeName(outcome) : prompts.lastMessage;
+        return {};
+    }
+    return capture.captured;
+}
+
+QJsonObject runOnePrinter(const LoadOptions& options) {
+    const PrinterAddress& printer = options.printers.first();
+    QJsonObject report{{QStringLiteral("printer"), printer.name()}};
+    auto finish = [&report](const QString& outcome, const QString& message) {
+        report.insert(QStringLiteral("outcome"), outcome);
+        if (!message.isEmpty()) {
+            report.insert(QStringLiteral("message"), message);
+            event(message);
+        }
+        return report;
+    };
+
+    // Ctrl-C and SIGTERM stop the run between chunks; the report still goes out.
+    bool stop = false;
+    TerminationSignals termination([&stop] { stop = true; });
+
+    // One program per printer.
+    PrinterLock::Attempt lock = options.wait
+                                    ? PrinterLock::acquireWaiting(printer.lockKey(),
+                                                                  [&stop] {
+                                                                      QCoreApplication::processEvents();
+                                                                      return !stop;
+                                                                  })
+                                    : PrinterLock::tryAcquire(printer.lockKey());
+    if (!lock.lock) return finish(QStringLiteral("in-use"), lockRefusalText(printer.name(), lock.holderPid));
+
+    UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force);
+    MorlixLibrary library;
+    library.setPrompts(&prompts);
+    AppState state;
+    OpenLink link(library, state);
+    if (auto failure = link.open(printer)) return finish(failure->first, failure->second);
+
+    WorkerView view(prompts, stop);
+    PrinterIo io(state, library, prompts, view);
+    LinkedPrinterConnection linked(state, io, library);
+    ReportingConnection connection(linked, view, stop);
+    report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local));
+
+    switch (options.command) {
+        case Command::Send: {
+            const ResolvedFiles files = resolveFiles(options);
+            if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
+            std::int64_t needed = 0;
+            for (const QString& path : files.paths) {
+                FileRecord record;
+                record.path = path;
+                record.size = QFileInfo(path).size();
+                needed += record.size;
+                view.files.append(record);
+            }
+            UploadRequest request;
+            request.mode = files.mode;
+            request.paths = files.paths;
+            request.flashNeeded = files.mode == LoaderMode::ModeSF ? 0 : needed;
+            const FlashSpace flash = linked.readFlashSpace();
+            if (flash.freeBytes > 0) request.freeFlash = flash.freeBytes;
+            report.insert(QStringLiteral("free_flash"), static_cast<qint64>(flash.freeBytes));
+
+            UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
+            const UploadOutcome outcome = engine.run(request);
+            view.freezeTime();
+            // Files before the current one got through; the current one ends
+            // with the run's outcome unless the run completed.
+            const int reached = outcome == UploadOutcome::Completed ? static_cast<int>(view.files.size())
+                                                                    : view.currentRow - 1;
+            QJsonArray fileReports;
+            for (int index = 0; index < view.files.size(); ++index) {
+                FileRecord& file = view.files[index];
+                if (index < reached)
+                    file.outcome = QStringLiteral("completed");
+                else if (index == reached && outcome != UploadOutcome::Completed)
+                    file.outcome = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
+                if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
+                fileReports.append(QJsonObject{
+                    {QStringLiteral("path"), file.path},
+                    {QStringLiteral("size"), file.size},
+                    {QStringLiteral("bytes_sent"), file.bytesSent},
+                    {QStringLiteral("seconds"), file.seconds},
+                    {QStringLiteral("outcome"), file.outcome},
+                    {QStringLiteral("free_flash_before"), optionalNumber(file.flashBefore)},
+                    {QStringLiteral("free_flash_after"), optionalNumber(file.flashAfter)},
+                });
+                if (index < reached) {
+                    view.currentRow = index + 1;
+                    view.progressEvent(QStringLiteral("completed"));
+                }
+            }
+            report.insert(QStringLiteral("files"), fileReports);
+            if (outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
+            return finish(stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome), prompts.lastMessage);
+        }
+        case Command::Erase: {
+            FlashMaintenance flash(
+                connection, view, [&io](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT);
+            switch (flash.clearFontSpace(false)) {
+                case EraseOutcome::Erased:
+                    return finish(QStringLiteral("completed"), {});
+                case EraseOutcome::Declined:
+                    return finish(QStringLiteral("declined"),
+                                  QStringLiteral("erase needs --yes when not asked on a terminal"));
+                case EraseOutcome::PrinterGone:
+                    return finish(QStringLiteral("printer-gone"), prompts.lastMessage);
+                case EraseOutcome::TimedOut:
+                    return finish(QStringLiteral("timed-out"), prompts.lastMessage);
+                case EraseOutcome::Cancelled:
+                    return finish(QStringLiteral("stopped"), {});
+            }
+            return finish(QStringLiteral("failed"), {});
+        }
+        case Command::Status: {
+            const PrinterStatus status = connection.readStatus();
+            const FlashSpace flash = connection.readFlashSpace();
+            report.insert(QStringLiteral("busy"), status.read ? QJsonValue(status.busy()) : QJsonValue());
+            report.insert(QStringLiteral("flash_toggle"),
+                          status.read ? QJsonValue(status.flashToggle()) : QJsonValue());
+            report.insert(QStringLiteral("free_flash"), static_cast<qint64>(flash.freeBytes));
+            if (!status.read)
+                return finish(QStringLiteral("printer-gone"), QStringLiteral("status read failed"));
+            return finish(QStringLiteral("completed"), {});
+        }
+        case Command::Ticket:
+            sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+            return finish(QStringLiteral("completed"), {});
+        case Command::Export:
+            break;
+    }
+    return finish(QStringLiteral("failed"), {});
+}
+
+}  // namespace velquin::load
