@@ -82,8 +82,10 @@ std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head) 
             return QStringLiteral("is not a TrueType or OpenType font (no font signature at its start)");
         case LoaderMode::ModePCX: {
             // Manufacturer 10, a known version, RLE or no encoding, 1 to 8 bits a pixel.
-            const bool pcx = head.size() >= 4 && head[0] == '\x0a' && QByteArray("\x00\x02\x03\x04\x05", 5).contains(head[1]) &&
-                             (head[2] == 0 || head[2] == 1) && QByteArray("\x01\x02\x04\x08", 4).contains(head[3]);
+            const bool pcx = head.size() >= 4 && head[0] == '\x0a' &&
+                             QByteArray("\x00\x02\x03\x04\x05", 5).contains(head[1]) &&
+                             (head[2] == 0 || head[2] == 1) &&
+                             QByteArray("\x01\x02\x04\x08", 4).contains(head[3]);
             if (pcx) return std::nullopt;
             if (fileKindProblem(LoaderMode::ModeTTF, head) == std::nullopt)
                 return QStringLiteral("is a font, not a PCX image");
@@ -213,8 +215,8 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
         QString problem;
         const std::optional<std::int32_t> size = uploadSizeOf(mode, path, convert, status, &problem);
         if (!size) {
-            notAdded(lineNumber,
-                     path + (problem.isEmpty() ? QStringLiteral(" can not be opened") : QLatin1Char(' ') + problem));
+            notAdded(lineNumber, path + (problem.isEmpty() ? QStringLiteral(" can not be opened")
+                                                           : QLatin1Char(' ') + problem));
             continue;
         }
         state_.CurrentFileSize = *size;

@@ -14,16 +14,14 @@ constexpr std::array<std::uint8_t, 4> CLEAR_FONT_SPACE_COMMAND = {'<', 'C', 'F',
 // The printer needs a moment after the command before its status means anything.
 constexpr int CLEAR_COMMAND_SETTLE_MS = 100;
 constexpr int ERASE_PROGRESS_MAXIMUM = 60;
-const QString UNREAD_FLASH_LINE =
-    QStringLiteral("Free flash unknown: the printer gave no flash reading (not answering, busy or restarted)");
+const QString UNREAD_FLASH_LINE = QStringLiteral(
+    "Free flash unknown: the printer gave no flash reading (not answering, busy or restarted)");
 
 }  // namespace
 
 const QString DEMO_NOTHING_SENT = QStringLiteral("Demonstration only: no printer, nothing was sent");
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 FlashMaintenance::FlashMaintenance(PrinterConnection& printer, OperationView& view,
                                    std::function<void(int)> sleepMs, std::chrono::milliseconds toggleTimeout)
@@ -48,10 +46,12 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
     // Without the toggle before the command its change could not be seen.
     if (!initial.read)
         return stop(EraseOutcome::PrinterGone,
-                    QStringLiteral("The printer did not answer its status read, font space not cleared"), false);
+                    QStringLiteral("The printer did not answer its status read, font space not cleared"),
+                    false);
     if (!printer_.send(CLEAR_FONT_SPACE_COMMAND)) {
         return stop(EraseOutcome::PrinterGone,
-                    QStringLiteral("The printer did not take the clear command, font space not cleared"), false);
+                    QStringLiteral("The printer did not take the clear command, font space not cleared"),
+                    false);
     }
     sleepMs_(CLEAR_COMMAND_SETTLE_MS);
 
@@ -81,8 +81,8 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
     if (!flash.read) {
         view_.addStatusLine(UNREAD_FLASH_LINE);
         view_.selectLastStatusLine();
-        view_.prompts().message(
-            QStringLiteral("The printer reported the end of the erase, but its free flash could not be read"));
+        view_.prompts().message(QStringLiteral(
+            "The printer reported the end of the erase, but its free flash could not be read"));
         return EraseOutcome::Erased;
     }
     view_.prompts().message(QStringLiteral("Font space cleared"));

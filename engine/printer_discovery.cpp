@@ -1,8 +1,8 @@
 #include "printer_discovery.h"
 
 #include <QCoreApplication>
-#include <QGroupBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <atomic>
@@ -306,7 +306,8 @@ void PrinterDiscovery::checkAbandonedConnect() {
 bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) {
     QElapsedTimer elapsed;
     elapsed.start();
-    while (abandoned_ && !abandoned_->done.load(std::memory_order_acquire) && elapsed.elapsed() < bound.count())
+    while (abandoned_ && !abandoned_->done.load(std::memory_order_acquire) &&
+           elapsed.elapsed() < bound.count())
         std::this_thread::sleep_for(std::chrono::milliseconds(ABANDONED_CONNECT_POLL_MS / 10));
     if (!abandoned_) return true;
     if (!abandoned_->done.load(std::memory_order_acquire)) return false;

@@ -238,7 +238,8 @@ std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std
         const int left = static_cast<int>(std::max<qint64>(deadlineMs - elapsed.elapsed(), 0));
         const SocketState socket = waitReadable(state_.Socket, left);
         if (socket == SocketState::Quiet) break;
-        std::int32_t length = static_cast<std::int32_t>(std::min<std::size_t>(capacity - received, INT32_MAX));
+        std::int32_t length =
+            static_cast<std::int32_t>(std::min<std::size_t>(capacity - received, INT32_MAX));
         if (library_.ReadDataEthernetVB(state_.Socket, buffer + received, &length) == 0 || length <= 0) break;
         received += static_cast<std::size_t>(length);
         // Not a descriptor poll can watch: one read is all there is.
@@ -261,9 +262,8 @@ std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
         std::memcpy(state_.SendBuffer.data(), ETHERNET_FLASH_REQUEST, requestLength);
         sendFromSendBuffer(requestLength);
         sleep_(ETHERNET_FLASH_WAIT_MS);
-        const std::size_t received =
-            readReply(state_.ReceiveBuffer.data(), ETHERNET_FLASH_REPLY_CAPACITY, ETHERNET_FLASH_REPLY_LENGTH,
-                      ETHERNET_REPLY_DEADLINE_MS);
+        const std::size_t received = readReply(state_.ReceiveBuffer.data(), ETHERNET_FLASH_REPLY_CAPACITY,
+                                               ETHERNET_FLASH_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
         if (auto reply = flashReplyField(state_.ReceiveBuffer.data(), received)) field = *reply;
         value = lenientDecimal(field);
         if (value > 0) return static_cast<std::int32_t>(std::min<std::int64_t>(value, INT32_MAX));

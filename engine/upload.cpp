@@ -150,7 +150,8 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
         const int initialToggle = readFlashToggle(link_);
         view_.addStatusLine(QStringLiteral("Initial Toggle State = ") + QString::number(initialToggle));
         view_.processEvents();
-        const FlashSpace flashBefore = readFlash(QStringLiteral("Flash space remaining before flash start = "));
+        const FlashSpace flashBefore =
+            readFlash(QStringLiteral("Flash space remaining before flash start = "));
 
         const std::optional<std::int64_t> size = openableFileSize(path);
         if (!size) return UploadOutcome::FileMissing;
@@ -256,7 +257,8 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         // The converted file carries its own header command.
         const std::optional<std::int64_t> size = openableFileSize(convertedName);
         if (!size) return UploadOutcome::FileMissing;
-        const FlashSpace flashBefore = readFlash(QStringLiteral("Flash space remaining before flash start = "));
+        const FlashSpace flashBefore =
+            readFlash(QStringLiteral("Flash space remaining before flash start = "));
         if (demo_) {
             view_.addStatusLine(QStringLiteral("Demo mode - Sending converted file to printer "));
             view_.processEvents();
@@ -333,10 +335,11 @@ void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, cons
     view_.processEvents();
     if (demo_) return;
     if (!before.read || !after.read) {
-        view_.addStatusLine(QStringLiteral("Not confirmed by the printer (its free flash could not be read): ") +
-                            path);
+        view_.addStatusLine(
+            QStringLiteral("Not confirmed by the printer (its free flash could not be read): ") + path);
     } else if (size > 0 && after.freeBytes >= before.freeBytes) {
-        view_.addStatusLine(QStringLiteral("Not confirmed by the printer (no flash used, not stored): ") + path);
+        view_.addStatusLine(QStringLiteral("Not confirmed by the printer (no flash used, not stored): ") +
+                            path);
     } else {
         confirmed_ << path;
         return;
@@ -349,7 +352,8 @@ QString UploadEngine::withWhatThePrinterGot(const QString& message) const {
     if (confirmed_.isEmpty() && unconfirmed_.isEmpty()) return message;
     QString text = message;
     if (!confirmed_.isEmpty())
-        text += QStringLiteral("\n\nStored by the printer before the stop:\n") + confirmed_.join(QLatin1Char('\n'));
+        text += QStringLiteral("\n\nStored by the printer before the stop:\n") +
+                confirmed_.join(QLatin1Char('\n'));
     if (!unconfirmed_.isEmpty())
         text += QStringLiteral("\n\nSent but not confirmed by the printer:\n") +
                 unconfirmed_.join(QLatin1Char('\n'));
@@ -367,7 +371,8 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
             return UploadOutcome::Completed;
         case FileTransfer::Unreadable:
             stop(QStringLiteral("File ") + path + QStringLiteral(" could not be read"),
-                 QStringLiteral("File ") + path + QStringLiteral(" could not be read to its end, upload stopped"),
+                 QStringLiteral("File ") + path +
+                     QStringLiteral(" could not be read to its end, upload stopped"),
                  QStringLiteral("Upload stopped, a file could not be read"));
             return UploadOutcome::FileMissing;
         case FileTransfer::PrinterGone:
@@ -421,7 +426,8 @@ void UploadEngine::stop(const QString& line, const QString& message, const QStri
     if (demo_) {
         // The demo printer has no flash to read again.
     } else if (printerThere) {
-        view_.setFlashSpaceRemaining(readFlash(QStringLiteral("Flash space remaining after the stop = ")).known());
+        view_.setFlashSpaceRemaining(
+            readFlash(QStringLiteral("Flash space remaining after the stop = ")).known());
     } else {
         view_.setFlashSpaceRemaining(std::nullopt);
     }
@@ -449,7 +455,8 @@ void UploadEngine::endOfList(const QString& finalTitle) {
         view_.addStatusLine(QStringLiteral("The printer did not confirm storing ") + path);
     view_.selectLastStatusLine();
     view_.setProgressCaption(QStringLiteral("Upload ended, ") + QString::number(unconfirmed_.size()) +
-                             QStringLiteral(" of ") + QString::number(unconfirmed_.size() + confirmed_.size()) +
+                             QStringLiteral(" of ") +
+                             QString::number(unconfirmed_.size() + confirmed_.size()) +
                              QStringLiteral(" files not confirmed by the printer"));
     view_.processEvents();
     view_.prompts().message(

@@ -77,8 +77,7 @@ private:
                           const FlashSpace& after);
     // The message with what the printer got in this run, once it got anything.
     QString withWhatThePrinterGot(const QString& message) const;
-    void stop(const QString& line, const QString& message, const QString& caption,
-              bool printerThere = true);
+    void stop(const QString& line, const QString& message, const QString& caption, bool printerThere = true);
     void endOfList(const QString& finalTitle);
     void progressStep();
 

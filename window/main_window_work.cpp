@@ -253,9 +253,11 @@ void MainWindow::cmdAddToList_Click() {
             CD.message(QStringLiteral("File ") + *path + QStringLiteral(" can not be opened"));
         } else {
             // Not what this mode loads: refused, with what it is.
-            addStatusLine(QStringLiteral("File ") + *path + QLatin1Char(' ') + problem + QStringLiteral(", not added"));
-            CD.message(QStringLiteral("File ") + *path + QLatin1Char(' ') + problem + QStringLiteral(", not added"),
-                       APPLICATION_TITLE, MessageIcon::Exclamation);
+            addStatusLine(QStringLiteral("File ") + *path + QLatin1Char(' ') + problem +
+                          QStringLiteral(", not added"));
+            CD.message(
+                QStringLiteral("File ") + *path + QLatin1Char(' ') + problem + QStringLiteral(", not added"),
+                APPLICATION_TITLE, MessageIcon::Exclamation);
         }
         return;
     }
@@ -330,7 +332,8 @@ void MainWindow::cmdClearFont_Click() {
 
 void MainWindow::cmdSendListToPrinter_Click() {
     if (selectedMode() == LoaderMode::ModeBMP) {
-        CD.message(QStringLiteral("BMP images are not sent to the printer: it has no BMP upload. Nothing was sent."));
+        CD.message(QStringLiteral(
+            "BMP images are not sent to the printer: it has no BMP upload. Nothing was sent."));
         return;
     }
     {

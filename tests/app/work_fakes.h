@@ -32,7 +32,9 @@ public:
     void setProgressValue(int value) override { progress = value; }
     int progressValue() const override { return progress; }
     void setProgressCaption(const QString& caption) override { progressCaption = caption; }
-    void setFlashSpaceRemaining(std::int64_t freeBytes) override { flashSpaceRemaining = freeBytes; }
+    void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
+        flashSpaceRemaining = freeBytes.value_or(-2);
+    }
     void setFlashNeededCaption(const QString& caption) override { flashNeededCaption = caption; }
     void setCurrentListRow(int row) override { currentRow = row; }
     void setCancelOffered(bool offered) override {
@@ -93,7 +95,7 @@ public:
     }
     FlashSpace readFlashSpace() override {
         ++flashReads;
-        return {freeFlash, 0};
+        return {freeFlash, 0, freeFlash > 0};
     }
     bool send(std::span<const std::uint8_t> bytes) override {
         ++sendAttempts;
@@ -126,7 +128,7 @@ public:
     int readsPerFlashWrite = 0;  // unchanged reads before the toggle inverts
     int writesLeftBeforeFailure = -1;
     std::int32_t freeFlash = 1'000'000;
-    std::int32_t flashPerFile = 0;
+    std::int32_t flashPerFile = 1'000;  // each stored file uses flash
 
     bool toggle = false;
     int pendingFlashWrites = 0;
