@@ -253,6 +253,8 @@ std::int32_t PrinterIo::GetFlashSpaceRemainingVBEthernet() {
 }
 
 std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
+    // No socket (the shutdown has closed it): there is no printer to ask.
+    if (state_.Socket == 0) return std::nullopt;
     QByteArray field;
     std::int64_t value = 0;
     const int attempts = flashFailureReported_ ? 1 : ETHERNET_FLASH_ATTEMPTS;

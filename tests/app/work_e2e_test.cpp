@@ -364,13 +364,14 @@ void WorkEndToEndTest::aSoftFontThatFailsToConvertReachesNothing() {
     startWindow(Link::Usb);
     selectMode(LoaderMode::ModeSF);
     // A TrueType font is no PCL soft font.
-    const QString notASoftFont = copyInto(trueTypeFonts_[0], QDir(dir_->path()));
+    // Listed while it was one, replaced before the send.
     const QString renamed = dir_->filePath("fake.sfp");
-    QVERIFY(QFile::rename(notASoftFont, renamed));
+    QVERIFY(QFile::copy(softFonts_[2], renamed));
     addFile(softFonts_[0]);
     addFile(renamed);
     addFile(softFonts_[1]);
-    QCOMPARE(cell(2, SIZE_COLUMN), QStringLiteral("0"));
+    QVERIFY(QFile::remove(renamed));
+    QVERIFY(QFile::copy(trueTypeFonts_[0], renamed));
     const std::uint64_t statusRequestsBefore = simulator_->printer().bytesReceived();
 
     send();
@@ -470,8 +471,9 @@ void WorkEndToEndTest::aListedFileThatVanishedStopsBeforeItsHeader() {
     send();
 
     QCOMPARE(journal().size(), std::size_t(1));
-    QCOMPARE(harness_->prompts.messages(),
-             QStringList({"File " + doomed + " can not be opened, upload stopped"}));
+    QCOMPARE(harness_->prompts.messages().size(), 1);
+    QVERIFY(harness_->prompts.messages().constFirst().startsWith("File " + doomed +
+                                                                 " can not be opened, upload stopped"));
 }
 
 void WorkEndToEndTest::demoModeTouchesNoPrinter_data() {
@@ -571,7 +573,7 @@ void WorkEndToEndTest::aRefusedTestClickLeavesADemoRunAlone() {
     intruder.stop();
 
     QVERIFY(nestedAttempts > 0);
-    QVERIFY(!statusLines().contains(QStringLiteral("Waiting for done, toggle has not changed")));
+    QVERIFY(statusLines().filter(QStringLiteral("Waiting for done, toggle has not changed")).isEmpty());
     QCOMPARE(statusLines().count(QStringLiteral("Waiting for done, found toggle change")), 2);
     QCOMPARE(harness_->prompts.messages().size(), 1);
     QVERIFY(harness_->prompts.messages().constFirst().startsWith(QStringLiteral("Flash Upload Complete")));
@@ -590,7 +592,7 @@ void WorkEndToEndTest::closingTheWindowEndsAnUploadQuietly() {
     addFile(trueTypeFonts_[1]);
     QTimer closer;
     connect(&closer, &QTimer::timeout, window_, [&] {
-        if (statusLines().contains(QStringLiteral("Waiting for done, toggle has not changed")))
+        if (!statusLines().filter(QStringLiteral("Waiting for done, toggle has not changed")).isEmpty())
             window_->endProgram(0);
     });
     closer.start(20);
