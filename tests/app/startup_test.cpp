@@ -51,7 +51,7 @@ private slots:
     void libraryMessagesBecomeMessageBoxes();
     void localJudgement_data();
     void localJudgement();
-    void flashQueryFailureShowsNotFound();
+    void flashQueryFailureShowsUnknown();
     void noPrinterFound();
     void findPrinterClosesTheHandleOnce();
     void findPrinterEnablesListButtonsOnlyWithFiles();
@@ -155,7 +155,7 @@ void StartupTest::demoModeAtStartAndExit() {
              (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.03)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000"));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000 (demo)"));
 
     fake_->reset();
     window_->cmdExit->click();
@@ -306,10 +306,11 @@ void StartupTest::localJudgement() {
     QCOMPARE(window_->lblFlashSpaceRemaining->isEnabled(), suitable);
 }
 
-void StartupTest::flashQueryFailureShowsNotFound() {
+void StartupTest::flashQueryFailureShowsUnknown() {
     fake_->setResult("GetFlashSpaceRemainingVB", 1);
     QVERIFY(harness_->start());
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("Not Found"));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("unknown"));
+    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), RED);
 }
 
 void StartupTest::noPrinterFound() {
