@@ -166,6 +166,13 @@ void OperatorTruthTest::aFileThePrinterDidNotStoreIsNamedAtTheEnd() {
         QVERIFY(statusLines().contains("The printer did not confirm storing " + file));
     }
     if (!flashUnreadable) QVERIFY(!end.contains(MONO));
+    // scripts/screenshot-unconfirmed.sh keeps a picture of this ending.
+    if (const QString picture = qEnvironmentVariable("VELQUIN_SCREENSHOT");
+        !picture.isEmpty() && !flashUnreadable && link == Link::Usb) {
+        window_->OptionEnableDiags->click();
+        window_->show();
+        QVERIFY(window_->grab().save(picture));
+    }
     QCOMPARE(
         window_->LblProgress->text(),
         QStringLiteral("Upload ended, %1 of 2 files not confirmed by the printer").arg(unconfirmed.size()));
