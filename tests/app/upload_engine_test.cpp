@@ -299,6 +299,23 @@ TEST_F(UploadEngineTest, AStatusReadThatFailsDuringTheWaitStopsTheRun) {
               QStringList({"The printer stopped answering while writing " + a + ", upload stopped"}));
 }
 
+// A lost answer or two does not stop a healthy printer; three in a row do.
+TEST_F(UploadEngineTest, FailedStatusReadsAreTriedAgainDuringTheWait) {
+    const QString a = makeFile("a.ttf", bytes(10, 1));
+    printer.readsPerFlashWrite = 3;
+    for (const auto& [failures, outcome] :
+         {std::pair{2, UploadOutcome::Completed}, std::pair{3, UploadOutcome::PrinterGone}}) {
+        bool armed = true;
+        view.onEvents = [&, failures = failures] {
+            if (armed && view.lines.contains("TTF flash delay start, waiting for toggle")) {
+                printer.failingReads = failures;
+                armed = false;
+            }
+        };
+        EXPECT_EQ(run(LoaderMode::ModeTTF, {a}), outcome) << failures;
+    }
+}
+
 TEST_F(UploadEngineTest, AFileThatVanishedStopsTheRunBeforeItsHeader) {
     const QByteArray first = bytes(10, 1);
     const QString a = makeFile("a.pcx", first);

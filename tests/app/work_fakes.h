@@ -76,6 +76,10 @@ public:
         ++statusReads;
         PrinterStatus status;
         if (statusFails) return status;
+        if (failingReads > 0) {
+            --failingReads;
+            return status;
+        }
         status.read = true;
         status.byteCount = 5;
         if (pendingFlashWrites > 0 && !neverToggles) {
@@ -123,6 +127,7 @@ public:
     bool ethernet = false;
     std::vector<bool> busyAnswers;  // answers of the busy tests, in order; then not busy
     bool statusFails = false;
+    int failingReads = 0;  // this many reads fail, then they succeed again
     bool neverToggles = false;
     bool busyWhileWriting = false;
     int readsPerFlashWrite = 0;  // unchanged reads before the toggle inverts
