@@ -5,12 +5,16 @@
 #include <QTableWidget>
 #include <array>
 #include <climits>
+#include <cstring>
 
 #include "operation_view.h"
 
 namespace velquin {
 
 namespace {
+
+// Enough of a file's start to tell what it is.
+constexpr qint64 KIND_HEAD_LENGTH = 16;
 
 struct ModeFileTexts {
     const char* fileFilter;
@@ -69,14 +73,57 @@ QString orderNumberText(int order) {
     return QLatin1Char(' ') + QString::number(order);
 }
 
+std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head) {
+    const auto startsWith = [&head](const char* signature, qsizetype length) {
+        return head.size() >= length && std::memcmp(head.constData(), signature, length) == 0;
+    };
+    switch (mode) {
+        case LoaderMode::ModeTTF:
+            if (startsWith("\x00\x01\x00\x00", 4) || startsWith("OTTO", 4) || startsWith("true", 4) ||
+                startsWith("ttcf", 4))
+                return std::nullopt;
+            return QStringLiteral("is not a TrueType or OpenType font (no font signature at its start)");
+        case LoaderMode::ModePCX: {
+            // Manufacturer 10, a known version, RLE or no encoding, 1 to 8 bits a pixel.
+            const bool pcx = head.size() >= 4 && head[0] == '\x0a' &&
+                             QByteArray("\x00\x02\x03\x04\x05", 5).contains(head[1]) &&
+                             (head[2] == 0 || head[2] == 1) &&
+                             QByteArray("\x01\x02\x04\x08", 4).contains(head[3]);
+            if (pcx) return std::nullopt;
+            if (fileKindProblem(LoaderMode::ModeTTF, head) == std::nullopt)
+                return QStringLiteral("is a font, not a PCX image");
+            return QStringLiteral("is not a PCX image (no PCX header)");
+        }
+        case LoaderMode::ModeBMP:
+            if (startsWith("BM", 2)) return std::nullopt;
+            return QStringLiteral("is not a BMP image (no BMP header)");
+        case LoaderMode::ModeSF:
+            break;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
-                                         const SoftFontConverterCall& convert, StatusLog& status) {
+                                         const SoftFontConverterCall& convert, StatusLog& status,
+                                         QString* problem) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    if (mode != LoaderMode::ModeSF)
+    if (mode != LoaderMode::ModeSF) {
+        if (const std::optional<QString> wrongKind = fileKindProblem(mode, file.read(KIND_HEAD_LENGTH))) {
+            if (problem) *problem = *wrongKind;
+            return std::nullopt;
+        }
         return static_cast<std::int32_t>(std::min<qint64>(file.size(), INT32_MAX));
+    }
     file.close();
-    return ConvertFileSFFtoQKS(path, false, convert, status).sizeOfConvertedFile;
+    const ConversionOutcome conversion = ConvertFileSFFtoQKS(path, false, convert, status);
+    if (!conversion.converted) {
+        if (problem)
+            *problem = QStringLiteral("is not a soft font the converter can load: ") +
+                       GetConversionErrorString(conversion.errorNumber);
+        return std::nullopt;
+    }
+    return conversion.sizeOfConvertedFile;
 }
 
 bool writeListFile(const QString& listFile, const QStringList& paths) {
@@ -168,9 +215,11 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
                                      QString::number(FILE_LIST_CAPACITY) + QStringLiteral(" files)"));
             continue;
         }
-        const std::optional<std::int32_t> size = uploadSizeOf(mode, path, convert, status);
+        QString problem;
+        const std::optional<std::int32_t> size = uploadSizeOf(mode, path, convert, status, &problem);
         if (!size) {
-            notAdded(lineNumber, path + QStringLiteral(" can not be opened"));
+            notAdded(lineNumber, path + (problem.isEmpty() ? QStringLiteral(" can not be opened")
+                                                           : QLatin1Char(' ') + problem));
             continue;
         }
         state_.CurrentFileSize = *size;

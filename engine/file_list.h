@@ -36,8 +36,16 @@ QString orderNumberText(int order);
 // soft font the length of its converted file (0 when it does not convert;
 // the converter's failure line goes to `status`). Nothing for a file that
 // cannot be opened.
+// A file that is not what the mode loads is not sized either: `problem`
+// (when given) then says what it is and why it is refused.
 std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
-                                         const SoftFontConverterCall& convert, StatusLog& status);
+                                         const SoftFontConverterCall& convert, StatusLog& status,
+                                         QString* problem = nullptr);
+
+// Why the first bytes of a file are not what the mode loads (TrueType,
+// OpenType or a collection; a PCX image; a BMP image); nothing when they
+// are. Soft fonts are judged by their converter.
+std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head);
 
 // List files: one path per line, each ended by CR LF.
 bool writeListFile(const QString& listFile, const QStringList& paths);

@@ -14,26 +14,44 @@ constexpr std::array<std::uint8_t, 4> CLEAR_FONT_SPACE_COMMAND = {'<', 'C', 'F',
 // The printer needs a moment after the command before its status means anything.
 constexpr int CLEAR_COMMAND_SETTLE_MS = 100;
 constexpr int ERASE_PROGRESS_MAXIMUM = 60;
+const QString UNREAD_FLASH_LINE = QStringLiteral(
+    "Free flash unknown: the printer gave no flash reading (not answering, busy or restarted)");
 
 }  // namespace
+
+const QString DEMO_NOTHING_SENT = QStringLiteral("Demonstration only: no printer, nothing was sent");
+
+namespace {}  // namespace
 
 FlashMaintenance::FlashMaintenance(PrinterConnection& printer, OperationView& view,
                                    std::function<void(int)> sleepMs, std::chrono::milliseconds toggleTimeout)
     : printer_(printer), view_(view), sleepMs_(std::move(sleepMs)), toggleTimeout_(toggleTimeout) {}
 
 EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
+    // Erasing cannot be undone: Enter answers No.
     const bool yes = view_.prompts().askYesNo(QStringLiteral("Are you sure you want to clear Font space?"),
-                                              QStringLiteral("Clear Flash"));
+                                              QStringLiteral("Clear Flash"), DefaultAnswer::No);
+    if (!yes) return EraseOutcome::Declined;
     // Without a printer there is nothing to erase.
-    if (!yes || demoMode) return EraseOutcome::Declined;
+    if (demoMode) {
+        view_.prompts().message(DEMO_NOTHING_SENT);
+        return EraseOutcome::Declined;
+    }
 
     view_.clearStatus();
     view_.addStatusLine(QStringLiteral("Clearing flash memory"));
-    const int initialToggle = readFlashToggle(printer_);
+    const PrinterStatus initial = printer_.readStatus();
+    const int initialToggle = initial.flashToggle();
     view_.addStatusLine(QStringLiteral("Initial State = ") + QString::number(initialToggle));
+    // Without the toggle before the command its change could not be seen.
+    if (!initial.read)
+        return stop(EraseOutcome::PrinterGone,
+                    QStringLiteral("The printer did not answer its status read, font space not cleared"),
+                    false);
     if (!printer_.send(CLEAR_FONT_SPACE_COMMAND)) {
         return stop(EraseOutcome::PrinterGone,
-                    QStringLiteral("The printer did not take the clear command, font space not cleared"));
+                    QStringLiteral("The printer did not take the clear command, font space not cleared"),
+                    false);
     }
     sleepMs_(CLEAR_COMMAND_SETTLE_MS);
 
@@ -51,26 +69,38 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
             return stop(EraseOutcome::Cancelled, QStringLiteral("Stopped waiting for the end of the erase"));
         case ToggleWait::PrinterGone:
             return stop(EraseOutcome::PrinterGone,
-                        QStringLiteral("The printer stopped answering during the erase"));
+                        QStringLiteral("The printer stopped answering during the erase"), false);
     }
 
     view_.setProgressValue(0);
     view_.setProgressCaption(QStringLiteral("Flash space erased"));
     view_.addStatusLine(QStringLiteral("Flash space erased"));
-    view_.setFlashSpaceRemaining(printer_.readFlashSpace().freeBytes);
+    const FlashSpace flash = printer_.readFlashSpace();
+    view_.setFlashSpaceRemaining(flash.known());
     view_.processEvents();
+    if (!flash.read) {
+        view_.addStatusLine(UNREAD_FLASH_LINE);
+        view_.selectLastStatusLine();
+        view_.prompts().message(QStringLiteral(
+            "The printer reported the end of the erase, but its free flash could not be read"));
+        return EraseOutcome::Erased;
+    }
     view_.prompts().message(QStringLiteral("Font space cleared"));
     return EraseOutcome::Erased;
 }
 
-EraseOutcome FlashMaintenance::stop(EraseOutcome outcome, const QString& message) {
+// The end of an erase that did not finish says so in the caption, and
+// shows the free flash as the printer reports it now (unknown when gone).
+EraseOutcome FlashMaintenance::stop(EraseOutcome outcome, const QString& message, bool printerThere) {
     view_.addStatusLine(message);
     view_.selectLastStatusLine();
+    view_.setProgressCaption(message);
+    view_.setFlashSpaceRemaining(printerThere ? printer_.readFlashSpace().known() : std::nullopt);
     view_.prompts().message(message);
     return outcome;
 }
 
-void FlashMaintenance::getFlash() {
+void FlashMaintenance::getFlash(bool demoMode) {
     view_.clearStatus();
     view_.addStatusLine(QStringLiteral("Getflash space remaining start"));
     view_.processEvents();
@@ -83,20 +113,32 @@ void FlashMaintenance::getFlash() {
         view_.addStatusLine(QStringLiteral("Return code = ") + QString::number(flash.resultCode));
         view_.processEvents();
     }
-    view_.addStatusLine(QStringLiteral("Getflash space remaining = ") + QString::number(flash.freeBytes));
+    view_.addStatusLine(QStringLiteral("Getflash space remaining = ") +
+                        (flash.read ? QString::number(flash.freeBytes) : QStringLiteral("unknown")));
+    if (!flash.read) view_.addStatusLine(UNREAD_FLASH_LINE);
+    if (demoMode) view_.addStatusLine(DEMO_NOTHING_SENT);
     view_.processEvents();
-    view_.setFlashSpaceRemaining(flash.freeBytes);
+    view_.setFlashSpaceRemaining(flash.known());
 }
 
-void FlashMaintenance::getStatus() {
+void FlashMaintenance::getStatus(bool demoMode) {
     view_.clearStatus();
     const PrinterStatus status = printer_.readStatus();
-    // A read that failed tells nothing about the toggle.
+    // A read that failed tells nothing about the toggle or the busy bit.
+    QString answer;
     if (!status.read) {
         view_.addStatusLine(QStringLiteral("Flash toggle error"));
+        answer = QStringLiteral("Printer status unknown, the status read failed");
     } else {
-        view_.addStatusLine(QStringLiteral("Flash toggle = ") + QString::number(status.flashToggle()));
+        const QString toggle = QString::number(status.flashToggle());
+        view_.addStatusLine(QStringLiteral("Flash toggle = ") + toggle);
+        answer = (status.busy() ? QStringLiteral("Printer busy") : QStringLiteral("Printer not busy")) +
+                 QStringLiteral(", flash toggle = ") + toggle;
     }
+    if (demoMode) answer += QStringLiteral(" (demonstration, no printer was asked)");
+    view_.addStatusLine(answer);
+    // The caption shows whether or not the diagnostics list does.
+    view_.setProgressCaption(answer);
 }
 
 }  // namespace velquin

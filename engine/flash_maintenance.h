@@ -19,6 +19,9 @@ enum class EraseOutcome {
     Cancelled,
 };
 
+// Said, in demo mode, by the commands that would have talked to the printer.
+extern const QString DEMO_NOTHING_SENT;
+
 class FlashMaintenance {
 public:
     FlashMaintenance(PrinterConnection& printer, OperationView& view, std::function<void(int)> sleepMs,
@@ -27,12 +30,13 @@ public:
     // "Clear Font Space".
     EraseOutcome clearFontSpace(bool demoMode);
     // "GetFlash".
-    void getFlash();
-    // "Get Busy Status": shows the flash toggle bit.
-    void getStatus();
+    void getFlash(bool demoMode = false);
+    // "Get Busy Status": shows the flash toggle bit and whether the printer
+    // is busy, also in the progress caption (the diagnostics may be hidden).
+    void getStatus(bool demoMode = false);
 
 private:
-    EraseOutcome stop(EraseOutcome outcome, const QString& message);
+    EraseOutcome stop(EraseOutcome outcome, const QString& message, bool printerThere = true);
 
     PrinterConnection& printer_;
     OperationView& view_;

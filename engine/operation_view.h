@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace velquin {
 
@@ -17,6 +18,9 @@ public:
     virtual ~StatusLog() = default;
     virtual void clearStatus() = 0;
     virtual void addStatusLine(const QString& line) = 0;
+    // A line that may repeat many times in a row (a wait's poll): a view may
+    // fold the repeats into one line with a count.
+    virtual void addRepeatedStatusLine(const QString& line) { addStatusLine(line); }
     // Selects the newest line so that the list scrolls to it.
     virtual void selectLastStatusLine() = 0;
 };
@@ -31,8 +35,9 @@ public:
     virtual int progressValue() const = 0;
     virtual void setProgressCaption(const QString& caption) = 0;
 
-    // lblFlashSpaceRemaining, shown with digit groups.
-    virtual void setFlashSpaceRemaining(std::int64_t freeBytes) = 0;
+    // lblFlashSpaceRemaining, shown with digit groups; nothing shows that
+    // the printer gave no reading ("unknown", not in a good reading's colour).
+    virtual void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) = 0;
     virtual void setFlashNeededCaption(const QString& caption) = 0;
     // Makes column 1 of a list row the grid's current cell.
     virtual void setCurrentListRow(int row) = 0;

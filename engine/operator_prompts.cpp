@@ -54,8 +54,9 @@ void QtOperatorPrompts::message(const QString& text, const QString& title, Messa
     box.exec();
 }
 
-bool QtOperatorPrompts::askYesNo(const QString& text, const QString& title) {
+bool QtOperatorPrompts::askYesNo(const QString& text, const QString& title, DefaultAnswer defaultAnswer) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setDefaultButton(defaultAnswer == DefaultAnswer::No ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -108,8 +109,9 @@ void ScriptedOperatorPrompts::message(const QString& text, const QString& title,
     record({Kind::Message, text, title, icon, {}});
 }
 
-bool ScriptedOperatorPrompts::askYesNo(const QString& text, const QString& title) {
-    record({Kind::YesNo, text, title, MessageIcon::None, {}});
+bool ScriptedOperatorPrompts::askYesNo(const QString& text, const QString& title,
+                                       DefaultAnswer defaultAnswer) {
+    record({Kind::YesNo, text, title, MessageIcon::None, {}, defaultAnswer});
     if (yesNoAnswers_.empty()) return false;
     const bool answer = yesNoAnswers_.front();
     yesNoAnswers_.pop_front();

@@ -19,6 +19,8 @@ namespace velquin {
 inline const QString APPLICATION_TITLE = QStringLiteral("Velquin");
 
 enum class MessageIcon { None, Information, Exclamation, Critical };
+// The answer that Enter gives to a yes/no question; a destructive one defaults to No.
+enum class DefaultAnswer { Yes, No };
 
 struct FileDialogRequest {
     QString title;
@@ -36,7 +38,8 @@ public:
     virtual void message(const QString& text, const QString& title = APPLICATION_TITLE,
                          MessageIcon icon = MessageIcon::None) = 0;
     // A question with Yes and No; true for Yes.
-    virtual bool askYesNo(const QString& text, const QString& title) = 0;
+    virtual bool askYesNo(const QString& text, const QString& title,
+                          DefaultAnswer defaultAnswer = DefaultAnswer::Yes) = 0;
     // The chosen file's full path, or nothing on Cancel.
     virtual std::optional<QString> openFileName(const FileDialogRequest& request) = 0;
     virtual std::optional<QString> saveFileName(const FileDialogRequest& request) = 0;
@@ -55,7 +58,7 @@ public:
     explicit QtOperatorPrompts(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
     void message(const QString& text, const QString& title, MessageIcon icon) override;
-    bool askYesNo(const QString& text, const QString& title) override;
+    bool askYesNo(const QString& text, const QString& title, DefaultAnswer defaultAnswer) override;
     std::optional<QString> openFileName(const FileDialogRequest& request) override;
     std::optional<QString> saveFileName(const FileDialogRequest& request) override;
     std::optional<QString> inputText(const QString& prompt, const QString& title,
@@ -77,6 +80,7 @@ public:
         QString title;  // box title; the filter for file dialogs
         MessageIcon icon = MessageIcon::None;
         QString defaultExtension;
+        DefaultAnswer defaultAnswer = DefaultAnswer::Yes;  // questions only
     };
 
     void answerYesNo(bool yes) { yesNoAnswers_.push_back(yes); }
@@ -96,7 +100,7 @@ public:
     void setObserver(std::function<void(const Prompt&)> observer) { observer_ = std::move(observer); }
 
     void message(const QString& text, const QString& title, MessageIcon icon) override;
-    bool askYesNo(const QString& text, const QString& title) override;
+    bool askYesNo(const QString& text, const QString& title, DefaultAnswer defaultAnswer) override;
     std::optional<QString> openFileName(const FileDialogRequest& request) override;
     std::optional<QString> saveFileName(const FileDialogRequest& request) override;
     std::optional<QString> inputText(const QString& prompt, const QString& title,

@@ -56,25 +56,34 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
     return result;
 }
 
+std::chrono::milliseconds flashWaitLimit(std::chrono::milliseconds base, std::int64_t fileSize) {
+    return base +
+           std::chrono::milliseconds(std::max<std::int64_t>(fileSize, 0) * 1'000 / SLOWEST_FLASH_WRITE_RATE);
+}
+
 ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int initialToggle,
                                const QString& waitingLine, std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
     auto lastSignOfLife = Clock::now();
     view.setCancelOffered(true);
     ToggleWait result = ToggleWait::Changed;
+    int failedReads = 0;
     while (true) {
         const PrinterStatus status = link.readStatus();
         if (!status.read) {
-            view.addStatusLine(QStringLiteral("Waiting for done, status read failed"));
+            view.addRepeatedStatusLine(QStringLiteral("Waiting for done, status read failed"));
+            view.processEvents();
+            if (++failedReads < STATUS_READ_ATTEMPTS && !view.cancelRequested()) continue;
             result = ToggleWait::PrinterGone;
             break;
         }
+        failedReads = 0;
         if (status.flashToggle() != initialToggle) {
             view.addStatusLine(QStringLiteral("Waiting for done, found toggle change"));
             view.processEvents();
             break;
         }
-        view.addStatusLine(waitingLine);
+        view.addRepeatedStatusLine(waitingLine);
         view.processEvents();
         if (view.cancelRequested()) {
             view.addStatusLine(QStringLiteral("Waiting for done, cancelled"));
@@ -123,9 +132,15 @@ PrinterStatus LinkedPrinterConnection::readStatus() {
 }
 
 FlashSpace LinkedPrinterConnection::readFlashSpace() {
-    if (isEthernet()) return {io_.GetFlashSpaceRemainingVBEthernet(), 0};
     FlashSpace flash;
+    if (isEthernet()) {
+        const std::optional<std::int32_t> free = io_.readFlashSpaceEthernet();
+        flash.freeBytes = free.value_or(0);
+        flash.read = free.has_value();
+        return flash;
+    }
     flash.resultCode = library_.GetFlashSpaceRemainingVB(&flash.freeBytes);
+    flash.read = flash.resultCode == 0 && flash.freeBytes > 0;
     return flash;
 }
 

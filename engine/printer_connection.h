@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace velquin {
@@ -30,6 +31,14 @@ struct PrinterStatus {
 struct FlashSpace {
     std::int32_t freeBytes = 0;   // 0 when the printer did not answer
     std::int32_t resultCode = 0;  // of the library's local query; 0 over TCP
+    // A usable reading came. The library's local query gives 0 both for no
+    // answer and for a full flash, so a 0 there counts as no reading.
+    bool read = false;
+
+    std::optional<std::int64_t> known() const {
+        if (!read) return std::nullopt;
+        return freeBytes;
+    }
 };
 
 enum class FileTransfer {
@@ -73,10 +82,22 @@ enum class ToggleWait {
 };
 
 inline constexpr std::chrono::milliseconds TOGGLE_WAIT_TIMEOUT{60'000};
+// A status read that fails this many times in a row ends a flash wait; a
+// single lost answer does not stop a healthy printer.
+inline constexpr int STATUS_READ_ATTEMPTS = 3;
+// The slowest flash the family is assumed to write (bytes a second): a file
+// of N bytes may keep a printer that does not report busy writing for N /
+// this rate seconds, on top of the fixed wait.
+inline constexpr std::int64_t SLOWEST_FLASH_WRITE_RATE = 20'000;
 
-// Waits until the flash toggle differs from `initialToggle`, adding
-// `waitingLine` for every read that finds it unchanged. The time-out starts
-// again each time the printer reports busy (it is still writing).
+// The flash wait's limit for a file of `fileSize` bytes.
+std::chrono::milliseconds flashWaitLimit(std::chrono::milliseconds base, std::int64_t fileSize);
+
+// Waits until the flash toggle differs from `initialToggle`, noting
+// `waitingLine` for the reads that find it unchanged (repeats folded into one
+// line with a count). The time-out starts again each time the printer reports
+// busy (it is still writing); a failed read is tried again up to
+// STATUS_READ_ATTEMPTS times in a row.
 ToggleWait waitForToggleChange(PrinterConnection& printer, OperationView& view, int initialToggle,
                                const QString& waitingLine,
                                std::chrono::milliseconds timeout = TOGGLE_WAIT_TIMEOUT);
@@ -91,7 +112,7 @@ public:
     bool isEthernet() const override { return false; }
     bool printerBusy() override { return false; }
     PrinterStatus readStatus() override;
-    FlashSpace readFlashSpace() override { return {freeFlash_, 0}; }
+    FlashSpace readFlashSpace() override { return {freeFlash_, 0, true}; }
     bool send(std::span<const std::uint8_t>) override { return true; }
     FileTransfer sendFile(const QString&, OperationView&) override { return FileTransfer::Sent; }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <atomic>
@@ -86,8 +87,16 @@ void PrinterDiscovery::judgeVersion(PrinterLink link) {
     setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
 }
 
-void PrinterDiscovery::showFlash(std::int64_t freeFlash) {
-    window_.lblFlashSpaceRemaining->setText(formatGrouped(freeFlash));
+void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {
+    showFreeFlash(*window_.lblFlashSpaceRemaining, freeFlash, isTrue(window_.state.DemoMode));
+}
+
+// No printer is reachable: nothing of the last one stays on screen.
+void PrinterDiscovery::showNoPrinter() {
+    clearFacts();
+    window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
+    setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
+    window_.lblFlashSpaceRemaining->clear();
 }
 
 void PrinterDiscovery::clearFacts() {
@@ -137,7 +146,16 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         const std::int32_t redirected = library.SetPortsToFile();
         if (library.failed()) return false;  // reported; the program is ending
         if (redirected != 0) {
-            window_.CD.message(QStringLiteral("Error exiting"), APPLICATION_TITLE);
+            // The spooler's own reason is on the library's debug channel.
+            window_.CD.message(
+                QStringLiteral(
+                    "Error exiting\n\nThe print queues of this machine's USB and parallel printers "
+                    "could not be moved off their ports, so the program cannot use the printer "
+                    "without disturbing them, and ends. Most often this account may not administer "
+                    "printers: ask an administrator to allow it (on most systems, membership of the "
+                    "lpadmin group), then start the program again. Started with MORLIX_DEBUG=stderr, "
+                    "the program prints the print system's own reason."),
+                APPLICATION_TITLE);
             window_.endProgram(1);
             return false;
         }
@@ -158,8 +176,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     }
     if (!found) {
         localLock_.reset();
-        window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
-        setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
+        showNoPrinter();
         window_.CD.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
                            QLatin1String(PRODUCT_TITLE));
         window_.cmdFindNetworkPrinter->setEnabled(true);
@@ -191,11 +208,12 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     if (demo) {
         showFlash(DEMO_LOCAL_FLASH);
     } else {
+        // The query gives 0 when no good answer came.
         std::int32_t freeFlash = 0;
-        if (library.GetFlashSpaceRemainingVB(&freeFlash) == 0)
+        if (library.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0)
             showFlash(freeFlash);
         else
-            window_.lblFlashSpaceRemaining->setText(QStringLiteral("Not Found"));
+            showFlash(std::nullopt);
     }
     state.PrinterFound = FLAG_TRUE;
     window_.cmdClearFont->setEnabled(true);
@@ -251,7 +269,11 @@ void PrinterDiscovery::showNetworkPrinter() {
     judgeVersion(PrinterLink::Network);
     window_.lblFlashSpaceRemaining->setEnabled(true);
 
-    showFlash(isTrue(state.DemoMode) ? DEMO_NETWORK_FLASH : window_.io.GetFlashSpaceRemainingVBEthernet());
+    window_.io.startCommand();
+    if (isTrue(state.DemoMode))
+        showFlash(DEMO_NETWORK_FLASH);
+    else
+        showFlash(window_.io.readFlashSpaceEthernet());
     state.PrinterFound = FLAG_TRUE;
     window_.cmdClearFont->setEnabled(true);
 }
@@ -305,9 +327,11 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!pending->done.load(std::memory_order_acquire)) {
-        // Given up: no other library call may run until the attempt ends.
+        // Given up: no other library call may run until the attempt ends,
+        // and the commands that would make one look it.
         abandoned_ = pending;
         window_.state.LibraryCallPending = true;
+        holdCommands(true);
         abandonedTimer_.start();
         return {ConnectOutcome::Result::TimedOut, 0};
     }
@@ -319,8 +343,31 @@ void PrinterDiscovery::checkAbandonedConnect() {
     if (!abandoned_ || !abandoned_->done.load(std::memory_order_acquire)) return;
     abandonedTimer_.stop();
     window_.state.LibraryCallPending = false;
+    holdCommands(false);
     if (abandoned_->result != 0) window_.library.CloseEthernetSocketVB(abandoned_->socket);
     abandoned_.reset();
+}
+
+bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (abandoned_ && !abandoned_->done.load(std::memory_order_acquire) &&
+           elapsed.elapsed() < bound.count())
+        std::this_thread::sleep_for(std::chrono::milliseconds(ABANDONED_CONNECT_POLL_MS / 10));
+    if (!abandoned_) return true;
+    if (!abandoned_->done.load(std::memory_order_acquire)) return false;
+    checkAbandonedConnect();
+    return true;
+}
+
+// Greys the controls whose commands an abandoned connect holds off (all
+// that reach the library or the list); Exit stays, its shutdown waits.
+void PrinterDiscovery::holdCommands(bool held) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             window_.FrameAddToList, window_.FrameDeleteFromList, window_.FrameFileOperations,
+             window_.FramePrinterOperations, window_.FrameTest, window_.FrameMode, window_.cmdFindPrinter,
+             window_.cmdFindNetworkPrinter, window_.CmdGetFlash, window_.CmdGetStatus})
+        control->setEnabled(!held);
 }
 
 void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
@@ -349,9 +396,7 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
         // No link is left: the window must not show a printer it cannot reach.
         state.PrinterFound = FLAG_FALSE;
         state.PrinterFoundHandle = FLAG_FALSE;
-        clearFacts();
-        window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
-        setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
+        showNoPrinter();
         window_.cmdClearFont->setEnabled(false);
         window_.cmdSendListToPrinter->setEnabled(false);
     }

@@ -5,8 +5,10 @@
 
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "printer_facts.h"
 
@@ -50,16 +52,21 @@ public:
     // Takes over a connection result on the main window, or records the
     // failure there; the socket held before is closed either way.
     void adoptConnection(const ConnectOutcome& outcome);
+    // Waits, at most `bound`, for a connect the window gave up on to leave
+    // the library; false when it is still inside.
+    bool waitForAbandonedConnect(std::chrono::milliseconds bound);
 
 private:
     void clearFacts();
     void showFact(QLabel* label, const QString& text, bool acceptable);
-    void showFlash(std::int64_t freeFlash);
+    void showFlash(std::optional<std::int64_t> freeFlash);
+    void showNoPrinter();
     // The three facts judged alike on both links (the board by the link).
     void showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
                    PrinterLink link);
     void judgeVersion(PrinterLink link);
     void checkAbandonedConnect();
+    void holdCommands(bool held);
 
     struct PendingConnect;
     MainWindow& window_;

@@ -1,5 +1,6 @@
 #include "printer_facts.h"
 
+#include <QLabel>
 #include <QLocale>
 #include <array>
 
@@ -76,6 +77,14 @@ QString versionCaption(float version) {
     // Seven significant digits: the float 5.03 shows as 5.03, not 5.0300002.
     return QStringLiteral("(V") + locale.toString(static_cast<double>(version), 'g', 7).trimmed() +
            QStringLiteral(")");
+}
+
+void showFreeFlash(QLabel& label, std::optional<std::int64_t> freeBytes, bool demo) {
+    label.setText(freeBytes ? formatGrouped(*freeBytes) + (demo ? QStringLiteral(" (demo)") : QString())
+                            : FLASH_UNKNOWN);
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::WindowText, factColour(freeBytes.has_value()));
+    label.setPalette(palette);
 }
 
 }  // namespace velquin

@@ -6,6 +6,9 @@
 #include <QColor>
 #include <QString>
 #include <cstdint>
+#include <optional>
+
+class QLabel;
 
 namespace velquin {
 
@@ -35,6 +38,12 @@ inline QColor factColour(bool acceptable) {
 // A number in the format "#,###0": digit groups with the locale's separator,
 // at least one digit.
 QString formatGrouped(std::int64_t value);
+
+// What "Flash Space Remaining" shows when the printer gave no reading.
+inline const QString FLASH_UNKNOWN = QStringLiteral("unknown");
+// Shows a free-flash reading: digit groups in the good reading's green, or
+// "unknown" in red; a demo figure says it is one.
+void showFreeFlash(QLabel& label, std::optional<std::int64_t> freeBytes, bool demo = false);
 // The firmware version as the panel shows it: "(V5.03)", in the locale's
 // number format.
 QString versionCaption(float version);

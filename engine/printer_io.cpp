@@ -1,10 +1,12 @@
 #include "printer_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <algorithm>
@@ -29,6 +31,19 @@ constexpr std::size_t FLASH_REPLY_FIELD_LENGTH = 8;
 
 void processPendingEvents() {
     QCoreApplication::processEvents();
+}
+
+enum class SocketState { Quiet, Readable, NotASocket };
+
+SocketState waitReadable(int socket, int timeoutMs) {
+    pollfd entry{socket, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return SocketState::Quiet;
+    if ((entry.revents & POLLNVAL) != 0) return SocketState::NotASocket;
+    return SocketState::Readable;
 }
 
 QString statusBytesLine(const StatusBytes& status) {
@@ -162,13 +177,14 @@ bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
         // A network printer answers "<SS>" with the same status bytes a local
         // port gives; without it the flash toggle could never be seen over TCP.
         constexpr std::size_t requestLength = sizeof ETHERNET_STATUS_REQUEST - 1;
+        drainSocket();
         std::memcpy(state_.SendBuffer.data(), ETHERNET_STATUS_REQUEST, requestLength);
         if (!sendFromSendBuffer(requestLength)) return false;
         sleep_(ETHERNET_STATUS_WAIT_MS);
-        std::int32_t length = static_cast<std::int32_t>(STATUS_BUFFER_SIZE - 1);
-        if (library_.ReadDataEthernetVB(state_.Socket, status.data(), &length) == 0) return false;
-        byteCount = length;
-        return true;
+        const std::size_t received = readReply(status.data(), STATUS_BUFFER_SIZE - 1,
+                                               ETHERNET_STATUS_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
+        byteCount = static_cast<std::int32_t>(received);
+        return received >= ETHERNET_STATUS_REPLY_LENGTH;
     }
     static constexpr std::uint8_t noRequest = 0;
     return library_.GetPrinterStatusDataVB(state_.PrinterHandle, status.data(), &byteCount, 0, &noRequest,
@@ -197,25 +213,63 @@ int PrinterIo::GetFlashToggle() {
     return (status[STATUS_FLAGS_BYTE] & STATUS_FLASH_TOGGLE_BIT) != 0 ? 1 : 0;
 }
 
+void PrinterIo::drainSocket() {
+    std::array<std::uint8_t, 512> scrap{};
+    while (waitReadable(state_.Socket, 0) == SocketState::Readable) {
+        std::int32_t length = static_cast<std::int32_t>(scrap.size());
+        if (library_.ReadDataEthernetVB(state_.Socket, scrap.data(), &length) == 0 || length <= 0) return;
+        addStatusLine(QStringLiteral("Dropped ") + QString::number(length) +
+                      QStringLiteral(" late bytes from the printer"));
+    }
+}
+
+std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std::size_t wanted,
+                                 int deadlineMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::size_t received = 0;
+    while (received < wanted) {
+        const int left = static_cast<int>(std::max<qint64>(deadlineMs - elapsed.elapsed(), 0));
+        const SocketState socket = waitReadable(state_.Socket, left);
+        if (socket == SocketState::Quiet) break;
+        std::int32_t length =
+            static_cast<std::int32_t>(std::min<std::size_t>(capacity - received, INT32_MAX));
+        if (library_.ReadDataEthernetVB(state_.Socket, buffer + received, &length) == 0 || length <= 0) break;
+        received += static_cast<std::size_t>(length);
+        // Not a descriptor poll can watch: one read is all there is.
+        if (socket == SocketState::NotASocket) break;
+    }
+    return received;
+}
+
 std::int32_t PrinterIo::GetFlashSpaceRemainingVBEthernet() {
+    return readFlashSpaceEthernet().value_or(0);
+}
+
+std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
+    // No socket (the shutdown has closed it): there is no printer to ask.
+    if (state_.Socket == 0) return std::nullopt;
     QByteArray field;
     std::int64_t value = 0;
-    for (int attempt = 1; attempt <= ETHERNET_FLASH_ATTEMPTS; ++attempt) {
+    const int attempts = flashFailureReported_ ? 1 : ETHERNET_FLASH_ATTEMPTS;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
         constexpr std::size_t requestLength = sizeof ETHERNET_FLASH_REQUEST - 1;
+        drainSocket();
         std::memcpy(state_.SendBuffer.data(), ETHERNET_FLASH_REQUEST, requestLength);
         sendFromSendBuffer(requestLength);
         sleep_(ETHERNET_FLASH_WAIT_MS);
-        std::int32_t length = ETHERNET_FLASH_REPLY_CAPACITY;
-        if (library_.ReadDataEthernetVB(state_.Socket, state_.ReceiveBuffer.data(), &length) != 0) {
-            const std::size_t received =
-                static_cast<std::size_t>(std::clamp(length, 0, ETHERNET_FLASH_REPLY_CAPACITY));
-            if (auto reply = flashReplyField(state_.ReceiveBuffer.data(), received)) field = *reply;
-        }
+        const std::size_t received = readReply(state_.ReceiveBuffer.data(), ETHERNET_FLASH_REPLY_CAPACITY,
+                                               ETHERNET_FLASH_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
+        if (auto reply = flashReplyField(state_.ReceiveBuffer.data(), received)) field = *reply;
         value = lenientDecimal(field);
         if (value > 0) return static_cast<std::int32_t>(std::min<std::int64_t>(value, INT32_MAX));
     }
-    prompts_.message(QStringLiteral("Can't read flash remaining"), APPLICATION_TITLE);
-    return static_cast<std::int32_t>(std::max<std::int64_t>(value, INT32_MIN));
+    if (!flashFailureReported_) {
+        flashFailureReported_ = true;
+        prompts_.message(QStringLiteral("Can't read flash remaining"), APPLICATION_TITLE);
+    }
+    addStatusLine(QStringLiteral("Can't read flash remaining: the printer gave no usable flash reply"));
+    return std::nullopt;
 }
 
 }  // namespace velquin

@@ -27,6 +27,13 @@ inline constexpr std::int32_t ETHERNET_FLASH_REPLY_CAPACITY = 1'024;
 inline constexpr int ETHERNET_FLASH_ATTEMPTS = 21;
 inline constexpr int ETHERNET_FLASH_WAIT_MS = 500;
 inline constexpr int ETHERNET_STATUS_WAIT_MS = 200;
+// After the fixed wait, how long an exchange over TCP may still take to
+// bring the rest of its reply.
+inline constexpr int ETHERNET_REPLY_DEADLINE_MS = 1'000;
+// Bytes of a status reply: status bytes 0 to 4.
+inline constexpr std::size_t ETHERNET_STATUS_REPLY_LENGTH = 5;
+// Bytes of a flash reply: "A0708" and eight digits.
+inline constexpr std::size_t ETHERNET_FLASH_REPLY_LENGTH = 13;
 
 using StatusBytes = std::array<std::uint8_t, STATUS_BUFFER_SIZE>;
 
@@ -66,13 +73,27 @@ public:
     int GetFlashToggle();
     // Free flash reported over TCP; 0 when no usable reply came.
     std::int32_t GetFlashSpaceRemainingVBEthernet();
+    // The same query; nothing when no usable reply came. A printer that
+    // does not answer is reported to the operator once per command: later
+    // reads in the same command ask once, quietly.
+    std::optional<std::int32_t> readFlashSpaceEthernet();
+    // A new command starts: the next unanswered flash query is reported again.
+    void startCommand() { flashFailureReported_ = false; }
 
 private:
+    // Drops bytes already waiting on the socket: a late or split reply to an
+    // earlier exchange must not be read as the answer to the next one.
+    void drainSocket();
+    // Reads into `buffer` until `wanted` bytes have come or the deadline
+    // passes; the number of bytes read.
+    std::size_t readReply(std::uint8_t* buffer, std::size_t capacity, std::size_t wanted, int deadlineMs);
+
     AppState& state_;
     MorlixLibrary& library_;
     OperatorPrompts& prompts_;
     StatusLog& status_;
     std::function<void(int)> sleep_;
+    bool flashFailureReported_ = false;
 };
 
 // The flash reply "A0708" followed by eight digits; the digits, or nothing

@@ -18,6 +18,12 @@ const QString NOT_READY_ENTRY =
 const QString NOT_READY_RUNNING =
     QStringLiteral("Can not send files to printer because printer is not ready running");
 const QString FLASH_UPLOAD_COMPLETE = QStringLiteral("Flash Upload Complete");
+const QString DEMO_NOTE = QStringLiteral("Demonstration only: no printer, nothing was sent.");
+const QString UNKNOWN = QStringLiteral("unknown");
+
+QString flashText(const FlashSpace& flash) {
+    return flash.read ? QString::number(flash.freeBytes) : UNKNOWN;
+}
 
 std::span<const std::uint8_t> bytesOf(const QByteArray& bytes) {
     return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())};
@@ -64,6 +70,8 @@ UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFon
 
 UploadOutcome UploadEngine::run(const UploadRequest& request) {
     demo_ = request.demoMode;
+    confirmed_.clear();
+    unconfirmed_.clear();
     switch (request.mode) {
         case LoaderMode::ModeTTF: {
             static const ImageBranch trueType{
@@ -142,10 +150,8 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
         const int initialToggle = readFlashToggle(link_);
         view_.addStatusLine(QStringLiteral("Initial Toggle State = ") + QString::number(initialToggle));
         view_.processEvents();
-        const std::int32_t flashBefore = link_.readFlashSpace().freeBytes;
-        view_.addStatusLine(QStringLiteral("Flash space remaining before flash start = ") +
-                            QString::number(flashBefore));
-        view_.processEvents();
+        const FlashSpace flashBefore =
+            readFlash(QStringLiteral("Flash space remaining before flash start = "));
 
         const std::optional<std::int64_t> size = openableFileSize(path);
         if (!size) return UploadOutcome::FileMissing;
@@ -171,7 +177,7 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
             view_.processEvents();
         }
 
-        if (const UploadOutcome written = waitForFlashWrite(initialToggle, path);
+        if (const UploadOutcome written = waitForFlashWrite(initialToggle, path, *size);
             written != UploadOutcome::Completed) {
             return written;
         }
@@ -179,13 +185,8 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
         view_.processEvents();
         view_.processEvents();
 
-        const std::int32_t flashAfter = link_.readFlashSpace().freeBytes;
-        view_.addStatusLine(QStringLiteral("Flash space remaining after flash end = ") +
-                            QString::number(flashAfter));
-        view_.addStatusLine(QStringLiteral("Flash space used = ") +
-                            QString::number(static_cast<std::int64_t>(flashBefore) - flashAfter));
-        view_.processEvents();
-        view_.setFlashSpaceRemaining(flashAfter);
+        const FlashSpace flashAfter = readFlash(QStringLiteral("Flash space remaining after flash end = "));
+        noteConfirmation(path, *size, flashBefore, flashAfter);
         progressStep();
     }
 
@@ -194,7 +195,7 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
     view_.processEvents();
     view_.selectLastStatusLine();
     endOfList(branch.finalTitle);
-    return UploadOutcome::Completed;
+    return unconfirmed_.isEmpty() ? UploadOutcome::Completed : UploadOutcome::NotConfirmed;
 }
 
 UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
@@ -225,6 +226,7 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
             view_.addStatusLine(failure);
             view_.prompts().message(failure);
             view_.addStatusLine(QStringLiteral("Send List to printer complete .. aborted"));
+            view_.setProgressCaption(QStringLiteral("Upload not started, a soft font did not convert"));
             return UploadOutcome::ConversionFailed;
         }
         totalConvertedSize += conversion.sizeOfConvertedFile;
@@ -253,7 +255,10 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         view_.selectLastStatusLine();
 
         // The converted file carries its own header command.
-        if (!openableFileSize(convertedName)) return UploadOutcome::FileMissing;
+        const std::optional<std::int64_t> size = openableFileSize(convertedName);
+        if (!size) return UploadOutcome::FileMissing;
+        const FlashSpace flashBefore =
+            readFlash(QStringLiteral("Flash space remaining before flash start = "));
         if (demo_) {
             view_.addStatusLine(QStringLiteral("Demo mode - Sending converted file to printer "));
             view_.processEvents();
@@ -261,10 +266,12 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
                    sent != UploadOutcome::Completed) {
             return sent;
         }
-        if (const UploadOutcome written = waitForFlashWrite(initialToggle, convertedName);
+        if (const UploadOutcome written = waitForFlashWrite(initialToggle, convertedName, *size);
             written != UploadOutcome::Completed) {
             return written;
         }
+        const FlashSpace flashAfter = readFlash(QStringLiteral("Flash space remaining after flash end = "));
+        noteConfirmation(request.paths[index], *size, flashBefore, flashAfter);
         progressStep();
     }
 
@@ -272,12 +279,15 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
     view_.processEvents();
     view_.selectLastStatusLine();
     endOfList(QStringLiteral("Zara Rida Davezo"));
-    return UploadOutcome::Completed;
+    return unconfirmed_.isEmpty() ? UploadOutcome::Completed : UploadOutcome::NotConfirmed;
 }
 
 bool UploadEngine::busyAtEntry(const QString& message) {
     if (!link_.printerBusy()) return false;
-    view_.prompts().message(message);
+    view_.setProgressCaption(confirmed_.isEmpty() && unconfirmed_.isEmpty()
+                                 ? QStringLiteral("Upload not started, the printer is busy")
+                                 : QStringLiteral("Upload stopped, the printer is busy"));
+    view_.prompts().message(withWhatThePrinterGot(message));
     return true;
 }
 
@@ -293,6 +303,7 @@ bool UploadEngine::flashSufficient(std::int64_t needed, const std::optional<std:
     if (view_.prompts().askYesNo(question, QStringLiteral("Flash Needed"))) return true;
     view_.addStatusLine(QStringLiteral("Send List to printer cancelled, not enough flash space"));
     view_.selectLastStatusLine();
+    view_.setProgressCaption(QStringLiteral("Upload not started, not enough flash space"));
     return false;
 }
 
@@ -300,8 +311,53 @@ std::optional<std::int64_t> UploadEngine::openableFileSize(const QString& path) 
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) return file.size();
     stop(QStringLiteral("File ") + path + QStringLiteral(" can not be opened"),
-         QStringLiteral("File ") + path + QStringLiteral(" can not be opened, upload stopped"));
+         QStringLiteral("File ") + path + QStringLiteral(" can not be opened, upload stopped"),
+         QStringLiteral("Upload stopped, a file can not be opened"));
     return std::nullopt;
+}
+
+FlashSpace UploadEngine::readFlash(const QString& line) {
+    const FlashSpace flash = link_.readFlashSpace();
+    view_.addStatusLine(line + flashText(flash));
+    view_.processEvents();
+    return flash;
+}
+
+// A printer that stored a non-empty file has less flash free after it than
+// before; anything else (no reading, or no flash used) confirms nothing.
+void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, const FlashSpace& before,
+                                    const FlashSpace& after) {
+    view_.addStatusLine(QStringLiteral("Flash space used = ") +
+                        (before.read && after.read
+                             ? QString::number(static_cast<std::int64_t>(before.freeBytes) - after.freeBytes)
+                             : UNKNOWN));
+    view_.setFlashSpaceRemaining(after.known());
+    view_.processEvents();
+    if (demo_) return;
+    if (!before.read || !after.read) {
+        view_.addStatusLine(
+            QStringLiteral("Not confirmed by the printer (its free flash could not be read): ") + path);
+    } else if (size > 0 && after.freeBytes >= before.freeBytes) {
+        view_.addStatusLine(QStringLiteral("Not confirmed by the printer (no flash used, not stored): ") +
+                            path);
+    } else {
+        confirmed_ << path;
+        return;
+    }
+    unconfirmed_ << path;
+    view_.selectLastStatusLine();
+}
+
+QString UploadEngine::withWhatThePrinterGot(const QString& message) const {
+    if (confirmed_.isEmpty() && unconfirmed_.isEmpty()) return message;
+    QString text = message;
+    if (!confirmed_.isEmpty())
+        text += QStringLiteral("\n\nStored by the printer before the stop:\n") +
+                confirmed_.join(QLatin1Char('\n'));
+    if (!unconfirmed_.isEmpty())
+        text += QStringLiteral("\n\nSent but not confirmed by the printer:\n") +
+                unconfirmed_.join(QLatin1Char('\n'));
+    return text;
 }
 
 UploadOutcome UploadEngine::sendOrStop(const QByteArray& bytes, const QString& path) {
@@ -316,7 +372,8 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
         case FileTransfer::Unreadable:
             stop(QStringLiteral("File ") + path + QStringLiteral(" could not be read"),
                  QStringLiteral("File ") + path +
-                     QStringLiteral(" could not be read to its end, upload stopped"));
+                     QStringLiteral(" could not be read to its end, upload stopped"),
+                 QStringLiteral("Upload stopped, a file could not be read"));
             return UploadOutcome::FileMissing;
         case FileTransfer::PrinterGone:
             break;
@@ -324,48 +381,90 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
     return printerGone(path);
 }
 
-UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path) {
+UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path, std::int64_t size) {
     switch (waitForToggleChange(link_, view_, initialToggle,
-                                QStringLiteral("Waiting for done, toggle has not changed"), toggleTimeout_)) {
+                                QStringLiteral("Waiting for done, toggle has not changed"),
+                                flashWaitLimit(toggleTimeout_, size))) {
         case ToggleWait::Changed:
             return UploadOutcome::Completed;
         case ToggleWait::TimedOut:
             stop(QStringLiteral("Upload stopped, the printer did not finish writing ") + path,
                  QStringLiteral("The printer did not finish writing ") + path +
-                     QStringLiteral(" to flash, upload stopped"));
+                     QStringLiteral(" to flash, upload stopped"),
+                 QStringLiteral("Upload stopped, the printer did not finish writing its flash"));
             return UploadOutcome::TimedOut;
         case ToggleWait::Cancelled:
             stop(QStringLiteral("Upload cancelled while waiting for ") + path,
-                 QStringLiteral("Upload cancelled while the printer was writing ") + path);
+                 QStringLiteral("Upload cancelled while the printer was writing ") + path,
+                 QStringLiteral("Upload cancelled"));
             return UploadOutcome::Cancelled;
         case ToggleWait::PrinterGone:
             break;
     }
     stop(QStringLiteral("Printer status read failed while writing ") + path,
          QStringLiteral("The printer stopped answering while writing ") + path +
-             QStringLiteral(", upload stopped"));
+             QStringLiteral(", upload stopped"),
+         QStringLiteral("Upload stopped, the printer stopped answering"), false);
     return UploadOutcome::PrinterGone;
 }
 
 UploadOutcome UploadEngine::printerGone(const QString& path) {
     stop(QStringLiteral("Printer write failed while sending ") + path,
          QStringLiteral("The printer stopped taking data while sending ") + path +
-             QStringLiteral(", upload stopped"));
+             QStringLiteral(", upload stopped"),
+         QStringLiteral("Upload stopped, the printer stopped taking data"), false);
     return UploadOutcome::PrinterGone;
 }
 
-void UploadEngine::stop(const QString& line, const QString& message) {
+// Every end of a run says how it ended, and shows the free flash as the
+// printer reports it now (unknown when the printer is gone).
+void UploadEngine::stop(const QString& line, const QString& message, const QString& caption,
+                        bool printerThere) {
     view_.addStatusLine(line);
     view_.selectLastStatusLine();
-    view_.prompts().message(message);
+    view_.setProgressCaption(caption);
+    if (demo_) {
+        // The demo printer has no flash to read again.
+    } else if (printerThere) {
+        view_.setFlashSpaceRemaining(
+            readFlash(QStringLiteral("Flash space remaining after the stop = ")).known());
+    } else {
+        view_.setFlashSpaceRemaining(std::nullopt);
+    }
+    view_.processEvents();
+    view_.prompts().message(withWhatThePrinterGot(message));
 }
 
 void UploadEngine::endOfList(const QString& finalTitle) {
-    const std::int32_t flashAfter = link_.readFlashSpace().freeBytes;
-    view_.setFlashSpaceRemaining(flashAfter);
-    view_.setProgressCaption(FLASH_UPLOAD_COMPLETE);
+    const FlashSpace flashAfter = link_.readFlashSpace();
+    view_.setFlashSpaceRemaining(flashAfter.known());
+    if (demo_) {
+        view_.setProgressCaption(FLASH_UPLOAD_COMPLETE + QStringLiteral(" (demonstration)"));
+        view_.addStatusLine(DEMO_NOTE);
+        view_.processEvents();
+        view_.prompts().message(FLASH_UPLOAD_COMPLETE + QStringLiteral("\n\n") + DEMO_NOTE, finalTitle);
+        return;
+    }
+    if (unconfirmed_.isEmpty()) {
+        view_.setProgressCaption(FLASH_UPLOAD_COMPLETE);
+        view_.processEvents();
+        view_.prompts().message(FLASH_UPLOAD_COMPLETE, finalTitle);
+        return;
+    }
+    for (const QString& path : unconfirmed_)
+        view_.addStatusLine(QStringLiteral("The printer did not confirm storing ") + path);
+    view_.selectLastStatusLine();
+    view_.setProgressCaption(QStringLiteral("Upload ended, ") + QString::number(unconfirmed_.size()) +
+                             QStringLiteral(" of ") +
+                             QString::number(unconfirmed_.size() + confirmed_.size()) +
+                             QStringLiteral(" files not confirmed by the printer"));
     view_.processEvents();
-    view_.prompts().message(FLASH_UPLOAD_COMPLETE, finalTitle);
+    view_.prompts().message(
+        QStringLiteral("The printer did not confirm storing these files (its free flash did not go down, or "
+                       "could not be read):\n") +
+            unconfirmed_.join(QLatin1Char('\n')) +
+            QStringLiteral("\n\nCheck the printer's free flash, then send these files again."),
+        finalTitle, MessageIcon::Exclamation);
 }
 
 void UploadEngine::progressStep() {

@@ -10,6 +10,7 @@
 
 #include "app_state.h"
 #include "conversion.h"
+#include "printer_connection.h"
 
 namespace velquin {
 
@@ -38,6 +39,7 @@ enum class UploadOutcome {
     PrinterGone,       // a write or status read failed
     TimedOut,          // the printer never reported the end of a flash write
     Cancelled,         // the operator cancelled a wait
+    NotConfirmed,      // every file was sent, but the printer did not confirm storing some
 };
 
 // The header command announcing a file of `size` bytes: "<ttfN>" for True
@@ -50,6 +52,11 @@ public:
                  std::chrono::milliseconds toggleTimeout);
 
     UploadOutcome run(const UploadRequest& request);
+    // The files of the last run whose storing the printer did not confirm
+    // (its free flash did not go down, or could not be read).
+    const QStringList& unconfirmedFiles() const { return unconfirmed_; }
+    // The files of the last run that the printer confirmed.
+    const QStringList& confirmedFiles() const { return confirmed_; }
 
 private:
     struct ImageBranch;
@@ -63,9 +70,14 @@ private:
     std::optional<std::int64_t> openableFileSize(const QString& path);
     UploadOutcome sendOrStop(const QByteArray& bytes, const QString& path);
     UploadOutcome transferOrStop(const QString& path);
-    UploadOutcome waitForFlashWrite(int initialToggle, const QString& path);
+    UploadOutcome waitForFlashWrite(int initialToggle, const QString& path, std::int64_t size);
     UploadOutcome printerGone(const QString& path);
-    void stop(const QString& line, const QString& message);
+    FlashSpace readFlash(const QString& line);
+    void noteConfirmation(const QString& path, std::int64_t size, const FlashSpace& before,
+                          const FlashSpace& after);
+    // The message with what the printer got in this run, once it got anything.
+    QString withWhatThePrinterGot(const QString& message) const;
+    void stop(const QString& line, const QString& message, const QString& caption, bool printerThere = true);
     void endOfList(const QString& finalTitle);
     void progressStep();
 
@@ -74,6 +86,8 @@ private:
     SoftFontConverterCall convert_;
     std::chrono::milliseconds toggleTimeout_;
     bool demo_ = false;
+    QStringList confirmed_;
+    QStringList unconfirmed_;
 };
 
 }  // namespace velquin

@@ -305,7 +305,8 @@ void MainWindow::selectMode(LoaderMode mode) {
 void MainWindow::SetCaptions() {
     const LoaderMode mode = selectedMode();
     const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(mode)];
-    setWindowTitle(WINDOW_TITLE_PREFIX + QLatin1String(captions.titleSuffix));
+    setWindowTitle(WINDOW_TITLE_PREFIX + QLatin1String(captions.titleSuffix) +
+                   (isTrue(state.DemoMode) ? DEMO_TITLE_SUFFIX : QString()));
     FrameAddToList->setTitle(QLatin1String(captions.addFrame));
     FrameDeleteFromList->setTitle(QLatin1String(captions.deleteFrame));
     const std::array<QPushButton*, 5> testButtons = {cmdTestTTF1, CmdTestTTF2, CmdTestTTF3, CmdTestTTF4,
@@ -461,6 +462,7 @@ bool MainWindow::Form_Load() {
 
     if (QFileInfo::exists(paths_.demoMarker)) {
         state.DemoMode = FLAG_TRUE;
+        setWindowTitle(windowTitle() + DEMO_TITLE_SUFFIX);
         CD.message(QStringLiteral("Running in Demo Mode"), APPLICATION_TITLE);
     } else {
         state.DemoMode = FLAG_FALSE;
@@ -470,9 +472,12 @@ bool MainWindow::Form_Load() {
     if (endRequested_) return false;
 
     state.NextOrder = 1;
-    QPalette palette = lblFlashSpaceRemaining->palette();
-    palette.setColor(QPalette::WindowText, FACT_ACCEPTABLE_COLOUR);
-    lblFlashSpaceRemaining->setPalette(palette);
+    // Green is the colour of a good reading; "unknown" stays as the search showed it.
+    if (lblFlashSpaceRemaining->text() != FLASH_UNKNOWN) {
+        QPalette palette = lblFlashSpaceRemaining->palette();
+        palette.setColor(QPalette::WindowText, FACT_ACCEPTABLE_COLOUR);
+        lblFlashSpaceRemaining->setPalette(palette);
+    }
     lblFlashNeeded->setText(QStringLiteral("0"));
     state.FlashNeeded = 0;
     lstStatus->hide();
@@ -488,9 +493,13 @@ void MainWindow::Form_Unload() {
     if (!secondInstance_) {
         // Before start-up selected a mode there is nothing worth saving.
         if (modeSelected()) SaveMode(paths_.modeFile);
+        // The library is never called from two threads at once: a connect
+        // given up on is waited for; one still inside after the bound leaves
+        // the printer links and ports to the library's own recovery.
+        const bool libraryFree = discovery_->waitForAbandonedConnect(ABANDONED_CONNECT_SHUTDOWN_BOUND);
         if (isTrue(state.DemoMode)) {
             CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
-        } else {
+        } else if (libraryFree) {
             library.ClosePrinterHandleVB(state.PrinterHandle);
             state.PrinterHandle = 0;
             library.RestorePortsToOriginal();
@@ -498,7 +507,7 @@ void MainWindow::Form_Unload() {
             state.Socket = 0;
         }
     }
-    library.ClearInstanceMutex();
+    if (discovery_->waitForAbandonedConnect(std::chrono::milliseconds(0))) library.ClearInstanceMutex();
     if (form1_ != nullptr) form1_->hide();
 }
 
@@ -513,6 +522,16 @@ void MainWindow::endProgram(int exitCode) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The close box during an upload: the operator decides, and a run that
+    // is stopped ends as Cancel ends it (saying what the printer got) before
+    // the window closes.
+    if (!endRequested_ && uploadRunning()) {
+        event->ignore();
+        if (CD.askYesNo(QStringLiteral("An upload is running: stop it and quit?"), APPLICATION_TITLE,
+                        DefaultAnswer::No))
+            stopUploadAndQuit();
+        return;
+    }
     Form_Unload();
     event->accept();
     if (!endRequested_) {

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 
 #include "app_state.h"
@@ -40,6 +41,11 @@ inline constexpr int twipsToPixels(int twips) {
 }
 
 inline const QString WINDOW_TITLE_PREFIX = QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ");
+// How long the shutdown waits for a network connect it gave up on to leave
+// the library (the connect's own limits end it well within this).
+inline constexpr std::chrono::milliseconds ABANDONED_CONNECT_SHUTDOWN_BOUND{35'000};
+// Ends the window title in demo mode: nothing shown comes from a printer.
+inline const QString DEMO_TITLE_SUFFIX = QStringLiteral(" - DEMO MODE, no printer");
 
 // The diagnostics list lstStatus as the operations' status log.
 class ListStatusLog final : public StatusLog {
@@ -179,6 +185,10 @@ public:
     // How long a flash wait goes on without a sign of the printer finishing
     // (main_window_work.cpp); a minute unless set.
     void setToggleWaitTimeoutMs(int milliseconds);
+    // An upload is running; asked to stop, it ends as Cancel ends it and
+    // the window then closes (cmdResearch_work.cpp).
+    bool uploadRunning() const;
+    void stopUploadAndQuit();
 
 public slots:
     // Printer discovery and the window's own commands (main_window.cpp).

@@ -29,6 +29,9 @@ namespace velquin {
 
 namespace {
 
+// Where a folded diagnostics line keeps its text and its count.
+constexpr int REPEATED_LINE_ROLE = Qt::UserRole;
+constexpr int REPEAT_COUNT_ROLE = Qt::UserRole + 1;
 // The free flash that discovery shows for the demo printer.
 constexpr std::int32_t DEMO_FREE_FLASH = 5'000'000;
 // A message box lists at most this many list-file lines that were not added.
@@ -54,7 +57,7 @@ std::optional<std::int64_t> shownNumber(const QString& text) {
 class SilentPrompts final : public OperatorPrompts {
 public:
     void message(const QString&, const QString&, MessageIcon) override {}
-    bool askYesNo(const QString&, const QString&) override { return false; }
+    bool askYesNo(const QString&, const QString&, DefaultAnswer) override { return false; }
     std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
@@ -81,6 +84,23 @@ struct MainWindow::WorkParts final : OperationView {
 
     void clearStatus() override { window.clearStatus(); }
     void addStatusLine(const QString& line) override { window.addStatusLine(line); }
+    // A repeat of the line before is folded into it with a count, and the
+    // newest line is kept in view, so a long wait stays legible.
+    void addRepeatedStatusLine(const QString& line) override {
+        QListWidget& list = *window.lstStatus;
+        QListWidgetItem* last = list.count() > 0 ? list.item(list.count() - 1) : nullptr;
+        if (last != nullptr && last->data(REPEATED_LINE_ROLE).toString() == line) {
+            const int times = last->data(REPEAT_COUNT_ROLE).toInt() + 1;
+            last->setData(REPEAT_COUNT_ROLE, times);
+            last->setText(line + QStringLiteral(" (") + QString::number(times) + QStringLiteral(" times)"));
+        } else {
+            window.addStatusLine(line);
+            QListWidgetItem* added = list.item(list.count() - 1);
+            added->setData(REPEATED_LINE_ROLE, line);
+            added->setData(REPEAT_COUNT_ROLE, 1);
+        }
+        window.SelectLastStatusLine();
+    }
     void selectLastStatusLine() override { window.SelectLastStatusLine(); }
     void processEvents() override { QCoreApplication::processEvents(); }
     void setProgressRange(int minimum, int maximum) override {
@@ -89,8 +109,8 @@ struct MainWindow::WorkParts final : OperationView {
     void setProgressValue(int value) override { window.ProgressBar1->setValue(value); }
     int progressValue() const override { return window.ProgressBar1->value(); }
     void setProgressCaption(const QString& caption) override { window.LblProgress->setText(caption); }
-    void setFlashSpaceRemaining(std::int64_t freeBytes) override {
-        window.lblFlashSpaceRemaining->setText(formatGrouped(freeBytes));
+    void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
+        showFreeFlash(*window.lblFlashSpaceRemaining, freeBytes, demoMode());
     }
     void setFlashNeededCaption(const QString& caption) override { window.lblFlashNeeded->setText(caption); }
     void setCurrentListRow(int row) override { window.grdInfo->setCurrentCell(row, PATH_COLUMN); }
@@ -100,7 +120,7 @@ struct MainWindow::WorkParts final : OperationView {
     }
     // Closing the window ends a wait as Cancel does; the shutdown has let go
     // of the printer, so whatever the operation tries next fails at once.
-    bool cancelRequested() const override { return cancelPressed || window.endRequested(); }
+    bool cancelRequested() const override { return cancelPressed || quitAfterRun || window.endRequested(); }
     OperatorPrompts& prompts() override {
         if (window.endRequested()) return silent;
         return window.CD;
@@ -121,9 +141,11 @@ struct MainWindow::WorkParts final : OperationView {
         return [this](const QByteArray& path) { return window.library.qkSoftFontFileName(path.constData()); };
     }
 
-    // "Send List To Printer", "Delete Last Item" and "Delete All Items".
+    // "Send List To Printer", "Delete Last Item" and "Delete All Items". BMP
+    // lists are never sent: the printer has no BMP upload.
     void setListButtons(bool enabled) {
-        window.cmdSendListToPrinter->setEnabled(enabled && isTrue(window.state.PrinterFound));
+        window.cmdSendListToPrinter->setEnabled(enabled && isTrue(window.state.PrinterFound) &&
+                                                window.selectedMode() != LoaderMode::ModeBMP);
         window.cmdDeleteLastItem->setEnabled(enabled);
         window.cmdDeleteAllItems->setEnabled(enabled);
     }
@@ -132,6 +154,13 @@ struct MainWindow::WorkParts final : OperationView {
         list.removeAll();
         window.lblFlashNeeded->setText(QStringLiteral("0"));
         setListButtons(false);
+        forgetLastRun();
+    }
+
+    // A new list or mode owes nothing to the last run's ending.
+    void forgetLastRun() {
+        window.LblProgress->clear();
+        window.ProgressBar1->setValue(window.ProgressBar1->minimum());
     }
 
     MainWindow& window;
@@ -143,6 +172,9 @@ struct MainWindow::WorkParts final : OperationView {
     SilentPrompts silent;
     QPushButton* cancelButton;
     bool cancelPressed = false;
+    bool uploadRunning = false;
+    // The close box asked to stop the running upload and quit.
+    bool quitAfterRun = false;
     std::chrono::milliseconds toggleTimeout = TOGGLE_WAIT_TIMEOUT;
 };
 
@@ -155,6 +187,7 @@ class RunLock {
 public:
     explicit RunLock(MainWindow& window) : guard_(window.state) {
         if (!guard_) return;
+        window.io.startCommand();
         frames_ = {window.FrameAddToList,         window.FrameDeleteFromList, window.FrameFileOperations,
                    window.FramePrinterOperations, window.FrameTest,           window.FrameMode};
         buttons_ = {window.cmdFindPrinter, window.cmdFindNetworkPrinter, window.CmdGetFlash,
@@ -195,6 +228,14 @@ void MainWindow::setToggleWaitTimeoutMs(int milliseconds) {
     work->toggleTimeout = std::chrono::milliseconds(milliseconds);
 }
 
+bool MainWindow::uploadRunning() const {
+    return work->uploadRunning;
+}
+
+void MainWindow::stopUploadAndQuit() {
+    work->quitAfterRun = true;
+}
+
 void MainWindow::cmdAddToList_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
@@ -210,9 +251,20 @@ void MainWindow::cmdAddToList_Click() {
         path = convertImageForList(*path, CD, this, written);
         if (!path) return;
     }
-    const std::optional<std::int32_t> size = uploadSizeOf(selectedMode(), *path, work->converter(), *work);
+    QString problem;
+    const std::optional<std::int32_t> size =
+        uploadSizeOf(selectedMode(), *path, work->converter(), *work, &problem);
     if (!size) {
-        CD.message(QStringLiteral("File ") + *path + QStringLiteral(" can not be opened"));
+        if (problem.isEmpty()) {
+            CD.message(QStringLiteral("File ") + *path + QStringLiteral(" can not be opened"));
+        } else {
+            // Not what this mode loads: refused, with what it is.
+            addStatusLine(QStringLiteral("File ") + *path + QLatin1Char(' ') + problem +
+                          QStringLiteral(", not added"));
+            CD.message(
+                QStringLiteral("File ") + *path + QLatin1Char(' ') + problem + QStringLiteral(", not added"),
+                APPLICATION_TITLE, MessageIcon::Exclamation);
+        }
         return;
     }
     state.CurrentFileSize = *size;
@@ -285,15 +337,29 @@ void MainWindow::cmdClearFont_Click() {
 }
 
 void MainWindow::cmdSendListToPrinter_Click() {
-    const RunLock lock(*this);
-    if (!lock) return;
-    UploadRequest request;
-    request.mode = selectedMode();
-    request.paths = work->list.paths();
-    request.demoMode = work->demoMode();
-    request.flashNeeded = state.FlashNeeded;
-    request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
-    UploadEngine(work->printer(), *work, work->converter(), work->toggleTimeout).run(request);
+    if (selectedMode() == LoaderMode::ModeBMP) {
+        CD.message(QStringLiteral(
+            "BMP images are not sent to the printer: it has no BMP upload. Nothing was sent."));
+        return;
+    }
+    {
+        const RunLock lock(*this);
+        if (!lock) return;
+        work->forgetLastRun();
+        UploadRequest request;
+        request.mode = selectedMode();
+        request.paths = work->list.paths();
+        request.demoMode = work->demoMode();
+        request.flashNeeded = state.FlashNeeded;
+        request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
+        work->uploadRunning = true;
+        UploadEngine(work->printer(), *work, work->converter(), work->toggleTimeout).run(request);
+        work->uploadRunning = false;
+    }
+    if (work->quitAfterRun) {
+        work->quitAfterRun = false;
+        close();
+    }
 }
 
 void MainWindow::CmdGetFlash_Click() {
@@ -301,7 +367,7 @@ void MainWindow::CmdGetFlash_Click() {
     if (!lock) return;
     FlashMaintenance(
         work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-        .getFlash();
+        .getFlash(work->demoMode());
 }
 
 void MainWindow::CmdGetStatus_Click() {
@@ -309,7 +375,7 @@ void MainWindow::CmdGetStatus_Click() {
     if (!lock) return;
     FlashMaintenance(
         work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-        .getStatus();
+        .getStatus(work->demoMode());
 }
 
 namespace {
@@ -321,6 +387,10 @@ template <typename Work>
 void testTickets(MainWindow& window, Work& work, TicketButton button) {
     const RunLock lock(window);
     if (!lock) return;
+    if (work->demoMode()) {
+        window.CD.message(DEMO_NOTHING_SENT);
+        return;
+    }
     sendTestTickets(button, window.selectedMode(), work->printer());
 }
 
@@ -365,6 +435,7 @@ void MainWindow::OptionMode_Click(LoaderMode mode) {
 }
 
 void MainWindow::grdInfo_Click(int row, int column) {
+    Q_UNUSED(column);
     // Font IDs are noted beside True Type files only; the heading row is no data.
     if (selectedMode() != LoaderMode::ModeTTF || row < 1) return;
     const OperationGuard guard(state);
@@ -372,10 +443,11 @@ void MainWindow::grdInfo_Click(int row, int column) {
     const std::optional<QString> fontId =
         CD.inputText(QStringLiteral("Enter True Type Font ID:"), QStringLiteral("Input test"), QString());
     if (!fontId) return;
-    if (QTableWidgetItem* cell = grdInfo->item(row, column)) {
+    // The answer is the row's font ID, whichever of its cells was clicked.
+    if (QTableWidgetItem* cell = grdInfo->item(row, FONT_ID_COLUMN)) {
         cell->setText(*fontId);
     } else {
-        grdInfo->setItem(row, column, new QTableWidgetItem(*fontId));
+        grdInfo->setItem(row, FONT_ID_COLUMN, new QTableWidgetItem(*fontId));
     }
 }
 

@@ -139,7 +139,11 @@ protected:
     }
     QString file(const QString& name, int size) {
         const QString path = dir.filePath(name);
-        writeFile(path, QByteArray(size, 'f'));
+        // Each starts as its kind does: OpenType, PCX, or anything for the rest.
+        const QByteArray head = name.endsWith(".ttf")   ? "OTTO"
+                                : name.endsWith(".pcx") ? "\x0a\x05\x01\x08"
+                                                        : "";
+        writeFile(path, head + QByteArray(size - head.size(), 'f'));
         return path;
     }
     QString cell(int row, int column) const {
@@ -209,13 +213,13 @@ TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
 }
 
 TEST_F(FileListTest, LoadingMoreThanOneHundredFilesKeepsTheFirstHundred) {
-    const QString a = file("a.pcx", 3);
+    const QString a = file("a.pcx", 4);
     const QStringList lines(102, a);
     const FileList::LoadReport report = list().load(lines, LoaderMode::ModePCX, noConverter, view);
     EXPECT_EQ(report.added, 100);
     EXPECT_EQ(report.notAdded.size(), 2);
     EXPECT_TRUE(report.notAdded[0].startsWith("line 101: "));
-    EXPECT_EQ(state.FlashNeeded, 300);
+    EXPECT_EQ(state.FlashNeeded, 400);
 }
 
 TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
@@ -226,11 +230,13 @@ TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
         writeFile(dir.filePath("good.QKS"), QByteArray(77, 'q'));
         return 0;
     };
-    list().load({good, bad}, LoaderMode::ModeSF, convert, view);
+    const FileList::LoadReport report = list().load({good, bad}, LoaderMode::ModeSF, convert, view);
     EXPECT_EQ(cell(1, PATH_COLUMN), good);
     EXPECT_EQ(cell(1, SIZE_COLUMN), "77");
-    EXPECT_EQ(cell(2, SIZE_COLUMN), "0");
-    EXPECT_EQ(view.allLines, QStringList({bad + " Error Soft Font is LANDSCAPE MODE"}));
+    // A font the converter refuses is not listed, with the converter's reason.
+    EXPECT_EQ(report.notAdded, QStringList({"line 2: " + bad +
+                                            " is not a soft font the converter can load: Error Soft Font is "
+                                            "LANDSCAPE MODE"}));
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ TEST_F(FlashMaintenanceTest, EraseAnsweredNoOrInDemoModeDoesNothing) {
     EXPECT_EQ(view.lines, QStringList({"earlier line"}));
     EXPECT_TRUE(printer.writes.empty());
     EXPECT_EQ(printer.statusReads, 0);
-    ASSERT_EQ(view.scripted.prompts().size(), 2u);
+    ASSERT_EQ(view.scripted.prompts().size(), 3u);
+    EXPECT_EQ(view.scripted.prompts()[2].text, DEMO_NOTHING_SENT);
     EXPECT_EQ(view.scripted.prompts()[0].text, "Are you sure you want to clear Font space?");
     EXPECT_EQ(view.scripted.prompts()[0].title, "Clear Flash");
 }
@@ -39,6 +40,7 @@ TEST_F(FlashMaintenanceTest, EraseAnsweredNoOrInDemoModeDoesNothing) {
 TEST_F(FlashMaintenanceTest, EraseSendsTheClearCommandAndWaitsForTheToggle) {
     printer.toggle = true;
     printer.freeFlash = 2'097'152;
+    printer.flashPerFile = 0;
     printer.readsPerFlashWrite = 2;
     printer.onWrite = [this](const QByteArray&) { printer.fileArrived(); };  // the erase is one flash write
     view.scripted.answerYesNo(true);
@@ -86,13 +88,15 @@ TEST_F(FlashMaintenanceTest, GetFlashReportsTheQueryByLink) {
 
 TEST_F(FlashMaintenanceTest, GetBusyStatusShowsTheToggleBit) {
     maintenance().getStatus();
-    EXPECT_EQ(view.lines, QStringList({"Flash toggle = 0"}));
+    EXPECT_EQ(view.lines, QStringList({"Flash toggle = 0", "Printer not busy, flash toggle = 0"}));
     printer.toggle = true;
     maintenance().getStatus();
-    EXPECT_EQ(view.lines, QStringList({"Flash toggle = 1"}));
+    EXPECT_EQ(view.lines.constFirst(), "Flash toggle = 1");
     printer.statusFails = true;
     maintenance().getStatus();
-    EXPECT_EQ(view.lines, QStringList({"Flash toggle error"}));
+    EXPECT_EQ(view.lines,
+              QStringList({"Flash toggle error", "Printer status unknown, the status read failed"}));
+    EXPECT_EQ(view.progressCaption, view.lines.constLast());
 }
 
 std::vector<QByteArray> sentBy(TicketButton button, LoaderMode mode) {

@@ -226,6 +226,11 @@ void PrinterIoTest::statusBits() {
     QCOMPARE(bench_->io.GetPrinterBusy(), busy);
     QCOMPARE(bench_->io.GetFlashToggle(), toggle);
     const int received = length > 0 ? length : 5;
+    // Over TCP a reply shorter than the status bytes is an incomplete one.
+    if (link == Link::Tcp && length > 0) {
+        QCOMPARE(lines(bench_->list), (QStringList{"GetPrinterBusy Entry", "Status read failed"}));
+        return;
+    }
     QCOMPARE(
         lines(bench_->list),
         (QStringList{"GetPrinterBusy Entry",

@@ -51,7 +51,7 @@ private slots:
     void libraryMessagesBecomeMessageBoxes();
     void localJudgement_data();
     void localJudgement();
-    void flashQueryFailureShowsNotFound();
+    void flashQueryFailureShowsUnknown();
     void noPrinterFound();
     void findPrinterClosesTheHandleOnce();
     void findPrinterEnablesListButtonsOnlyWithFiles();
@@ -155,7 +155,7 @@ void StartupTest::demoModeAtStartAndExit() {
              (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.03)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000"));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000 (demo)"));
 
     fake_->reset();
     window_->cmdExit->click();
@@ -182,7 +182,9 @@ void StartupTest::secondInstanceIsRefused() {
 void StartupTest::portRedirectionFailureEndsTheProgram() {
     fake_->setResult("SetPortsToFile", 2);
     QVERIFY(!harness_->start());
-    QCOMPARE(harness_->prompts.messages(), QStringList{"Error exiting"});
+    QCOMPARE(harness_->prompts.messages().size(), 1);
+    QVERIFY(harness_->prompts.messages().constFirst().startsWith("Error exiting\n\n"));
+    QVERIFY(harness_->prompts.messages().constFirst().contains("may not administer printers"));
     QCOMPARE(window_->exitCode(), 1);
     QVERIFY(!fake_->callNames().contains("GetPrinterHandleVB"));
     // Whatever was redirected is put back on the way out.
@@ -306,10 +308,11 @@ void StartupTest::localJudgement() {
     QCOMPARE(window_->lblFlashSpaceRemaining->isEnabled(), suitable);
 }
 
-void StartupTest::flashQueryFailureShowsNotFound() {
+void StartupTest::flashQueryFailureShowsUnknown() {
     fake_->setResult("GetFlashSpaceRemainingVB", 1);
     QVERIFY(harness_->start());
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("Not Found"));
+    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("unknown"));
+    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), RED);
 }
 
 void StartupTest::noPrinterFound() {

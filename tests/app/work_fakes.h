@@ -32,7 +32,9 @@ public:
     void setProgressValue(int value) override { progress = value; }
     int progressValue() const override { return progress; }
     void setProgressCaption(const QString& caption) override { progressCaption = caption; }
-    void setFlashSpaceRemaining(std::int64_t freeBytes) override { flashSpaceRemaining = freeBytes; }
+    void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
+        flashSpaceRemaining = freeBytes.value_or(-2);
+    }
     void setFlashNeededCaption(const QString& caption) override { flashNeededCaption = caption; }
     void setCurrentListRow(int row) override { currentRow = row; }
     void setCancelOffered(bool offered) override {
@@ -74,6 +76,10 @@ public:
         ++statusReads;
         PrinterStatus status;
         if (statusFails) return status;
+        if (failingReads > 0) {
+            --failingReads;
+            return status;
+        }
         status.read = true;
         status.byteCount = 5;
         if (pendingFlashWrites > 0 && !neverToggles) {
@@ -93,7 +99,7 @@ public:
     }
     FlashSpace readFlashSpace() override {
         ++flashReads;
-        return {freeFlash, 0};
+        return {freeFlash, 0, freeFlash > 0};
     }
     bool send(std::span<const std::uint8_t> bytes) override {
         ++sendAttempts;
@@ -121,12 +127,13 @@ public:
     bool ethernet = false;
     std::vector<bool> busyAnswers;  // answers of the busy tests, in order; then not busy
     bool statusFails = false;
+    int failingReads = 0;  // this many reads fail, then they succeed again
     bool neverToggles = false;
     bool busyWhileWriting = false;
     int readsPerFlashWrite = 0;  // unchanged reads before the toggle inverts
     int writesLeftBeforeFailure = -1;
     std::int32_t freeFlash = 1'000'000;
-    std::int32_t flashPerFile = 0;
+    std::int32_t flashPerFile = 1'000;  // each stored file uses flash
 
     bool toggle = false;
     int pendingFlashWrites = 0;
