@@ -53,6 +53,8 @@ QString uploadOutcomeName(UploadOutcome outcome) {
             return QStringLiteral("timed-out");
         case UploadOutcome::Cancelled:
             return QStringLiteral("stopped");
+        case UploadOutcome::NotConfirmed:
+            return QStringLiteral("not-confirmed");
     }
     return QStringLiteral("failed");
 }
@@ -68,7 +70,7 @@ public:
         lastMessage = text;
         event(text);
     }
-    bool askYesNo(const QString& text, const QString&) override {
+    bool askYesNo(const QString& text, const QString&, DefaultAnswer) override {
         lastMessage =
             yes_ ? QString() : text + QStringLiteral(" (answered no; --force or --yes answers yes)");
         return yes_;
@@ -93,6 +95,7 @@ struct FileRecord {
     double seconds = 0;
     std::optional<std::int32_t> flashBefore;
     std::optional<std::int32_t> flashAfter;
+    int flashReads = 0;
     QString outcome = QStringLiteral("not-sent");
 };
 
@@ -110,7 +113,7 @@ public:
     void setProgressValue(int value) override { progress_ = value; }
     int progressValue() const override { return progress_; }
     void setProgressCaption(const QString&) override {}
-    void setFlashSpaceRemaining(std::int64_t) override {}
+    void setFlashSpaceRemaining(std::optional<std::int64_t>) override {}
     void setFlashNeededCaption(const QString&) override {}
     void setCurrentListRow(int row) override {
         // A file's time ends when the engine moves on to the next one.
@@ -166,10 +169,14 @@ public:
     FlashSpace readFlashSpace() override {
         const FlashSpace flash = inner_.readFlashSpace();
         if (FileRecord* file = current()) {
-            if (!file->flashBefore)
-                file->flashBefore = flash.freeBytes;
+            // The first reading of a file is taken before it, the later ones after it;
+            // a reading the printer did not give stays unknown.
+            std::optional<std::int32_t> reading;
+            if (const auto known = flash.known()) reading = static_cast<std::int32_t>(*known);
+            if (file->flashReads++ == 0)
+                file->flashBefore = reading;
             else
-                file->flashAfter = flash.freeBytes;
+                file->flashAfter = reading;
         }
         return flash;
     }
@@ -317,6 +324,12 @@ QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local) {
     };
 }
 
+// The free flash for the report: null when the printer gave no reading.
+QJsonValue knownFlash(const FlashSpace& flash) {
+    const auto known = flash.known();
+    return known ? QJsonValue(static_cast<qint64>(*known)) : QJsonValue();
+}
+
 QJsonValue optionalNumber(const std::optional<std::int32_t>& value) {
     return value ? QJsonValue(static_cast<qint64>(*value)) : QJsonValue();
 }
@@ -403,22 +416,25 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             request.paths = files.paths;
             request.flashNeeded = files.mode == LoaderMode::ModeSF ? 0 : needed;
             const FlashSpace flash = linked.readFlashSpace();
-            if (flash.freeBytes > 0) request.freeFlash = flash.freeBytes;
-            report.insert(QStringLiteral("free_flash"), static_cast<qint64>(flash.freeBytes));
+            if (flash.known()) request.freeFlash = flash.freeBytes;
+            report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
             UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
             const UploadOutcome outcome = engine.run(request);
             view.freezeTime();
             // Files before the current one got through; the current one ends
             // with the run's outcome unless the run completed.
-            const int reached = outcome == UploadOutcome::Completed ? static_cast<int>(view.files.size())
-                                                                    : view.currentRow - 1;
+            const bool everyFileSent =
+                outcome == UploadOutcome::Completed || outcome == UploadOutcome::NotConfirmed;
+            const int reached = everyFileSent ? static_cast<int>(view.files.size()) : view.currentRow - 1;
             QJsonArray fileReports;
             for (int index = 0; index < view.files.size(); ++index) {
                 FileRecord& file = view.files[index];
                 if (index < reached)
-                    file.outcome = QStringLiteral("completed");
-                else if (index == reached && outcome != UploadOutcome::Completed)
+                    file.outcome = engine.unconfirmedFiles().contains(file.path)
+                                       ? QStringLiteral("not-confirmed")
+                                       : QStringLiteral("completed");
+                else if (index == reached && !everyFileSent)
                     file.outcome = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
                 if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
                 fileReports.append(QJsonObject{
@@ -463,7 +479,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             report.insert(QStringLiteral("busy"), status.read ? QJsonValue(status.busy()) : QJsonValue());
             report.insert(QStringLiteral("flash_toggle"),
                           status.read ? QJsonValue(status.flashToggle()) : QJsonValue());
-            report.insert(QStringLiteral("free_flash"), static_cast<qint64>(flash.freeBytes));
+            report.insert(QStringLiteral("free_flash"), knownFlash(flash));
             if (!status.read)
                 return finish(QStringLiteral("printer-gone"), QStringLiteral("status read failed"));
             return finish(QStringLiteral("completed"), {});
