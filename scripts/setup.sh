@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
   libcups2-dev cups
+  libsqlite3-dev
   xvfb xauth imagemagick fonts-dejavu-core fonts-urw-base35
 )
 
