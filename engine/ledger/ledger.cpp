@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QStandardPaths>
 
 namespace velquin::ledger {
@@ -258,6 +259,40 @@ std::vector<bool> Ledger::held(const PrinterKey& printer, const QList<QByteArray
     return out;
 }
 
+std::vector<bool> Ledger::heldFiles(const PrinterKey& printer, const QStringList& sentFiles) {
+    QList<QByteArray> hashes;
+    for (const QString& file : sentFiles) hashes << sha256OfFile(file);
+    std::vector<bool> out = held(printer, hashes);
+    for (qsizetype i = 0; i < hashes.size(); ++i)
+        if (hashes[i].isEmpty()) out[static_cast<std::size_t>(i)] = false;
+    return out;
+}
+
+std::vector<PrinterKey> Ledger::printersMatching(const QString& text) {
+    std::vector<PrinterKey> out;
+    for (PrinterKey& printer : printers())
+        if (printer.link == text || printer.identity.contains(text, Qt::CaseInsensitive))
+            out.push_back(std::move(printer));
+    return out;
+}
+
+QJsonArray Ledger::historyJson(const PrinterKey& printer) {
+    const std::vector<LoadRecord> allLoads = loads(printer, LoadScope::All);
+    const std::vector<EraseRecord> allErases = erases(printer);
+    // Both lists are newest first: merge them by time, an erase before the
+    // loads of the same instant (it came after them).
+    QJsonArray out;
+    auto load = allLoads.begin();
+    auto erase = allErases.begin();
+    while (load != allLoads.end() || erase != allErases.end()) {
+        if (erase != allErases.end() && (load == allLoads.end() || erase->time >= load->time))
+            out.append(toJson(*erase++));
+        else
+            out.append(toJson(*load++));
+    }
+    return out;
+}
+
 FlashCheck Ledger::checkFreeFlash(const PrinterKey& printer, std::optional<qint64> freeNow) {
     std::optional<qint64> expected;
     if (!query([&](LedgerStore& store) { return store.lastFreeFlash(printer, expected); })) return {};
@@ -265,6 +300,31 @@ FlashCheck Ledger::checkFreeFlash(const PrinterKey& printer, std::optional<qint6
     freeNow = reading(freeNow);
     if (!freeNow) return {FlashAgreement::Unknown, expected};
     return {*freeNow == *expected ? FlashAgreement::Agrees : FlashAgreement::ChangedSinceLastSeen, expected};
+}
+
+void PrinterLedger::beforeLoad(const QString& path, LoadMode mode, std::optional<qint64> freeBefore,
+                               const QString& sentFile, std::optional<qint64> fontId) {
+    if (!ledger_) return;
+    // A load whose end was never reported is not known to have arrived.
+    if (ticket_) afterLoad(Outcome::NotConfirmed, std::nullopt);
+    LoadStart start;
+    start.path = path;
+    start.mode = mode;
+    start.freeBefore = freeBefore;
+    start.fontId = fontId;
+    start.sentFile = sentFile;
+    ticket_ = ledger_->loadStarting(printer_, start);
+}
+
+void PrinterLedger::afterLoad(Outcome outcome, std::optional<qint64> freeAfter) {
+    if (!ledger_ || !ticket_) return;
+    ledger_->loadFinished(*ticket_, outcome, freeAfter);
+    ticket_.reset();
+}
+
+void PrinterLedger::afterErase(Outcome outcome, std::optional<qint64> freeBefore,
+                               std::optional<qint64> freeAfter) {
+    if (ledger_) ledger_->erased(printer_, outcome, freeBefore, freeAfter);
 }
 
 }  // namespace velquin::ledger

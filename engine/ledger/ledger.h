@@ -6,7 +6,9 @@
 // session; the load goes on.
 #pragma once
 
+#include <QJsonArray>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -73,9 +75,18 @@ public:
     // For each SHA-256 (lower-case hex), whether a confirmed load put those
     // bytes on the printer since its last erase.
     std::vector<bool> held(const PrinterKey& printer, const QList<QByteArray>& sha256s);
+    // The same for files, by the SHA-256 of their bytes (a file that cannot
+    // be read is not held).
+    std::vector<bool> heldFiles(const PrinterKey& printer, const QStringList& sentFiles);
     // Whether the free flash the printer reports now is what the ledger last
     // saw after a load or an erase.
     FlashCheck checkFreeFlash(const PrinterKey& printer, std::optional<qint64> freeNow);
+
+    // The printers whose link is `text` or whose identity contains it
+    // (case-insensitive); all of them for an empty text.
+    std::vector<PrinterKey> printersMatching(const QString& text);
+    // Every load and erase of the printer, newest first, as JSON objects.
+    QJsonArray historyJson(const PrinterKey& printer);
 
     // False once a problem was reported.
     bool usable() const;
@@ -118,6 +129,29 @@ private:
     std::unique_ptr<LedgerStore> reader_;
 
     std::thread writer_;
+};
+
+// The ledger as one upload or erase on one printer sees it: what the upload
+// engine and the flash commands call. Without a ledger every call does
+// nothing, so the engine can always hold one.
+class PrinterLedger {
+public:
+    PrinterLedger() = default;
+    PrinterLedger(Ledger* ledger, PrinterKey printer) : ledger_(ledger), printer_(std::move(printer)) {}
+
+    // Before a file's header is sent: the file listed, the file whose bytes
+    // go out when it differs (a converted soft font), the free flash read.
+    void beforeLoad(const QString& path, LoadMode mode, std::optional<qint64> freeBefore,
+                    const QString& sentFile = {}, std::optional<qint64> fontId = std::nullopt);
+    // Once the file's end is known. A second call, or one without a load
+    // started, does nothing.
+    void afterLoad(Outcome outcome, std::optional<qint64> freeAfter);
+    void afterErase(Outcome outcome, std::optional<qint64> freeBefore, std::optional<qint64> freeAfter);
+
+private:
+    Ledger* ledger_ = nullptr;
+    PrinterKey printer_;
+    std::optional<LoadTicket> ticket_;
 };
 
 }  // namespace velquin::ledger

@@ -59,7 +59,8 @@ PrinterKey PrinterKey::tcp(const QString& identity, const QString& address, quin
 }
 
 QJsonObject toJson(const LoadRecord& load) {
-    return {{QStringLiteral("path"), load.path},
+    return {{QStringLiteral("kind"), QStringLiteral("load")},
+            {QStringLiteral("path"), load.path},
             {QStringLiteral("mode"), modeName(load.mode)},
             {QStringLiteral("sha256"), QString::fromLatin1(load.sha256)},
             {QStringLiteral("size"), static_cast<double>(load.size)},
@@ -72,7 +73,7 @@ QJsonObject toJson(const LoadRecord& load) {
 }
 
 QJsonObject toJson(const EraseRecord& erase) {
-    return {{QStringLiteral("erase"), true},
+    return {{QStringLiteral("kind"), QStringLiteral("erase")},
             {QStringLiteral("time"), erase.time.toString(Qt::ISODateWithMs)},
             {QStringLiteral("freeBefore"), optionalNumber(erase.freeBefore)},
             {QStringLiteral("freeAfter"), optionalNumber(erase.freeAfter)},

@@ -100,6 +100,10 @@ TEST_F(LedgerTest, RecordsLoadsAndErasesWithTheirFields) {
         EXPECT_EQ(erases[0].freeBefore, 4'000);
         EXPECT_EQ(erases[0].freeAfter, 20'000);
         EXPECT_TRUE(ledger.loads(OTHER, LoadScope::All).empty());
+        QStringList kinds;
+        for (const auto& entry : ledger.historyJson(PRINTER))
+            kinds << entry.toObject()[QStringLiteral("kind")].toString();
+        EXPECT_EQ(kinds, QStringList({"erase", "erase", "load", "load"}));
 
         // Started but never finished when the program ends.
         ledger.loadStarting(PRINTER, start(image, LoadMode::Pcx));
@@ -109,26 +113,32 @@ TEST_F(LedgerTest, RecordsLoadsAndErasesWithTheirFields) {
     ASSERT_EQ(loads.size(), 1u);
     EXPECT_EQ(loads[0].outcome, Outcome::NotConfirmed);
     EXPECT_EQ(loads[0].sha256, Ledger::sha256OfFile(image));
-    EXPECT_EQ(reopened.printers(), std::vector<PrinterKey>{PRINTER});
+    for (const char* text : {"127.0.0.1:9100", "rvb 3", ""})
+        EXPECT_EQ(reopened.printersMatching(QLatin1String(text)), std::vector<PrinterKey>{PRINTER}) << text;
+    EXPECT_TRUE(reopened.printersMatching(QStringLiteral("local")).empty());
 }
 
 TEST_F(LedgerTest, HeldAreTheConfirmedLoadsSinceTheLastErase) {
-    QList<QByteArray> hashes;
-    QStringList paths;
-    for (const char* name : {"a", "b", "c", "d", "e"}) {
-        paths << makeFile(QLatin1String(name), QByteArray("content ") + name);
-        hashes << Ledger::sha256OfFile(paths.back());
-    }
+    QStringList files;
+    for (const char* name : {"a", "b", "c", "d", "e"}) files << makeFile(QLatin1String(name), name);
+    files << dir.filePath(QStringLiteral("missing"));
     Ledger ledger(file());
-    load(ledger, PRINTER, paths[0], Outcome::Confirmed);
-    load(ledger, PRINTER, paths[1], Outcome::NotConfirmed);
-    load(ledger, PRINTER, paths[2], Outcome::Failed);
-    load(ledger, OTHER, paths[4], Outcome::Confirmed);
-    EXPECT_EQ(ledger.held(PRINTER, hashes), (std::vector<bool>{true, false, false, false, false}));
-    ledger.erased(PRINTER, Outcome::NotConfirmed, std::nullopt, std::nullopt);
-    load(ledger, PRINTER, paths[3], Outcome::Confirmed);
-    EXPECT_EQ(ledger.held(PRINTER, hashes), (std::vector<bool>{false, false, false, true, false}));
-    EXPECT_EQ(ledger.held(OTHER, hashes), (std::vector<bool>{false, false, false, false, true}));
+    PrinterLedger printer(&ledger, PRINTER);
+    // Through the upload's calls: one load left without its end.
+    printer.beforeLoad(files[0], LoadMode::TrueType, 1000);
+    printer.afterLoad(Outcome::Confirmed, 900);
+    printer.beforeLoad(files[1], LoadMode::TrueType, 900);
+    printer.beforeLoad(files[2], LoadMode::TrueType, 900);
+    printer.afterLoad(Outcome::Failed, 900);
+    load(ledger, OTHER, files[4], Outcome::Confirmed);
+    EXPECT_EQ(ledger.heldFiles(PRINTER, files), (std::vector<bool>{true, false, false, false, false, false}));
+    printer.afterErase(Outcome::NotConfirmed, std::nullopt, std::nullopt);
+    load(ledger, PRINTER, files[3], Outcome::Confirmed);
+    EXPECT_EQ(ledger.heldFiles(PRINTER, files), (std::vector<bool>{false, false, false, true, false, false}));
+    EXPECT_EQ(ledger.heldFiles(OTHER, files), (std::vector<bool>{false, false, false, false, true, false}));
+    // By content: the same bytes under another name are held too.
+    const QString copy = makeFile(QStringLiteral("copy"), "d");
+    EXPECT_EQ(ledger.heldFiles(PRINTER, {copy}), std::vector<bool>{true});
 }
 
 TEST_F(LedgerTest, FreeFlashIsComparedWithTheLastReading) {
