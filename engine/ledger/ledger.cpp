@@ -127,6 +127,7 @@ void Ledger::writerLoop() {
     for (;;) {
         wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
         if (queue_.empty() || failed_) {
+            queue_.clear();
             if (stop_) return;
             continue;
         }

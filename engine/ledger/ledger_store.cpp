@@ -71,7 +71,9 @@ public:
     }
     void bind(int index, const QString& text) {
         const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(stmt_, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+        // An empty text stays text: a null pointer would bind NULL.
+        sqlite3_bind_text(stmt_, index, utf8.isNull() ? "" : utf8.constData(), static_cast<int>(utf8.size()),
+                          SQLITE_TRANSIENT);
     }
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step() { return rc_ = sqlite3_step(stmt_); }

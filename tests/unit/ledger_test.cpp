@@ -130,6 +130,8 @@ TEST_F(LedgerTest, HeldAreTheConfirmedLoadsSinceTheLastErase) {
     printer.beforeLoad(files[1], LoadMode::TrueType, 900);
     printer.beforeLoad(files[2], LoadMode::TrueType, 900);
     printer.afterLoad(Outcome::Failed, 900);
+    printer.beforeLoad(files[5], LoadMode::TrueType, 900);
+    printer.afterLoad(Outcome::Failed, 900);
     load(ledger, OTHER, files[4], Outcome::Confirmed);
     EXPECT_EQ(ledger.heldFiles(PRINTER, files), (std::vector<bool>{true, false, false, false, false, false}));
     printer.afterErase(Outcome::NotConfirmed, std::nullopt, std::nullopt);
@@ -139,6 +141,8 @@ TEST_F(LedgerTest, HeldAreTheConfirmedLoadsSinceTheLastErase) {
     // By content: the same bytes under another name are held too.
     const QString copy = makeFile(QStringLiteral("copy"), "d");
     EXPECT_EQ(ledger.heldFiles(PRINTER, {copy}), std::vector<bool>{true});
+    EXPECT_EQ(ledger.loads(PRINTER, LoadScope::All).size(), 5u);
+    EXPECT_TRUE(ledger.usable()) << ledger.problem().toStdString();
 }
 
 TEST_F(LedgerTest, FreeFlashIsComparedWithTheLastReading) {
