@@ -17,10 +17,10 @@
 #include <cstdio>
 #include <random>
 
-#include "Form1.h"
-#include "cmdResearch.h"
 #include "ledger.h"
+#include "main_window.h"
 #include "morlix_library.h"
+#include "network_address_dialog.h"
 #include "operator_prompts.h"
 #include "simulator.h"
 
@@ -96,12 +96,12 @@ int main(int argc, char* argv[]) {
     velquin::ScriptedOperatorPrompts prompts;
     velquin::MorlixLibrary library(QStringLiteral(MORLIX_LIBRARY_PATH));
     library.setPrompts(&prompts);
-    velquin::cmdResearch window(
+    velquin::MainWindow window(
         library, prompts, velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
     if (!window.Form_Load()) return 1;
     const QString port = QString::number(simulator.port());
     QTimer::singleShot(0, &window, [&window, port] {
-        velquin::Form1& dialog = window.form1();
+        velquin::NetworkAddressDialog& dialog = window.form1();
         for (auto [box, text] : {std::pair{dialog.txtOctet1, "127"}, std::pair{dialog.txtOctet2, "0"},
                                  std::pair{dialog.txtOctet3, "0"}, std::pair{dialog.txtOctet4, "1"}})
             box->setText(QLatin1String(text));

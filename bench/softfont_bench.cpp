@@ -2,7 +2,9 @@
 // its bytes to a new file, with nobody listening to the debug channel and
 // with a listener attached. Prints the medians and their ratios.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include "../tests/support/soft_font_builder.h"
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
+#include "velquin/converted_file_name.h"
 
 namespace {
 
@@ -152,6 +155,72 @@ void measure(const fs::path& folder, std::uint16_t width, std::uint16_t height, 
                 listenedTime / copyTime, logLines);
 }
 
+// The peak resident memory of one conversion of `font`, in KiB above that of
+// a process that converts nothing; each runs in a child of its own.
+long peakKib(const std::string& font) {
+    auto childPeak = [](const std::string* path) {
+        std::fflush(stdout);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int nullOutput = ::open("/dev/null", O_WRONLY);
+            ::dup2(nullOutput, STDOUT_FILENO);
+            ::_exit(path ? qkSoftFontFileName(path->c_str()) & 0x7F : 0);
+        }
+        int status = 0;
+        rusage usage{};
+        ::wait4(child, &status, 0, &usage);
+        return usage.ru_maxrss;
+    };
+    return childPeak(&font) - childPeak(nullptr);
+}
+
+void writeFont(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    const int output = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    writeAll(output, bytes.data(), bytes.size());
+    ::close(output);
+}
+
+void measurePeakMemory(const fs::path& folder) {
+    std::printf("Peak memory of one conversion (above a process converting nothing):\n");
+    auto report = [&](const char* what, const std::string& font) {
+        const long peak = peakKib(font);
+        const fs::path converted = velquin::convertedFileName(font);
+        std::error_code missing;
+        const auto size = fs::file_size(converted, missing);
+        std::printf("  %-44s input %9jd B  output %9jd B  peak %7ld KiB\n", what,
+                    static_cast<intmax_t>(fs::file_size(font)),
+                    missing ? intmax_t{0} : static_cast<intmax_t>(size), peak);
+        fs::remove(converted, missing);
+    };
+    fs::path largestSample;
+    for (const auto& sample : fs::directory_iterator(SAMPLE_FONTS_DIR))
+        if (sample.is_regular_file() && (largestSample.empty() || sample.file_size() > fs::file_size(largestSample)))
+            largestSample = sample.path();
+    if (!largestSample.empty()) {
+        fs::copy_file(largestSample, folder / largestSample.filename(), fs::copy_options::overwrite_existing);
+        report(("largest sample font " + largestSample.filename().string()).c_str(),
+               (folder / largestSample.filename()).string());
+    }
+    // The hostile fonts of the tests: one cell of 65,535 x 65,535 dots (refused),
+    // and the largest font a printer could still hold (a file just under 9,000,000 bytes).
+    velquin::testing::FontDescriptor hostile;
+    hostile.cellHeight = 65535;
+    writeFont((folder / "hostile.sfp").string(),
+              velquin::testing::SoftFontBuilder(hostile)
+                  .character({.code = 32, .width = 8, .bitmap = std::vector<std::uint8_t>{}})
+                  .character({.width = 65535, .bitmap = std::vector<std::uint8_t>{}})
+                  .bytes());
+    report("hostile: one 65535 x 65535 cell (refused)", (folder / "hostile.sfp").string());
+    velquin::testing::FontDescriptor limit;
+    limit.cellHeight = 4392;
+    velquin::testing::SoftFontBuilder largest(limit);
+    largest.character({.code = 32, .width = 64, .bitmap = std::vector<std::uint8_t>{}});
+    for (int code = 0; code < 256; ++code)
+        if (code != 32) largest.character({.code = code, .width = 64, .bitmap = std::vector<std::uint8_t>{}});
+    writeFont((folder / "limit.sfp").string(), largest.bytes());
+    report("hostile: 256 cells of 64 x 4392 (just fits)", (folder / "limit.sfp").string());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,6 +228,7 @@ int main(int argc, char** argv) {
     std::string pattern = (fs::temp_directory_path() / "softfont-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return 1;
     const fs::path folder = pattern;
+    measurePeakMemory(folder);
     measure(folder, 64, 96, iterations);
     measure(folder, 256, 256, std::max(1, iterations / 5));
     fs::remove_all(folder);

@@ -29,6 +29,10 @@ constexpr std::chrono::milliseconds TRANSFER_LIMIT{30000};
 // The printer needs these pauses to answer a request.
 constexpr unsigned IDENTITY_WAIT_MS = 300;
 constexpr unsigned STATUS_WAIT_MS = 200;
+// A status reply has at least this many bytes; its rest may come in pieces
+// up to this long after the request.
+constexpr std::size_t STATUS_REPLY_BYTES = 5;
+constexpr std::chrono::milliseconds STATUS_REPLY_LIMIT{1000};
 constexpr std::int32_t MAX_BYTES_DUMPED = 128;
 constexpr std::int32_t SEND_ERROR = -1;
 
@@ -64,6 +68,8 @@ bool buildAddressText(const char* const octets[4], char (&address)[ADDRESS_TEXT_
 bool GetPrinterIDEthernet(std::int32_t socket, PrinterData* record) {
     std::uint8_t reply[REPLY_BUFFER_SIZE] = {};
     debugOutput("GetPrinterIDEthernet - Entry");
+    // Bytes of an earlier answer that came late are no part of this one.
+    platform::socketDiscardPending(socket);
     platform::IoResult sent = platform::socketSend(socket, IDENTITY_REQUEST);
     if (!sent.ok) {
         debugOutput("GetPrinterIDEthernet - Error sending <SA08>");
@@ -153,6 +159,9 @@ extern "C" int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1, c
 extern "C" int32_t isPrinterReadyEthernetVB(int32_t socket) {
     std::uint8_t status[morlix::REPLY_BUFFER_SIZE] = {};
     debugOutput("isPrinterReadyEthernet - Entry");
+    // A late or split earlier answer must not be read as this status.
+    if (std::size_t dropped = morlix::platform::socketDiscardPending(socket))
+        debugPrintf("isPrinterReadyEthernet - dropped %d stale bytes", static_cast<int>(dropped));
     auto sent = morlix::platform::socketSend(socket, morlix::SHORT_STATUS_REQUEST);
     if (!sent.ok) {
         debugOutput("isPrinterReadyEthernet - Error sending <SS>");
@@ -160,7 +169,9 @@ extern "C" int32_t isPrinterReadyEthernetVB(int32_t socket) {
     }
     debugPrintf("isPrinterReadyEthernet - Sent <SS> bytes send = %d", static_cast<int>(sent.bytes));
     morlix::platform::sleepMs(morlix::STATUS_WAIT_MS);
-    auto received = morlix::platform::socketReceive(socket, status);
+    auto received =
+        morlix::platform::socketReceiveAtLeast(socket, status, morlix::STATUS_REPLY_BYTES,
+                                               std::chrono::steady_clock::now() + morlix::STATUS_REPLY_LIMIT);
     if (morlix::connectionClosed(received)) {
         debugOutput("isPrinterReadyEthernet - Connection Closed");
         return 0;

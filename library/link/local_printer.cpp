@@ -2,6 +2,7 @@
 #include "local_printer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -81,6 +82,13 @@ void logWrittenBytes(std::span<const std::uint8_t> data) {
     }
 }
 
+// A device that failed to open because another holder has it locked.
+void logHeldElsewhere(std::string_view devicePath) {
+    if (errno == EBUSY)
+        debugPrintf("%.*s is in use by another program: not available", static_cast<int>(devicePath.size()),
+                    devicePath.data());
+}
+
 }  // namespace
 
 bool FindUsbPrinter(std::int32_t* handle) {
@@ -89,6 +97,7 @@ bool FindUsbPrinter(std::int32_t* handle) {
         if (isEndRow(row)) break;
         *handle = platform::openDevice(fieldText(row.devicePath), platform::DeviceSharing::Shared);
         if (*handle != platform::INVALID_HANDLE) return true;
+        logHeldElsewhere(fieldText(row.devicePath));
     }
     return false;
 }
@@ -100,6 +109,7 @@ bool IsPrinterPARALLEL(std::int32_t* handle, int portNumber) {
 
     *handle = platform::openDevice(port.devicePath, platform::DeviceSharing::Exclusive);
     if (*handle == platform::INVALID_HANDLE) {
+        logHeldElsewhere(port.devicePath);
         debugOutput("IsPrinterPARALLEL - INVALID_HANDLE_VALUE");
         return false;
     }
@@ -221,7 +231,11 @@ extern "C" int32_t WritePrinterVB(int32_t handle, const uint8_t* data, uint32_t 
         }
         const std::span<const std::uint8_t> bytes(data, data ? byteCount : 0);
         morlix::logWrittenBytes(bytes);
-        if (!morlix::platform::handleWrite(handle, bytes).ok) {
+        const morlix::platform::IoResult written = morlix::platform::handleWrite(handle, bytes);
+        if (!written.ok) {
+            debugPrintf("WritePrinterVB - device took %lu of %lu bytes, error %d",
+                        static_cast<unsigned long>(written.bytes), static_cast<unsigned long>(bytes.size()),
+                        written.error);
             debugOutput("WritePrinterVB - Failure");
             return 1;
         }

@@ -21,6 +21,8 @@ namespace {
 constexpr std::uint8_t FLASH_SPACE_REQUEST[] = {0x1B, 0x49, 0x41, 0x07};
 constexpr int FLASH_QUERY_ATTEMPTS = 3;
 constexpr std::size_t FLASH_DIGITS_OFFSET = 5;
+// The three fixed pauses of a status exchange.
+constexpr std::uint32_t EXCHANGE_PAUSES_MS = 300;
 
 // Each received byte on a line of its own, as hex and as a character.
 void logBytesWithCharacters(std::span<const std::uint8_t> bytes) {
@@ -64,8 +66,12 @@ int GetPrinterStatusData(std::int32_t handle, std::uint8_t* buffer, std::int32_t
     const std::span<std::uint8_t> status(buffer, STATUS_BUFFER_SIZE);
 
     debugPrintf("GetPrinterStatusData - entry, printer handle = %X\r\n", handle);
+    // The whole exchange, its fixed pauses included, has one deadline: a
+    // device that answers slowly piece by piece cannot stretch it.
+    const platform::Deadline deadline =
+        platform::deadlineIn(platform::readLimitMs(handle, STATUS_BUFFER_SIZE) + EXCHANGE_PAUSES_MS);
     debugOutput("GetPrinterStatusData - Read number 1");
-    platform::IoResult read = platform::handleRead(handle, status);
+    platform::IoResult read = platform::handleRead(handle, status, deadline);
     if (!read.ok) {
         debugOutput("GetPrinterStatusData - Read number 1 Failed");
         return report(STATUS_READ_FAILED);
@@ -74,7 +80,7 @@ int GetPrinterStatusData(std::int32_t handle, std::uint8_t* buffer, std::int32_t
 
     platform::sleepMs(100);
     debugOutput("GetPrinterStatusData - Read number 2");
-    read = platform::handleRead(handle, status);
+    read = platform::handleRead(handle, status, deadline);
     if (!read.ok) {
         debugOutput("GetPrinterStatusData - Read number 2 Failed");
         return report(STATUS_READ_FAILED);
@@ -102,7 +108,7 @@ int GetPrinterStatusData(std::int32_t handle, std::uint8_t* buffer, std::int32_t
     debugPrintf("GetPrinterStatusData - Write specific status string %X , %X %X %X %X\r\n", requestLength,
                 shown[0], shown[1], shown[2], shown[3]);
     const std::span<const std::uint8_t> requestBytes(request, request ? requestLength : 0);
-    platform::IoResult written = platform::handleWrite(handle, requestBytes);
+    platform::IoResult written = platform::handleWrite(handle, requestBytes, deadline);
     if (!written.ok) {
         debugPrintf("GetPrinterStatusData - Writing status string failed error = %d %X\r\n", written.error,
                     written.error);
@@ -113,7 +119,7 @@ int GetPrinterStatusData(std::int32_t handle, std::uint8_t* buffer, std::int32_t
     debugOutput("GetPrinterStatusData - Read number status after writing request");
     std::memset(buffer, 0, 32);
     held = 0;
-    read = platform::handleRead(handle, status);
+    read = platform::handleRead(handle, status, deadline);
     if (!read.ok) return report(STATUS_READ_FAILED);
     held = read.bytes;
     logBytesWithCharacters(status.first(read.bytes));

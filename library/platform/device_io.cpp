@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <unordered_map>
 
@@ -24,7 +28,8 @@ struct OpenDevice {
     const DeviceBackend* backend;
     dev_t fileDevice;
     ino_t fileInode;
-    std::string port;
+    std::string port;        // the path opened, under the device root
+    std::string devicePath;  // the path asked for, such as /dev/lp0
 };
 
 std::unordered_map<int, OpenDevice>& openDevices() {
@@ -77,12 +82,16 @@ int raiseDescriptor(int fd) {
 
 }  // namespace
 
-bool waitReadable(int fd, int timeoutMs) {
+bool waitReady(int fd, short events, Deadline deadline) {
     struct pollfd watch {
-        fd, POLLIN, 0
+        fd, events, 0
     };
     for (;;) {
-        int ready = ::poll(&watch, 1, timeoutMs);
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int wait =
+            static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT32_MAX));
+        int ready = ::poll(&watch, 1, wait);
         if (ready > 0) return true;
         if (ready == 0) {
             errno = ETIMEDOUT;
@@ -90,6 +99,27 @@ bool waitReadable(int fd, int timeoutMs) {
         }
         if (errno != EINTR) return false;
     }
+}
+
+SigpipeBlock::SigpipeBlock() {
+    sigset_t pipe, old, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    // One already waiting belongs to someone else and is left for them.
+    wasPending_ = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    wasBlocked_ = ::pthread_sigmask(SIG_BLOCK, &pipe, &old) != 0 || sigismember(&old, SIGPIPE) == 1;
+}
+
+SigpipeBlock::~SigpipeBlock() {
+    sigset_t pipe, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    if (!wasPending_ && ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now{0, 0};
+        while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    if (!wasBlocked_) ::pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
 }
 
 std::string resolveDevicePath(std::string_view devicePath) {
@@ -117,7 +147,8 @@ int openDevice(std::string_view devicePath, DeviceSharing sharing) {
         return INVALID_HANDLE;
     }
     try {
-        openDevices().insert_or_assign(fd, OpenDevice{&backend, opened.st_dev, opened.st_ino, path});
+        openDevices().insert_or_assign(
+            fd, OpenDevice{&backend, opened.st_dev, opened.st_ino, path, std::string(devicePath)});
     } catch (...) {
         ::close(fd);
         errno = ENOMEM;
@@ -126,14 +157,44 @@ int openDevice(std::string_view devicePath, DeviceSharing sharing) {
     return fd;
 }
 
-IoResult handleRead(int handle, std::span<std::uint8_t> buffer) {
-    if (!isPrinterHandle(handle)) return {false, 0, EBADF};
-    return backendOf(handle).read(handle, buffer);
+namespace {
+
+PortTimeouts timeoutsOf(const OpenDevice* device) {
+    if (!device) return defaultTimeouts();
+    auto record = portTimeouts().find(device->port);
+    return record != portTimeouts().end() ? record->second : defaultTimeouts();
 }
 
-IoResult handleWrite(int handle, std::span<const std::uint8_t> data) {
+// Total time-out of a transfer of `bytes`: constant plus multiplier per byte,
+// saturated at about 24 days (what poll can wait).
+std::uint32_t totalMs(std::uint32_t constant, std::uint32_t multiplier, std::size_t bytes) {
+    const std::uint64_t total = std::uint64_t{constant} + std::uint64_t{multiplier} * bytes;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(total, INT32_MAX));
+}
+
+}  // namespace
+
+std::uint32_t readLimitMs(int handle, std::size_t bytes) {
+    const PortTimeouts timeouts = timeoutsOf(isPrinterHandle(handle) ? knownDevice(handle) : nullptr);
+    if (timeouts.readTotalConstant == 0 && timeouts.readTotalMultiplier == 0) return DEVICE_ANSWER_TIMEOUT_MS;
+    return totalMs(timeouts.readTotalConstant, timeouts.readTotalMultiplier, bytes);
+}
+
+IoResult handleRead(int handle, std::span<std::uint8_t> buffer, std::optional<Deadline> deadline) {
     if (!isPrinterHandle(handle)) return {false, 0, EBADF};
-    return backendOf(handle).write(handle, data);
+    const Deadline limit = deadline ? *deadline : deadlineIn(readLimitMs(handle, buffer.size()));
+    return backendOf(handle).read(handle, buffer, limit);
+}
+
+IoResult handleWrite(int handle, std::span<const std::uint8_t> data, std::optional<Deadline> deadline) {
+    if (!isPrinterHandle(handle)) return {false, 0, EBADF};
+    const OpenDevice* device = knownDevice(handle);
+    const PortTimeouts timeouts = timeoutsOf(device);
+    const Deadline limit =
+        deadline
+            ? *deadline
+            : deadlineIn(totalMs(timeouts.writeTotalConstant, timeouts.writeTotalMultiplier, data.size()));
+    return (device ? *device->backend : LINUX_PRINTER_DEVICE).write(handle, data, limit);
 }
 
 std::uint32_t deviceIdRequestCode(std::size_t length) {
@@ -153,9 +214,75 @@ std::span<const std::uint8_t> deviceIdText(std::span<const std::uint8_t> raw) {
     return raw.subspan(2);                             // a prefix claiming more than arrived
 }
 
+std::string identityFromAutoprobe(std::string_view autoprobe) {
+    static const std::pair<std::string_view, std::string_view> SHORT_KEYS[] = {
+        {"MODEL", "MDL"}, {"MANUFACTURER", "MFG"}, {"COMMAND SET", "CMD"},
+        {"CLASS", "CLS"}, {"DESCRIPTION", "DES"},
+    };
+    std::string identity;
+    while (!autoprobe.empty()) {
+        const std::size_t end = autoprobe.find('\n');
+        std::string_view line = autoprobe.substr(0, end);
+        autoprobe = end == std::string_view::npos ? std::string_view{} : autoprobe.substr(end + 1);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string_view key = line.substr(0, colon);
+        for (const auto& [longKey, shortKey] : SHORT_KEYS)
+            if (key == longKey) key = shortKey;
+        identity.append(key).append(line.substr(colon));
+        if (identity.back() != ';') identity.push_back(';');
+    }
+    return identity;
+}
+
+namespace {
+
+// The parallel port number of a parallel printer node (/dev/lpN), or -1.
+int parallelPortNumber(std::string_view devicePath) {
+    constexpr std::string_view PREFIX = "/dev/lp";
+    if (!devicePath.starts_with(PREFIX) || devicePath.size() == PREFIX.size() ||
+        devicePath.size() > PREFIX.size() + 3)
+        return -1;
+    int number = 0;
+    for (char digit : devicePath.substr(PREFIX.size())) {
+        if (digit < '0' || digit > '9') return -1;
+        number = number * 10 + (digit - '0');
+    }
+    return number;
+}
+
+// The kernel's record of what the printer on parallel port `port` said when
+// it was probed: the port's own, else that of a daisy-chained device.
+IoResult readAutoprobe(int port, std::span<std::uint8_t> buffer) {
+    const std::string folder =
+        resolveDevicePath("/proc/sys/dev/parport/parport" + std::to_string(port) + "/");
+    for (const char* name : {"autoprobe", "autoprobe0", "autoprobe1", "autoprobe2", "autoprobe3"}) {
+        std::ifstream file(folder + name, std::ios::binary);
+        if (!file) continue;
+        std::string text(DEVICE_ID_BUFFER_SIZE * 2, '\0');
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(file.gcount()));
+        const std::string identity = identityFromAutoprobe(text);
+        if (identity.empty()) continue;
+        const std::size_t length = std::min(identity.size(), buffer.size());
+        std::memcpy(buffer.data(), identity.data(), length);
+        return {true, length, 0};
+    }
+    return {false, 0, ENODATA};
+}
+
+}  // namespace
+
 IoResult handleQueryDeviceId(int handle, std::span<std::uint8_t> buffer) {
     if (!isPrinterHandle(handle)) return {false, 0, EBADF};
-    IoResult raw = backendOf(handle).queryDeviceId(handle, buffer);
+    const OpenDevice* device = knownDevice(handle);
+    if (device && device->backend == &LINUX_PRINTER_DEVICE) {
+        // The parallel port driver has no identity request of its own.
+        const int port = parallelPortNumber(device->devicePath);
+        if (port >= 0) return readAutoprobe(port, buffer);
+    }
+    IoResult raw =
+        backendOf(handle).queryDeviceId(handle, buffer, deadlineIn(readLimitMs(handle, buffer.size())));
     if (!raw.ok) return raw;
     const std::span<const std::uint8_t> text = deviceIdText(buffer.first(raw.bytes));
     // Move the text to the start of the buffer; the ranges may overlap.

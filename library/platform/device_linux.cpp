@@ -2,6 +2,7 @@
 // parallel printer driver (/dev/lpN).
 #include <fcntl.h>
 #include <linux/lp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
@@ -9,44 +10,70 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #include "device_backend.h"
 
 namespace morlix::platform {
 namespace {
 
-int openNode(const char* path, DeviceSharing sharing) {
-    int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY);
+// A write on a descriptor that blocks is kept this small, so that it can
+// never wait much past the moment poll said the device had room.
+constexpr std::size_t BLOCKING_WRITE_PIECE = 4096;
+// A driver without poll reports ready at once; a device that then says
+// "try again" is asked again after this pause rather than in a busy loop.
+constexpr auto RETRY_PAUSE = std::chrono::milliseconds(10);
+
+int openNode(const char* path, DeviceSharing /*sharing*/) {
+    // Not blocking: every wait is a poll with a deadline.
+    int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return -1;
-    // The drivers allow one opener at a time already; the advisory lock makes
-    // an exclusive open fail while anyone (of ours) holds the device at all.
-    const int mode = sharing == DeviceSharing::Exclusive ? LOCK_EX : LOCK_SH;
-    if (::flock(fd, mode | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    // A printer is driven by one holder at a time on the whole machine: the
+    // lock keeps a second program (another user, another session) off it
+    // while this one has it open, whatever sharing the caller asked for.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
-        errno = EBUSY;
+        errno = error;
         return -1;
     }
     return fd;
 }
 
-IoResult readNode(int fd, std::span<std::uint8_t> buffer) {
-    if (!waitReadable(fd, DEVICE_ANSWER_TIMEOUT_MS)) return {false, 0, errno};
+bool pastDeadline(Deadline deadline) {
+    return std::chrono::steady_clock::now() >= deadline;
+}
+
+IoResult readNode(int fd, std::span<std::uint8_t> buffer, Deadline deadline) {
     for (;;) {
+        if (!waitReady(fd, POLLIN, deadline)) return {false, 0, errno};
         ssize_t got = ::read(fd, buffer.data(), buffer.size());
         if (got >= 0) return {true, static_cast<std::size_t>(got), 0};
-        if (errno != EINTR) return {false, 0, errno};
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return {false, 0, errno};
+        if (pastDeadline(deadline)) return {false, 0, ETIMEDOUT};
+        std::this_thread::sleep_for(RETRY_PAUSE);
     }
 }
 
-IoResult writeNode(int fd, std::span<const std::uint8_t> data) {
+IoResult writeNode(int fd, std::span<const std::uint8_t> data, Deadline deadline) {
     // Nothing to hand over: the write still fails on a descriptor that is not open.
-    if (data.empty() && ::fcntl(fd, F_GETFD) == -1) return {false, 0, errno};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1) return {false, 0, errno};
+    const bool blocking = (flags & O_NONBLOCK) == 0;
+    SigpipeBlock noSigpipe;  // a pipe or socket whose reader has gone
     std::size_t done = 0;
     while (done < data.size()) {
-        ssize_t put = ::write(fd, data.data() + done, data.size() - done);
+        if (!waitReady(fd, POLLOUT, deadline)) return {false, done, errno};
+        std::size_t piece = data.size() - done;
+        if (blocking) piece = std::min(piece, BLOCKING_WRITE_PIECE);
+        ssize_t put = ::write(fd, data.data() + done, piece);
         if (put < 0) {
             if (errno == EINTR) continue;
-            return {false, done, errno};
+            if (errno != EAGAIN) return {false, done, errno};
+            if (pastDeadline(deadline)) return {false, done, ETIMEDOUT};
+            std::this_thread::sleep_for(RETRY_PAUSE);
+            continue;
         }
         if (put == 0) return {false, done, EIO};
         done += static_cast<std::size_t>(put);
@@ -54,9 +81,10 @@ IoResult writeNode(int fd, std::span<const std::uint8_t> data) {
     return {true, done, 0};
 }
 
-IoResult queryNodeDeviceId(int fd, std::span<std::uint8_t> buffer) {
-    // The driver copies the identity with its prefix but does not say how
-    // many bytes it filled: the rest of the buffer stays zero.
+IoResult queryNodeDeviceId(int fd, std::span<std::uint8_t> buffer, Deadline /*deadline*/) {
+    // The driver answers from what it read when the printer was attached; it
+    // does not wait for the device. It copies the identity with its prefix
+    // but does not say how many bytes it filled: the rest stays zero.
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     const std::size_t length = std::min<std::size_t>(buffer.size(), _IOC_SIZEMASK);
     if (::ioctl(fd, deviceIdRequestCode(length), buffer.data()) < 0) return {false, 0, errno};

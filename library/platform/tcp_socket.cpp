@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace morlix::platform {
@@ -98,6 +99,45 @@ IoResult socketReceive(int socket, std::span<std::uint8_t> buffer) {
         if (got >= 0) return {true, static_cast<std::size_t>(got), 0};
         if (errno != EINTR) return {false, 0, errno};
     }
+}
+
+std::size_t socketDiscardPending(int socket, std::size_t most) {
+    if (!isPrinterHandle(socket)) return 0;
+    std::uint8_t scrap[4096];
+    std::size_t dropped = 0;
+    while (dropped < most) {
+        ssize_t got = ::recv(socket, scrap, std::min(sizeof scrap, most - dropped), MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        dropped += static_cast<std::size_t>(got);
+    }
+    return dropped;
+}
+
+IoResult socketReceiveAtLeast(int socket, std::span<std::uint8_t> buffer, std::size_t minimum,
+                              std::chrono::steady_clock::time_point deadline) {
+    if (!isPrinterHandle(socket)) return {false, 0, EBADF};
+    std::size_t got = 0;
+    minimum = std::min(minimum, buffer.size());
+    while (got < minimum || got == 0) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd wait{socket, POLLIN, 0};
+        const int ready =
+            ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return got > 0 ? IoResult{true, got, 0} : IoResult{false, 0, errno};
+        if (ready == 0) return got > 0 ? IoResult{true, got, 0} : IoResult{false, 0, ETIMEDOUT};
+        ssize_t piece = ::recv(socket, buffer.data() + got, buffer.size() - got, MSG_DONTWAIT);
+        if (piece < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return got > 0 ? IoResult{true, got, 0} : IoResult{false, 0, errno};
+        }
+        if (piece == 0) break;  // the peer closed
+        got += static_cast<std::size_t>(piece);
+        if (got == buffer.size()) break;
+    }
+    return {true, got, 0};
 }
 
 bool socketClose(int socket) {

@@ -37,6 +37,17 @@ IoResult socketSend(int socket, std::span<const std::uint8_t> bytes);
 // One receive of up to buffer.size() bytes; 0 bytes means the peer closed.
 IoResult socketReceive(int socket, std::span<std::uint8_t> buffer);
 
+// Reads and drops whatever has already arrived on the socket (at most
+// `most` bytes), without waiting; gives how many bytes were dropped.
+std::size_t socketDiscardPending(int socket, std::size_t most = 1u << 20);
+
+// Receives into `buffer` until at least `minimum` bytes have arrived, the
+// buffer is full, the peer closes or `deadline` passes. ok with the bytes
+// that arrived when any did; else 0 bytes and ok (closed) or the error
+// (ETIMEDOUT when nothing came in time).
+IoResult socketReceiveAtLeast(int socket, std::span<std::uint8_t> buffer, std::size_t minimum,
+                              std::chrono::steady_clock::time_point deadline);
+
 // Closes a socket; false when it is no socket or the close failed.
 bool socketClose(int socket);
 

@@ -19,9 +19,16 @@ bool DownloadImage::allocate(std::size_t capacity) {
 
 bool DownloadImage::appendZeros(std::size_t count, std::size_t& start) {
     start = index();
-    if (count > MAX_IMAGE_BYTES - start) return false;
+    overLimit_ = count > MAX_IMAGE_BYTES - start;
+    if (overLimit_) return false;
     try {
-        bytes_.resize(bytes_.size() + count);
+        // Grow by doubling but never past what the limit allows, so the image
+        // never holds much more memory than the largest file it can become.
+        const std::size_t needed = bytes_.size() + count;
+        if (needed > bytes_.capacity())
+            bytes_.reserve(
+                std::max(needed, std::min(bytes_.capacity() * 2, HEADER_ROOM + MAX_IMAGE_BYTES + 1)));
+        bytes_.resize(needed);
         return true;
     } catch (const std::bad_alloc&) {
         return false;

@@ -14,10 +14,13 @@ inline constexpr std::size_t OFFSET_TABLE_BYTES = 4096;
 inline constexpr std::size_t OFFSET_ENTRY_BYTES = 16;
 inline constexpr std::uint8_t ESC = 0x1B;
 
-// No printer of the family holds a converted font anywhere near this size
-// (their free flash reads below 9,000,000 bytes); a font that needs more is
-// refused as if its image could not be allocated.
-inline constexpr std::size_t MAX_IMAGE_BYTES = std::size_t{64} << 20;
+// No printer of the family has 9,000,000 bytes of flash free, so a converted
+// file must stay below that; a font that needs more is refused before the
+// cell that would pass the limit is allocated.
+inline constexpr std::size_t MAX_CONVERTED_FILE_BYTES = 8'999'999;
+// The image's share of that: the file adds the header text and two ESC bytes
+// (never more than 65 bytes together).
+inline constexpr std::size_t MAX_IMAGE_BYTES = MAX_CONVERTED_FILE_BYTES - 65;
 // Room reserved at the start; a font whose descriptor asks for more grows the
 // image as its characters arrive, so a hostile descriptor costs nothing.
 inline constexpr std::size_t INITIAL_IMAGE_RESERVE = std::size_t{1} << 20;
@@ -48,8 +51,10 @@ public:
     }
 
     // Appends `count` zero bytes and gives the index where they start, or
-    // false when the image would grow past MAX_IMAGE_BYTES or memory fails.
+    // false when the image would grow past MAX_IMAGE_BYTES (overLimit() then
+    // tells so) or memory fails.
     bool appendZeros(std::size_t count, std::size_t& start);
+    bool overLimit() const { return overLimit_; }
     std::uint8_t* at(std::size_t index) { return bytes_.data() + HEADER_ROOM + index; }
     const std::uint8_t* at(std::size_t index) const { return bytes_.data() + HEADER_ROOM + index; }
 
@@ -65,6 +70,7 @@ private:
     static constexpr std::size_t HEADER_ROOM = 64;
     std::vector<std::uint8_t> bytes_;
     std::size_t fileStart_ = 0;
+    bool overLimit_ = false;
 };
 
 // fontSummary: the font-wide values of one conversion.

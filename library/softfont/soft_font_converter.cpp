@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -114,7 +115,10 @@ std::int32_t convertCharacters(ByteSource& input, FontSummary& summary, const Re
                 debugOutput("Error building character entry\r\n");
                 return CONVERSION_OK;
             case CellOutcome::ImageFull:
-                return CONVERSION_NO_MEMORY;
+                if (!summary.image.overLimit()) return CONVERSION_NO_MEMORY;
+                report.printf("Converted font would be larger than %d bytes\r\n",
+                              static_cast<int>(MAX_CONVERTED_FILE_BYTES));
+                return CONVERSION_FONT_TOO_LARGE;
         }
     }
 }
@@ -155,10 +159,22 @@ bool openSoftFontFile(const std::string& path, SoftFontFile& file) {
     file.device = status.st_dev;
     file.inode = status.st_ino;
 
+    if (static_cast<std::uint64_t>(status.st_size) > MAX_SOFT_FONT_FILE_BYTES) {
+        file.tooLarge = true;
+        return true;
+    }
+    // The file may grow while it is read: one byte more than the limit shows that.
     std::size_t used = 0;
     file.bytes.resize(static_cast<std::size_t>(status.st_size) + 1);
     for (;;) {
-        if (used == file.bytes.size()) file.bytes.resize(used * 2);
+        if (used == file.bytes.size()) {
+            if (used > MAX_SOFT_FONT_FILE_BYTES) {
+                file.bytes = {};
+                file.tooLarge = true;
+                return true;
+            }
+            file.bytes.resize(std::min(used * 2, MAX_SOFT_FONT_FILE_BYTES + 1));
+        }
         const ssize_t got = ::read(input.get(), file.bytes.data() + used, file.bytes.size() - used);
         if (got > 0) {
             used += static_cast<std::size_t>(got);
@@ -168,6 +184,11 @@ bool openSoftFontFile(const std::string& path, SoftFontFile& file) {
             file.readFailed = true;
             break;
         }
+    }
+    if (used > MAX_SOFT_FONT_FILE_BYTES) {
+        file.bytes = {};
+        file.tooLarge = true;
+        return true;
     }
     file.bytes.resize(used);
     return true;
@@ -236,6 +257,11 @@ std::int32_t convertSoftFontFile(const char* path, const Report& report) {
     if (!openSoftFontFile(sourcePath, input)) {
         debugPrintf("Could not open file %s\r\n", sourcePath.c_str());
         return velquin::CONVERSION_CANNOT_OPEN;
+    }
+    if (input.tooLarge) {
+        report.printf("Soft font file %s is larger than %d bytes\r\n", sourcePath.c_str(),
+                      static_cast<int>(MAX_SOFT_FONT_FILE_BYTES));
+        return velquin::CONVERSION_INPUT_TOO_LARGE;
     }
     ByteSource source(input.bytes, input.readFailed);
     const std::int32_t result = convertSoftFont(source, summary, report);

@@ -26,16 +26,23 @@ std::int32_t convertCharacters(ByteSource& input, FontSummary& summary, const Re
 // Puts the header text "<SL...>" and ESC in front of the image and ESC after it.
 void finishConvertedFile(FontSummary& summary);
 
+// A bitmap soft font holds at most 256 characters of at most 32,767 bytes
+// of data each, about 8.4 MB with their descriptors: a file larger than twice
+// that is no soft font and is refused before it is read.
+inline constexpr std::size_t MAX_SOFT_FONT_FILE_BYTES = std::size_t{16} << 20;
+
 // A soft font file read whole: its bytes, whether reading stopped at an
-// error, and which file it is.
+// error, whether it was refused as too large, and which file it is.
 struct SoftFontFile {
     std::vector<std::uint8_t> bytes;
     bool readFailed = false;
+    bool tooLarge = false;
     dev_t device = 0;
     ino_t inode = 0;
 };
 
-// Opens an existing regular file for reading and writing and reads it.
+// Opens an existing regular file for reading and reads it, never more than
+// MAX_SOFT_FONT_FILE_BYTES (a larger file sets `tooLarge` and leaves `bytes` empty).
 bool openSoftFontFile(const std::string& path, SoftFontFile& file);
 
 // Writes the converted file under a temporary name beside `destination` and

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "Form1.h"
+#include "network_address_dialog.h"
 
 namespace velquin::test {
 
@@ -77,9 +77,9 @@ void FakeMorlix::setReadReply(const QByteArray& bytes) {
 WindowHarness::WindowHarness(const QString& libraryPath, const QString& folder) : library(libraryPath) {
     library.setPrompts(&prompts);
     const QDir dir(folder);
-    window = std::make_unique<cmdResearch>(library, prompts,
-                                           StartupPaths{dir.filePath(QStringLiteral("avrbl.txt")),
-                                                        dir.filePath(QStringLiteral("DemoMode.txt"))});
+    window = std::make_unique<MainWindow>(library, prompts,
+                                          StartupPaths{dir.filePath(QStringLiteral("avrbl.txt")),
+                                                       dir.filePath(QStringLiteral("DemoMode.txt"))});
     window->io.setSleep([this](int milliseconds) { sleeps << milliseconds; });
 }
 
@@ -110,36 +110,36 @@ QColor textColour(const QLabel* label) {
 
 namespace {
 
-QList<const QLabel*> panelLabels(const cmdResearch& window) {
+QList<const QLabel*> panelLabels(const MainWindow& window) {
     return {window.lblPrinterFound, window.lblPortType,     window.lblHardware,
             window.lblPrinterType,  window.lblPrinterModel, window.lblVersion};
 }
 
 }  // namespace
 
-QStringList panelTexts(const cmdResearch& window) {
+QStringList panelTexts(const MainWindow& window) {
     QStringList texts;
     for (const QLabel* label : panelLabels(window)) texts << label->text();
     return texts;
 }
 
-QList<QColor> panelColours(const cmdResearch& window) {
+QList<QColor> panelColours(const MainWindow& window) {
     QList<QColor> colours;
     for (const QLabel* label : panelLabels(window)) colours << textColour(label);
     return colours;
 }
 
-void connectThroughDialog(cmdResearch& window, quint16 port) {
+void connectThroughDialog(MainWindow& window, quint16 port) {
     QTimer::singleShot(0, &window, [&window, port] {
-        Form1& dialog = window.form1();
+        NetworkAddressDialog& dialog = window.form1();
         typeAddress(dialog, "127", "0", "0", "1", QString::number(port));
         dialog.cmdCreateSocket->click();
     });
     window.cmdFindNetworkPrinter_Click();
 }
 
-void typeAddress(Form1& dialog, const QString& o1, const QString& o2, const QString& o3, const QString& o4,
-                 const QString& port) {
+void typeAddress(NetworkAddressDialog& dialog, const QString& o1, const QString& o2, const QString& o3,
+                 const QString& o4, const QString& port) {
     dialog.txtOctet1->setText(o1);
     dialog.txtOctet2->setText(o2);
     dialog.txtOctet3->setText(o3);

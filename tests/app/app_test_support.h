@@ -11,7 +11,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "cmdResearch.h"
+#include "main_window.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
 
@@ -78,7 +78,7 @@ struct WindowHarness {
 
     ScriptedOperatorPrompts prompts;
     MorlixLibrary library;
-    std::unique_ptr<cmdResearch> window;
+    std::unique_ptr<MainWindow> window;
     QList<int> sleeps;  // the fixed waits the window asked for, in ms
 };
 
@@ -87,12 +87,12 @@ inline const QColor RED(255, 0, 0);
 
 // The printer panel's six value labels, top to bottom: their texts and
 // their text colours.
-QStringList panelTexts(const cmdResearch& window);
-QList<QColor> panelColours(const cmdResearch& window);
+QStringList panelTexts(const MainWindow& window);
+QList<QColor> panelColours(const MainWindow& window);
 
 // Runs "Find Network Printer": types 127.0.0.1 and the port into the dialog
 // and clicks "Connect" (never the dialog's own default address).
-void connectThroughDialog(cmdResearch& window, quint16 port);
+void connectThroughDialog(MainWindow& window, quint16 port);
 
 // Writes a file with the given bytes; the path.
 QString writeFile(const QString& path, const QByteArray& content);
@@ -100,7 +100,7 @@ QByteArray readFile(const QString& path);
 // Text colour of a label.
 QColor textColour(const class QLabel* label);
 // Sets the four octets and the port of the network dialog.
-void typeAddress(class Form1& dialog, const QString& o1, const QString& o2, const QString& o3,
+void typeAddress(class NetworkAddressDialog& dialog, const QString& o1, const QString& o2, const QString& o3,
                  const QString& o4, const QString& port);
 
 }  // namespace velquin::test

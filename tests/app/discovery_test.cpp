@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "Form1.h"
 #include "app_test_support.h"
+#include "network_address_dialog.h"
 #include "printer_facts.h"
 #include "simulator.h"
 
@@ -61,7 +61,7 @@ private:
     std::unique_ptr<printersim::Simulator> simulator_;
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<WindowHarness> harness_;
-    cmdResearch* window_ = nullptr;
+    MainWindow* window_ = nullptr;
 };
 
 void DiscoveryTest::initTestCase() {

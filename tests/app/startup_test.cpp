@@ -9,8 +9,8 @@
 #include <QTableWidget>
 #include <QTimer>
 
-#include "Form1.h"
 #include "app_test_support.h"
+#include "network_address_dialog.h"
 #include "printer_discovery.h"
 
 using namespace velquin;
@@ -69,7 +69,7 @@ private:
     std::unique_ptr<FakeMorlix> fake_;
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<WindowHarness> harness_;
-    cmdResearch* window_ = nullptr;
+    MainWindow* window_ = nullptr;
 };
 
 void StartupTest::initTestCase() {
@@ -373,7 +373,7 @@ void StartupTest::networkPrinterThroughTheDialog() {
     QCOMPARE(fake_->calls().first(), QStringLiteral("CreateEthernetSocketVB 127.0.0.1:9100"));
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
     QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Connect to Ethernet Printer"));
-    const Form1& dialog = window_->form1();
+    const NetworkAddressDialog& dialog = window_->form1();
     QVERIFY(dialog.isHidden());
     QCOMPARE(dialog.lblWait->text(), QStringLiteral("Please wait connecting....."));
 
@@ -420,7 +420,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
 
     // The dialog keeps what was typed.
     QTimer::singleShot(0, window_, [this] {
-        Form1& dialog = window_->form1();
+        NetworkAddressDialog& dialog = window_->form1();
         QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("127"));
         QCOMPARE(dialog.txtOctet4->text(), QStringLiteral("1"));
         QCOMPARE(dialog.txtPort->text(), QStringLiteral("4321"));

@@ -15,7 +15,7 @@ using velquin::test::WindowHarness;
 
 namespace {
 
-QString heading(const cmdResearch& window, int column) {
+QString heading(const MainWindow& window, int column) {
     const QTableWidgetItem* item = window.grdInfo->item(0, column);
     return item == nullptr ? QString() : item->text();
 }
@@ -43,7 +43,7 @@ private slots:
 private:
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<WindowHarness> harness_;
-    cmdResearch* window_ = nullptr;
+    MainWindow* window_ = nullptr;
 };
 
 void WindowTest::init() {

@@ -15,9 +15,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "Form1.h"
 #include "app_test_support.h"
 #include "file_list.h"
+#include "network_address_dialog.h"
 #include "printer_facts.h"
 #include "simulator.h"
 
@@ -141,7 +141,7 @@ private:
     std::unique_ptr<printersim::Simulator> simulator_;
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<WindowHarness> harness_;
-    cmdResearch* window_ = nullptr;
+    MainWindow* window_ = nullptr;
 };
 
 void WorkEndToEndTest::initTestCase() {
@@ -193,7 +193,7 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
     if (link == Link::Tcp) {
         const QString port = QString::number(simulator_->port());
         QTimer::singleShot(0, window_, [this, port] {
-            Form1& dialog = window_->form1();
+            NetworkAddressDialog& dialog = window_->form1();
             test::typeAddress(dialog, "127", "0", "0", "1", port);
             dialog.cmdCreateSocket->click();
         });

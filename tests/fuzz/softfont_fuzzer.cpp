@@ -15,10 +15,11 @@
 namespace {
 
 // Codes the converter can give for bytes in memory: not 11 and 25 (never
-// produced), not 26 (internal) and not 27 (writing the file).
+// produced), not 26 (internal), not 27 and 29 (writing and reading the file).
 bool isConversionResult(std::int32_t result) {
-    return result >= velquin::CONVERSION_OK && result <= velquin::CONVERSION_CODE_NOT_ENDED_BY_E &&
-           result != velquin::CONVERSION_UNUSED_11;
+    return (result >= velquin::CONVERSION_OK && result <= velquin::CONVERSION_CODE_NOT_ENDED_BY_E &&
+            result != velquin::CONVERSION_UNUSED_11) ||
+           result == velquin::CONVERSION_FONT_TOO_LARGE;
 }
 
 }  // namespace
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (result != velquin::CONVERSION_OK) continue;
         const auto font = velquin::testing::ConvertedFont::read(summary.image.file());
         if (!font || font->cellHeight != summary.cellHeight || font->count != summary.characterCount ||
-            font->image.size() > MAX_IMAGE_BYTES)
+            font->image.size() > MAX_IMAGE_BYTES || summary.image.file().size() > MAX_CONVERTED_FILE_BYTES)
             std::abort();
     }
     return 0;

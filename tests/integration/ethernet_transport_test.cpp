@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "link/printer_data.h"
 #include "platform/sleep.h"
@@ -254,6 +255,26 @@ TEST_F(EthernetLink, ReadinessFollowsStatusBytes3And4) {
                                       : "GetPrinterIDEthernet - Returning printer NOT READY");
         EXPECT_EQ(log.lines(), expected);
     }
+}
+
+TEST_F(EthernetLink, AStatusInPiecesIsReadWholeAndALateAnswerIsNotTakenForIt) {
+    ASSERT_EQ(create(portText.c_str()), 1);
+    printersim::Faults faults;
+    faults.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x20};  // busy
+    faults.replyPieceSize = 2;
+    faults.pieceDelay = std::chrono::milliseconds(300);
+    simulator.printer().setFaults(faults);
+    EXPECT_EQ(isPrinterReadyEthernetVB(socket), 0);
+
+    // A flash answer the caller never read is still waiting when the status is asked.
+    faults = {};
+    faults.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0};
+    simulator.printer().setFaults(faults);
+    std::int32_t sent = 0;
+    ASSERT_EQ(WriteDataEthernetVB(socket, reinterpret_cast<const std::uint8_t*>("<SA07>"), 6, &sent), 1);
+    ASSERT_TRUE(waitReadable(socket));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(isPrinterReadyEthernetVB(socket), 1);
 }
 
 TEST_F(EthernetLink, ReadDataDumpsAtMost128Bytes) {

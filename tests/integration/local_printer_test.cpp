@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -272,6 +273,54 @@ TEST_F(LocalPrinter, AnEmptyWriteToAClosedPrinterDeviceFails) {
     EXPECT_EQ(WritePrinterVB(handle, nullptr, 0), 1);
     EXPECT_EQ(log.lines().back(), "WritePrinterVB - Failure");
     handle = 0;
+}
+
+TEST_F(LocalPrinter, AParallelPrintersIdentityComesFromTheKernelsProbe) {
+    std::ofstream(root.path("/dev/lp0")) << std::string(2048, 'S');
+    const std::string probe = root.folder() + "/proc/sys/dev/parport/parport0";
+    std::filesystem::create_directories(probe);
+    std::ofstream(probe + "/autoprobe")
+        << "CLASS:PRINTER;\nMODEL:RVB 300;\nMANUFACTURER:Maker;\nDESCRIPTION:Ticket printer;\n";
+    OperatorMessageCapture messages;  // a plain file takes no write time-out
+    ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
+    EXPECT_EQ(portType(), velquin::PORT_TYPE_PARALLEL);
+    EXPECT_EQ(morlix::fieldText(morlix::printerData.deviceId),
+              "CLS:PRINTER;MDL:RVB 300;MFG:Maker;DES:Ticket printer;");
+    EXPECT_EQ(morlix::fieldText(morlix::printerData.printerName), "RVB 300");
+}
+
+TEST_F(LocalPrinter, APrinterHeldByAnotherProgramIsNotAvailable) {
+    std::ofstream(root.path("/dev/usb/lp0")) << "printer";
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {  // another program, with a runtime folder of its own
+        ::close(ready[0]);
+        ::close(release[1]);
+        ::setenv("XDG_RUNTIME_DIR", (root.folder() + "/other-runtime").c_str(), 1);
+        std::int32_t held = 0;
+        const char found = GetPrinterHandleVB(&held) == 0 ? 'y' : 'n';
+        char ignored;
+        if (::write(ready[1], &found, 1) != 1 || ::read(release[0], &ignored, 1) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char found = 0;
+    ASSERT_EQ(::read(ready[0], &found, 1), 1);
+    EXPECT_EQ(found, 'y');
+    {
+        DebugCapture log;
+        EXPECT_EQ(GetPrinterHandleVB(&handle), 1);
+        EXPECT_TRUE(log.contains("/dev/usb/lp0 is in use by another program: not available"));
+    }
+    ::close(release[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    ::close(ready[0]);
+    EXPECT_EQ(GetPrinterHandleVB(&handle), 0);  // free once the other program has let go
 }
 
 TEST_F(LocalPrinter, RepeatedSearchesLeaveNoDescriptorBehind) {

@@ -395,6 +395,19 @@ TEST_F(SimulatedDevice, AnswersReadsWithStatusAndTheFlashReplyAfterItsRequest) {
     EXPECT_EQ(parallel.read(512).payload[4], 0x02);
 }
 
+TEST_F(SimulatedDevice, StopsTakingRequestsWhileItsAnswersAreNotRead) {
+    DeviceClient device = usb();
+    Bytes requests;  // 1 MiB of flash requests, each answered with 13 bytes nobody reads
+    for (int i = 0; i < (1 << 18); ++i) requests.insert(requests.end(), {0x1B, 'I', 'A', 0x07});
+    auto first = device.write(requests);
+    ASSERT_EQ(first.kind, velquin::simdevice::WROTE);
+    const std::uint32_t taken = first.payload[0] | first.payload[1] << 8 | first.payload[2] << 16 |
+                                std::uint32_t{first.payload[3]} << 24;
+    EXPECT_GT(taken, 0u);
+    EXPECT_LT(taken, requests.size());
+    EXPECT_EQ(device.write(requests).kind, 0);  // not taken at all: no answer comes
+}
+
 TEST_F(SimulatedDevice, GivesTheDeviceIdWithEachKindOfPrefix) {
     const std::string identity = printersim::DEFAULT_IDENTITY;
     const auto total = static_cast<std::uint8_t>(identity.size() + 2);

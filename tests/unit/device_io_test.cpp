@@ -4,15 +4,22 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_device_server.h"
+#include "morlix/morlix.h"
 #include "velquin/sim_device_protocol.h"
 
 namespace {
@@ -240,22 +247,123 @@ TEST(PortTimeouts, AreKeptPerPortAndOnlyWhenTheDeviceTookThem) {
     ::close(ends[1]);
 }
 
-TEST(DeviceSharing, AnExclusiveOpenWaitsForNobody) {
+TEST(DeviceSharing, ADeviceNodeHasOneHolderAtATime) {
     DeviceRoot root;
     std::ofstream(root.path("/dev/lp0")) << "port";
-    {
-        OpenedDevice shared("/dev/lp0");
-        ASSERT_GE(shared.handle, 3);
-        OpenedDevice alsoShared("/dev/lp0");
-        EXPECT_GE(alsoShared.handle, 3);
-        EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", DeviceSharing::Exclusive),
-                  morlix::platform::INVALID_HANDLE);
-        EXPECT_EQ(errno, EBUSY);
+    for (DeviceSharing first : {DeviceSharing::Shared, DeviceSharing::Exclusive}) {
+        OpenedDevice held("/dev/lp0", first);
+        ASSERT_GE(held.handle, 3);
+        for (DeviceSharing second : {DeviceSharing::Shared, DeviceSharing::Exclusive}) {
+            EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", second), morlix::platform::INVALID_HANDLE);
+            EXPECT_EQ(errno, EBUSY);
+        }
     }
-    OpenedDevice exclusive("/dev/lp0", DeviceSharing::Exclusive);
-    EXPECT_GE(exclusive.handle, 3);
-    EXPECT_EQ(morlix::platform::openDevice("/dev/lp0", DeviceSharing::Shared),
-              morlix::platform::INVALID_HANDLE);
+    OpenedDevice again("/dev/lp0");
+    EXPECT_GE(again.handle, 3);  // free once closed
+}
+
+// A simulated device that takes a request and then answers one byte every
+// 100 ms of a 1000-byte answer, or (trickle false) never reads at all.
+class SlowDevice {
+public:
+    SlowDevice(const std::string& path, bool trickle) {
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener_, 4), 0);
+        if (!trickle) return;  // the connection waits in the backlog, never read
+        thread_ = std::thread([this] {
+            int peer = ::accept(listener_, nullptr, nullptr);
+            std::uint8_t request[sim::FRAME_HEADER_SIZE + 4];
+            if (peer < 0 || ::recv(peer, request, sizeof request, MSG_WAITALL) != sizeof request) return;
+            Bytes answer = frameBytes(sim::DATA, Bytes(1000, 'x'));
+            for (std::size_t i = 0; i < answer.size() && !stop_; ++i) {
+                const std::size_t piece = i == 0 ? sim::FRAME_HEADER_SIZE : 1;
+                if (::send(peer, answer.data() + i, piece, MSG_NOSIGNAL) <= 0) break;
+                i += piece - 1;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            ::close(peer);
+        });
+    }
+    ~SlowDevice() {
+        stop_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        ::close(listener_);
+    }
+
+private:
+    int listener_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(DeviceDeadlines, AWriteNobodyTakesAndAnAnswerThatTricklesEndAtTheirTimeOuts) {
+    DeviceRoot root;
+    SlowDevice stalled(root.path("/dev/usb/lp0"), false);
+    SlowDevice trickling(root.path("/dev/usb/lp1"), true);
+    ASSERT_EQ(::mkfifo(root.path("/dev/usb/lp2").c_str(), 0600), 0);
+    const Bytes mebibyte(1 << 20, 'd');
+    morlix::platform::PortTimeouts quick;
+    quick.writeTotalConstant = 300;
+    quick.readTotalConstant = 500;
+
+    OpenedDevice simulated("/dev/usb/lp0");
+    ASSERT_TRUE(morlix::platform::setPortTimeouts(simulated.handle, quick));
+    auto start = std::chrono::steady_clock::now();
+    IoResult written = morlix::platform::handleWrite(simulated.handle, mebibyte);
+    EXPECT_FALSE(written.ok);
+    EXPECT_EQ(written.error, ETIMEDOUT);
+    EXPECT_EQ(written.bytes, 0u);  // no piece was confirmed
+    EXPECT_LT(secondsSince(start), 3.0);
+
+    // A device node that stops taking data (a FIFO nobody reads): the bytes it took are reported.
+    OpenedDevice node("/dev/usb/lp2");
+    ASSERT_GE(node.handle, 3);
+    start = std::chrono::steady_clock::now();
+    written = morlix::platform::handleWrite(node.handle, mebibyte, morlix::platform::deadlineIn(300));
+    EXPECT_FALSE(written.ok);
+    EXPECT_EQ(written.error, ETIMEDOUT);
+    EXPECT_GT(written.bytes, 0u);
+    EXPECT_LT(written.bytes, mebibyte.size());
+    EXPECT_LT(secondsSince(start), 3.0);
+
+    OpenedDevice slow("/dev/usb/lp1");
+    ASSERT_TRUE(morlix::platform::setPortTimeouts(slow.handle, quick));
+    std::uint8_t buffer[1024];
+    start = std::chrono::steady_clock::now();
+    IoResult read = morlix::platform::handleRead(slow.handle, buffer);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.error, ETIMEDOUT);
+    EXPECT_LT(secondsSince(start), 3.0);
+}
+
+TEST(DeviceWrites, NeverRaiseSigpipeInTheCallerNorChangeItsSignals) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto writeAndCheck = [](int fd) {
+        const std::uint8_t data[4] = {1, 2, 3, 4};
+        const int result = WritePrinterVB(fd, data, sizeof data);
+        sigset_t mask, pending;
+        ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+        ::sigpending(&pending);
+        std::exit(result == 1 && !sigismember(&mask, SIGPIPE) && !sigismember(&pending, SIGPIPE) ? 0 : 2);
+    };
+    EXPECT_EXIT(
+        {
+            int ends[2];
+            if (::pipe(ends) != 0) std::exit(3);
+            ::close(ends[0]);
+            writeAndCheck(ends[1]);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(writeAndCheck(::socket(AF_INET, SOCK_STREAM, 0)), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

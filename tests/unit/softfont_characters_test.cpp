@@ -5,6 +5,7 @@
 #include "platform/debug_output.h"
 #include "softfont/character_records.h"
 #include "softfont_test_support.h"
+#include "velquin/conversion_result.h"
 
 namespace {
 
@@ -371,18 +372,36 @@ TEST(CharacterCells, ImageGrowsBeyondItsFirstCapacity) {
     }
 }
 
-TEST(CharacterCells, FontNeedingAnImageBeyondAnyPrinterFailsWithTwo) {
-    FontDescriptor descriptor;
-    descriptor.cellHeight = 65535;
+TEST(CharacterCells, FontLargerThanAnyPrinterHoldsIsRefusedBeforeItsCellIsBuilt) {
+    FontDescriptor hostile;
+    hostile.cellHeight = 65535;
     DebugCapture log;
     InMemoryConversion conversion;
-    velquin::testing::convertBytes(SoftFontBuilder(descriptor)
+    velquin::testing::convertBytes(SoftFontBuilder(hostile)
                                        .character(space())
                                        .character({.width = 65535, .bitmap = std::vector<std::uint8_t>{}})
                                        .bytes(),
                                    conversion);
-    EXPECT_EQ(conversion.result, 2);
+    EXPECT_EQ(conversion.result, velquin::CONVERSION_FONT_TOO_LARGE);
     EXPECT_TRUE(log.contains("Could not allocate 536997886 bytes for master DL image\r\n"));
+
+    // 256 cells of 8 bytes a row: 4392 rows make a file just under 9,000,000 bytes, 4393 just over.
+    for (const auto& [height, expected] :
+         {std::pair{4392, velquin::CONVERSION_OK}, std::pair{4393, velquin::CONVERSION_FONT_TOO_LARGE}}) {
+        FontDescriptor descriptor;
+        descriptor.cellHeight = static_cast<std::uint16_t>(height);
+        SoftFontBuilder builder(descriptor);
+        builder.character({.code = 32, .width = 64, .bitmap = std::vector<std::uint8_t>{}});
+        for (int code = 0; code < 256; ++code)
+            if (code != 32)
+                builder.character({.code = code, .width = 64, .bitmap = std::vector<std::uint8_t>{}});
+        InMemoryConversion converted;
+        velquin::testing::convertBytes(builder.bytes(), converted);
+        EXPECT_EQ(converted.result, expected) << height;
+        if (expected == velquin::CONVERSION_OK) {
+            EXPECT_LT(converted.file.size(), 9'000'000u);
+        }
+    }
 }
 
 TEST(ConvertedFile, FontWithoutCharactersIsTheTableAlone) {

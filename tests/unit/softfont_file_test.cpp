@@ -12,6 +12,7 @@
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
 #include "softfont_test_support.h"
+#include "velquin/conversion_result.h"
 #include "velquin/converted_file_name.h"
 
 namespace {
@@ -140,6 +141,20 @@ TEST_F(ConverterFiles, InputsThatCannotBeOpenedGiveOne) {
     }
     EXPECT_EQ(qkSoftFontFileName(nullptr), 1);
     EXPECT_EQ(namesInFolder(), std::vector<std::string>{"folder.sfp"});
+}
+
+TEST_F(ConverterFiles, InputLargerThanAnySoftFontIsRefusedUnread) {
+    // Sparse files: a font's bytes followed by zeros up to the size.
+    const auto font = smallFont().bytes();
+    for (const auto& [size, refused] :
+         {std::pair{std::size_t{16} << 20, false}, std::pair{(std::size_t{16} << 20) + 1, true},
+          std::pair{std::size_t{1} << 30, true}}) {
+        const auto input = place("big.sfp", font);
+        fs::resize_file(input, size);
+        ReportLines output;
+        const std::int32_t result = convert(input, output);
+        EXPECT_EQ(result == velquin::CONVERSION_INPUT_TOO_LARGE, refused) << size << " gave " << result;
+    }
 }
 
 TEST_F(ConverterFiles, ReadOnlyInputConverts) {

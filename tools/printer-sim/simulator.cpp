@@ -22,6 +22,12 @@ namespace {
 namespace frame = velquin::simdevice;
 
 constexpr std::size_t RECEIVE_CHUNK = 256 * 1024;
+// Answers a simulated device holds for reads that have not come yet. A
+// printer whose answers are not read stops taking data at this point.
+constexpr std::size_t MAX_PENDING_ANSWERS = std::size_t{1} << 20;
+// A written frame is taken in slices this small, so that the answers it
+// causes pass the limit above by little.
+constexpr std::size_t WRITE_SLICE = 4096;
 
 std::system_error systemError(const std::string& what) {
     return {errno, std::generic_category(), what};
@@ -263,8 +269,24 @@ void Simulator::serveDevice(int connection, const std::string& name) {
         Faults faults = printer_.faults();
         bool answered = true;
         if (kind == frame::WRITE) {
-            if (!session.receive(payload)) break;  // the fault closes the device
-            answered = sendNumberFrame(connection, frame::WROTE, length);
+            if (pending.size() >= MAX_PENDING_ANSWERS) {
+                // Full: the request stays unanswered, as a printer's write
+                // stays untaken, until the other side gives up and hangs up.
+                waitFor(connection, wake_, -1);
+                break;
+            }
+            std::size_t taken = 0;
+            bool closed = false;
+            while (taken < length && pending.size() < MAX_PENDING_ANSWERS) {
+                const std::size_t slice = std::min<std::size_t>(WRITE_SLICE, length - taken);
+                if (!session.receive(std::span(payload).subspan(taken, slice))) {
+                    closed = true;  // the fault closes the device
+                    break;
+                }
+                taken += slice;
+            }
+            if (closed) break;
+            answered = sendNumberFrame(connection, frame::WROTE, static_cast<std::uint32_t>(taken));
         } else if ((kind == frame::READ || kind == frame::DEVICE_ID) && length == 4) {
             std::size_t most = littleEndian32(payload.data());
             std::vector<std::uint8_t> data;

@@ -32,9 +32,11 @@ enum ConversionResult : std::int32_t {
     CONVERSION_RECORD_NO_STAR = 22,
     CONVERSION_RECORD_NO_C = 23,
     CONVERSION_CODE_NOT_ENDED_BY_E = 24,
-    CONVERSION_UNUSED_25 = 25,     // never produced
-    CONVERSION_END_OF_FONT = 26,   // end of file between characters; becomes 0
-    CONVERSION_WRITE_FAILED = 27,  // the converted file cannot be created or written
+    CONVERSION_UNUSED_25 = 25,        // never produced
+    CONVERSION_END_OF_FONT = 26,      // end of file between characters; becomes 0
+    CONVERSION_WRITE_FAILED = 27,     // the converted file cannot be created or written
+    CONVERSION_FONT_TOO_LARGE = 28,   // the converted font would not fit any printer's flash
+    CONVERSION_INPUT_TOO_LARGE = 29,  // the file is larger than any soft font can be
 };
 
 }  // namespace velquin

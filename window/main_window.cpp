@@ -1,4 +1,4 @@
-#include "cmdResearch.h"
+#include "main_window.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -19,8 +19,8 @@
 #include <array>
 #include <charconv>
 
-#include "Form1.h"
 #include "morlix_library.h"
+#include "network_address_dialog.h"
 #include "operator_prompts.h"
 #include "printer_discovery.h"
 #include "printer_facts.h"
@@ -131,23 +131,23 @@ QString StartupPaths::defaultDemoMarker() {
     return QDir::current().filePath(QLatin1String(DEMO_MARKER_NAME));
 }
 
-cmdResearch::cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths,
-                         QWidget* parent)
+MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths, QWidget* parent)
     : QWidget(parent),
       library(library),
       CD(prompts),
       lstStatus(new QListWidget(this)),
       io(state, library, prompts, *lstStatus),
       paths_(std::move(paths)) {
+    setObjectName(QStringLiteral("cmdResearch"));
     createControls();
     connectControls();
     discovery_ = std::make_unique<PrinterDiscovery>(*this);
     createWorkParts();
 }
 
-cmdResearch::~cmdResearch() = default;
+MainWindow::~MainWindow() = default;
 
-void cmdResearch::createControls() {
+void MainWindow::createControls() {
     setFixedSize(twipsToPixels(MAIN_CLIENT_WIDTH_TWIPS), twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));
     setWindowTitle(WINDOW_TITLE_PREFIX);
 
@@ -241,52 +241,52 @@ void cmdResearch::createControls() {
     cmdExit = makeButton(QStringLiteral("Exit"), this, 830, 672, 127, 35);
 }
 
-void cmdResearch::connectControls() {
-    connect(cmdFindPrinter, &QPushButton::clicked, this, &cmdResearch::cmdFindPrinter_Click);
-    connect(cmdFindNetworkPrinter, &QPushButton::clicked, this, &cmdResearch::cmdFindNetworkPrinter_Click);
-    connect(OptionEnableDiags, &QRadioButton::clicked, this, &cmdResearch::OptionEnableDiags_Click);
-    connect(OptionDisableDiags, &QRadioButton::clicked, this, &cmdResearch::OptionDisableDiags_Click);
-    connect(cmdClearDiags, &QPushButton::clicked, this, &cmdResearch::cmdClearDiags_Click);
-    connect(cmdExit, &QPushButton::clicked, this, &cmdResearch::cmdExit_Click);
+void MainWindow::connectControls() {
+    connect(cmdFindPrinter, &QPushButton::clicked, this, &MainWindow::cmdFindPrinter_Click);
+    connect(cmdFindNetworkPrinter, &QPushButton::clicked, this, &MainWindow::cmdFindNetworkPrinter_Click);
+    connect(OptionEnableDiags, &QRadioButton::clicked, this, &MainWindow::OptionEnableDiags_Click);
+    connect(OptionDisableDiags, &QRadioButton::clicked, this, &MainWindow::OptionDisableDiags_Click);
+    connect(cmdClearDiags, &QPushButton::clicked, this, &MainWindow::cmdClearDiags_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &MainWindow::cmdExit_Click);
 
-    connect(cmdAddToList, &QPushButton::clicked, this, &cmdResearch::cmdAddToList_Click);
-    connect(cmdDeleteLastItem, &QPushButton::clicked, this, &cmdResearch::cmdDeleteLastItem_Click);
-    connect(cmdDeleteAllItems, &QPushButton::clicked, this, &cmdResearch::cmdDeleteAllItems_Click);
-    connect(cmdSaveToFile, &QPushButton::clicked, this, &cmdResearch::cmdSaveToFile_Click);
-    connect(cmdGetList, &QPushButton::clicked, this, &cmdResearch::cmdGetList_Click);
-    connect(cmdClearFont, &QPushButton::clicked, this, &cmdResearch::cmdClearFont_Click);
-    connect(cmdSendListToPrinter, &QPushButton::clicked, this, &cmdResearch::cmdSendListToPrinter_Click);
-    connect(CmdGetFlash, &QPushButton::clicked, this, &cmdResearch::CmdGetFlash_Click);
-    connect(CmdGetStatus, &QPushButton::clicked, this, &cmdResearch::CmdGetStatus_Click);
-    connect(cmdTestTTF1, &QPushButton::clicked, this, &cmdResearch::cmdTestTTF1_Click);
-    connect(CmdTestTTF2, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF2_Click);
-    connect(CmdTestTTF3, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF3_Click);
-    connect(CmdTestTTF4, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF4_Click);
-    connect(CmdTestTTF5, &QPushButton::clicked, this, &cmdResearch::CmdTestTTF5_Click);
-    connect(CmdTestTTFAll, &QPushButton::clicked, this, &cmdResearch::CmdTestTTFAll_Click);
-    connect(CmdTestResidentFonts, &QPushButton::clicked, this, &cmdResearch::CmdTestResidentFonts_Click);
+    connect(cmdAddToList, &QPushButton::clicked, this, &MainWindow::cmdAddToList_Click);
+    connect(cmdDeleteLastItem, &QPushButton::clicked, this, &MainWindow::cmdDeleteLastItem_Click);
+    connect(cmdDeleteAllItems, &QPushButton::clicked, this, &MainWindow::cmdDeleteAllItems_Click);
+    connect(cmdSaveToFile, &QPushButton::clicked, this, &MainWindow::cmdSaveToFile_Click);
+    connect(cmdGetList, &QPushButton::clicked, this, &MainWindow::cmdGetList_Click);
+    connect(cmdClearFont, &QPushButton::clicked, this, &MainWindow::cmdClearFont_Click);
+    connect(cmdSendListToPrinter, &QPushButton::clicked, this, &MainWindow::cmdSendListToPrinter_Click);
+    connect(CmdGetFlash, &QPushButton::clicked, this, &MainWindow::CmdGetFlash_Click);
+    connect(CmdGetStatus, &QPushButton::clicked, this, &MainWindow::CmdGetStatus_Click);
+    connect(cmdTestTTF1, &QPushButton::clicked, this, &MainWindow::cmdTestTTF1_Click);
+    connect(CmdTestTTF2, &QPushButton::clicked, this, &MainWindow::CmdTestTTF2_Click);
+    connect(CmdTestTTF3, &QPushButton::clicked, this, &MainWindow::CmdTestTTF3_Click);
+    connect(CmdTestTTF4, &QPushButton::clicked, this, &MainWindow::CmdTestTTF4_Click);
+    connect(CmdTestTTF5, &QPushButton::clicked, this, &MainWindow::CmdTestTTF5_Click);
+    connect(CmdTestTTFAll, &QPushButton::clicked, this, &MainWindow::CmdTestTTFAll_Click);
+    connect(CmdTestResidentFonts, &QPushButton::clicked, this, &MainWindow::CmdTestResidentFonts_Click);
     // Like the option buttons' click event, this fires also when the
     // program selects a mode itself; the handler looks at FormLoading.
     connect(modeGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked) OptionMode_Click(static_cast<LoaderMode>(id));
     });
-    connect(grdInfo, &QTableWidget::cellClicked, this, &cmdResearch::grdInfo_Click);
+    connect(grdInfo, &QTableWidget::cellClicked, this, &MainWindow::grdInfo_Click);
 }
 
-LoaderMode cmdResearch::selectedMode() const {
+LoaderMode MainWindow::selectedMode() const {
     const int id = modeGroup_->checkedId();
     return id < 0 ? LoaderMode::ModeTTF : static_cast<LoaderMode>(id);
 }
 
-bool cmdResearch::modeSelected() const {
+bool MainWindow::modeSelected() const {
     return modeGroup_->checkedId() >= 0;
 }
 
-void cmdResearch::selectMode(LoaderMode mode) {
+void MainWindow::selectMode(LoaderMode mode) {
     modeGroup_->button(static_cast<int>(mode))->setChecked(true);
 }
 
-void cmdResearch::SetCaptions() {
+void MainWindow::SetCaptions() {
     const LoaderMode mode = selectedMode();
     const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(mode)];
     setWindowTitle(WINDOW_TITLE_PREFIX + QLatin1String(captions.titleSuffix));
@@ -334,7 +334,7 @@ void cmdResearch::SetCaptions() {
     setGridText(row, 3, QLatin1String(captions.column3Heading));
 }
 
-void cmdResearch::setGridText(int row, int column, const QString& text) {
+void MainWindow::setGridText(int row, int column, const QString& text) {
     auto* item = new QTableWidgetItem(text);
     if (row == 0) {
         // Row 0 is the fixed heading row.
@@ -344,7 +344,7 @@ void cmdResearch::setGridText(int row, int column, const QString& text) {
     grdInfo->setItem(row, column, item);
 }
 
-void cmdResearch::setUpGrid() {
+void MainWindow::setUpGrid() {
     grdInfo->setColumnCount(4);
     grdInfo->setRowCount(1);
     grdInfo->setColumnWidth(0, twipsToPixels(ORDER_COLUMN_TWIPS));
@@ -358,7 +358,7 @@ void cmdResearch::setUpGrid() {
         setGridText(0, column, headings[static_cast<std::size_t>(column)]);
 }
 
-void cmdResearch::SaveMode(const QString& path) {
+void MainWindow::SaveMode(const QString& path) {
     // The code of the selected mode, one decimal digit and CR LF.
     QByteArray content;
     if (modeSelected()) content = QByteArray::number(static_cast<int>(selectedMode())) + "\r\n";
@@ -371,7 +371,7 @@ void cmdResearch::SaveMode(const QString& path) {
                    MessageIcon::Exclamation);
 }
 
-void cmdResearch::LoadMode(const QString& path) {
+void MainWindow::LoadMode(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return;
     const std::optional<std::int16_t> code = firstInteger(file.readLine(256));
@@ -392,38 +392,38 @@ void cmdResearch::LoadMode(const QString& path) {
     }
 }
 
-void cmdResearch::OptionEnableDiags_Click() {
+void MainWindow::OptionEnableDiags_Click() {
     lstStatus->show();
     cmdClearDiags->show();
 }
 
-void cmdResearch::OptionDisableDiags_Click() {
+void MainWindow::OptionDisableDiags_Click() {
     lstStatus->hide();
     cmdClearDiags->hide();
 }
 
-void cmdResearch::cmdClearDiags_Click() {
+void MainWindow::cmdClearDiags_Click() {
     lstStatus->clear();
 }
 
-void cmdResearch::cmdExit_Click() {
+void MainWindow::cmdExit_Click() {
     endProgram(0);
 }
 
-void cmdResearch::cmdFindPrinter_Click() {
+void MainWindow::cmdFindPrinter_Click() {
     discovery_->cmdFindPrinter_Click();
 }
 
-void cmdResearch::cmdFindNetworkPrinter_Click() {
+void MainWindow::cmdFindNetworkPrinter_Click() {
     discovery_->cmdFindNetworkPrinter_Click();
 }
 
-Form1& cmdResearch::form1() {
-    if (form1_ == nullptr) form1_ = new Form1(*this);
+NetworkAddressDialog& MainWindow::form1() {
+    if (form1_ == nullptr) form1_ = new NetworkAddressDialog(*this);
     return *form1_;
 }
 
-bool cmdResearch::Form_Load() {
+bool MainWindow::Form_Load() {
     state.FormLoading = FLAG_TRUE;
 
     library.setFailureHandler([this] { endProgram(1); });
@@ -464,7 +464,7 @@ bool cmdResearch::Form_Load() {
     return true;
 }
 
-void cmdResearch::Form_Unload() {
+void MainWindow::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     // A second copy that is refused leaves everything to the running one: it
@@ -486,7 +486,7 @@ void cmdResearch::Form_Unload() {
     if (form1_ != nullptr) form1_->hide();
 }
 
-void cmdResearch::endProgram(int exitCode) {
+void MainWindow::endProgram(int exitCode) {
     if (!endRequested_) {
         endRequested_ = true;
         exitCode_ = exitCode;
@@ -496,7 +496,7 @@ void cmdResearch::endProgram(int exitCode) {
     QCoreApplication::exit(exitCode_);
 }
 
-void cmdResearch::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     Form_Unload();
     event->accept();
     if (!endRequested_) {

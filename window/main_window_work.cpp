@@ -12,10 +12,10 @@
 #include <climits>
 #include <optional>
 
-#include "cmdResearch.h"
 #include "conversion.h"
 #include "file_list.h"
 #include "flash_maintenance.h"
+#include "main_window.h"
 #include "morlix_library.h"
 #include "operation_view.h"
 #include "operator_prompts.h"
@@ -66,8 +66,8 @@ public:
 // The window side of the work commands: the operations' view onto the
 // window's controls, the file list, the printer connection and the Cancel
 // button of the waits.
-struct cmdResearch::WorkParts final : OperationView {
-    explicit WorkParts(cmdResearch& owner)
+struct MainWindow::WorkParts final : OperationView {
+    explicit WorkParts(MainWindow& owner)
         : window(owner),
           list(*owner.grdInfo, owner.state),
           linked(owner.state, owner.io, owner.library),
@@ -133,7 +133,7 @@ struct cmdResearch::WorkParts final : OperationView {
         setListButtons(false);
     }
 
-    cmdResearch& window;
+    MainWindow& window;
     // The mode whose captions and list the window shows.
     LoaderMode modeInEffect = LoaderMode::ModeTTF;
     FileList list;
@@ -152,7 +152,7 @@ namespace {
 // would start one are greyed until it ends.
 class RunLock {
 public:
-    explicit RunLock(cmdResearch& window) : guard_(window.state) {
+    explicit RunLock(MainWindow& window) : guard_(window.state) {
         if (!guard_) return;
         frames_ = {window.FrameAddToList,         window.FrameDeleteFromList, window.FrameFileOperations,
                    window.FramePrinterOperations, window.FrameTest,           window.FrameMode};
@@ -182,19 +182,19 @@ private:
 
 }  // namespace
 
-void cmdResearch::WorkPartsDeleter::operator()(WorkParts* parts) const {
+void MainWindow::WorkPartsDeleter::operator()(WorkParts* parts) const {
     delete parts;
 }
 
-void cmdResearch::createWorkParts() {
+void MainWindow::createWorkParts() {
     work.reset(new WorkParts(*this));
 }
 
-void cmdResearch::setToggleWaitTimeoutMs(int milliseconds) {
+void MainWindow::setToggleWaitTimeoutMs(int milliseconds) {
     work->toggleTimeout = std::chrono::milliseconds(milliseconds);
 }
 
-void cmdResearch::cmdAddToList_Click() {
+void MainWindow::cmdAddToList_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
     if (work->list.isFull()) {
@@ -215,7 +215,7 @@ void cmdResearch::cmdAddToList_Click() {
     work->setListButtons(true);
 }
 
-void cmdResearch::cmdDeleteLastItem_Click() {
+void MainWindow::cmdDeleteLastItem_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
     work->list.removeLast();
@@ -223,13 +223,13 @@ void cmdResearch::cmdDeleteLastItem_Click() {
     if (state.NextOrder == 1) work->setListButtons(false);
 }
 
-void cmdResearch::cmdDeleteAllItems_Click() {
+void MainWindow::cmdDeleteAllItems_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
     work->emptyList();
 }
 
-void cmdResearch::cmdSaveToFile_Click() {
+void MainWindow::cmdSaveToFile_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
     const std::optional<QString> path = CD.saveFileName(saveListDialog(selectedMode()));
@@ -242,7 +242,7 @@ void cmdResearch::cmdSaveToFile_Click() {
     if (work->list.count() > 0) grdInfo->setCurrentCell(work->list.count(), PATH_COLUMN);
 }
 
-void cmdResearch::cmdGetList_Click() {
+void MainWindow::cmdGetList_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
     const std::optional<QString> path = CD.openFileName(openListDialog(selectedMode()));
@@ -270,7 +270,7 @@ void cmdResearch::cmdGetList_Click() {
     }
 }
 
-void cmdResearch::cmdClearFont_Click() {
+void MainWindow::cmdClearFont_Click() {
     const RunLock lock(*this);
     if (!lock) return;
     FlashMaintenance(
@@ -278,7 +278,7 @@ void cmdResearch::cmdClearFont_Click() {
         .clearFontSpace(work->demoMode());
 }
 
-void cmdResearch::cmdSendListToPrinter_Click() {
+void MainWindow::cmdSendListToPrinter_Click() {
     const RunLock lock(*this);
     if (!lock) return;
     UploadRequest request;
@@ -290,7 +290,7 @@ void cmdResearch::cmdSendListToPrinter_Click() {
     UploadEngine(work->printer(), *work, work->converter(), work->toggleTimeout).run(request);
 }
 
-void cmdResearch::CmdGetFlash_Click() {
+void MainWindow::CmdGetFlash_Click() {
     const RunLock lock(*this);
     if (!lock) return;
     FlashMaintenance(
@@ -298,7 +298,7 @@ void cmdResearch::CmdGetFlash_Click() {
         .getFlash();
 }
 
-void cmdResearch::CmdGetStatus_Click() {
+void MainWindow::CmdGetStatus_Click() {
     const RunLock lock(*this);
     if (!lock) return;
     FlashMaintenance(
@@ -312,7 +312,7 @@ namespace {
 // makes a fresh demo printer, which must not replace the one a running
 // operation is waiting on.
 template <typename Work>
-void testTickets(cmdResearch& window, Work& work, TicketButton button) {
+void testTickets(MainWindow& window, Work& work, TicketButton button) {
     const RunLock lock(window);
     if (!lock) return;
     sendTestTickets(button, window.selectedMode(), work->printer());
@@ -320,29 +320,29 @@ void testTickets(cmdResearch& window, Work& work, TicketButton button) {
 
 }  // namespace
 
-void cmdResearch::cmdTestTTF1_Click() {
+void MainWindow::cmdTestTTF1_Click() {
     testTickets(*this, work, TicketButton::Test1);
 }
-void cmdResearch::CmdTestTTF2_Click() {
+void MainWindow::CmdTestTTF2_Click() {
     testTickets(*this, work, TicketButton::Test2);
 }
-void cmdResearch::CmdTestTTF3_Click() {
+void MainWindow::CmdTestTTF3_Click() {
     testTickets(*this, work, TicketButton::Test3);
 }
-void cmdResearch::CmdTestTTF4_Click() {
+void MainWindow::CmdTestTTF4_Click() {
     testTickets(*this, work, TicketButton::Test4);
 }
-void cmdResearch::CmdTestTTF5_Click() {
+void MainWindow::CmdTestTTF5_Click() {
     testTickets(*this, work, TicketButton::Test5);
 }
-void cmdResearch::CmdTestTTFAll_Click() {
+void MainWindow::CmdTestTTFAll_Click() {
     testTickets(*this, work, TicketButton::TestAll);
 }
-void cmdResearch::CmdTestResidentFonts_Click() {
+void MainWindow::CmdTestResidentFonts_Click() {
     testTickets(*this, work, TicketButton::ResidentFonts);
 }
 
-void cmdResearch::OptionMode_Click(LoaderMode mode) {
+void MainWindow::OptionMode_Click(LoaderMode mode) {
     if (isTrue(state.FormLoading)) {
         work->modeInEffect = mode;
         return;
@@ -358,7 +358,7 @@ void cmdResearch::OptionMode_Click(LoaderMode mode) {
     SetCaptions();
 }
 
-void cmdResearch::grdInfo_Click(int row, int column) {
+void MainWindow::grdInfo_Click(int row, int column) {
     // Font IDs are noted beside True Type files only; the heading row is no data.
     if (selectedMode() != LoaderMode::ModeTTF || row < 1) return;
     const OperationGuard guard(state);

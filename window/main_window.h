@@ -3,7 +3,7 @@
 // with the state that every operation reads and writes. The window wires
 // buttons to operations and renders; the operations live in their own
 // classes (PrinterIo, PrinterDiscovery, and the work parts of
-// cmdResearch_work.cpp).
+// main_window_work.cpp).
 #pragma once
 
 #include <QString>
@@ -25,7 +25,7 @@ class QTableWidget;
 
 namespace velquin {
 
-class Form1;
+class NetworkAddressDialog;
 class MorlixLibrary;
 class OperatorPrompts;
 class PrinterDiscovery;
@@ -55,13 +55,13 @@ struct StartupPaths {
     static StartupPaths defaults() { return {defaultModeFile(), defaultDemoMarker()}; }
 };
 
-class cmdResearch : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    cmdResearch(MorlixLibrary& library, OperatorPrompts& prompts,
-                StartupPaths paths = StartupPaths::defaults(), QWidget* parent = nullptr);
-    ~cmdResearch() override;
+    MainWindow(MorlixLibrary& library, OperatorPrompts& prompts,
+               StartupPaths paths = StartupPaths::defaults(), QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Start-up sequence; false when the program must end without showing
     // the window (another instance runs, the library is missing, the
@@ -94,7 +94,7 @@ public:
     void clearStatus() { io.clearStatus(); }
 
     // The network address dialog, created at its first use and kept hidden.
-    Form1& form1();
+    NetworkAddressDialog& form1();
     PrinterDiscovery& discovery() { return *discovery_; }
 
     // State, library, the dialogs seam and the printer I/O.
@@ -156,18 +156,18 @@ public:
     PrinterIo io;
 
     // The file list, upload, flash and test-ticket side keeps its own
-    // long-lived parts here; both are defined in cmdResearch_work.cpp.
+    // long-lived parts here; both are defined in main_window_work.cpp.
     struct WorkParts;
     struct WorkPartsDeleter {
         void operator()(WorkParts* parts) const;
     };
     std::unique_ptr<WorkParts, WorkPartsDeleter> work;
     // How long a flash wait goes on without a sign of the printer finishing
-    // (cmdResearch_work.cpp); a minute unless set.
+    // (main_window_work.cpp); a minute unless set.
     void setToggleWaitTimeoutMs(int milliseconds);
 
 public slots:
-    // Printer discovery and the window's own commands (cmdResearch.cpp).
+    // Printer discovery and the window's own commands (main_window.cpp).
     void cmdFindPrinter_Click();
     void cmdFindNetworkPrinter_Click();
     void OptionEnableDiags_Click();
@@ -175,7 +175,7 @@ public slots:
     void cmdClearDiags_Click();
     void cmdExit_Click();
 
-    // The work commands (cmdResearch_work.cpp).
+    // The work commands (main_window_work.cpp).
     void cmdAddToList_Click();
     void cmdDeleteLastItem_Click();
     void cmdDeleteAllItems_Click();
@@ -203,13 +203,13 @@ protected:
 private:
     void createControls();
     void connectControls();
-    void createWorkParts();  // cmdResearch_work.cpp
+    void createWorkParts();  // main_window_work.cpp
     void setUpGrid();
 
     StartupPaths paths_;
     QButtonGroup* modeGroup_;
     std::unique_ptr<PrinterDiscovery> discovery_;
-    Form1* form1_ = nullptr;
+    NetworkAddressDialog* form1_ = nullptr;
     bool unloaded_ = false;
     bool endRequested_ = false;
     bool secondInstance_ = false;

@@ -14,7 +14,7 @@ class QLabel;
 
 namespace velquin {
 
-class cmdResearch;
+class MainWindow;
 
 // The outcome of one connection attempt.
 struct ConnectOutcome {
@@ -25,7 +25,7 @@ struct ConnectOutcome {
 
 class PrinterDiscovery {
 public:
-    explicit PrinterDiscovery(cmdResearch& window);
+    explicit PrinterDiscovery(MainWindow& window);
     ~PrinterDiscovery();
 
     // The local search and display; leaves the list buttons disabled.
@@ -61,7 +61,7 @@ private:
     void checkAbandonedConnect();
 
     struct PendingConnect;
-    cmdResearch& window_;
+    MainWindow& window_;
     std::shared_ptr<PendingConnect> abandoned_;
     QTimer abandonedTimer_;
 };

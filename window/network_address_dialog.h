@@ -12,7 +12,7 @@ class QPushButton;
 
 namespace velquin {
 
-class cmdResearch;
+class MainWindow;
 
 inline constexpr int FORM1_CLIENT_WIDTH_TWIPS = 5'970;
 inline constexpr int FORM1_CLIENT_HEIGHT_TWIPS = 3'015;
@@ -20,11 +20,11 @@ inline constexpr int FORM1_CLIENT_HEIGHT_TWIPS = 3'015;
 // told so before the attempt.
 inline constexpr int CONNECT_TIME_LIMIT_MS = 30'000;
 
-class Form1 : public QDialog {
+class NetworkAddressDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit Form1(cmdResearch& mainWindow);
+    explicit NetworkAddressDialog(MainWindow& mainWindow);
 
     // The texts the connection uses, copied from the boxes as they change.
     QString Octet1;
@@ -62,7 +62,7 @@ public slots:
 private:
     void Form_Load();
 
-    cmdResearch& main_;
+    MainWindow& main_;
     bool connected_ = false;
     bool connecting_ = false;
     int connectTimeLimitMs_ = CONNECT_TIME_LIMIT_MS;

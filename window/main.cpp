@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "cmdResearch.h"
+#include "main_window.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
 #include "termination_signals.h"
@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<velquin::OperatorPrompts> prompts = makePrompts();
     velquin::MorlixLibrary library;
     library.setPrompts(prompts.get());
-    velquin::cmdResearch window(library, *prompts);
+    velquin::MainWindow window(library, *prompts);
     if (auto* qtPrompts = dynamic_cast<velquin::QtOperatorPrompts*>(prompts.get()))
         qtPrompts->setParent(&window);
 

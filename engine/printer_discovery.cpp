@@ -7,9 +7,9 @@
 #include <atomic>
 #include <thread>
 
-#include "Form1.h"
-#include "cmdResearch.h"
+#include "main_window.h"
 #include "morlix_library.h"
+#include "network_address_dialog.h"
 #include "operator_prompts.h"
 #include "velquin/printer_codes.h"
 
@@ -44,7 +44,7 @@ struct PrinterDiscovery::PendingConnect {
     std::int32_t socket = 0;
 };
 
-PrinterDiscovery::PrinterDiscovery(cmdResearch& window) : window_(window) {
+PrinterDiscovery::PrinterDiscovery(MainWindow& window) : window_(window) {
     abandonedTimer_.setInterval(ABANDONED_CONNECT_POLL_MS);
     QObject::connect(&abandonedTimer_, &QTimer::timeout, [this] { checkAbandonedConnect(); });
 }
@@ -212,7 +212,7 @@ void PrinterDiscovery::cmdFindPrinter_Click() {
 void PrinterDiscovery::cmdFindNetworkPrinter_Click() {
     OperationGuard operation(window_.state);
     if (!operation) return;
-    Form1& dialog = window_.form1();
+    NetworkAddressDialog& dialog = window_.form1();
     dialog.exec();
     // Only a connection made in this showing of the dialog is shown, and
     // none once the program is ending (its socket is closed by then).

@@ -1,11 +1,11 @@
-#include "Form1.h"
+#include "network_address_dialog.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "cmdResearch.h"
+#include "main_window.h"
 #include "operator_prompts.h"
 #include "printer_discovery.h"
 
@@ -32,7 +32,8 @@ QLabel* makeLabel(const QString& caption, QWidget* parent, int x, int y, int wid
 
 }  // namespace
 
-Form1::Form1(cmdResearch& mainWindow) : QDialog(&mainWindow), main_(mainWindow) {
+NetworkAddressDialog::NetworkAddressDialog(MainWindow& mainWindow) : QDialog(&mainWindow), main_(mainWindow) {
+    setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Set IP Address"));
     setFixedSize(twipsToPixels(FORM1_CLIENT_WIDTH_TWIPS), twipsToPixels(FORM1_CLIENT_HEIGHT_TWIPS));
     setModal(true);
@@ -64,12 +65,12 @@ Form1::Form1(cmdResearch& mainWindow) : QDialog(&mainWindow), main_(mainWindow) 
     connect(txtOctet3, &QLineEdit::textChanged, this, [this](const QString& text) { Octet3 = text; });
     connect(txtOctet4, &QLineEdit::textChanged, this, [this](const QString& text) { Octet4 = text; });
     connect(txtPort, &QLineEdit::textChanged, this, [this](const QString& text) { PortNumber = text; });
-    connect(cmdCreateSocket, &QPushButton::clicked, this, &Form1::cmdCreateSocket_Click);
+    connect(cmdCreateSocket, &QPushButton::clicked, this, &NetworkAddressDialog::cmdCreateSocket_Click);
 
     Form_Load();
 }
 
-void Form1::Form_Load() {
+void NetworkAddressDialog::Form_Load() {
     Octet1 = QStringLiteral("192");
     Octet2 = QStringLiteral("168");
     Octet3 = QStringLiteral("0");
@@ -82,16 +83,16 @@ void Form1::Form_Load() {
     txtPort->setText(PortNumber);
 }
 
-int Form1::exec() {
+int NetworkAddressDialog::exec() {
     connected_ = false;
     return QDialog::exec();
 }
 
-void Form1::reject() {
+void NetworkAddressDialog::reject() {
     if (!connecting_) QDialog::reject();
 }
 
-void Form1::cmdCreateSocket_Click() {
+void NetworkAddressDialog::cmdCreateSocket_Click() {
     if (connecting_) return;
     connecting_ = true;
     cmdCreateSocket->setEnabled(false);
