@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev libgl1-mesa-dev
   libqt6svg6 qt6-image-formats-plugins qt6-image-formats-plugin-pdf
   libcups2-dev cups
+  libsqlite3-dev
   xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
 )
 

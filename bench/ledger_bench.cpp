@@ -1,0 +1,154 @@
+// What the ledger adds to an upload: the real window sends a list of 100
+// files to printer-sim over TCP (127.0.0.1) with a fast flash, and the same
+// 100 loads are recorded in a ledger, first as the upload's thread pays for
+// them (queued), then written one file at a time (hash and transaction per
+// file, as if the writer ran on the upload's thread). Prints both against the
+// upload's wall time; the goal is below 1 %.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include "ledger.h"
+#include "main_window.h"
+#include "morlix_library.h"
+#include "network_address_dialog.h"
+#include "operator_prompts.h"
+#include "simulator.h"
+
+namespace {
+
+constexpr int FILE_COUNT = 100;
+constexpr qsizetype FILE_SIZE = 16 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+QByteArray randomBytes(qsizetype size, unsigned seed) {
+    std::mt19937 generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(generator());
+    return bytes;
+}
+
+// Records one load per file; with `eachWritten` every record is in the file
+// before the next starts. Gives the seconds, or -1 when a write failed.
+double recordLoads(velquin::ledger::Ledger& ledger, const velquin::ledger::PrinterKey& printer,
+                   const QStringList& files, bool eachWritten) {
+    using namespace velquin::ledger;
+    const auto start = Clock::now();
+    qint64 free = 64ll * 1024 * 1024;
+    for (const QString& path : files) {
+        LoadStart load;
+        load.path = path;
+        load.freeBefore = free;
+        const LoadTicket ticket = ledger.loadStarting(printer, load);
+        free -= FILE_SIZE;
+        ledger.loadFinished(ticket, Outcome::Confirmed, free);
+        if (eachWritten && !ledger.flush(std::chrono::seconds(10))) return -1;
+    }
+    return secondsSince(start);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    // Keep the library away from this machine's lock, spooler and devices.
+    for (const char* folder : {"runtime", "devices", "config", "state", "data"})
+        QDir(dir.path()).mkpath(folder);
+    QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("runtime")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    qputenv("CUPS_SERVER", QFile::encodeName(dir.filePath("no-cupsd.sock")));
+    qputenv("MORLIX_DEVICE_ROOT", QFile::encodeName(dir.filePath("devices")));
+    QApplication application(argc, argv);
+
+    printersim::PrinterConfig config;
+    config.writeBytesPerSecond = 0;  // the flash writes end at once
+    config.flashSize = 64ull * 1024 * 1024;
+    printersim::Simulator simulator(config);
+    simulator.listenTcp();
+
+    QStringList files;
+    for (int i = 0; i < FILE_COUNT; ++i) {
+        const QString path = dir.filePath(QStringLiteral("font%1.ttf").arg(i));
+        const QByteArray content = randomBytes(FILE_SIZE, static_cast<unsigned>(i + 1));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return 1;
+        files << path;
+    }
+
+    velquin::ScriptedOperatorPrompts prompts;
+    velquin::MorlixLibrary library(QStringLiteral(MORLIX_LIBRARY_PATH));
+    library.setPrompts(&prompts);
+    velquin::MainWindow window(
+        library, prompts, velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
+    if (!window.Form_Load()) return 1;
+    const QString port = QString::number(simulator.port());
+    QTimer::singleShot(0, &window, [&window, port] {
+        velquin::NetworkAddressDialog& dialog = window.form1();
+        for (auto [box, text] : {std::pair{dialog.txtOctet1, "127"}, std::pair{dialog.txtOctet2, "0"},
+                                 std::pair{dialog.txtOctet3, "0"}, std::pair{dialog.txtOctet4, "1"}})
+            box->setText(QLatin1String(text));
+        dialog.txtPort->setText(port);
+        dialog.cmdCreateSocket->click();
+    });
+    window.cmdFindNetworkPrinter_Click();
+    if (!velquin::isTrue(window.state.PrinterIsEthernet)) {
+        std::fprintf(stderr, "could not connect to printer-sim\n");
+        return 1;
+    }
+    for (const QString& path : files) {
+        prompts.answerFile(path);
+        window.cmdAddToList_Click();
+    }
+
+    prompts.clear();
+    const std::uint64_t receivedBefore = simulator.printer().bytesReceived();
+    const auto start = Clock::now();
+    window.cmdSendListToPrinter_Click();
+    const double wallSeconds = secondsSince(start);
+    const std::uint64_t uploaded = simulator.printer().bytesReceived() - receivedBefore;
+    const std::size_t stored = simulator.printer().journal().size();
+    if (prompts.messages() != QStringList{QStringLiteral("Flash Upload Complete")} || stored != FILE_COUNT) {
+        std::fprintf(stderr, "the upload did not complete: %s\n", qPrintable(prompts.messages().join(" / ")));
+        return 1;
+    }
+
+    window.Form_Unload();
+
+    velquin::ledger::Ledger ledger;
+    const auto printer = velquin::ledger::PrinterKey::tcp(QStringLiteral("MDL:printer-sim;"),
+                                                          QStringLiteral("127.0.0.1"), simulator.port());
+    const double queuedSeconds = recordLoads(ledger, printer, files, false);
+    if (!ledger.flush(std::chrono::seconds(30))) return 1;
+    const double writtenSeconds = recordLoads(ledger, printer, files, true);
+    if (queuedSeconds < 0 || writtenSeconds < 0 || ledger.loads(printer).size() != 2u * FILE_COUNT) {
+        std::fprintf(stderr, "the ledger did not record the loads: %s\n", qPrintable(ledger.problem()));
+        return 1;
+    }
+    std::printf("ledger against an upload of %d files of %lld bytes over TCP to printer-sim (fast flash)\n",
+                FILE_COUNT, static_cast<long long>(FILE_SIZE));
+    std::printf("  upload wall time (%llu bytes):      %.3f s\n", static_cast<unsigned long long>(uploaded),
+                wallSeconds);
+    std::printf("  ledger, paid by the upload (queued):    %.3f ms  (%.4f %%)\n", queuedSeconds * 1000,
+                100 * queuedSeconds / wallSeconds);
+    std::printf("  ledger, written file by file:           %.3f ms  (%.4f %%)\n", writtenSeconds * 1000,
+                100 * writtenSeconds / wallSeconds);
+    return queuedSeconds / wallSeconds < 0.01 ? 0 : 2;
+}

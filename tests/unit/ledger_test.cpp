@@ -1,0 +1,285 @@
+// The ledger of printer loads against real SQLite files: what it records,
+// what it answers, and how it behaves when the file cannot be used.
+#include "ledger.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <atomic>
+
+using namespace velquin::ledger;
+using namespace std::chrono_literals;
+
+namespace {
+
+const PrinterKey PRINTER =
+    PrinterKey::tcp(QStringLiteral("MDL:RVB 3;FWV:5.03;"), QStringLiteral("127.0.0.1"), 9100);
+const PrinterKey OTHER = PrinterKey::local(QStringLiteral("MDL:RVB 3;FWV:5.03;"));
+
+LoadStart start(const QString& path, LoadMode mode = LoadMode::TrueType,
+                std::optional<qint64> freeBefore = std::nullopt) {
+    LoadStart start;
+    start.path = path;
+    start.mode = mode;
+    start.freeBefore = freeBefore;
+    return start;
+}
+
+class LedgerTest : public ::testing::Test {
+protected:
+    QString file() const { return dir.filePath(QStringLiteral("velquin/ledger.sqlite")); }
+
+    // A file of `content` in the test folder.
+    QString makeFile(const QString& name, const QByteArray& content) {
+        const QString path = dir.filePath(name);
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(content) == content.size());
+        return path;
+    }
+
+    // Records one load of `path` from start to end.
+    static void load(Ledger& ledger, const PrinterKey& printer, const QString& path, Outcome outcome,
+                     std::optional<qint64> freeAfter = std::nullopt) {
+        ledger.loadFinished(ledger.loadStarting(printer, start(path)), outcome, freeAfter);
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(LedgerTest, RecordsLoadsAndErasesWithTheirFields) {
+    const QString font = makeFile(QStringLiteral("a.sff"), "source");
+    const QByteArray converted = QByteArray(5000, 'q');
+    const QString convertedPath = makeFile(QStringLiteral("a.qks"), converted);
+    const QString image = makeFile(QStringLiteral("b.pcx"), "image bytes");
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    {
+        Ledger ledger(file());
+        const LoadTicket first = ledger.loadStarting(PRINTER, start(image, LoadMode::Pcx, 10'000));
+        ledger.loadFinished(first, Outcome::NotConfirmed, 0);
+        LoadStart softFont = start(font, LoadMode::SoftFont, 9'000);
+        softFont.fontId = 7;
+        softFont.sentFile = convertedPath;
+        const LoadTicket second = ledger.loadStarting(PRINTER, softFont);
+        ledger.loadFinished(second, Outcome::Confirmed, 4'000);
+
+        const std::vector<LoadRecord> loads = ledger.loads(PRINTER);
+        ASSERT_EQ(loads.size(), 2u);
+        const LoadRecord& newest = loads[0];
+        EXPECT_EQ(newest.path, font);
+        EXPECT_EQ(newest.mode, LoadMode::SoftFont);
+        EXPECT_EQ(newest.sha256, QCryptographicHash::hash(converted, QCryptographicHash::Sha256).toHex());
+        EXPECT_EQ(newest.size, converted.size());
+        EXPECT_EQ(newest.fontId, 7);
+        EXPECT_EQ(newest.freeBefore, 9'000);
+        EXPECT_EQ(newest.freeAfter, 4'000);
+        EXPECT_EQ(newest.outcome, Outcome::Confirmed);
+        EXPECT_GE(newest.time, before.addMSecs(-1));
+        EXPECT_LE(newest.time, QDateTime::currentDateTimeUtc());
+        EXPECT_EQ(loads[1].path, image);
+        EXPECT_EQ(loads[1].outcome, Outcome::NotConfirmed);
+        EXPECT_EQ(loads[1].fontId, std::nullopt);
+        EXPECT_EQ(loads[1].freeAfter, std::nullopt) << "0 is a flash query without answer";
+
+        // A failed erase takes nothing away; a confirmed one takes all.
+        ledger.erased(PRINTER, Outcome::Failed, 4'000, 0);
+        EXPECT_EQ(ledger.loads(PRINTER).size(), 2u);
+        ledger.erased(PRINTER, Outcome::Confirmed, 4'000, 20'000);
+        EXPECT_TRUE(ledger.loads(PRINTER).empty());
+        const std::vector<LoadRecord> all = ledger.loads(PRINTER, LoadScope::All);
+        ASSERT_EQ(all.size(), 2u);
+        EXPECT_TRUE(all[0].erased && all[1].erased);
+        const std::vector<EraseRecord> erases = ledger.erases(PRINTER);
+        ASSERT_EQ(erases.size(), 2u);
+        EXPECT_EQ(erases[0].outcome, Outcome::Confirmed);
+        EXPECT_EQ(erases[0].freeBefore, 4'000);
+        EXPECT_EQ(erases[0].freeAfter, 20'000);
+        EXPECT_TRUE(ledger.loads(OTHER, LoadScope::All).empty());
+        QStringList kinds;
+        for (const auto& entry : ledger.historyJson(PRINTER))
+            kinds << entry.toObject()[QStringLiteral("kind")].toString();
+        EXPECT_EQ(kinds, QStringList({"erase", "erase", "load", "load"}));
+
+        // Started but never finished when the program ends.
+        ledger.loadStarting(PRINTER, start(image, LoadMode::Pcx));
+    }
+    Ledger reopened(file());
+    const std::vector<LoadRecord> loads = reopened.loads(PRINTER);
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0].outcome, Outcome::NotConfirmed);
+    EXPECT_EQ(loads[0].sha256, Ledger::sha256OfFile(image));
+    for (const char* text : {"127.0.0.1:9100", "rvb 3", ""})
+        EXPECT_EQ(reopened.printersMatching(QLatin1String(text)), std::vector<PrinterKey>{PRINTER}) << text;
+    EXPECT_TRUE(reopened.printersMatching(QStringLiteral("local")).empty());
+}
+
+TEST_F(LedgerTest, HeldAreTheConfirmedLoadsSinceTheLastErase) {
+    QStringList files;
+    for (const char* name : {"a", "b", "c", "d", "e"}) files << makeFile(QLatin1String(name), name);
+    files << dir.filePath(QStringLiteral("missing"));
+    Ledger ledger(file());
+    PrinterLedger printer(&ledger, PRINTER);
+    // Through the upload's calls: one load left without its end.
+    printer.beforeLoad(files[0], LoadMode::TrueType, 1000);
+    printer.afterLoad(Outcome::Confirmed, 900);
+    printer.beforeLoad(files[1], LoadMode::TrueType, 900);
+    printer.beforeLoad(files[2], LoadMode::TrueType, 900);
+    printer.afterLoad(Outcome::Failed, 900);
+    printer.beforeLoad(files[5], LoadMode::TrueType, 900);
+    printer.afterLoad(Outcome::Failed, 900);
+    load(ledger, OTHER, files[4], Outcome::Confirmed);
+    EXPECT_EQ(ledger.heldFiles(PRINTER, files), (std::vector<bool>{true, false, false, false, false, false}));
+    printer.afterErase(Outcome::NotConfirmed, std::nullopt, std::nullopt);
+    load(ledger, PRINTER, files[3], Outcome::Confirmed);
+    EXPECT_EQ(ledger.heldFiles(PRINTER, files), (std::vector<bool>{false, false, false, true, false, false}));
+    EXPECT_EQ(ledger.heldFiles(OTHER, files), (std::vector<bool>{false, false, false, false, true, false}));
+    // By content: the same bytes under another name are held too.
+    const QString copy = makeFile(QStringLiteral("copy"), "d");
+    EXPECT_EQ(ledger.heldFiles(PRINTER, {copy}), std::vector<bool>{true});
+    EXPECT_EQ(ledger.loads(PRINTER, LoadScope::All).size(), 5u);
+    EXPECT_TRUE(ledger.usable()) << ledger.problem().toStdString();
+}
+
+TEST_F(LedgerTest, FreeFlashIsComparedWithTheLastReading) {
+    const QString path = makeFile(QStringLiteral("a.ttf"), "font");
+    Ledger ledger(file());
+    EXPECT_EQ(ledger.checkFreeFlash(PRINTER, 1000).agreement, FlashAgreement::NeverSeen);
+    load(ledger, PRINTER, path, Outcome::Confirmed, 900);
+    load(ledger, PRINTER, path, Outcome::Failed, 0);  // no answer: not a reading
+    struct Case {
+        std::optional<qint64> now;
+        FlashAgreement agreement;
+    };
+    for (const Case& c : {Case{900, FlashAgreement::Agrees}, Case{850, FlashAgreement::ChangedSinceLastSeen},
+                          Case{2000, FlashAgreement::ChangedSinceLastSeen}, Case{0, FlashAgreement::Unknown},
+                          Case{std::nullopt, FlashAgreement::Unknown}}) {
+        const FlashCheck check = ledger.checkFreeFlash(PRINTER, c.now);
+        EXPECT_EQ(check.agreement, c.agreement) << c.now.value_or(-1);
+        EXPECT_EQ(check.expected, 900);
+    }
+    ledger.erased(PRINTER, Outcome::Confirmed, 900, 2000);
+    EXPECT_EQ(ledger.checkFreeFlash(PRINTER, 2000).agreement, FlashAgreement::Agrees);
+    EXPECT_EQ(ledger.checkFreeFlash(OTHER, 2000).agreement, FlashAgreement::NeverSeen);
+}
+
+TEST_F(LedgerTest, TwoProcessesWritingAtOnceLoseNoRow) {
+    constexpr int LOADS = 150;
+    const QString path = makeFile(QStringLiteral("a.ttf"), "font");
+    const PrinterKey printers[] = {PRINTER, OTHER};
+    pid_t children[2];
+    for (int i = 0; i < 2; ++i) {
+        children[i] = ::fork();
+        ASSERT_GE(children[i], 0);
+        if (children[i] == 0) {
+            bool ok = true;
+            {
+                Ledger ledger(file());
+                // One transaction per load, so that the two interleave.
+                for (int n = 0; n < LOADS && ok; ++n) {
+                    load(ledger, printers[i], path, Outcome::Confirmed, 1000 - n);
+                    ok = ledger.flush(10s);
+                }
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    Ledger ledger(file());
+    for (const PrinterKey& printer : printers) EXPECT_EQ(ledger.loads(printer).size(), std::size_t{LOADS});
+}
+
+TEST_F(LedgerTest, LoadsGoOnWhileAnotherWriterHoldsTheLock) {
+    const QString path = makeFile(QStringLiteral("a.ttf"), "font");
+    { Ledger(file()).printers(); }  // creates the file
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(file()).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    std::atomic<int> reports = 0;
+    Ledger ledger(file(), [&reports](const QString&) { ++reports; });
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < 100; ++n) load(ledger, PRINTER, path, Outcome::Confirmed, 1000);
+    // Far below a single busy time-out of the writer.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(ledger.flush(100ms));
+
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(ledger.flush(10s));
+    EXPECT_EQ(ledger.loads(PRINTER).size(), 100u);
+    EXPECT_EQ(reports, 0);
+}
+
+// Runs the calls of a load and of the views against a ledger that cannot
+// be used; gives the number of reports, or -1 when a call misbehaved.
+int reportsFromUnusableLedger(const QString& file, const QString& path) {
+    std::atomic<int> reports = 0;
+    QString message;
+    {
+        Ledger ledger(file, [&](const QString& text) {
+            ++reports;
+            message = text;
+        });
+        for (int n = 0; n < 20; ++n) {
+            const LoadTicket ticket = ledger.loadStarting(PRINTER, start(path, LoadMode::TrueType, 1000));
+            ledger.flush(1s);
+            ledger.loadFinished(ticket, Outcome::Confirmed, 900);
+        }
+        ledger.erased(PRINTER, Outcome::Confirmed, 900, 2000);
+        if (!ledger.loads(PRINTER).empty() || ledger.held(PRINTER, {"00"}) != std::vector<bool>{false} ||
+            ledger.checkFreeFlash(PRINTER, 2000).agreement != FlashAgreement::Unknown || ledger.usable())
+            return -1;
+    }
+    return message.contains(file) ? reports.load() : -1;
+}
+
+TEST_F(LedgerTest, AnUnusableLedgerIsReportedOnceAndLeftAlone) {
+    const QString path = makeFile(QStringLiteral("a.ttf"), "font");
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("velquin")));
+
+    // Not a database.
+    QFile corrupt(file());
+    ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly));
+    corrupt.write(QByteArray(8192, '\x5a'));
+    corrupt.close();
+    EXPECT_EQ(reportsFromUnusableLedger(file(), path), 1);
+
+    // Written by a newer version of the program.
+    ASSERT_TRUE(QFile::remove(file()));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(file()).constData(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(reportsFromUnusableLedger(file(), path), 1);
+
+    // A folder the operator cannot write to: root writes anywhere, so the
+    // child runs as nobody then.
+    ASSERT_TRUE(QFile::remove(file()));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
+                                          QFile::ExeGroup);
+    QFile::setPermissions(QFileInfo(file()).path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                        QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        constexpr uid_t NOBODY = 65534;
+        if (::geteuid() == 0 && (::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)) ::_exit(100);
+        ::_exit(reportsFromUnusableLedger(file(), path) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(QFile::exists(file()));
+}
+
+}  // namespace
