@@ -13,8 +13,8 @@ namespace velquin {
 
 namespace {
 
-// Messages of the result codes 0 to 27, by code.
-constexpr std::array<const char*, 28> CONVERSION_MESSAGES = {
+// Messages of the result codes 0 to 29, by code.
+constexpr std::array<const char*, 30> CONVERSION_MESSAGES = {
     "Good",
     "Soft font file not found",
     "Error application could not allocate memory",
@@ -43,6 +43,8 @@ constexpr std::array<const char*, 28> CONVERSION_MESSAGES = {
     "Error read character default",
     nullptr,  // 26 ends a font inside the converter and never reaches the program
     "Error application could not write the converted file",
+    "Error Soft Font converts to more than any printer's flash can hold (9,000,000 bytes)",
+    "Error Soft Font file larger than any soft font can be (16 MiB)",
 };
 
 }  // namespace
