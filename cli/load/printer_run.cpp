@@ -212,7 +212,8 @@ private:
 };
 
 // A printer that takes everything into memory and finishes every flash
-// write at once: what `export` runs the engine against.
+// write at once, its free flash going down by what it took (so every file
+// counts as stored): what `export` runs the engine against.
 class CapturingConnection final : public PrinterConnection {
 public:
     bool isEthernet() const override { return true; }
@@ -225,7 +226,12 @@ public:
         status.bytes[STATUS_FLAGS_BYTE] = toggle_ ? STATUS_FLASH_TOGGLE_BIT : 0;
         return status;
     }
-    FlashSpace readFlashSpace() override { return {INT32_MAX, 0}; }
+    FlashSpace readFlashSpace() override {
+        FlashSpace flash;
+        flash.freeBytes = static_cast<std::int32_t>(INT32_MAX - captured.size());
+        flash.read = true;
+        return flash;
+    }
     bool send(std::span<const std::uint8_t> bytes) override {
         captured.append(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
         return true;
