@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev libgl1-mesa-dev
   libcups2-dev cups
   xvfb xauth imagemagick fonts-dejavu-core fonts-urw-base35
+  clang-format dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()
