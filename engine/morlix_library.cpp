@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "install_layout.h"
 #include "operator_prompts.h"
 
 namespace velquin {
@@ -43,7 +44,7 @@ const char* MorlixLibrary::exportName(Export which) {
 }
 
 QString MorlixLibrary::defaultPath() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libmorlix.so"));
+    return InstallLayout::libraryPath(QCoreApplication::applicationDirPath());
 }
 
 MorlixLibrary::MorlixLibrary(QString path) : path_(std::move(path)) {

@@ -47,7 +47,7 @@ public:
     static constexpr int EXPORT_COUNT = 19;
     static const char* exportName(Export which);
 
-    // libmorlix.so in the program's folder.
+    // libmorlix.so beside the program, or in its installed library folder.
     static QString defaultPath();
 
     explicit MorlixLibrary(QString path = defaultPath());

@@ -11,6 +11,7 @@ PACKAGES=(
   libcups2-dev cups
   libsqlite3-dev
   xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
+  clang-format dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()

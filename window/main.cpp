@@ -1,5 +1,8 @@
 // Velquin: loads fonts and images into a ticket printer's flash memory.
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
 #include <cstdio>
 #include <memory>
 
@@ -7,6 +10,7 @@
 #include "morlix_library.h"
 #include "operator_prompts.h"
 #include "termination_signals.h"
+#include "velquin/build_info.h"
 
 namespace {
 
@@ -23,11 +27,35 @@ std::unique_ptr<velquin::OperatorPrompts> makePrompts() {
     return prompts;
 }
 
+// Answers --help and --version before any window or library exists, so
+// both work without a display. Any other argument is left to Qt (-platform,
+// -style and the like).
+void answerInformationOptions(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Loads fonts and images into the flash memory of ticket printers attached by USB, "
+                       "a parallel port or TCP."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    parser.parse(arguments);
+    // --help-all comes with the help option; it is answered as --help.
+    const bool wantsHelp = parser.isSet(help) || parser.isSet(QStringLiteral("help-all"));
+    if (!wantsHelp && !parser.isSet(version)) return;
+    QCoreApplication information(argc, argv);
+    if (wantsHelp) parser.showHelp(0);
+    parser.showVersion();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("velquin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELQUIN_VERSION));
+    answerInformationOptions(argc, argv);
+
     QApplication application(argc, argv);
-    application.setApplicationName(QStringLiteral("velquin"));
 
     std::unique_ptr<velquin::OperatorPrompts> prompts = makePrompts();
     velquin::MorlixLibrary library;

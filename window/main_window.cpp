@@ -19,6 +19,7 @@
 #include <array>
 #include <charconv>
 
+#include "install_layout.h"
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
@@ -120,7 +121,7 @@ QString StartupPaths::defaultModeFile() {
 
 QString StartupPaths::modeFileLocation(const QString& programFolder, const QString& configHome) {
     const QFileInfo folder(programFolder);
-    if (folder.isDir() && folder.isWritable())
+    if (folder.isDir() && folder.isWritable() && !InstallLayout::isInstalled(programFolder))
         return QDir(programFolder).filePath(QLatin1String(MODE_FILE_NAME));
     const QString configFolder =
         configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;

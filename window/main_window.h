@@ -63,11 +63,12 @@ private:
 struct StartupPaths {
     QString modeFile;
     QString demoMarker;
-    // "avrbl.txt" in the program's folder when that folder is writable,
-    // otherwise in $XDG_CONFIG_HOME/velquin (~/.config/velquin).
+    // "avrbl.txt" in the program's folder when that folder is writable and
+    // not an installed one, otherwise in $XDG_CONFIG_HOME/velquin
+    // (~/.config/velquin).
     static QString defaultModeFile();
-    // The mode file in programFolder when it is writable, else in
-    // configHome/velquin (configHome empty: ~/.config).
+    // The mode file in programFolder when it is writable and not installed,
+    // else in configHome/velquin (configHome empty: ~/.config).
     static QString modeFileLocation(const QString& programFolder, const QString& configHome);
     // "DemoMode.txt" in the working directory.
     static QString defaultDemoMarker();

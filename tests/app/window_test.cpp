@@ -9,6 +9,8 @@
 #include <QTableWidget>
 
 #include "app_test_support.h"
+#include "install_layout.h"
+#include "velquin/build_info.h"
 
 using namespace velquin;
 using velquin::test::WindowHarness;
@@ -39,6 +41,7 @@ private slots:
     void saveModeWritesTheDigitAndCrLf();
     void saveModeFailureIsReported();
     void modeFileLivesBesideTheProgramWhenWritable();
+    void installedProgramUsesTheConfigFolderAndItsLibraryFolder();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -288,6 +291,30 @@ void WindowTest::modeFileLivesBesideTheProgramWhenWritable() {
         QStringLiteral("/config/velquin/avrbl.txt"));
     QCOMPARE(StartupPaths::modeFileLocation(dir_->filePath(QStringLiteral("gone")), QString()),
              QDir::home().filePath(QStringLiteral(".config/velquin/avrbl.txt")));
+}
+
+// An installed program (libmorlix.so in the private library folder, none
+// beside it) keeps its mode file in the config folder though its own folder
+// is writable; a library beside the program makes it a copy of its own again.
+void WindowTest::installedProgramUsesTheConfigFolderAndItsLibraryFolder() {
+    const QString bin = dir_->filePath(QStringLiteral("usr/bin"));
+    const QString libraryFolder = QDir::cleanPath(bin + QStringLiteral("/" VELQUIN_LIBRARY_FROM_PROGRAM));
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(libraryFolder));
+    const auto touch = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly);
+    };
+    QVERIFY(touch(libraryFolder + QStringLiteral("/libmorlix.so")));
+    QVERIFY(InstallLayout::isInstalled(bin));
+    QCOMPARE(InstallLayout::libraryPath(bin), libraryFolder + QStringLiteral("/libmorlix.so"));
+    QCOMPARE(StartupPaths::modeFileLocation(bin, QStringLiteral("/config")),
+             QStringLiteral("/config/velquin/avrbl.txt"));
+
+    QVERIFY(touch(bin + QStringLiteral("/libmorlix.so")));
+    QVERIFY(!InstallLayout::isInstalled(bin));
+    QCOMPARE(InstallLayout::libraryPath(bin), bin + QStringLiteral("/libmorlix.so"));
+    QCOMPARE(StartupPaths::modeFileLocation(bin, QStringLiteral("/config")),
+             bin + QStringLiteral("/avrbl.txt"));
 }
 
 VELQUIN_QTEST_MAIN(WindowTest)

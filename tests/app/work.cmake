@@ -9,6 +9,6 @@ velquin_add_gtest(work_logic_tests app
 target_link_libraries(work_logic_tests PRIVATE velquin_app)
 
 velquin_add_qtest(app_work_test TIMEOUT 300 SOURCES work_e2e_test.cpp LIBRARIES printer_sim_core)
-target_compile_definitions(app_work_test PRIVATE VELQUIN_SAMPLE_FONTS="${CMAKE_SOURCE_DIR}/../shared/fonts")
+target_compile_definitions(app_work_test PRIVATE VELQUIN_SAMPLE_FONTS="${PROJECT_SOURCE_DIR}/tests/data/fonts")
 
 velquin_add_qtest(app_truth_test TIMEOUT 300 SOURCES operator_truth_test.cpp LIBRARIES printer_sim_core)

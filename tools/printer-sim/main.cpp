@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "simulator.h"
+#include "velquin/build_info.h"
 
 namespace {
 
@@ -60,7 +61,8 @@ const char* const USAGE =
     "  --status-length N     status reads give N bytes (e.g. 3)\n"
     "  --fail-reads          device reads fail\n"
     "  --device-id-prefix K  device ID length prefix: normal, absent, swapped, too-long\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "  --version             the version\n";
 
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "printer-sim: %s (see --help)\n", message.c_str());
@@ -109,6 +111,9 @@ int main(int argc, char** argv) {
         };
         if (option == "--help" || option == "-h") {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (option == "--version") {
+            std::printf("printer-sim %s\n", VELQUIN_VERSION);
             return 0;
         } else if (option == "--port") {
             std::uint64_t wanted = number(option, value());
