@@ -194,7 +194,8 @@ void measurePeakMemory(const fs::path& folder) {
     };
     fs::path largestSample;
     for (const auto& sample : fs::directory_iterator(SAMPLE_FONTS_DIR))
-        if (sample.is_regular_file() && (largestSample.empty() || sample.file_size() > fs::file_size(largestSample)))
+        if (sample.is_regular_file() &&
+            (largestSample.empty() || sample.file_size() > fs::file_size(largestSample)))
             largestSample = sample.path();
     if (!largestSample.empty()) {
         fs::copy_file(largestSample, folder / largestSample.filename(), fs::copy_options::overwrite_existing);
