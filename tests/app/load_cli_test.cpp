@@ -169,6 +169,13 @@ TEST_F(LoadCliTest, APrinterClosingMidFileFailsAloneAndExportMatchesTheStream) {
     EXPECT_EQ(reports[2].toObject()[QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
     expectJournalHoldsFiles(*printers_[0]);
     expectJournalHoldsFiles(*printers_[2]);
+    // The ledger does not count the cut file as held.
+    const LoadRun history = runLoad({QStringLiteral("history"), QStringLiteral("--printer"),
+                                     printerArguments()[3], QStringLiteral("--json")});
+    const QJsonArray loads =
+        history.json()[QStringLiteral("printers")][0][QStringLiteral("history")].toArray();
+    ASSERT_FALSE(loads.isEmpty()) << history.err.toStdString();
+    EXPECT_EQ(loads[0][QStringLiteral("outcome")].toString(), QStringLiteral("not confirmed"));
 
     const LoadRun exported = runLoad(QStringList{QStringLiteral("export")} + files_);
     ASSERT_EQ(exported.exitCode, 0) << exported.err.toStdString();
