@@ -38,6 +38,7 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
         return EraseOutcome::Declined;
     }
 
+    commandSent_ = false;
     view_.clearStatus();
     view_.addStatusLine(QStringLiteral("Clearing flash memory"));
     const PrinterStatus initial = printer_.readStatus();
@@ -53,6 +54,7 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
                     QStringLiteral("The printer did not take the clear command, font space not cleared"),
                     false);
     }
+    commandSent_ = true;
     sleepMs_(CLEAR_COMMAND_SETTLE_MS);
 
     view_.setProgressRange(0, ERASE_PROGRESS_MAXIMUM);
@@ -76,6 +78,7 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
     view_.setProgressCaption(QStringLiteral("Flash space erased"));
     view_.addStatusLine(QStringLiteral("Flash space erased"));
     const FlashSpace flash = printer_.readFlashSpace();
+    ledger_.afterErase(ledger::Outcome::Confirmed, std::nullopt, flash.known());
     view_.setFlashSpaceRemaining(flash.known());
     view_.processEvents();
     if (!flash.read) {
@@ -95,7 +98,14 @@ EraseOutcome FlashMaintenance::stop(EraseOutcome outcome, const QString& message
     view_.addStatusLine(message);
     view_.selectLastStatusLine();
     view_.setProgressCaption(message);
-    view_.setFlashSpaceRemaining(printerThere ? printer_.readFlashSpace().known() : std::nullopt);
+    const std::optional<std::int64_t> freeNow =
+        printerThere ? printer_.readFlashSpace().known() : std::nullopt;
+    // A command the printer never took erased nothing; a wait that ended
+    // early (the printer gone included) may or may not have, so the loads
+    // before it are no longer counted as held.
+    ledger_.afterErase(commandSent_ ? ledger::Outcome::NotConfirmed : ledger::Outcome::Failed, std::nullopt,
+                       freeNow);
+    view_.setFlashSpaceRemaining(freeNow);
     view_.prompts().message(message);
     return outcome;
 }

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <functional>
 
+#include "ledger.h"
+
 namespace velquin {
 
 class OperationView;
@@ -27,6 +29,9 @@ public:
     FlashMaintenance(PrinterConnection& printer, OperationView& view, std::function<void(int)> sleepMs,
                      std::chrono::milliseconds toggleTimeout);
 
+    // Where later erases are recorded (nowhere by default).
+    void recordIn(ledger::PrinterLedger ledger) { ledger_ = std::move(ledger); }
+
     // "Clear Font Space".
     EraseOutcome clearFontSpace(bool demoMode);
     // "GetFlash".
@@ -42,6 +47,8 @@ private:
     OperationView& view_;
     std::function<void(int)> sleepMs_;
     std::chrono::milliseconds toggleTimeout_;
+    ledger::PrinterLedger ledger_;
+    bool commandSent_ = false;  // of the erase under way
 };
 
 }  // namespace velquin

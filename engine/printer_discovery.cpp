@@ -12,6 +12,7 @@
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
+#include "printer_holds.h"
 #include "printer_lock.h"
 #include "velquin/printer_codes.h"
 
@@ -100,6 +101,7 @@ void PrinterDiscovery::showNoPrinter() {
 }
 
 void PrinterDiscovery::clearFacts() {
+    window_.printerHolds().printerLost();
     for (QLabel* label : {window_.lblPortType, window_.lblPrinterType, window_.lblHardware,
                           window_.lblPrinterModel, window_.lblVersion})
         label->clear();
@@ -210,10 +212,12 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     } else {
         // The query gives 0 when no good answer came.
         std::int32_t freeFlash = 0;
-        if (library.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0)
-            showFlash(freeFlash);
-        else
-            showFlash(std::nullopt);
+        const bool flashRead = library.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0;
+        showFlash(flashRead ? std::optional<std::int64_t>(freeFlash) : std::nullopt);
+        window_.printerHolds().printerFound(ledger::PrinterKey::local(printerIdentity(
+                                                logicBoard, printerType, printerModel, state.PrinterVersion)),
+                                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
+        window_.markHeldRows();
     }
     state.PrinterFound = FLAG_TRUE;
     window_.cmdClearFont->setEnabled(true);
@@ -270,10 +274,23 @@ void PrinterDiscovery::showNetworkPrinter() {
     window_.lblFlashSpaceRemaining->setEnabled(true);
 
     window_.io.startCommand();
-    if (isTrue(state.DemoMode))
+    if (isTrue(state.DemoMode)) {
         showFlash(DEMO_NETWORK_FLASH);
-    else
-        showFlash(window_.io.readFlashSpaceEthernet());
+    } else {
+        const std::optional<std::int32_t> reading = window_.io.readFlashSpaceEthernet();
+        const std::optional<std::int64_t> freeFlash =
+            reading ? std::optional<std::int64_t>(*reading) : std::nullopt;
+        showFlash(freeFlash);
+        const NetworkAddressDialog& address = window_.form1();
+        window_.printerHolds().printerFound(
+            ledger::PrinterKey::tcp(
+                printerIdentity(logicBoard, printerType, printerModel, state.PrinterVersion),
+                QStringList{address.Octet1, address.Octet2, address.Octet3, address.Octet4}.join(
+                    QLatin1Char('.')),
+                static_cast<quint16>(address.PortNumber.toUInt())),
+            freeFlash);
+        window_.markHeldRows();
+    }
     state.PrinterFound = FLAG_TRUE;
     window_.cmdClearFont->setEnabled(true);
 }

@@ -79,6 +79,13 @@ QString versionCaption(float version) {
            QStringLiteral(")");
 }
 
+QString printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
+                        float version) {
+    return QStringLiteral("MDL:%1;CMD:%2;BOARD:%3;FWV:%4;")
+        .arg(GetPrinterModel(printerModel), GetPrinterType(printerType), GetLogicBoardType(logicBoard),
+             QString::number(static_cast<double>(version), 'f', 2));
+}
+
 void showFreeFlash(QLabel& label, std::optional<std::int64_t> freeBytes, bool demo) {
     label.setText(freeBytes ? formatGrouped(*freeBytes) + (demo ? QStringLiteral(" (demo)") : QString())
                             : FLASH_UNKNOWN);

@@ -48,4 +48,10 @@ void showFreeFlash(QLabel& label, std::optional<std::int64_t> freeBytes, bool de
 // number format.
 QString versionCaption(float version);
 
+// The printer's identity as the ledger keys it: the facts the library gives,
+// "MDL:model;CMD:language;BOARD:board;FWV:version;". The protocol has no
+// serial number, so alike printers on one link share their record.
+QString printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
+                        float version);
+
 }  // namespace velquin

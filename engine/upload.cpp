@@ -21,6 +21,20 @@ const QString FLASH_UPLOAD_COMPLETE = QStringLiteral("Flash Upload Complete");
 const QString DEMO_NOTE = QStringLiteral("Demonstration only: no printer, nothing was sent.");
 const QString UNKNOWN = QStringLiteral("unknown");
 
+ledger::LoadMode ledgerMode(LoaderMode mode) {
+    switch (mode) {
+        case LoaderMode::ModeTTF:
+            return ledger::LoadMode::TrueType;
+        case LoaderMode::ModeSF:
+            return ledger::LoadMode::SoftFont;
+        case LoaderMode::ModePCX:
+            return ledger::LoadMode::Pcx;
+        case LoaderMode::ModeBMP:
+            break;
+    }
+    return ledger::LoadMode::Bmp;
+}
+
 QString flashText(const FlashSpace& flash) {
     return flash.read ? QString::number(flash.freeBytes) : UNKNOWN;
 }
@@ -152,23 +166,26 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
         view_.processEvents();
         const FlashSpace flashBefore =
             readFlash(QStringLiteral("Flash space remaining before flash start = "));
+        bytesOut_ = false;
+        if (!demo_) ledger_.beforeLoad(path, ledgerMode(branch.mode), flashBefore.known());
 
         const std::optional<std::int64_t> size = openableFileSize(path);
-        if (!size) return UploadOutcome::FileMissing;
+        if (!size) return recordStop(UploadOutcome::FileMissing);
         if (demo_) {
             view_.addStatusLine(branch.demoLine);
             view_.processEvents();
         } else {
             if (const UploadOutcome sent = sendOrStop(uploadHeader(branch.mode, *size), path);
                 sent != UploadOutcome::Completed) {
-                return sent;
+                return recordStop(sent);
             }
+            bytesOut_ = true;
             if (const UploadOutcome sent = transferOrStop(path); sent != UploadOutcome::Completed)
-                return sent;
+                return recordStop(sent);
             if (branch.trailingEsc) {
                 if (const UploadOutcome sent = sendOrStop(QByteArray(1, ESC), path);
                     sent != UploadOutcome::Completed) {
-                    return sent;
+                    return recordStop(sent);
                 }
             }
         }
@@ -179,7 +196,7 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
 
         if (const UploadOutcome written = waitForFlashWrite(initialToggle, path, *size);
             written != UploadOutcome::Completed) {
-            return written;
+            return recordStop(written);
         }
         view_.addStatusLine(link_.printerBusy() ? branch.busyAfterLine : branch.notBusyAfterLine);
         view_.processEvents();
@@ -259,16 +276,22 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         if (!size) return UploadOutcome::FileMissing;
         const FlashSpace flashBefore =
             readFlash(QStringLiteral("Flash space remaining before flash start = "));
+        // The converted file carries no header of ours: its first chunk may
+        // already have reached the printer when a transfer fails.
+        bytesOut_ = true;
+        if (!demo_)
+            ledger_.beforeLoad(request.paths[index], ledger::LoadMode::SoftFont, flashBefore.known(),
+                               convertedName);
         if (demo_) {
             view_.addStatusLine(QStringLiteral("Demo mode - Sending converted file to printer "));
             view_.processEvents();
         } else if (const UploadOutcome sent = transferOrStop(convertedName);
                    sent != UploadOutcome::Completed) {
-            return sent;
+            return recordStop(sent);
         }
         if (const UploadOutcome written = waitForFlashWrite(initialToggle, convertedName, *size);
             written != UploadOutcome::Completed) {
-            return written;
+            return recordStop(written);
         }
         const FlashSpace flashAfter = readFlash(QStringLiteral("Flash space remaining after flash end = "));
         noteConfirmation(request.paths[index], *size, flashBefore, flashAfter);
@@ -334,6 +357,8 @@ void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, cons
     view_.setFlashSpaceRemaining(after.known());
     view_.processEvents();
     if (demo_) return;
+    const bool confirmed = before.read && after.read && (size == 0 || after.freeBytes < before.freeBytes);
+    ledger_.afterLoad(confirmed ? ledger::Outcome::Confirmed : ledger::Outcome::NotConfirmed, after.known());
     if (!before.read || !after.read) {
         view_.addStatusLine(
             QStringLiteral("Not confirmed by the printer (its free flash could not be read): ") + path);
@@ -346,6 +371,14 @@ void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, cons
     }
     unconfirmed_ << path;
     view_.selectLastStatusLine();
+}
+
+UploadOutcome UploadEngine::recordStop(UploadOutcome outcome) {
+    // Only a file of which no byte went out is known not to be on the printer.
+    const bool nothingSent =
+        (outcome == UploadOutcome::FileMissing || outcome == UploadOutcome::PrinterGone) && !bytesOut_;
+    ledger_.afterLoad(nothingSent ? ledger::Outcome::Failed : ledger::Outcome::NotConfirmed, std::nullopt);
+    return outcome;
 }
 
 QString UploadEngine::withWhatThePrinterGot(const QString& message) const {

@@ -10,6 +10,7 @@
 
 #include "app_state.h"
 #include "conversion.h"
+#include "ledger.h"
 #include "printer_connection.h"
 
 namespace velquin {
@@ -51,6 +52,9 @@ public:
     UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
                  std::chrono::milliseconds toggleTimeout);
 
+    // Where each file of later runs is recorded (nowhere by default).
+    void recordIn(ledger::PrinterLedger ledger) { ledger_ = std::move(ledger); }
+
     UploadOutcome run(const UploadRequest& request);
     // The files of the last run whose storing the printer did not confirm
     // (its free flash did not go down, or could not be read).
@@ -75,6 +79,8 @@ private:
     FlashSpace readFlash(const QString& line);
     void noteConfirmation(const QString& path, std::int64_t size, const FlashSpace& before,
                           const FlashSpace& after);
+    // Ends the ledger's record of the file being sent with how the run stopped.
+    UploadOutcome recordStop(UploadOutcome outcome);
     // The message with what the printer got in this run, once it got anything.
     QString withWhatThePrinterGot(const QString& message) const;
     void stop(const QString& line, const QString& message, const QString& caption, bool printerThere = true);
@@ -86,6 +92,9 @@ private:
     SoftFontConverterCall convert_;
     std::chrono::milliseconds toggleTimeout_;
     bool demo_ = false;
+    ledger::PrinterLedger ledger_;
+    // Whether the file being sent has had any byte go out.
+    bool bytesOut_ = false;
     QStringList confirmed_;
     QStringList unconfirmed_;
 };

@@ -25,6 +25,7 @@
 #include "operator_prompts.h"
 #include "printer_discovery.h"
 #include "printer_facts.h"
+#include "printer_holds.h"
 
 namespace velquin {
 
@@ -144,6 +145,9 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     createControls();
     connectControls();
     discovery_ = std::make_unique<PrinterDiscovery>(*this);
+    // Below the two specified buttons of its frame.
+    holds_ = std::make_unique<PrinterHolds>(*FramePrinterOperations, CD);
+    holds_->button()->setGeometry(10, 112, 130, 34);
     createWorkParts();
 }
 

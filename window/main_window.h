@@ -31,6 +31,7 @@ class NetworkAddressDialog;
 class MorlixLibrary;
 class OperatorPrompts;
 class PrinterDiscovery;
+class PrinterHolds;
 
 // Window size in twips, at 15 twips a pixel.
 inline constexpr int TWIPS_PER_PIXEL = 15;
@@ -116,6 +117,10 @@ public:
     // The network address dialog, created at its first use and kept hidden.
     NetworkAddressDialog& form1();
     PrinterDiscovery& discovery() { return *discovery_; }
+    // The ledger of what the printer found holds, and its "Printer Holds" view.
+    PrinterHolds& printerHolds() { return *holds_; }
+    // Marks the list rows whose file the printer found already holds.
+    void markHeldRows();
 
     // State, library, the dialogs seam and the printer I/O.
     AppState state;
@@ -233,6 +238,7 @@ private:
 
     StartupPaths paths_;
     QButtonGroup* modeGroup_;
+    std::unique_ptr<PrinterHolds> holds_;
     std::unique_ptr<PrinterDiscovery> discovery_;
     NetworkAddressDialog* form1_ = nullptr;
     bool unloaded_ = false;

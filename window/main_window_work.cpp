@@ -22,6 +22,7 @@
 #include "operator_prompts.h"
 #include "printer_connection.h"
 #include "printer_facts.h"
+#include "printer_holds.h"
 #include "test_tickets.h"
 #include "upload.h"
 
@@ -271,6 +272,11 @@ void MainWindow::cmdAddToList_Click() {
     work->list.append(*path, *size);
     lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
     work->setListButtons(true);
+    markHeldRows();
+}
+
+void MainWindow::markHeldRows() {
+    printerHolds().markHeldRows(*grdInfo, selectedMode(), work->list.paths());
 }
 
 void MainWindow::cmdDeleteLastItem_Click() {
@@ -316,6 +322,7 @@ void MainWindow::cmdGetList_Click() {
     const FileList::LoadReport report = work->list.load(*lines, selectedMode(), work->converter(), *work);
     lblFlashNeeded->setText(formatGrouped(state.FlashNeeded));
     if (report.added > 0) work->setListButtons(true);
+    markHeldRows();
     if (!report.notAdded.isEmpty()) {
         QStringList shown = report.notAdded.mid(0, LISTED_LINES_LIMIT);
         if (report.notAdded.size() > LISTED_LINES_LIMIT) {
@@ -331,9 +338,11 @@ void MainWindow::cmdGetList_Click() {
 void MainWindow::cmdClearFont_Click() {
     const RunLock lock(*this);
     if (!lock) return;
-    FlashMaintenance(
-        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-        .clearFontSpace(work->demoMode());
+    FlashMaintenance erase(
+        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout);
+    if (!work->demoMode()) erase.recordIn(printerHolds().recorder());
+    erase.clearFontSpace(work->demoMode());
+    markHeldRows();
 }
 
 void MainWindow::cmdSendListToPrinter_Click() {
@@ -353,8 +362,11 @@ void MainWindow::cmdSendListToPrinter_Click() {
         request.flashNeeded = state.FlashNeeded;
         request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
         work->uploadRunning = true;
-        UploadEngine(work->printer(), *work, work->converter(), work->toggleTimeout).run(request);
+        UploadEngine upload(work->printer(), *work, work->converter(), work->toggleTimeout);
+        if (!request.demoMode) upload.recordIn(printerHolds().recorder());
+        upload.run(request);
         work->uploadRunning = false;
+        markHeldRows();
     }
     if (work->quitAfterRun) {
         work->quitAfterRun = false;

@@ -89,6 +89,8 @@ QString summaryLine(const QJsonObject& report) {
         }
         line += QStringLiteral("  %1 of %2 files, %3 bytes").arg(completed).arg(files.size()).arg(bytes);
     }
+    const QJsonArray skipped = report.value(QStringLiteral("skipped")).toArray();
+    if (!skipped.isEmpty()) line += QStringLiteral("  %1 skipped (already held)").arg(skipped.size());
     const QString message = report.value(QStringLiteral("message")).toString();
     if (!message.isEmpty()) line += QStringLiteral("  (") + message + QStringLiteral(")");
     return line;

@@ -94,16 +94,22 @@ QString usageText() {
         "Usage:\n"
         "  velquin-load send (FILE... | --list LISTFILE) --printer P [--printer P ...]\n"
         "                    [--mode ttf|softfont|pcx] [--jobs N] [--json] [--force] [--wait]\n"
+        "                    [--skip-loaded]\n"
         "  velquin-load export (FILE... | --list LISTFILE) [--mode M] [--output FILE]\n"
         "  velquin-load erase --printer P... [--yes] [--json] [--wait]\n"
         "  velquin-load status --printer P... [--json] [--wait]\n"
         "  velquin-load ticket (1-5|all|resident) --mode M --printer P... [--json] [--wait]\n"
+        "  velquin-load history --printer P [--json]\n"
         "\n"
         "Loads fonts and images into the flash of ticket printers, several at once.\n"
         "\n"
         "Printers:\n"
         "  tcp:HOST[:PORT]   a network printer (port 10001 when left out)\n"
         "  local             the first USB or parallel printer found\n"
+        "  history also takes any part of a printer's identity (MDL:...;FWV:...;)\n"
+        "\n"
+        "Every load and erase is recorded in $XDG_DATA_HOME/velquin/ledger.sqlite;\n"
+        "history shows a printer's loads and erases, newest first.\n"
         "\n"
         "Options:\n"
         "  --list LISTFILE   the files of a list file (.TFL, .SFL, .PFL give the mode)\n"
@@ -114,6 +120,8 @@ QString usageText() {
         "  --force           send a list larger than the free flash without asking\n"
         "  --yes             erase without asking\n"
         "  --wait            wait for a printer that another program is using\n"
+        "  --skip-loaded     send only the files the ledger does not show on the\n"
+        "                    printer since its last erase; say which were skipped\n"
         "  --output FILE     export: write the bytes to FILE instead of standard output\n"
         "  --help            show this text\n"
         "  --version         show the version\n"
@@ -154,6 +162,8 @@ ParseResult parseCommandLine(const QStringList& arguments) {
         options.command = Command::Status;
     else if (command == QLatin1String("ticket"))
         options.command = Command::Ticket;
+    else if (command == QLatin1String("history"))
+        options.command = Command::History;
     else
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
@@ -172,6 +182,12 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             return result;
         } else if (argument == QLatin1String("--printer")) {
             if (!value(text)) return usageError(QStringLiteral("--printer needs a value"));
+            if (options.command == Command::History) {
+                if (!options.historyPrinter.isEmpty())
+                    return usageError(QStringLiteral("history takes one --printer"));
+                options.historyPrinter = text;
+                continue;
+            }
             const std::optional<PrinterAddress> printer = parsePrinter(text);
             if (!printer)
                 return usageError(QStringLiteral("bad printer \"%1\" (tcp:HOST[:PORT] or local)").arg(text));
@@ -198,6 +214,8 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             options.yes = true;
         } else if (argument == QLatin1String("--wait")) {
             options.wait = true;
+        } else if (argument == QLatin1String("--skip-loaded")) {
+            options.skipLoaded = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
             return usageError(QStringLiteral("unknown option \"%1\"").arg(argument));
         } else if (options.command == Command::Ticket && !ticketGiven) {
@@ -217,7 +235,12 @@ ParseResult parseCommandLine(const QStringList& arguments) {
     const bool takesFiles = options.command == Command::Send || options.command == Command::Export;
     if (takesFiles && options.files.isEmpty() == options.listFile.isEmpty())
         return usageError(QStringLiteral("give either files or --list LISTFILE"));
-    if (options.command != Command::Export && options.printers.isEmpty())
+    if (options.command == Command::History && options.historyPrinter.isEmpty())
+        return usageError(QStringLiteral("history needs --printer"));
+    if (options.skipLoaded && options.command != Command::Send)
+        return usageError(QStringLiteral("--skip-loaded belongs to send"));
+    if (options.command != Command::Export && options.command != Command::History &&
+        options.printers.isEmpty())
         return usageError(QStringLiteral("no --printer given"));
     if (options.command == Command::Export && !options.printers.isEmpty())
         return usageError(QStringLiteral("export touches no printer; leave out --printer"));
@@ -228,6 +251,13 @@ ParseResult parseCommandLine(const QStringList& arguments) {
     if (!options.output.isEmpty() && options.command != Command::Export)
         return usageError(QStringLiteral("--output belongs to export"));
     return result;
+}
+
+QString ledgerPrinterText(const QString& text) {
+    const std::optional<PrinterAddress> printer = parsePrinter(text);
+    if (!printer) return text;
+    return printer->local ? QStringLiteral("local")
+                          : QStringLiteral("%1:%2").arg(printer->host).arg(printer->port);
 }
 
 std::optional<LoaderMode> modeOfListFile(const QString& path) {

@@ -10,7 +10,7 @@
 
 namespace velquin::load {
 
-enum class Command { Send, Export, Erase, Status, Ticket };
+enum class Command { Send, Export, Erase, Status, Ticket, History };
 
 // A printer named on the command line: "tcp:HOST[:PORT]" or "local".
 struct PrinterAddress {
@@ -38,6 +38,10 @@ struct LoadOptions {
     bool force = false;
     bool yes = false;
     bool wait = false;
+    // send: leave out the files the ledger shows on the printer.
+    bool skipLoaded = false;
+    // history: the printer as the operator names it (a link or part of its identity).
+    QString historyPrinter;
     QString output;  // export: empty for standard output
     TicketButton ticket = TicketButton::Test1;
     // Internal: this process drives the one printer it is given.
@@ -72,5 +76,9 @@ struct ResolvedFiles {
 ResolvedFiles resolveFiles(const LoadOptions& options);
 
 QString modeName(LoaderMode mode);
+
+// The text the ledger matches a printer by: "ADDRESS:PORT" for a tcp:
+// printer, "local", or the text as given (part of an identity).
+QString ledgerPrinterText(const QString& text);
 
 }  // namespace velquin::load

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "fleet.h"
+#include "history.h"
 #include "load_options.h"
 #include "printer_run.h"
 
@@ -53,6 +54,8 @@ int main(int argc, char* argv[]) {
             break;
     }
     const LoadOptions& options = parsed.options;
+
+    if (options.command == Command::History) return runHistory(options);
 
     if (options.command == Command::Export) {
         FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;

@@ -11,6 +11,7 @@
 
 #include "conversion.h"
 #include "flash_maintenance.h"
+#include "ledger.h"
 #include "morlix_library.h"
 #include "operation_view.h"
 #include "operator_prompts.h"
@@ -228,7 +229,8 @@ public:
     }
     FlashSpace readFlashSpace() override {
         FlashSpace flash;
-        flash.freeBytes = static_cast<std::int32_t>(INT32_MAX - captured.size());
+        flash.freeBytes =
+            static_cast<std::int32_t>(INT32_MAX - std::min<qsizetype>(captured.size(), INT32_MAX));
         flash.read = true;
         return flash;
     }
@@ -300,7 +302,7 @@ private:
 };
 
 // The identity the panel of the window shows, with its verdict.
-QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local) {
+QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, QString& ledgerIdentity) {
     std::int32_t portType = 0, logicBoard = 0, printerType = 0, printerModel = 0;
     library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
     if (!local) portType = PORT_TYPE_ETHERNET;
@@ -319,6 +321,7 @@ QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local) {
     judge(firmwareVersionAcceptable(state.PrinterVersion, link),
           QStringLiteral("firmware ") + QString::number(state.PrinterVersion, 'f', 2));
     state.PrinterSuitable = toFlag(reasons.isEmpty());
+    ledgerIdentity = printerIdentity(logicBoard, printerType, printerModel, state.PrinterVersion);
     return QJsonObject{
         {QStringLiteral("port_type"), GetPortType(portType)},
         {QStringLiteral("logic_board"), GetLogicBoardType(logicBoard)},
@@ -403,12 +406,43 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
     PrinterIo io(state, library, prompts, view);
     LinkedPrinterConnection linked(state, io, library);
     ReportingConnection connection(linked, view, stop);
-    report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local));
+    QString identity;
+    report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
+    // A ledger that cannot be used is told once; the run goes on without it.
+    ledger::Ledger ledger(ledger::Ledger::defaultFile(),
+                          [](const QString& problem) { event(QStringLiteral("Ledger: ") + problem); });
+    const ledger::PrinterKey key = printer.local
+                                       ? ledger::PrinterKey::local(identity)
+                                       : ledger::PrinterKey::tcp(identity, printer.host, printer.port);
 
     switch (options.command) {
         case Command::Send: {
-            const ResolvedFiles files = resolveFiles(options);
+            ResolvedFiles files = resolveFiles(options);
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
+            if (options.skipLoaded) {
+                // Soft fonts are held as the converted bytes the printer got.
+                QStringList sentFiles = files.paths;
+                if (files.mode == LoaderMode::ModeSF)
+                    for (QString& path : sentFiles) path = ConvertFileName(path);
+                const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
+                QStringList toSend;
+                QJsonArray skipped;
+                for (qsizetype index = 0; index < files.paths.size(); ++index) {
+                    if (!held[static_cast<std::size_t>(index)]) {
+                        toSend << files.paths[index];
+                        continue;
+                    }
+                    skipped.append(files.paths[index]);
+                    event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
+                              .arg(files.paths[index]));
+                }
+                report.insert(QStringLiteral("skipped"), skipped);
+                files.paths = toSend;
+                if (files.paths.isEmpty()) {
+                    report.insert(QStringLiteral("files"), QJsonArray());
+                    return finish(QStringLiteral("completed"), {});
+                }
+            }
             std::int64_t needed = 0;
             for (const QString& path : files.paths) {
                 FileRecord record;
@@ -426,6 +460,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
             UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
+            engine.recordIn(ledger::PrinterLedger(&ledger, key));
             const UploadOutcome outcome = engine.run(request);
             view.freezeTime();
             // Files before the current one got through; the current one ends
@@ -464,6 +499,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
         case Command::Erase: {
             FlashMaintenance flash(
                 connection, view, [&io](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT);
+            flash.recordIn(ledger::PrinterLedger(&ledger, key));
             switch (flash.clearFontSpace(false)) {
                 case EraseOutcome::Erased:
                     return finish(QStringLiteral("completed"), {});
@@ -494,6 +530,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
             return finish(QStringLiteral("completed"), {});
         case Command::Export:
+        case Command::History:
             break;
     }
     return finish(QStringLiteral("failed"), {});

@@ -17,6 +17,7 @@ PrivateEnvironment::PrivateEnvironment() {
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(QStringLiteral("runtime"))));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
     qputenv("XDG_STATE_HOME", QFile::encodeName(path(QStringLiteral("state"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path(QStringLiteral("data"))));
     // No spooler answers here, so no queue of this machine is ever moved.
     qputenv("CUPS_SERVER", QFile::encodeName(path(QStringLiteral("no-cupsd.sock"))));
     qputenv("MORLIX_DEVICE_ROOT", QFile::encodeName(path(QStringLiteral("devices"))));

@@ -28,7 +28,7 @@ namespace velquin::test {
 
 // A folder of this process's own, and an environment that keeps the library
 // away from the machine: the single-instance lock, the spooler, the device
-// root and the configuration folder all point into it.
+// root, the configuration folder and the ledger all point into it.
 class PrivateEnvironment {
 public:
     PrivateEnvironment();

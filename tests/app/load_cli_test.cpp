@@ -65,6 +65,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         qputenv("XDG_RUNTIME_DIR", dir_.path().toLocal8Bit());  // locks of this test only
+        qputenv("XDG_DATA_HOME", (dir_.path() + QStringLiteral("/data")).toLocal8Bit());  // and its ledger
         files_ = {writeFont(dir_.path(), QStringLiteral("a.ttf"), 20'000, 1),
                   writeFont(dir_.path(), QStringLiteral("b.ttf"), 7, 2),
                   writeFont(dir_.path(), QStringLiteral("c.ttf"), 40'000, 3)};
@@ -168,6 +169,13 @@ TEST_F(LoadCliTest, APrinterClosingMidFileFailsAloneAndExportMatchesTheStream) {
     EXPECT_EQ(reports[2].toObject()[QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
     expectJournalHoldsFiles(*printers_[0]);
     expectJournalHoldsFiles(*printers_[2]);
+    // The ledger does not count the cut file as held.
+    const LoadRun history = runLoad({QStringLiteral("history"), QStringLiteral("--printer"),
+                                     printerArguments()[3], QStringLiteral("--json")});
+    const QJsonArray loads =
+        history.json()[QStringLiteral("printers")][0][QStringLiteral("history")].toArray();
+    ASSERT_FALSE(loads.isEmpty()) << history.err.toStdString();
+    EXPECT_EQ(loads[0][QStringLiteral("outcome")].toString(), QStringLiteral("not confirmed"));
 
     const LoadRun exported = runLoad(QStringList{QStringLiteral("export")} + files_);
     ASSERT_EQ(exported.exitCode, 0) << exported.err.toStdString();
@@ -206,6 +214,9 @@ TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
          QStringLiteral("--printer"), QStringLiteral("local")},
         {QStringLiteral("ticket"), QStringLiteral("1"), QStringLiteral("--printer"), QStringLiteral("local")},
         {QStringLiteral("status")},
+        {QStringLiteral("history")},
+        {QStringLiteral("status"), QStringLiteral("--printer"), QStringLiteral("local"),
+         QStringLiteral("--skip-loaded")},
         {QStringLiteral("status"), QStringLiteral("--printer"), QStringLiteral("local"),
          QStringLiteral("--bogus")},
     };
@@ -217,6 +228,85 @@ TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
     const LoadRun help = runLoad({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* status : {"  0  ", "  1  ", "  2  "}) EXPECT_TRUE(help.out.contains(status)) << status;
+}
+
+TEST_F(LoadCliTest, SkipLoadedSendsOnlyWhatTheLedgerDoesNotShowSinceTheLastErase) {
+    auto& simulator = addPrinter();
+    const QString printer = printerArguments()[1];
+    auto send = [&](const QStringList& files) {
+        return runLoad(QStringList{QStringLiteral("send")} + files +
+                       QStringList{QStringLiteral("--printer"), printer, QStringLiteral("--skip-loaded"),
+                                   QStringLiteral("--json")});
+    };
+    ASSERT_EQ(send({files_[0]}).exitCode, 0);
+    const LoadRun run = send(files_);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject report = run.json()[QStringLiteral("printers")].toArray()[0].toObject();
+    EXPECT_EQ(report[QStringLiteral("skipped")].toArray(), QJsonArray{files_[0]});
+    EXPECT_EQ(report[QStringLiteral("files")].toArray().size(), 2);
+    EXPECT_TRUE(run.err.contains(("Skipped " + files_[0]).toUtf8())) << run.err.toStdString();
+    // Each file reached the printer once.
+    expectJournalHoldsFiles(simulator);
+
+    // After an erase nothing is held any more.
+    ASSERT_EQ(
+        runLoad({QStringLiteral("erase"), QStringLiteral("--printer"), printer, QStringLiteral("--yes")})
+            .exitCode,
+        0);
+    const LoadRun again = send({files_[0]});
+    EXPECT_TRUE(again.json()[QStringLiteral("printers")][0][QStringLiteral("skipped")].toArray().isEmpty());
+    const auto journal = simulator.printer().journal();
+    ASSERT_EQ(journal.size(), 5u);  // the erase is an entry too
+    EXPECT_EQ(journal.back().kind, printersim::EntryKind::TrueType);
+}
+
+TEST_F(LoadCliTest, HistoryListsLoadsAndErasesNewestFirst) {
+    addPrinter();
+    const QString printer = printerArguments()[1];
+    ASSERT_EQ(runLoad({QStringLiteral("send"), files_[0], QStringLiteral("--printer"), printer}).exitCode, 0);
+    ASSERT_EQ(
+        runLoad({QStringLiteral("erase"), QStringLiteral("--printer"), printer, QStringLiteral("--yes")})
+            .exitCode,
+        0);
+    ASSERT_EQ(runLoad({QStringLiteral("send"), files_[2], QStringLiteral("--printer"), printer}).exitCode, 0);
+
+    const LoadRun run =
+        runLoad({QStringLiteral("history"), QStringLiteral("--printer"), printer, QStringLiteral("--json")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonArray printers = run.json()[QStringLiteral("printers")].toArray();
+    ASSERT_EQ(printers.size(), 1);
+    EXPECT_EQ(printers[0][QStringLiteral("link")].toString(), printer.mid(4));
+    const QJsonArray history = printers[0][QStringLiteral("history")].toArray();
+    ASSERT_EQ(history.size(), 3);
+    EXPECT_EQ(history[1][QStringLiteral("kind")].toString(), QStringLiteral("erase"));
+    struct Expected {
+        int entry;
+        int file;
+        bool erased;
+    };
+    for (const Expected& expected : {Expected{0, 2, false}, Expected{2, 0, true}}) {
+        const QJsonObject load = history[expected.entry].toObject();
+        QFile file(files_[expected.file]);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_EQ(load[QStringLiteral("path")].toString(), files_[expected.file]);
+        EXPECT_EQ(load[QStringLiteral("mode")].toString(), QStringLiteral("ttf"));
+        EXPECT_EQ(load[QStringLiteral("sha256")].toString().toLatin1(),
+                  QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        EXPECT_EQ(load[QStringLiteral("size")].toInteger(), bytes.size());
+        EXPECT_EQ(load[QStringLiteral("outcome")].toString(), QStringLiteral("confirmed"));
+        EXPECT_EQ(load[QStringLiteral("erased")].toBool(), expected.erased);
+        EXPECT_GT(load[QStringLiteral("freeBefore")].toInteger(),
+                  load[QStringLiteral("freeAfter")].toInteger());
+    }
+    // The identity finds it too; an unknown printer is an error.
+    EXPECT_EQ(
+        runLoad({QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("fwv:")}).exitCode,
+        0);
+    EXPECT_EQ(
+        runLoad({QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:1")})
+            .exitCode,
+        1);
 }
 
 TEST_F(LoadCliTest, AMixOfKindsIsRefusedNamingTheOddFile) {

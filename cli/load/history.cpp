@@ -1,0 +1,60 @@
+#include "history.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+#include "ledger.h"
+
+namespace velquin::load {
+
+namespace {
+
+QString entryLine(const QJsonObject& entry) {
+    const QString time = entry[QStringLiteral("time")].toString();
+    const QString outcome = entry[QStringLiteral("outcome")].toString();
+    if (entry[QStringLiteral("kind")].toString() == QLatin1String("erase"))
+        return QStringLiteral("%1  erase  %2").arg(time, outcome);
+    QString line = QStringLiteral("%1  load   %2  %3  %4  %5 bytes  sha256 %6")
+                       .arg(time, outcome, entry[QStringLiteral("mode")].toString(),
+                            entry[QStringLiteral("path")].toString())
+                       .arg(entry[QStringLiteral("size")].toInteger())
+                       .arg(entry[QStringLiteral("sha256")].toString());
+    if (entry[QStringLiteral("erased")].toBool()) line += QStringLiteral("  (erased since)");
+    return line;
+}
+
+}  // namespace
+
+int runHistory(const LoadOptions& options) {
+    ledger::Ledger ledger(ledger::Ledger::defaultFile(), [](const QString& problem) {
+        std::fprintf(stderr, "velquin-load: %s\n", qPrintable(problem));
+    });
+    const std::vector<ledger::PrinterKey> printers =
+        ledger.printersMatching(ledgerPrinterText(options.historyPrinter));
+    if (printers.empty()) {
+        std::fprintf(stderr, "velquin-load: the ledger has no printer matching \"%s\"\n",
+                     qPrintable(options.historyPrinter));
+        return 1;
+    }
+    QJsonArray reports;
+    for (const ledger::PrinterKey& printer : printers) {
+        const QJsonArray history = ledger.historyJson(printer);
+        if (options.json) {
+            reports.append(QJsonObject{{QStringLiteral("identity"), printer.identity},
+                                       {QStringLiteral("link"), printer.link},
+                                       {QStringLiteral("history"), history}});
+            continue;
+        }
+        std::printf("%s  %s\n", qPrintable(printer.link), qPrintable(printer.identity));
+        for (const QJsonValue& entry : history)
+            std::printf("  %s\n", qPrintable(entryLine(entry.toObject())));
+    }
+    if (options.json)
+        std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("printers"), reports}}).toJson().constData(),
+                   stdout);
+    return ledger.usable() ? 0 : 1;
+}
+
+}  // namespace velquin::load

@@ -1,0 +1,82 @@
+// The window's view of what a printer holds, fed by velquin-load runs
+// against printer-sim on 127.0.0.1: a held row is marked without changing
+// its text, and a load that bypassed the ledger shows as "changed since
+// last seen".
+#include "printer_holds.h"
+
+#include <QProcess>
+#include <QTableWidget>
+
+#include "app_test_support.h"
+#include "simulator.h"
+
+using namespace velquin;
+
+class PrinterHoldsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void marksHeldRowsAndSeesALoadThatBypassedTheLedger();
+};
+
+namespace {
+
+// velquin-load send FILE to the simulator, with its ledger under dataHome.
+int sendWithLedgerIn(const QString& dataHome, const QString& file, quint16 port) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELQUIN_LOAD_PATH),
+                  {QStringLiteral("send"), file, QStringLiteral("--printer"),
+                   QStringLiteral("tcp:127.0.0.1:%1").arg(port)});
+    if (!process.waitForFinished(60'000)) return -1;
+    return process.exitCode();
+}
+
+QString font(const QString& path, char fill) {
+    return test::writeFile(path, QByteArray("\x00\x01\x00\x00", 4) + QByteArray(5'000, fill));
+}
+
+}  // namespace
+
+void PrinterHoldsTest::marksHeldRowsAndSeesALoadThatBypassedTheLedger() {
+    test::PrivateEnvironment environment;
+    printersim::Simulator simulator;
+    simulator.listenTcp();
+    const QString held = font(environment.path(QStringLiteral("held.ttf")), 'a');
+    const QString other = font(environment.path(QStringLiteral("other.ttf")), 'b');
+    QCOMPARE(sendWithLedgerIn(environment.path(QStringLiteral("data")), held, simulator.port()), 0);
+
+    QWidget parent;
+    ScriptedOperatorPrompts prompts;
+    PrinterHolds holds(parent, prompts);
+    const std::vector<ledger::PrinterKey> printers = holds.ledger().printers();
+    QCOMPARE(printers.size(), std::size_t{1});
+    holds.printerFound(printers.front(), static_cast<qint64>(simulator.printer().freeFlash()));
+    QString text = holds.holdsText();
+    QVERIFY2(text.contains(held) && !text.contains(QStringLiteral("changed since last seen")),
+             qPrintable(text));
+
+    QTableWidget grid(3, 4);
+    const QStringList paths{held, other};
+    for (int row = 1; row <= 2; ++row)
+        for (int column = 0; column < 4; ++column)
+            grid.setItem(row, column,
+                         new QTableWidgetItem(column == 1 ? paths[row - 1] : QStringLiteral("x")));
+    holds.markHeldRows(grid, LoaderMode::ModeTTF, paths);
+    QCOMPARE(grid.item(1, 1)->toolTip(), HELD_ROW_TOOLTIP);
+    QCOMPARE(grid.item(1, 1)->text(), held);
+    QVERIFY(grid.item(1, 1)->data(Qt::ForegroundRole).isValid());
+    QVERIFY(grid.item(2, 1)->toolTip().isEmpty());
+
+    // Loaded elsewhere: another ledger records it, this one does not.
+    QCOMPARE(sendWithLedgerIn(environment.path(QStringLiteral("elsewhere")), other, simulator.port()), 0);
+    holds.printerFound(printers.front(), static_cast<qint64>(simulator.printer().freeFlash()));
+    text = holds.holdsText();
+    QVERIFY2(text.contains(QStringLiteral("changed since last seen")), qPrintable(text));
+    QVERIFY(!text.contains(other));
+}
+
+VELQUIN_QTEST_MAIN(PrinterHoldsTest)
+#include "printer_holds_test.moc"

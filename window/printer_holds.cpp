@@ -1,0 +1,144 @@
+#include "printer_holds.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFont>
+#include <QFontDatabase>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "conversion.h"
+#include "file_list.h"
+#include "operator_prompts.h"
+
+namespace velquin {
+
+namespace {
+
+const QColor HELD_ROW_COLOUR{0, 110, 0};
+
+QString flashNumber(std::optional<qint64> value) {
+    return value ? QString::number(*value) : QStringLiteral("unknown");
+}
+
+}  // namespace
+
+PrinterHolds::PrinterHolds(QWidget& buttonParent, OperatorPrompts& prompts, const QString& ledgerFile)
+    : parent_(buttonParent), prompts_(prompts) {
+    // The ledger tells its problem from its own thread, which ends before
+    // this object does: shown on the window's thread.
+    ledger_ = std::make_unique<ledger::Ledger>(ledgerFile, [this](const QString& problem) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, problem] {
+                prompts_.message(QStringLiteral("The record of what the printer holds cannot be kept: ") +
+                                     problem + QStringLiteral("\n\nLoads go on, but are not recorded."),
+                                 QStringLiteral("Printer Holds"), MessageIcon::Exclamation);
+            },
+            Qt::QueuedConnection);
+    });
+    button_ = new QPushButton(QStringLiteral("Printer Holds"), &buttonParent);
+    button_->setObjectName(QStringLiteral("cmdPrinterHolds"));
+    button_->setEnabled(false);
+    connect(button_, &QPushButton::clicked, this, &PrinterHolds::showHolds);
+}
+
+PrinterHolds::~PrinterHolds() = default;
+
+void PrinterHolds::printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) {
+    printer_ = printer;
+    freeAtDiscovery_ = freeFlash;
+    button_->setEnabled(true);
+}
+
+void PrinterHolds::printerLost() {
+    printer_.reset();
+    freeAtDiscovery_.reset();
+    button_->setEnabled(false);
+}
+
+ledger::PrinterLedger PrinterHolds::recorder() {
+    if (!printer_) return {};
+    return ledger::PrinterLedger(ledger_.get(), *printer_);
+}
+
+void PrinterHolds::markHeldRows(QTableWidget& grid, LoaderMode mode, const QStringList& paths) {
+    std::vector<bool> held(static_cast<std::size_t>(paths.size()), false);
+    if (printer_) {
+        // Soft fonts are held as the converted bytes the printer got.
+        QStringList sent = paths;
+        if (mode == LoaderMode::ModeSF)
+            for (QString& path : sent) path = ConvertFileName(path);
+        held = ledger_->heldFiles(*printer_, sent);
+    }
+    for (qsizetype index = 0; index < paths.size(); ++index) {
+        const int row = static_cast<int>(index) + 1;
+        for (int column = 0; column < grid.columnCount(); ++column) {
+            QTableWidgetItem* item = grid.item(row, column);
+            if (item == nullptr) continue;
+            if (held[static_cast<std::size_t>(index)]) {
+                item->setToolTip(HELD_ROW_TOOLTIP);
+                item->setForeground(HELD_ROW_COLOUR);
+            } else if (item->toolTip() == HELD_ROW_TOOLTIP) {
+                item->setToolTip(QString());
+                item->setData(Qt::ForegroundRole, QVariant());
+            }
+        }
+    }
+}
+
+QString PrinterHolds::holdsText() {
+    if (!printer_) return QStringLiteral("No printer found.");
+    QString text = QStringLiteral("Printer %1 (%2)\n").arg(printer_->identity, printer_->link);
+    const ledger::FlashCheck check = ledger_->checkFreeFlash(*printer_, freeAtDiscovery_);
+    switch (check.agreement) {
+        case ledger::FlashAgreement::NeverSeen:
+            text += QStringLiteral("No load or erase of this printer is recorded yet.\n");
+            break;
+        case ledger::FlashAgreement::Agrees:
+            text += QStringLiteral("Free flash %1 bytes, as last seen.\n").arg(flashNumber(freeAtDiscovery_));
+            break;
+        case ledger::FlashAgreement::ChangedSinceLastSeen:
+            text += QStringLiteral(
+                        "changed since last seen: the printer reports %1 bytes free, the record "
+                        "expects %2 (loaded or erased elsewhere).\n")
+                        .arg(flashNumber(freeAtDiscovery_), flashNumber(check.expected));
+            break;
+        case ledger::FlashAgreement::Unknown:
+            text += QStringLiteral("Free flash unknown, cannot compare with the record.\n");
+            break;
+    }
+    if (!ledger_->usable()) text += QStringLiteral("The record cannot be read: ") + ledger_->problem() + QLatin1Char('\n');
+    const std::vector<ledger::LoadRecord> loads = ledger_->loads(*printer_);
+    text += loads.empty() ? QStringLiteral("\nNothing loaded since the last erase.\n")
+                          : QStringLiteral("\nLoaded since the last erase, newest first:\n");
+    for (const ledger::LoadRecord& load : loads)
+        text += QStringLiteral("%1  %2  %3  %4 bytes  %5\n")
+                    .arg(load.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                         ledger::outcomeName(load.outcome), ledger::modeName(load.mode))
+                    .arg(load.size)
+                    .arg(load.path);
+    return text;
+}
+
+void PrinterHolds::showHolds() {
+    QDialog dialog(&parent_);
+    dialog.setObjectName(QStringLiteral("PrinterHoldsDialog"));
+    dialog.setWindowTitle(QStringLiteral("Printer Holds"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* view = new QPlainTextEdit(holdsText(), &dialog);
+    view->setReadOnly(true);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    layout->addWidget(view);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(640, 320);
+    dialog.exec();
+}
+
+}  // namespace velquin

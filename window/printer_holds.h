@@ -1,0 +1,65 @@
+// What the printer found holds, as the ledger recorded it: the window's
+// "Printer Holds" button and its view, the marks on list rows whose bytes
+// the printer already holds, and the recorder the upload and the erase use.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+#include "app_state.h"
+#include "ledger.h"
+
+class QPushButton;
+class QTableWidget;
+class QWidget;
+
+namespace velquin {
+
+class OperatorPrompts;
+
+// The tooltip of a row whose file the printer holds.
+inline const QString HELD_ROW_TOOLTIP =
+    QStringLiteral("The printer already holds this file (loaded since its last erase)");
+
+class PrinterHolds : public QObject {
+public:
+    // `buttonParent` holds the "Printer Holds" button; ledger problems are
+    // shown once through `prompts`, on the window's thread.
+    PrinterHolds(QWidget& buttonParent, OperatorPrompts& prompts,
+                 const QString& ledgerFile = ledger::Ledger::defaultFile());
+    ~PrinterHolds() override;
+
+    // A printer was found (free flash as read then), or none is.
+    void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash);
+    void printerLost();
+    const std::optional<ledger::PrinterKey>& printer() const { return printer_; }
+
+    // What the upload and the erase record into (nothing without a printer).
+    ledger::PrinterLedger recorder();
+
+    // Marks the grid's rows 1..n whose file the printer holds (a tooltip and
+    // a text colour; no cell text changes) and unmarks the others.
+    void markHeldRows(QTableWidget& grid, LoaderMode mode, const QStringList& paths);
+
+    // The view's text: the printer, whether its free flash agrees with the
+    // ledger, and what was loaded since its last erase, newest first.
+    QString holdsText();
+    // Shows holdsText() in a small dialog.
+    void showHolds();
+
+    QPushButton* button() const { return button_; }
+    ledger::Ledger& ledger() { return *ledger_; }
+
+private:
+    QWidget& parent_;
+    OperatorPrompts& prompts_;
+    std::unique_ptr<ledger::Ledger> ledger_;
+    std::optional<ledger::PrinterKey> printer_;
+    std::optional<qint64> freeAtDiscovery_;
+    QPushButton* button_;
+};
+
+}  // namespace velquin
