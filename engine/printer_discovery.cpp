@@ -148,15 +148,15 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         const std::int32_t redirected = library.SetPortsToFile();
         if (library.failed()) return false;  // reported; the program is ending
         if (redirected != 0) {
-            // The spooler's own reason is on the library's debug channel.
+            // The spooler's own reason came in the library's message before this one.
             window_.CD.message(
                 QStringLiteral(
                     "Error exiting\n\nThe print queues of this machine's USB and parallel printers "
                     "could not be moved off their ports, so the program cannot use the printer "
                     "without disturbing them, and ends. Most often this account may not administer "
                     "printers: ask an administrator to allow it (on most systems, membership of the "
-                    "lpadmin group), then start the program again. Started with MORLIX_DEBUG=stderr, "
-                    "the program prints the print system's own reason."),
+                    "lpadmin group), then start the program again. The message before this one gives "
+                    "the print system's own reason."),
                 APPLICATION_TITLE);
             window_.endProgram(1);
             return false;

@@ -174,18 +174,39 @@ bool isPortSwap(std::string_view portName) {
     return false;
 }
 
+namespace {
+
+// After the box naming the queue, the spooler's own reason and what the
+// operator can do about it.
+void tellWhyRefused(const std::string& queue, const platform::SpoolerError& error) {
+    debugPrintf("SetPortToFile - %s", error.reason.c_str());
+    if (error.notPermitted)
+        platform::operatorMessagef(
+            "The print system refused to change the printer queue %s: %s. This account may not administer "
+            "printers: ask an administrator to allow it (on most systems, membership of the lpadmin group), "
+            "then start the program again.",
+            queue.c_str(), error.reason.c_str());
+    else
+        platform::operatorMessagef(
+            "The print system could not change the printer queue %s: %s. Check that the print system is "
+            "running and that the queue still exists, then start the program again.",
+            queue.c_str(), error.reason.c_str());
+}
+
+}  // namespace
+
 bool SetPortToFile(PrinterRecord& record, std::uint8_t redirect) {
-    std::string error;
+    platform::SpoolerError error;
     std::unique_ptr<platform::SpoolerQueueHandle> queue =
         platform::hostSpooler().openQueue(record.printerName, error);
     if (!queue) {
-        debugPrintf("SetPortToFile - %s", error.c_str());
         platform::operatorMessagef("SetPortToFile - OpenPrinter failed %s", record.printerName.c_str());
+        tellWhyRefused(record.printerName, error);
         return false;
     }
     auto failed = [&] {
-        debugPrintf("SetPortToFile - %s", error.c_str());
         platform::operatorMessagef("SetPortToFile - SetPrinter failed %s", record.printerName.c_str());
+        tellWhyRefused(record.printerName, error);
         return false;
     };
     if (redirect) {
@@ -202,7 +223,7 @@ bool SetPortToFile(PrinterRecord& record, std::uint8_t redirect) {
         // file device: they all wait in the queue until it is put back.
         const bool stopped = queue->isStopped() || queue->setStopped(true, error);
         if (!stopped || !queue->setDeviceUri(std::string(FILE_PORT), error)) {
-            std::string ignored;
+            platform::SpoolerError ignored;
             if (stopped && !entry->wasStopped) queue->setStopped(false, ignored);
             // A queue an ended process left on the file device keeps its entry.
             if (queue->deviceUri() != FILE_PORT) releaseQueue(record.printerName);

@@ -10,6 +10,13 @@
 
 namespace morlix::platform {
 
+// Why the spooler did not do what was asked, in its own words; `notPermitted`
+// when it refused this account the right to do it.
+struct SpoolerError {
+    std::string reason;
+    bool notPermitted = false;
+};
+
 struct SpoolerQueue {
     std::string name;
     std::string deviceUri;
@@ -22,12 +29,12 @@ public:
     // The queue's device URI as the spooler had it when opened.
     virtual const std::string& deviceUri() const = 0;
     // Gives the queue a new device URI; false with a reason in `error`.
-    virtual bool setDeviceUri(const std::string& uri, std::string& error) = 0;
+    virtual bool setDeviceUri(const std::string& uri, SpoolerError& error) = 0;
     // Whether the queue was stopped when opened: its jobs wait, none prints.
     virtual bool isStopped() const = 0;
     // Stops the queue (jobs wait, a job being printed goes back to waiting)
     // or starts it again; false with a reason in `error`.
-    virtual bool setStopped(bool stopped, std::string& error) = 0;
+    virtual bool setStopped(bool stopped, SpoolerError& error) = 0;
 };
 
 class Spooler {
@@ -40,7 +47,7 @@ public:
     virtual std::optional<std::vector<SpoolerQueue>> localQueues(std::string& error, bool& absent) = 0;
     // Opens a queue for administration; nullptr with a reason when it does
     // not exist or the spooler refuses.
-    virtual std::unique_ptr<SpoolerQueueHandle> openQueue(const std::string& name, std::string& error) = 0;
+    virtual std::unique_ptr<SpoolerQueueHandle> openQueue(const std::string& name, SpoolerError& error) = 0;
 };
 
 // The spooler of this host (the CUPS server named by CUPS_SERVER or the

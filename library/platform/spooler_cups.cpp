@@ -65,13 +65,31 @@ Message newRequest(ipp_op_t operation, const std::string* queue) {
     return request;
 }
 
+// The last request's failure in the server's words, with its status name
+// when the words do not already say it.
+SpoolerError lastFailure() {
+    const ipp_status_t status = cupsLastError();
+    SpoolerError error;
+    error.reason = cupsLastErrorString();
+    const std::string name = ippErrorString(status);
+    if (error.reason.empty())
+        error.reason = status == IPP_STATUS_OK ? "no answer" : name;
+    else if (error.reason.find(name) == std::string::npos)
+        error.reason += " (" + name + ")";
+    // An account without the right, or one that would need a password the
+    // library never gives.
+    error.notPermitted = status == IPP_STATUS_ERROR_FORBIDDEN || status == IPP_STATUS_ERROR_NOT_AUTHORIZED ||
+                         status == IPP_STATUS_ERROR_NOT_AUTHENTICATED ||
+                         status == IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+    return error;
+}
+
 // Sends a request (the call frees it) and returns the answer when the server
 // took it; otherwise nullptr with the server's reason.
-Message exchange(http_t* http, Message request, const char* resource, std::string& error) {
+Message exchange(http_t* http, Message request, const char* resource, SpoolerError& error) {
     Message response(cupsDoRequest(http, request.release(), resource));
     if (response && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) return response;
-    error = cupsLastErrorString();
-    if (error.empty()) error = "no answer";
+    error = lastFailure();
     return nullptr;
 }
 
@@ -96,14 +114,14 @@ public:
 
     bool isStopped() const override { return stopped_; }
 
-    bool setStopped(bool stopped, std::string& error) override {
+    bool setStopped(bool stopped, SpoolerError& error) override {
         Message request = newRequest(stopped ? IPP_OP_PAUSE_PRINTER : IPP_OP_RESUME_PRINTER, &name_);
         return exchange(connection_.get(), std::move(request), "/admin/", error) != nullptr;
     }
 
     const std::string& deviceUri() const override { return deviceUri_; }
 
-    bool setDeviceUri(const std::string& uri, std::string& error) override {
+    bool setDeviceUri(const std::string& uri, SpoolerError& error) override {
         Message request = newRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER, &name_);
         ippAddString(request.get(), IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", nullptr, uri.c_str());
         if (!exchange(connection_.get(), std::move(request), "/admin/", error)) return false;
@@ -131,8 +149,7 @@ public:
         // A server without any queue answers "not found".
         if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return queues;
         if (!response || cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
-            error = cupsLastErrorString();
-            if (error.empty()) error = "no answer";
+            error = lastFailure().reason;
             return std::nullopt;
         }
         // Each printer is one group of attributes, ended by a separator.
@@ -163,8 +180,8 @@ public:
         return queues;
     }
 
-    std::unique_ptr<SpoolerQueueHandle> openQueue(const std::string& name, std::string& error) override {
-        Connection http = connectToServer(error);
+    std::unique_ptr<SpoolerQueueHandle> openQueue(const std::string& name, SpoolerError& error) override {
+        Connection http = connectToServer(error.reason);
         if (!http) return nullptr;
         Message request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, &name);
         requestAttributes(request.get(), {"device-uri", "printer-state"});

@@ -8,7 +8,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <utility>
 
 #include "app_test_support.h"
 #include "network_address_dialog.h"
@@ -34,6 +39,33 @@ quint16 closedLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
+// A loopback peer whose connection the kernel accepts and nobody answers;
+// closing it resets the connection, which ends a connect waiting on it.
+class SilentPeer {
+public:
+    SilentPeer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd_, 1);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentPeer() { release(); }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+    quint16 port() const { return port_; }
+    void release() {
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    }
+
+private:
+    int fd_;
+    quint16 port_ = 0;
+};
+
 std::string identity(const char* model, const char* version) {
     return std::string("A08MFG:Ticket printer;CMD:KTL;MDL:") + model +
            ";CLS:PRINTER;DES:Ticket printer;FWV:xx" + version + " (112);";
@@ -55,6 +87,7 @@ private slots:
     void networkPrinterIsJudgedByTheNetworkRules();
     void refusedConnection();
     void aPrinterHeldByAnotherProgramIsNotTaken();
+    void exitWaitsForAConnectTheDialogGaveUpOn();
 
 private:
     void startSimulator(const std::string& identityText, bool usb);
@@ -187,6 +220,38 @@ void DiscoveryTest::refusedConnection() {
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+}
+
+void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
+    SilentPeer peer;
+    QVERIFY(harness_->start());
+    window_->form1().setConnectTimeLimit(300);
+    test::connectThroughDialog(*window_, peer.port());
+    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+
+    // The library is still inside the connect: what would call it looks disabled.
+    QVERIFY(window_->state.LibraryCallPending);
+    const std::pair<const char*, QWidget*> heldCommands[] = {
+        {"Find Printer", window_->cmdFindPrinter}, {"Find Network Printer", window_->cmdFindNetworkPrinter},
+        {"Get Flash", window_->CmdGetFlash},       {"Get Status", window_->CmdGetStatus},
+        {"Clear Font", window_->cmdClearFont},     {"Send List", window_->cmdSendListToPrinter},
+        {"Add To List", window_->cmdAddToList},    {"mode", window_->OptionPCX}};
+    for (const auto& [name, control] : heldCommands) QVERIFY2(!control->isEnabled(), name);
+    QVERIFY(window_->cmdExit->isEnabled());
+
+    // Exit's own library calls wait until the connect has left the library.
+    std::atomic<bool> released{false};
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        released = true;
+        peer.release();
+    });
+    window_->cmdExit->click();
+    const bool connectEndedFirst = released.load();
+    releaser.join();
+    QVERIFY(connectEndedFirst);
+    QVERIFY(window_->endRequested());
+    QVERIFY(!window_->state.LibraryCallPending);
 }
 
 VELQUIN_QTEST_MAIN(DiscoveryTest)
