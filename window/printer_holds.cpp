@@ -111,7 +111,8 @@ QString PrinterHolds::holdsText() {
             text += QStringLiteral("Free flash unknown, cannot compare with the record.\n");
             break;
     }
-    if (!ledger_->usable()) text += QStringLiteral("The record cannot be read: ") + ledger_->problem() + QLatin1Char('\n');
+    if (!ledger_->usable())
+        text += QStringLiteral("The record cannot be read: ") + ledger_->problem() + QLatin1Char('\n');
     const std::vector<ledger::LoadRecord> loads = ledger_->loads(*printer_);
     text += loads.empty() ? QStringLiteral("\nNothing loaded since the last erase.\n")
                           : QStringLiteral("\nLoaded since the last erase, newest first:\n");
