@@ -1,11 +1,13 @@
 #include "file_list.h"
 
 #include <QFile>
+#include <QMimeData>
 #include <QSaveFile>
-#include <QTableWidget>
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "operation_view.h"
 
@@ -43,11 +45,6 @@ constexpr std::array<ModeFileTexts, 4> MODE_FILE_TEXTS = {{
 
 const ModeFileTexts& textsOf(LoaderMode mode) {
     return MODE_FILE_TEXTS[static_cast<std::size_t>(mode)];
-}
-
-QString cellText(const QTableWidget& grid, int row, int column) {
-    const QTableWidgetItem* item = grid.item(row, column);
-    return item != nullptr ? item->text() : QString();
 }
 
 }  // namespace
@@ -152,38 +149,189 @@ std::optional<QStringList> readListFile(const QString& listFile) {
     return lines;
 }
 
-int FileList::count() const {
-    return std::max(grid_.rowCount() - 1, 0);
+namespace {
+constexpr char ROW_MIME_TYPE[] = "application/x-velquin-list-row";
+}  // namespace
+
+FileList::FileList(AppState& state, QObject* parent) : QAbstractTableModel(parent), state_(state) {
+    for (int column = 0; column < LIST_COLUMNS; ++column) headings_ << QString();
+}
+
+int FileList::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count() + 1;
+}
+
+int FileList::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : LIST_COLUMNS;
+}
+
+QVariant FileList::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() > count() || index.column() >= LIST_COLUMNS) return {};
+    if (index.row() == 0) return role == Qt::DisplayRole ? QVariant(headings_[index.column()]) : QVariant();
+    const Row& row = rows_[static_cast<std::size_t>(index.row() - 1)];
+    switch (role) {
+        case Qt::DisplayRole:
+            switch (index.column()) {
+                case ORDER_COLUMN:
+                    return orderNumberText(index.row());
+                case PATH_COLUMN:
+                    return row.path;
+                case SIZE_COLUMN:
+                    return QString::number(row.size);
+                default:
+                    return row.fontId;
+            }
+        case HeldRole:
+            return row.held;
+        case PathRole:
+            return row.path;
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags FileList::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::ItemIsDropEnabled;
+    if (index.row() == 0) return Qt::ItemIsEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+}
+
+Qt::DropActions FileList::supportedDropActions() const {
+    return Qt::MoveAction;
+}
+
+QStringList FileList::mimeTypes() const {
+    return {QLatin1String(ROW_MIME_TYPE)};
+}
+
+QMimeData* FileList::mimeData(const QModelIndexList& indexes) const {
+    // One row is dragged at a time: the grid selects single rows.
+    for (const QModelIndex& index : indexes) {
+        if (index.row() < 1 || index.row() > count()) continue;
+        auto data = std::make_unique<QMimeData>();
+        data->setData(QLatin1String(ROW_MIME_TYPE), QByteArray::number(index.row()));
+        return data.release();  // the view takes ownership
+    }
+    return nullptr;
+}
+
+bool FileList::canDropMimeData(const QMimeData* data, Qt::DropAction action, int, int,
+                               const QModelIndex&) const {
+    return data != nullptr && action == Qt::MoveAction && data->hasFormat(QLatin1String(ROW_MIME_TYPE));
+}
+
+bool FileList::dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                            const QModelIndex& parent) {
+    if (!canDropMimeData(data, action, row, column, parent)) return false;
+    bool ok = false;
+    const int from = data->data(QLatin1String(ROW_MIME_TYPE)).toInt(&ok);
+    if (!ok || from < 1 || from > count()) return false;
+    // Dropped on a row: the dragged row takes its place; between rows: it
+    // goes before `row`; below the last row: it goes last.
+    int to = parent.isValid() ? parent.row() : row;
+    if (to < 0 || to > count()) to = count();
+    if (!parent.isValid() && to > from) --to;
+    to = std::clamp(to, 1, count());
+    moveRowTo(from, to);
+    // The move is done here; the view must not remove the source row again.
+    return false;
+}
+
+void FileList::setHeadings(const QStringList& headings) {
+    for (int column = 0; column < LIST_COLUMNS && column < headings.size(); ++column)
+        headings_[column] = headings[column];
+    emit dataChanged(index(0, 0), index(0, LIST_COLUMNS - 1));
+}
+
+QString FileList::heading(int column) const {
+    return column >= 0 && column < LIST_COLUMNS ? headings_[column] : QString();
 }
 
 bool FileList::append(const QString& path, std::int32_t size) {
     if (isFull()) return false;
-    const int row = grid_.rowCount();
-    grid_.setRowCount(row + 1);
-    grid_.setItem(row, ORDER_COLUMN, new QTableWidgetItem(orderNumberText(row)));
-    grid_.setItem(row, PATH_COLUMN, new QTableWidgetItem(path));
-    grid_.setItem(row, SIZE_COLUMN, new QTableWidgetItem(QString::number(size)));
-    state_.FileSizes[static_cast<std::size_t>(row - 1)] = size;
-    state_.NextOrder = static_cast<std::int16_t>(row + 1);
+    const int row = count() + 1;
+    beginInsertRows({}, row, row);
+    rows_.push_back({path, size, QString(), false});
+    endInsertRows();
+    changed();
     return true;
 }
 
 void FileList::removeLast() {
-    if (count() == 0) return;
-    grid_.setRowCount(grid_.rowCount() - 1);
-    state_.NextOrder = static_cast<std::int16_t>(count() + 1);
+    removeRowAt(count());
 }
 
 void FileList::removeAll() {
-    grid_.setRowCount(1);
-    state_.NextOrder = 1;
+    if (count() > 0) {
+        beginRemoveRows({}, 1, count());
+        rows_.clear();
+        endRemoveRows();
+    }
+    changed_ = false;
+    syncState();
     state_.FlashNeeded = 0;
+    emit listChanged();
+}
+
+bool FileList::removeRowAt(int row) {
+    if (row < 1 || row > count()) return false;
+    beginRemoveRows({}, row, row);
+    rows_.erase(rows_.begin() + (row - 1));
+    endRemoveRows();
+    // The order numbers of the rows below change.
+    if (row <= count()) emit dataChanged(index(row, ORDER_COLUMN), index(count(), ORDER_COLUMN));
+    changed();
+    return true;
+}
+
+bool FileList::moveRowTo(int from, int to) {
+    if (from < 1 || from > count() || to < 1 || to > count() || from == to) return false;
+    // Qt's destination is the row the moved one goes before, counted before the move.
+    const int destination = to > from ? to + 1 : to;
+    if (!beginMoveRows({}, from, from, {}, destination)) return false;
+    Row moved = std::move(rows_[static_cast<std::size_t>(from - 1)]);
+    rows_.erase(rows_.begin() + (from - 1));
+    rows_.insert(rows_.begin() + (to - 1), std::move(moved));
+    endMoveRows();
+    emit dataChanged(index(std::min(from, to), ORDER_COLUMN), index(std::max(from, to), ORDER_COLUMN));
+    changed();
+    return true;
 }
 
 QStringList FileList::paths() const {
     QStringList paths;
-    for (int row = 1; row <= count(); ++row) paths << cellText(grid_, row, PATH_COLUMN);
+    for (const Row& row : rows_) paths << row.path;
     return paths;
+}
+
+QString FileList::pathAt(int row) const {
+    return row >= 1 && row <= count() ? rows_[static_cast<std::size_t>(row - 1)].path : QString();
+}
+
+QString FileList::fontIdAt(int row) const {
+    return row >= 1 && row <= count() ? rows_[static_cast<std::size_t>(row - 1)].fontId : QString();
+}
+
+void FileList::setFontId(int row, const QString& fontId) {
+    if (row < 1 || row > count()) return;
+    rows_[static_cast<std::size_t>(row - 1)].fontId = fontId;
+    emit dataChanged(index(row, FONT_ID_COLUMN), index(row, FONT_ID_COLUMN));
+}
+
+void FileList::setHeld(const std::vector<bool>& held) {
+    for (std::size_t row = 0; row < rows_.size(); ++row) rows_[row].held = row < held.size() && held[row];
+    if (count() > 0) emit dataChanged(index(1, 0), index(count(), LIST_COLUMNS - 1), {HeldRole});
+}
+
+void FileList::syncState() {
+    for (std::size_t row = 0; row < rows_.size(); ++row) state_.FileSizes[row] = rows_[row].size;
+    state_.NextOrder = static_cast<std::int16_t>(count() + 1);
+}
+
+void FileList::changed() {
+    changed_ = true;
+    syncState();
+    emit listChanged();
 }
 
 std::int32_t FileList::recomputeFlashNeeded() {
@@ -227,6 +375,9 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
         ++report.added;
     }
     recomputeFlashNeeded();
+    // Rows read from a list file are not a change the operator made.
+    changed_ = false;
+    emit listChanged();
     return report;
 }
 

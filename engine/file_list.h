@@ -1,18 +1,20 @@
-// The operator's file list: the grid rows with their upload sizes and the
-// "Flash Needed" sum, the list files that save and restore it, and the texts
+// The operator's file list: the rows the grid shows with their upload sizes
+// and the "Flash Needed" sum, the list files that save and restore it, and the texts
 // of the mode's file dialogs.
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "app_state.h"
 #include "conversion.h"
 #include "operator_prompts.h"
 
-class QTableWidget;
+class QMimeData;
 
 namespace velquin {
 
@@ -23,6 +25,7 @@ inline constexpr int ORDER_COLUMN = 0;
 inline constexpr int PATH_COLUMN = 1;
 inline constexpr int SIZE_COLUMN = 2;
 inline constexpr int FONT_ID_COLUMN = 3;
+inline constexpr int LIST_COLUMNS = 4;
 
 // The file dialogs of a mode: one file to add, a list file to open or save.
 FileDialogRequest addFileDialog(LoaderMode mode);
@@ -53,22 +56,62 @@ bool writeListFile(const QString& listFile, const QStringList& paths);
 // its end); nothing when the file cannot be read.
 std::optional<QStringList> readListFile(const QString& listFile);
 
-// The grid's data rows (row 0 is the heading row) kept in step with
-// NextOrder, FileSizes and FlashNeeded.
-class FileList {
-public:
-    FileList(QTableWidget& grid, AppState& state) : grid_(grid), state_(state) {}
+// The operator's list as the model the grid shows. Row 0 is the heading
+// row (the mode's column headings, not selectable); rows 1 to count() are the
+// files in the order they are sent, kept in step with NextOrder, FileSizes
+// and FlashNeeded. Rows move by drag and drop within the grid.
+class FileList final : public QAbstractTableModel {
+    Q_OBJECT
 
-    int count() const;
+public:
+    // Whether the printer is known to hold a row's file already.
+    static constexpr int HeldRole = Qt::UserRole + 1;
+    // A row's whole path (column 1 may be shown shortened).
+    static constexpr int PathRole = Qt::UserRole + 2;
+
+    FileList(AppState& state, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    Qt::DropActions supportedDropActions() const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    bool canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                         const QModelIndex& parent) const override;
+    bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                      const QModelIndex& parent) override;
+
+    // The heading row's texts, column by column.
+    void setHeadings(const QStringList& headings);
+    QString heading(int column) const;
+
+    int count() const { return static_cast<int>(rows_.size()); }
     bool isFull() const { return count() >= static_cast<int>(FILE_LIST_CAPACITY); }
     // Appends a row; false when the list is full.
     bool append(const QString& path, std::int32_t size);
     void removeLast();
     void removeAll();
+    // Removes list row `row` (1 to count()); false when there is none.
+    bool removeRowAt(int row);
+    // Moves list row `from` to position `to` (both 1 to count()).
+    bool moveRowTo(int from, int to);
     // Column 1 of every data row, in order.
     QStringList paths() const;
+    QString pathAt(int row) const;
+    // The font ID noted beside a True Type row (column 3).
+    QString fontIdAt(int row) const;
+    void setFontId(int row, const QString& fontId);
+    // One flag per list row, in order.
+    void setHeld(const std::vector<bool>& held);
     // Sets FlashNeeded to the sum of the listed sizes, and gives it back.
     std::int32_t recomputeFlashNeeded();
+
+    // Whether the list changed since it was last saved to or read from a
+    // list file (an empty list counts as unchanged).
+    bool changedSinceSaved() const { return changed_ && count() > 0; }
+    void markSaved() { changed_ = false; }
 
     struct LoadReport {
         int added = 0;
@@ -81,9 +124,25 @@ public:
     LoadReport load(const QStringList& lines, LoaderMode mode, const SoftFontConverterCall& convert,
                     StatusLog& status);
 
+signals:
+    // Rows were added, removed or moved (not a font ID or a held mark).
+    void listChanged();
+
 private:
-    QTableWidget& grid_;
+    struct Row {
+        QString path;
+        std::int32_t size = 0;
+        QString fontId;
+        bool held = false;
+    };
+    // Writes NextOrder and FileSizes from the rows.
+    void syncState();
+    void changed();
+
     AppState& state_;
+    QStringList headings_;
+    std::vector<Row> rows_;
+    bool changed_ = false;
 };
 
 }  // namespace velquin

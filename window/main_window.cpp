@@ -7,19 +7,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QStandardPaths>
-#include <QTableWidget>
+#include <QTableView>
+#include <QVBoxLayout>
 #include <array>
 #include <charconv>
 
+#include "file_list.h"
 #include "install_layout.h"
+#include "list_grid.h"
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
@@ -140,7 +148,8 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
       lstStatus(new QListWidget(this)),
       statusLog(*lstStatus),
       io(state, library, prompts, statusLog),
-      paths_(std::move(paths)) {
+      paths_(std::move(paths)),
+      fileList_(std::make_unique<FileList>(state)) {
     setObjectName(QStringLiteral("cmdResearch"));
     createControls();
     connectControls();
@@ -149,6 +158,9 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     holds_ = std::make_unique<PrinterHolds>(*FramePrinterOperations, CD);
     holds_->button()->setGeometry(10, 112, 130, 34);
     createWorkParts();
+    createListEditing();
+    enableKeyboardAccess();
+    fitToScreen();
 }
 
 MainWindow::~MainWindow() = default;
@@ -169,16 +181,24 @@ void ListStatusLog::selectLastStatusLine() {
 }
 
 void MainWindow::createControls() {
-    setFixedSize(twipsToPixels(MAIN_CLIENT_WIDTH_TWIPS), twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));
     setWindowTitle(WINDOW_TITLE_PREFIX);
+    area_ = new QWidget;
+    area_->setObjectName(QStringLiteral("SpecifiedArea"));
+    area_->setFixedSize(twipsToPixels(MAIN_CLIENT_WIDTH_TWIPS), twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));
+    lstStatus->setParent(area_);
 
-    grdInfo = new QTableWidget(1, 4, this);
+    grdInfo = new QTableView(area_);
+    listPresentation_ = new ListPresentation(grdInfo);
+    listPresentation_->setSourceModel(fileList_.get());
+    grdInfo->setModel(listPresentation_);
     grdInfo->setGeometry(8, 8, 949, 228);
     grdInfo->horizontalHeader()->hide();
     grdInfo->verticalHeader()->hide();
     grdInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdInfo->setSelectionMode(QAbstractItemView::SingleSelection);
-    grdInfo->setTextElideMode(Qt::ElideNone);
+    // A long path keeps its start and its file name; the tooltip has it whole.
+    grdInfo->setTextElideMode(Qt::ElideMiddle);
+    grdInfo->setWordWrap(false);
     grdInfo->horizontalHeader()->setDefaultSectionSize(twipsToPixels(DEFAULT_COLUMN_TWIPS));
     grdInfo->verticalHeader()->setDefaultSectionSize(20);
 
@@ -186,24 +206,25 @@ void MainWindow::createControls() {
     // frames side by side below the grid.
     constexpr int frameTop = 244;
     constexpr int frameHeight = 222;
-    FrameAddToList = makeFrame(QString(), this, 8, frameTop, 150, frameHeight);
+    FrameAddToList = makeFrame(QString(), area_, 8, frameTop, 150, frameHeight);
     cmdAddToList = makeButton(QStringLiteral("Add To List"), FrameAddToList, 10, 28, 130, 34);
 
-    FrameDeleteFromList = makeFrame(QString(), this, 164, frameTop, 176, frameHeight);
+    FrameDeleteFromList = makeFrame(QString(), area_, 164, frameTop, 176, frameHeight);
     cmdDeleteLastItem = makeButton(QStringLiteral("Delete Last Item"), FrameDeleteFromList, 10, 28, 156, 34);
     cmdDeleteAllItems = makeButton(QStringLiteral("Delete All Items"), FrameDeleteFromList, 10, 70, 156, 34);
 
-    FrameFileOperations = makeFrame(QStringLiteral("File Operations"), this, 346, frameTop, 150, frameHeight);
+    FrameFileOperations =
+        makeFrame(QStringLiteral("File Operations"), area_, 346, frameTop, 150, frameHeight);
     cmdSaveToFile = makeButton(QStringLiteral("Save List To File"), FrameFileOperations, 10, 28, 130, 34);
     cmdGetList = makeButton(QStringLiteral("Get List From File"), FrameFileOperations, 10, 70, 130, 34);
 
     FramePrinterOperations =
-        makeFrame(QStringLiteral("Printer Operations"), this, 502, frameTop, 150, frameHeight);
+        makeFrame(QStringLiteral("Printer Operations"), area_, 502, frameTop, 150, frameHeight);
     cmdClearFont = makeButton(QStringLiteral("Clear Font Space"), FramePrinterOperations, 10, 28, 130, 34);
     cmdSendListToPrinter =
         makeButton(QStringLiteral("Send List To Printer"), FramePrinterOperations, 10, 70, 130, 34);
 
-    FramePrinterInfo = makeFrame(QStringLiteral("Printer Info"), this, 658, frameTop, 299, frameHeight);
+    FramePrinterInfo = makeFrame(QStringLiteral("Printer Info"), area_, 658, frameTop, 299, frameHeight);
     lblPrinterFound = makeValueLabel(FramePrinterInfo, 8, 22, 283);
     lblPortType = makeValueLabel(FramePrinterInfo, 8, 41, 283);
     lblHardware = makeValueLabel(FramePrinterInfo, 8, 60, 283);
@@ -221,7 +242,7 @@ void MainWindow::createControls() {
 
     // Progress and diagnostics in the lower left, tests in the lower middle,
     // mode, queries, diagnostics options and "Exit" along the bottom right.
-    FrameProgress = makeFrame(QString(), this, 8, 474, 470, 62);
+    FrameProgress = makeFrame(QString(), area_, 8, 474, 470, 62);
     LblProgress = makeLabel(QString(), FrameProgress, 10, 8, 450, 18);
     ProgressBar1 = new QProgressBar(FrameProgress);
     ProgressBar1->setGeometry(10, 30, 450, 22);
@@ -231,7 +252,7 @@ void MainWindow::createControls() {
 
     lstStatus->setGeometry(8, 542, 470, 165);
 
-    FrameTest = makeFrame(QStringLiteral("Test"), this, 486, 474, 196, 233);
+    FrameTest = makeFrame(QStringLiteral("Test"), area_, 486, 474, 196, 233);
     cmdTestTTF1 = makeButton(QStringLiteral("Test TTF1"), FrameTest, 10, 22, 176, 26);
     CmdTestTTF2 = makeButton(QStringLiteral("Test TTF2"), FrameTest, 10, 51, 176, 26);
     CmdTestTTF3 = makeButton(QStringLiteral("Test TTF3"), FrameTest, 10, 80, 176, 26);
@@ -240,7 +261,7 @@ void MainWindow::createControls() {
     CmdTestTTFAll = makeButton(QStringLiteral("Test TTF1-TTF5"), FrameTest, 10, 167, 176, 26);
     CmdTestResidentFonts = makeButton(QStringLiteral("Test Resident TTFs"), FrameTest, 10, 196, 176, 26);
 
-    FrameMode = makeFrame(QStringLiteral("Mode"), this, 690, 474, 132, 122);
+    FrameMode = makeFrame(QStringLiteral("Mode"), area_, 690, 474, 132, 122);
     OptionTTF = makeOption(QStringLiteral("True Type"), FrameMode, 10, 22, 116, 22);
     OptionSF = makeOption(QStringLiteral("Soft Font"), FrameMode, 10, 46, 116, 22);
     OptionPCX = makeOption(QStringLiteral("PCX"), FrameMode, 10, 70, 116, 22);
@@ -251,15 +272,31 @@ void MainWindow::createControls() {
     modeGroup_->addButton(OptionPCX, static_cast<int>(LoaderMode::ModePCX));
     modeGroup_->addButton(OptionBMP, static_cast<int>(LoaderMode::ModeBMP));
 
-    CmdGetFlash = makeButton(QStringLiteral("GetFlash"), this, 690, 604, 132, 30);
-    CmdGetStatus = makeButton(QStringLiteral("Get Busy Status"), this, 690, 640, 132, 30);
+    CmdGetFlash = makeButton(QStringLiteral("GetFlash"), area_, 690, 604, 132, 30);
+    CmdGetStatus = makeButton(QStringLiteral("Get Busy Status"), area_, 690, 640, 132, 30);
 
-    FrameEnableDiags = makeFrame(QStringLiteral("Enable Diagnostics"), this, 830, 474, 127, 72);
+    FrameEnableDiags = makeFrame(QStringLiteral("Enable Diagnostics"), area_, 830, 474, 127, 72);
     OptionEnableDiags = makeOption(QStringLiteral("On"), FrameEnableDiags, 10, 22, 100, 22);
     OptionDisableDiags = makeOption(QStringLiteral("Off"), FrameEnableDiags, 10, 44, 100, 22);
-    cmdClearDiags = makeButton(QStringLiteral("Clear diags"), this, 830, 554, 127, 30);
+    cmdClearDiags = makeButton(QStringLiteral("Clear diags"), area_, 830, 554, 127, 30);
     cmdClearDiags->hide();
-    cmdExit = makeButton(QStringLiteral("Exit"), this, 830, 672, 127, 35);
+    cmdExit = makeButton(QStringLiteral("Exit"), area_, 830, 672, 127, 35);
+
+    sidePanel_ = new QWidget;
+    sidePanel_->setObjectName(QStringLiteral("SidePanel"));
+    auto* content = new QWidget;
+    auto* contentLayout = new QHBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(0);
+    contentLayout->addWidget(area_, 0, Qt::AlignTop);
+    contentLayout->addWidget(sidePanel_);
+    contentLayout->setSizeConstraint(QLayout::SetFixedSize);
+    scroller_ = new QScrollArea(this);
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setWidget(content);
+    auto* windowLayout = new QVBoxLayout(this);
+    windowLayout->setContentsMargins(0, 0, 0, 0);
+    windowLayout->addWidget(scroller_);
 }
 
 void MainWindow::connectControls() {
@@ -291,7 +328,8 @@ void MainWindow::connectControls() {
     connect(modeGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked) OptionMode_Click(static_cast<LoaderMode>(id));
     });
-    connect(grdInfo, &QTableWidget::cellClicked, this, &MainWindow::grdInfo_Click);
+    connect(grdInfo, &QTableView::clicked, this,
+            [this](const QModelIndex& index) { grdInfo_Click(index.row(), index.column()); });
 }
 
 LoaderMode MainWindow::selectedMode() const {
@@ -349,26 +387,17 @@ void MainWindow::SetCaptions() {
     }
     QCoreApplication::processEvents();
 
-    grdInfo->setColumnCount(4);
-    if (grdInfo->rowCount() == 0) grdInfo->setRowCount(1);
-    const int row = std::max(grdInfo->currentRow(), 0);
-    setGridText(row, 1, QLatin1String(captions.fileHeading));
-    setGridText(row, 3, QLatin1String(captions.column3Heading));
+    // The headings always go to the heading row, never over a listed path.
+    fileList_->setHeadings({fileList_->heading(ORDER_COLUMN), QLatin1String(captions.fileHeading),
+                            fileList_->heading(SIZE_COLUMN), QLatin1String(captions.column3Heading)});
 }
 
-void MainWindow::setGridText(int row, int column, const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    if (row == 0) {
-        // Row 0 is the fixed heading row.
-        item->setBackground(palette().button());
-        item->setFlags(Qt::ItemIsEnabled);
-    }
-    grdInfo->setItem(row, column, item);
+void MainWindow::showListRow(int row) {
+    grdInfo->setCurrentIndex(listPresentation_->index(row, PATH_COLUMN));
 }
 
 void MainWindow::setUpGrid() {
-    grdInfo->setColumnCount(4);
-    grdInfo->setRowCount(1);
+    fileList_->removeAll();
     grdInfo->setColumnWidth(0, twipsToPixels(ORDER_COLUMN_TWIPS));
     grdInfo->setColumnWidth(1, twipsToPixels(FILE_COLUMN_TWIPS));
     grdInfo->setColumnWidth(2, twipsToPixels(SIZE_COLUMN_TWIPS));
@@ -376,8 +405,7 @@ void MainWindow::setUpGrid() {
     const std::array<QString, 4> headings = {QStringLiteral("Order"), QLatin1String(captions.fileHeading),
                                              QStringLiteral("File Size"),
                                              QLatin1String(captions.column3Heading)};
-    for (int column = 0; column < 4; ++column)
-        setGridText(0, column, headings[static_cast<std::size_t>(column)]);
+    fileList_->setHeadings({headings.begin(), headings.end()});
 }
 
 void MainWindow::SaveMode(const QString& path) {
@@ -429,7 +457,28 @@ void MainWindow::cmdClearDiags_Click() {
 }
 
 void MainWindow::cmdExit_Click() {
+    if (!exitConfirmed()) return;
     endProgram(0);
+}
+
+bool MainWindow::exitConfirmed() {
+    if (!fileList_->changedSinceSaved()) return true;
+    return CD.askYesNo(QStringLiteral("The file list has changed since it was last saved or loaded.\n"
+                                      "Exit and drop the changes?"),
+                       APPLICATION_TITLE, DefaultAnswer::No);
+}
+
+void MainWindow::fitToScreen() {
+    const QSize whole = scroller_->widget()->sizeHint();
+    QSize shown = whole;
+    if (const QScreen* shownOn = screen()) {
+        // Room for the window's frame and title bar, which the size excludes.
+        constexpr int FRAME_ALLOWANCE = 48;
+        const QSize room = shownOn->availableGeometry().size() - QSize(FRAME_ALLOWANCE / 3, FRAME_ALLOWANCE);
+        shown = whole.boundedTo(room);
+    }
+    setMaximumSize(whole);
+    resize(shown);
 }
 
 void MainWindow::cmdFindPrinter_Click() {
@@ -526,6 +575,54 @@ void MainWindow::endProgram(int exitCode) {
     QCoreApplication::exit(exitCode_);
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (auto* button = qobject_cast<QPushButton*>(watched);
+            button && enter && key->modifiers() == Qt::NoModifier) {
+            // Enter presses the focused button, as Space does.
+            if (button->isEnabled()) button->animateClick();
+            return true;
+        }
+        if (watched == grdInfo && key->key() == Qt::Key_Delete && cmdDeleteSelectedItem->isEnabled()) {
+            deleteSelectedItem();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::enableKeyboardAccess() {
+    // Tab leaves the grid for the buttons instead of walking its cells.
+    grdInfo->setTabKeyNavigation(false);
+    grdInfo->installEventFilter(this);
+    for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(this);
+    // Alt shortcuts for the main commands; the specified captions stay as they are.
+    const std::array<std::pair<QPushButton*, const char*>, 11> commands = {{
+        {cmdAddToList, "Alt+A"},
+        {cmdDeleteLastItem, "Alt+L"},
+        {cmdDeleteSelectedItem, "Alt+D"},
+        {cmdSaveToFile, "Alt+V"},
+        {cmdGetList, "Alt+G"},
+        {cmdClearFont, "Alt+C"},
+        {cmdSendListToPrinter, "Alt+S"},
+        {cmdFindPrinter, "Alt+F"},
+        {cmdFindNetworkPrinter, "Alt+N"},
+        {cmdExit, "Alt+X"},
+        {cmdMoveItemUp, "Alt+Up"},
+    }};
+    const auto bind = [this](QPushButton* button, const QKeySequence& keys) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, button, [button] {
+            if (button->isEnabled() && button->isVisible()) button->animateClick();
+        });
+        button->setToolTip(keys.toString(QKeySequence::NativeText));
+    };
+    for (const auto& [button, keys] : commands) bind(button, QKeySequence(QLatin1String(keys)));
+    bind(cmdMoveItemDown, QKeySequence(QStringLiteral("Alt+Down")));
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
     // The close box during an upload: the operator decides, and a run that
     // is stopped ends as Cancel ends it (saying what the printer got) before
@@ -535,6 +632,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         if (CD.askYesNo(QStringLiteral("An upload is running: stop it and quit?"), APPLICATION_TITLE,
                         DefaultAnswer::No))
             stopUploadAndQuit();
+        return;
+    }
+    // The close box asks, as Exit does, before a changed list is dropped.
+    if (!endRequested_ && event->spontaneous() && !exitConfirmed()) {
+        event->ignore();
         return;
     }
     Form_Unload();

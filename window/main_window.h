@@ -23,10 +23,13 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QTableWidget;
+class QScrollArea;
+class QTableView;
 
 namespace velquin {
 
+class FileList;
+class ListPresentation;
 class NetworkAddressDialog;
 class MorlixLibrary;
 class OperatorPrompts;
@@ -103,11 +106,15 @@ public:
     bool modeSelected() const;
     void selectMode(LoaderMode mode);
     void SetCaptions();
-    // Writes a grid cell (row 0 is the heading row and looks like one).
-    void setGridText(int row, int column, const QString& text);
+    // The operator's file list, which the grid shows.
+    FileList& fileList() { return *fileList_; }
+    // Makes column 1 of list row `row` the grid's current cell.
+    void showListRow(int row);
     void SaveMode(const QString& path);
     void LoadMode(const QString& path);
     const StartupPaths& paths() const { return paths_; }
+    // The 965 x 715 area that holds the specified controls.
+    QWidget* specifiedArea() const { return area_; }
 
     // Diagnostics list: append a line at its end, select the newest, empty it.
     void addStatusLine(const QString& line) { io.addStatusLine(line); }
@@ -128,12 +135,16 @@ public:
     OperatorPrompts& CD;  // the common dialog and every other operator prompt
 
     // Controls, grouped by the frame that holds them.
-    QTableWidget* grdInfo;
+    QTableView* grdInfo;
     QGroupBox* FrameAddToList;
     QPushButton* cmdAddToList;
     QGroupBox* FrameDeleteFromList;
     QPushButton* cmdDeleteLastItem;
     QPushButton* cmdDeleteAllItems;
+    // List editing beside the specified delete buttons.
+    QPushButton* cmdDeleteSelectedItem;
+    QPushButton* cmdMoveItemUp;
+    QPushButton* cmdMoveItemDown;
     QGroupBox* FrameFileOperations;
     QPushButton* cmdSaveToFile;
     QPushButton* cmdGetList;
@@ -209,6 +220,9 @@ public slots:
     void cmdAddToList_Click();
     void cmdDeleteLastItem_Click();
     void cmdDeleteAllItems_Click();
+    // The selected row goes, or moves one place up or down.
+    void deleteSelectedItem();
+    void moveSelectedItem(int step);
     void cmdSaveToFile_Click();
     void cmdGetList_Click();
     void cmdClearFont_Click();
@@ -224,19 +238,37 @@ public slots:
     void CmdTestResidentFonts_Click();
     // A mode option was selected (also when the start-up selects one).
     void OptionMode_Click(velquin::LoaderMode mode);
-    // A click on a grid cell.
+    // A click on a grid cell (row 0 is the heading row).
     void grdInfo_Click(int row, int column);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
     void connectControls();
     void createWorkParts();  // main_window_work.cpp
     void setUpGrid();
+    // Editing and keyboard access around the specified controls.
+    void createListEditing();
+    void enableKeyboardAccess();
+    // The window's size: the whole content when the screen has room for it,
+    // else what the screen has, the content scrolling.
+    void fitToScreen();
+    // The list selected row (1 to n), or 0.
+    int selectedListRow() const;
+    // Asks before an operator's Exit drops a list changed since it was saved.
+    bool exitConfirmed();
 
     StartupPaths paths_;
+    // The specified area (its controls at their fixed places) and the
+    // panel added to its right, together in a scroll area.
+    QWidget* area_;
+    QWidget* sidePanel_;
+    QScrollArea* scroller_;
+    std::unique_ptr<FileList> fileList_;
+    ListPresentation* listPresentation_;
     QButtonGroup* modeGroup_;
     std::unique_ptr<PrinterHolds> holds_;
     std::unique_ptr<PrinterDiscovery> discovery_;

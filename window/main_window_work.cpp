@@ -1,13 +1,15 @@
 // The main window's work commands: the file list and list files, the upload,
 // flash maintenance and test tickets. The operations live in their own
 // classes; here they are wired to the window's controls.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <array>
 #include <climits>
 #include <optional>
@@ -74,7 +76,7 @@ public:
 struct MainWindow::WorkParts final : OperationView {
     explicit WorkParts(MainWindow& owner)
         : window(owner),
-          list(*owner.grdInfo, owner.state),
+          list(owner.fileList()),
           linked(owner.state, owner.io, owner.library),
           cancelButton(new QPushButton(QStringLiteral("Cancel"), owner.FrameProgress)) {
         cancelButton->setObjectName(QStringLiteral("cmdCancelWait"));
@@ -114,7 +116,7 @@ struct MainWindow::WorkParts final : OperationView {
         showFreeFlash(*window.lblFlashSpaceRemaining, freeBytes, demoMode());
     }
     void setFlashNeededCaption(const QString& caption) override { window.lblFlashNeeded->setText(caption); }
-    void setCurrentListRow(int row) override { window.grdInfo->setCurrentCell(row, PATH_COLUMN); }
+    void setCurrentListRow(int row) override { window.showListRow(row); }
     void setCancelOffered(bool offered) override {
         cancelPressed = false;
         cancelButton->setVisible(offered);
@@ -167,7 +169,7 @@ struct MainWindow::WorkParts final : OperationView {
     MainWindow& window;
     // The mode whose captions and list the window shows.
     LoaderMode modeInEffect = LoaderMode::ModeTTF;
-    FileList list;
+    FileList& list;
     LinkedPrinterConnection linked;
     std::optional<DemoPrinterConnection> demo;
     SilentPrompts silent;
@@ -193,6 +195,11 @@ public:
                    window.FramePrinterOperations, window.FrameTest,           window.FrameMode};
         buttons_ = {window.cmdFindPrinter, window.cmdFindNetworkPrinter, window.CmdGetFlash,
                     window.CmdGetStatus, window.cmdExit};
+        focus_ = QApplication::focusWidget();
+        grid_ = window.grdInfo;
+        // The list keeps its order while a command works through it.
+        grid_->setDragEnabled(false);
+        grid_->setAcceptDrops(false);
         for (QGroupBox* frame : frames_) frame->setEnabled(false);
         for (std::size_t i = 0; i < buttons_.size(); ++i) {
             wasEnabled_[i] = buttons_[i]->isEnabled();
@@ -203,6 +210,10 @@ public:
         if (!guard_) return;
         for (QGroupBox* frame : frames_) frame->setEnabled(true);
         for (std::size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setEnabled(wasEnabled_[i]);
+        grid_->setDragEnabled(true);
+        grid_->setAcceptDrops(true);
+        // Greying the controls took the focus away: it goes back where the operator left it.
+        if (focus_ && focus_->isEnabled() && focus_->isVisible()) focus_->setFocus();
     }
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
@@ -210,6 +221,8 @@ public:
 
 private:
     OperationGuard guard_;
+    QPointer<QWidget> focus_;
+    QTableView* grid_ = nullptr;
     std::array<QGroupBox*, 6> frames_{};
     std::array<QPushButton*, 5> buttons_{};
     std::array<bool, 5> wasEnabled_{};
@@ -276,7 +289,7 @@ void MainWindow::cmdAddToList_Click() {
 }
 
 void MainWindow::markHeldRows() {
-    printerHolds().markHeldRows(*grdInfo, selectedMode(), work->list.paths());
+    printerHolds().markHeldRows(work->list, selectedMode());
 }
 
 void MainWindow::cmdDeleteLastItem_Click() {
@@ -285,6 +298,66 @@ void MainWindow::cmdDeleteLastItem_Click() {
     work->list.removeLast();
     lblFlashNeeded->setText(QString::number(work->list.recomputeFlashNeeded()));
     if (state.NextOrder == 1) work->setListButtons(false);
+}
+
+int MainWindow::selectedListRow() const {
+    const QModelIndex current = grdInfo->currentIndex();
+    const bool selected = current.isValid() && grdInfo->selectionModel()->isSelected(current);
+    return selected && current.row() >= 1 && current.row() <= fileList_->count() ? current.row() : 0;
+}
+
+void MainWindow::createListEditing() {
+    // Below the two specified buttons of the delete frame.
+    cmdDeleteSelectedItem = new QPushButton(QStringLiteral("Delete Selected Item"), FrameDeleteFromList);
+    cmdDeleteSelectedItem->setObjectName(QStringLiteral("cmdDeleteSelectedItem"));
+    cmdDeleteSelectedItem->setGeometry(10, 112, 156, 34);
+    cmdMoveItemUp = new QPushButton(QStringLiteral("Move Up"), FrameDeleteFromList);
+    cmdMoveItemUp->setObjectName(QStringLiteral("cmdMoveItemUp"));
+    cmdMoveItemUp->setGeometry(10, 154, 76, 34);
+    cmdMoveItemDown = new QPushButton(QStringLiteral("Move Down"), FrameDeleteFromList);
+    cmdMoveItemDown->setObjectName(QStringLiteral("cmdMoveItemDown"));
+    cmdMoveItemDown->setGeometry(90, 154, 76, 34);
+    connect(cmdDeleteSelectedItem, &QPushButton::clicked, this, &MainWindow::deleteSelectedItem);
+    connect(cmdMoveItemUp, &QPushButton::clicked, this, [this] { moveSelectedItem(-1); });
+    connect(cmdMoveItemDown, &QPushButton::clicked, this, [this] { moveSelectedItem(+1); });
+
+    grdInfo->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdInfo->setDragDropMode(QAbstractItemView::DragDrop);
+    grdInfo->setDefaultDropAction(Qt::MoveAction);
+    grdInfo->setDragDropOverwriteMode(true);
+    grdInfo->setDropIndicatorShown(true);
+    const auto followSelection = [this] {
+        const int row = selectedListRow();
+        cmdDeleteSelectedItem->setEnabled(row > 0);
+        cmdMoveItemUp->setEnabled(row > 1);
+        cmdMoveItemDown->setEnabled(row > 0 && row < fileList_->count());
+    };
+    connect(grdInfo->selectionModel(), &QItemSelectionModel::selectionChanged, this, followSelection);
+    connect(grdInfo->selectionModel(), &QItemSelectionModel::currentChanged, this, followSelection);
+    connect(fileList_.get(), &FileList::listChanged, this, followSelection);
+    followSelection();
+}
+
+void MainWindow::deleteSelectedItem() {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    const int row = selectedListRow();
+    if (row == 0) return;
+    work->list.removeRowAt(row);
+    lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
+    if (work->list.count() == 0) {
+        work->setListButtons(false);
+        return;
+    }
+    showListRow(std::min(row, work->list.count()));
+}
+
+void MainWindow::moveSelectedItem(int step) {
+    const OperationGuard guard(state);
+    if (!guard) return;
+    const int row = selectedListRow();
+    if (row == 0 || !work->list.moveRowTo(row, row + step)) return;
+    showListRow(row + step);
 }
 
 void MainWindow::cmdDeleteAllItems_Click() {
@@ -303,7 +376,8 @@ void MainWindow::cmdSaveToFile_Click() {
                    MessageIcon::Exclamation);
         return;
     }
-    if (work->list.count() > 0) grdInfo->setCurrentCell(work->list.count(), PATH_COLUMN);
+    work->list.markSaved();
+    if (work->list.count() > 0) showListRow(work->list.count());
 }
 
 void MainWindow::cmdGetList_Click() {
@@ -441,6 +515,13 @@ void MainWindow::OptionMode_Click(LoaderMode mode) {
         if (mode != work->modeInEffect) selectMode(work->modeInEffect);
         return;
     }
+    if (mode != work->modeInEffect && work->list.count() > 0 &&
+        !CD.askYesNo(QStringLiteral("Switching the mode empties the file list (") +
+                         QString::number(work->list.count()) + QStringLiteral(" files).\nSwitch the mode?"),
+                     APPLICATION_TITLE, DefaultAnswer::No)) {
+        selectMode(work->modeInEffect);
+        return;
+    }
     work->modeInEffect = mode;
     work->emptyList();
     SetCaptions();
@@ -456,11 +537,7 @@ void MainWindow::grdInfo_Click(int row, int column) {
         CD.inputText(QStringLiteral("Enter True Type Font ID:"), QStringLiteral("Input test"), QString());
     if (!fontId) return;
     // The answer is the row's font ID, whichever of its cells was clicked.
-    if (QTableWidgetItem* cell = grdInfo->item(row, FONT_ID_COLUMN)) {
-        cell->setText(*fontId);
-    } else {
-        grdInfo->setItem(row, FONT_ID_COLUMN, new QTableWidgetItem(*fontId));
-    }
+    work->list.setFontId(row, *fontId);
 }
 
 }  // namespace velquin

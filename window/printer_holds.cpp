@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "conversion.h"
@@ -17,8 +16,6 @@
 namespace velquin {
 
 namespace {
-
-const QColor HELD_ROW_COLOUR{0, 110, 0};
 
 QString flashNumber(std::optional<qint64> value) {
     return value ? QString::number(*value) : QStringLiteral("unknown");
@@ -65,29 +62,16 @@ ledger::PrinterLedger PrinterHolds::recorder() {
     return ledger::PrinterLedger(ledger_.get(), *printer_);
 }
 
-void PrinterHolds::markHeldRows(QTableWidget& grid, LoaderMode mode, const QStringList& paths) {
-    std::vector<bool> held(static_cast<std::size_t>(paths.size()), false);
+void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
+    QStringList sent = list.paths();
+    std::vector<bool> held(static_cast<std::size_t>(sent.size()), false);
     if (printer_) {
         // Soft fonts are held as the converted bytes the printer got.
-        QStringList sent = paths;
         if (mode == LoaderMode::ModeSF)
             for (QString& path : sent) path = ConvertFileName(path);
         held = ledger_->heldFiles(*printer_, sent);
     }
-    for (qsizetype index = 0; index < paths.size(); ++index) {
-        const int row = static_cast<int>(index) + 1;
-        for (int column = 0; column < grid.columnCount(); ++column) {
-            QTableWidgetItem* item = grid.item(row, column);
-            if (item == nullptr) continue;
-            if (held[static_cast<std::size_t>(index)]) {
-                item->setToolTip(HELD_ROW_TOOLTIP);
-                item->setForeground(HELD_ROW_COLOUR);
-            } else if (item->toolTip() == HELD_ROW_TOOLTIP) {
-                item->setToolTip(QString());
-                item->setData(Qt::ForegroundRole, QVariant());
-            }
-        }
-    }
+    list.setHeld(held);
 }
 
 QString PrinterHolds::holdsText() {

@@ -3,6 +3,7 @@
 // the printer already holds, and the recorder the upload and the erase use.
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -13,14 +14,16 @@
 #include "ledger.h"
 
 class QPushButton;
-class QTableWidget;
 class QWidget;
 
 namespace velquin {
 
 class OperatorPrompts;
 
-// The tooltip of a row whose file the printer holds.
+class FileList;
+
+// The tooltip and text colour of a row whose file the printer holds.
+inline const QColor HELD_ROW_COLOUR{0, 110, 0};
 inline const QString HELD_ROW_TOOLTIP =
     QStringLiteral("The printer already holds this file (loaded since its last erase)");
 
@@ -40,9 +43,10 @@ public:
     // What the upload and the erase record into (nothing without a printer).
     ledger::PrinterLedger recorder();
 
-    // Marks the grid's rows 1..n whose file the printer holds (a tooltip and
-    // a text colour; no cell text changes) and unmarks the others.
-    void markHeldRows(QTableWidget& grid, LoaderMode mode, const QStringList& paths);
+    // Marks the list's rows whose file the printer holds (the grid shows
+    // them with a tooltip and a text colour; no cell text changes) and
+    // unmarks the others.
+    void markHeldRows(FileList& list, LoaderMode mode);
 
     // The view's text: the printer, whether its free flash agrees with the
     // ledger, and what was loaded since its last erase, newest first.

@@ -6,8 +6,10 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QTableWidget>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "conversion.h"
 #include "work_fakes.h"
@@ -135,7 +137,7 @@ protected:
         }
     }
     void SetUp() override {
-        grid = std::make_unique<QTableWidget>(1, 4);
+        files_ = std::make_unique<FileList>(state);
         state.NextOrder = 1;
     }
     QString file(const QString& name, int size) {
@@ -147,20 +149,18 @@ protected:
         writeFile(path, head + QByteArray(size - head.size(), 'f'));
         return path;
     }
-    QString cell(int row, int column) const {
-        return grid->item(row, column) != nullptr ? grid->item(row, column)->text() : QString();
-    }
-    FileList list() { return FileList(*grid, state); }
+    QString cell(int row, int column) const { return files_->index(row, column).data().toString(); }
+    FileList& list() { return *files_; }
 
     QTemporaryDir dir;
-    std::unique_ptr<QTableWidget> grid;
     AppState state;
+    std::unique_ptr<FileList> files_;
     FakeView view;
     SoftFontConverterCall noConverter = [](const QByteArray&) { return 1; };
 };
 
 TEST_F(FileListTest, RowsKeepOrderSizesAndTheSum) {
-    FileList files = list();
+    FileList& files = list();
     ASSERT_TRUE(files.append("/x/a.ttf", 1024));
     ASSERT_TRUE(files.append("/x/b.ttf", 1024));
     ASSERT_TRUE(files.append("/x/c.ttf", 1024));
@@ -181,11 +181,11 @@ TEST_F(FileListTest, RowsKeepOrderSizesAndTheSum) {
     files.removeLast();  // on an empty list: nothing
     EXPECT_EQ(state.NextOrder, 1);
     EXPECT_EQ(state.FlashNeeded, 0);
-    EXPECT_EQ(grid->rowCount(), 1);
+    EXPECT_EQ(files.rowCount(), 1);
 }
 
 TEST_F(FileListTest, TheListHoldsOneHundredFiles) {
-    FileList files = list();
+    FileList& files = list();
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(files.append(QString("/f%1").arg(i), 2'000'000));
     EXPECT_FALSE(files.append("/one-too-many", 1));
     EXPECT_EQ(files.count(), 100);
@@ -194,7 +194,7 @@ TEST_F(FileListTest, TheListHoldsOneHundredFiles) {
 }
 
 TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
-    FileList files = list();
+    FileList& files = list();
     files.append("/old.ttf", 5);
     const QString a = file("a.ttf", 10);
     const QString b = file("b.ttf", 20);
@@ -238,6 +238,50 @@ TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
     EXPECT_EQ(report.notAdded, QStringList({"line 2: " + bad +
                                             " is not a soft font the converter can load: Error Soft Font is "
                                             "LANDSCAPE MODE"}));
+}
+
+TEST_F(FileListTest, EditingKeepsOrderNumbersSizesAndTheChangedMark) {
+    FileList& files = list();
+    files.load({file("a.ttf", 10), file("b.ttf", 20), file("c.ttf", 30), file("d.ttf", 40)},
+               LoaderMode::ModeTTF, noConverter, view);
+    EXPECT_FALSE(files.changedSinceSaved());
+    const auto names = [&] {
+        QStringList shown;
+        for (int row = 1; row <= files.count(); ++row)
+            shown << cell(row, ORDER_COLUMN) + QFileInfo(cell(row, PATH_COLUMN)).baseName() +
+                         cell(row, SIZE_COLUMN);
+        return shown.join(',');
+    };
+    struct Edit {
+        const char* what;
+        std::function<bool()> apply;
+        const char* after;
+    };
+    const std::vector<Edit> edits = {
+        {"delete a middle row", [&] { return files.removeRowAt(2); }, " 1a10, 2c30, 3d40"},
+        {"move down", [&] { return files.moveRowTo(1, 3); }, " 1c30, 2d40, 3a10"},
+        {"move up", [&] { return files.moveRowTo(3, 2); }, " 1c30, 2a10, 3d40"},
+        {"no such row", [&] { return !files.removeRowAt(4) && !files.moveRowTo(0, 1); }, " 1c30, 2a10, 3d40"},
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.what);
+        EXPECT_TRUE(edit.apply());
+        EXPECT_EQ(names(), QLatin1String(edit.after));
+    }
+    EXPECT_EQ(state.NextOrder, 4);
+    EXPECT_EQ(state.FileSizes[0], 30);
+    EXPECT_EQ(files.recomputeFlashNeeded(), 80);
+    EXPECT_TRUE(files.changedSinceSaved());
+    files.markSaved();
+    EXPECT_FALSE(files.changedSinceSaved());
+
+    // A row dragged onto another takes its place; the heading row stays put.
+    std::unique_ptr<QMimeData> dragged(files.mimeData({files.index(3, PATH_COLUMN)}));
+    ASSERT_TRUE(dragged);
+    files.dropMimeData(dragged.get(), Qt::MoveAction, -1, -1, files.index(1, PATH_COLUMN));
+    EXPECT_EQ(names(), " 1d40, 2c30, 3a10");
+    EXPECT_FALSE(files.flags(files.index(0, PATH_COLUMN)).testFlag(Qt::ItemIsDragEnabled));
+    EXPECT_EQ(files.mimeData({files.index(0, PATH_COLUMN)}), nullptr);
 }
 
 }  // namespace

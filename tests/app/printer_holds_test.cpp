@@ -5,9 +5,10 @@
 #include "printer_holds.h"
 
 #include <QProcess>
-#include <QTableWidget>
 
 #include "app_test_support.h"
+#include "file_list.h"
+#include "list_grid.h"
 #include "simulator.h"
 
 using namespace velquin;
@@ -58,17 +59,18 @@ void PrinterHoldsTest::marksHeldRowsAndSeesALoadThatBypassedTheLedger() {
     QVERIFY2(text.contains(held) && !text.contains(QStringLiteral("changed since last seen")),
              qPrintable(text));
 
-    QTableWidget grid(3, 4);
-    const QStringList paths{held, other};
-    for (int row = 1; row <= 2; ++row)
-        for (int column = 0; column < 4; ++column)
-            grid.setItem(row, column,
-                         new QTableWidgetItem(column == 1 ? paths[row - 1] : QStringLiteral("x")));
-    holds.markHeldRows(grid, LoaderMode::ModeTTF, paths);
-    QCOMPARE(grid.item(1, 1)->toolTip(), HELD_ROW_TOOLTIP);
-    QCOMPARE(grid.item(1, 1)->text(), held);
-    QVERIFY(grid.item(1, 1)->data(Qt::ForegroundRole).isValid());
-    QVERIFY(grid.item(2, 1)->toolTip().isEmpty());
+    AppState state;
+    FileList list(state);
+    list.append(held, 1);
+    list.append(other, 1);
+    holds.markHeldRows(list, LoaderMode::ModeTTF);
+    ListPresentation grid;
+    grid.setSourceModel(&list);
+    QCOMPARE(grid.index(1, 1).data(Qt::ToolTipRole).toString(), HELD_ROW_TOOLTIP + QLatin1Char('\n') + held);
+    QCOMPARE(grid.index(1, 1).data().toString(), held);
+    QVERIFY(grid.index(1, 1).data(Qt::ForegroundRole).isValid());
+    QCOMPARE(grid.index(2, 1).data(Qt::ToolTipRole).toString(), other);
+    QVERIFY(!grid.index(2, 1).data(Qt::ForegroundRole).isValid());
 
     // Loaded elsewhere: another ledger records it, this one does not.
     QCOMPARE(sendWithLedgerIn(environment.path(QStringLiteral("elsewhere")), other, simulator.port()), 0);

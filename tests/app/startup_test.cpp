@@ -6,7 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 
 #include "app_test_support.h"
@@ -115,11 +115,11 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
 
     QVERIFY(window_->OptionTTF->isChecked());
-    QCOMPARE(window_->grdInfo->rowCount(), 1);
-    QCOMPARE(window_->grdInfo->item(0, 0)->text(), QStringLiteral("Order"));
-    QCOMPARE(window_->grdInfo->item(0, 1)->text(), QStringLiteral("True Type Font File"));
-    QCOMPARE(window_->grdInfo->item(0, 2)->text(), QStringLiteral("File Size"));
-    QCOMPARE(window_->grdInfo->item(0, 3)->text(), QStringLiteral("Font ID"));
+    QCOMPARE(window_->grdInfo->model()->rowCount(), 1);
+    QCOMPARE(window_->grdInfo->model()->index(0, 0).data().toString(), QStringLiteral("Order"));
+    QCOMPARE(window_->grdInfo->model()->index(0, 1).data().toString(), QStringLiteral("True Type Font File"));
+    QCOMPARE(window_->grdInfo->model()->index(0, 2).data().toString(), QStringLiteral("File Size"));
+    QCOMPARE(window_->grdInfo->model()->index(0, 3).data().toString(), QStringLiteral("Font ID"));
     QCOMPARE(window_->grdInfo->columnWidth(0), 40);
     QCOMPARE(window_->grdInfo->columnWidth(1), 703);
     QCOMPARE(window_->grdInfo->columnWidth(2), 106);
@@ -215,11 +215,11 @@ void StartupTest::modeFileAtStartup() {
     test::writeFile(harness_->modeFile(), content);
     QVERIFY(harness_->start());
     QCOMPARE(static_cast<int>(window_->selectedMode()), mode);
-    QCOMPARE(window_->grdInfo->rowCount(), 1);
-    QCOMPARE(window_->grdInfo->item(0, 0)->text(), QStringLiteral("Order"));
-    QCOMPARE(window_->grdInfo->item(0, 1)->text(), fileHeading);
-    QCOMPARE(window_->grdInfo->item(0, 2)->text(), QStringLiteral("File Size"));
-    QCOMPARE(window_->grdInfo->item(0, 3)->text(), column3Heading);
+    QCOMPARE(window_->grdInfo->model()->rowCount(), 1);
+    QCOMPARE(window_->grdInfo->model()->index(0, 0).data().toString(), QStringLiteral("Order"));
+    QCOMPARE(window_->grdInfo->model()->index(0, 1).data().toString(), fileHeading);
+    QCOMPARE(window_->grdInfo->model()->index(0, 2).data().toString(), QStringLiteral("File Size"));
+    QCOMPARE(window_->grdInfo->model()->index(0, 3).data().toString(), column3Heading);
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
     QVERIFY(harness_->prompts.prompts().empty());
 }

@@ -6,7 +6,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
 
 #include "app_test_support.h"
 #include "install_layout.h"
@@ -18,8 +23,7 @@ using velquin::test::WindowHarness;
 namespace {
 
 QString heading(const MainWindow& window, int column) {
-    const QTableWidgetItem* item = window.grdInfo->item(0, column);
-    return item == nullptr ? QString() : item->text();
+    return window.grdInfo->model()->index(0, column).data().toString();
 }
 
 }  // namespace
@@ -31,6 +35,8 @@ private slots:
     void init();
     void cleanup();
     void controlsAndFirstStates();
+    void aSmallScreenScrollsToEveryControl();
+    void tabLeavesTheGridAndEnterPressesTheFocusedButton();
     void captionsOfEachMode_data();
     void captionsOfEachMode();
     void allTestsButtonInBmpModeKeepsItsState();
@@ -61,8 +67,7 @@ void WindowTest::cleanup() {
 }
 
 void WindowTest::controlsAndFirstStates() {
-    QCOMPARE(window_->size(), QSize(965, 715));
-    QCOMPARE(window_->minimumSize(), window_->maximumSize());
+    QCOMPARE(window_->specifiedArea()->size(), QSize(965, 715));
 
     const QList<QPair<QAbstractButton*, QString>> buttons = {
         {window_->cmdAddToList, "Add To List"},
@@ -118,12 +123,44 @@ void WindowTest::controlsAndFirstStates() {
     QVERIFY(window_->cmdClearDiags->isHidden());
     QVERIFY(!window_->OptionEnableDiags->isChecked() && !window_->OptionDisableDiags->isChecked());
     QVERIFY(!window_->modeSelected());
-    QCOMPARE(window_->grdInfo->columnCount(), 4);
+    QCOMPARE(window_->grdInfo->model()->columnCount(), 4);
     // Every flag starts False, the buffers empty.
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->state.PrinterHandle, 0);
     QCOMPARE(window_->state.SendBuffer.size(), std::size_t{65'539});
     QCOMPARE(window_->state.ReceiveBuffer.size(), std::size_t{65'539});
+}
+
+void WindowTest::aSmallScreenScrollsToEveryControl() {
+    // The test platform's screen is smaller than the window's content.
+    const QSize room = window_->screen()->availableGeometry().size();
+    const QSize content = window_->specifiedArea()->size();
+    QVERIFY(room.width() < content.width());
+    window_->show();
+    QVERIFY(window_->width() <= room.width() && window_->height() <= room.height());
+    auto* scroller = window_->findChild<QScrollArea*>();
+    QVERIFY(scroller);
+    for (QWidget* control :
+         {static_cast<QWidget*>(window_->cmdExit), static_cast<QWidget*>(window_->cmdFindPrinter),
+          static_cast<QWidget*>(window_->grdInfo)}) {
+        scroller->ensureWidgetVisible(control, 0, 0);
+        const QRect shown(control->mapTo(scroller->viewport(), QPoint(0, 0)), control->size());
+        QVERIFY2(scroller->viewport()->rect().intersects(shown), qPrintable(control->objectName()));
+    }
+}
+
+void WindowTest::tabLeavesTheGridAndEnterPressesTheFocusedButton() {
+    window_->show();
+    QApplication::setActiveWindow(window_);
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    window_->grdInfo->setFocus();
+    QTest::keyClick(window_->grdInfo, Qt::Key_Tab);
+    QVERIFY(window_->focusWidget() != nullptr && window_->focusWidget() != window_->grdInfo);
+
+    QSignalSpy clicked(window_->cmdAddToList, &QPushButton::clicked);
+    window_->cmdAddToList->setFocus();
+    QTest::keyClick(window_->cmdAddToList, Qt::Key_Return);
+    QTRY_COMPARE(clicked.count(), 1);
 }
 
 void WindowTest::captionsOfEachMode_data() {

@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <memory>
 
@@ -99,6 +99,7 @@ private slots:
     void theListHoldsOneHundredFiles();
     void flashNeededFormats();
     void modeSwitchEmptiesTheList();
+    void listEditingAndTheExitQuestion();
     void fontIdCell();
     void eraseAnsweredNoOrYes_data();
     void eraseAnsweredNoOrYes();
@@ -131,8 +132,7 @@ private:
         return lines;
     }
     QString cell(int row, int column) const {
-        const QTableWidgetItem* item = window_->grdInfo->item(row, column);
-        return item ? item->text() : QString();
+        return window_->grdInfo->model()->index(row, column).data().toString();
     }
     std::vector<printersim::JournalEntry> journal() const { return simulator_->printer().journal(); }
     // Every button, frame and option that starts a command is enabled again.
@@ -665,7 +665,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     QCOMPARE(saveDialog.defaultExtension, QStringLiteral("TFL"));
 
     // Loading replaces the whole list, font IDs included.
-    window_->grdInfo->setItem(1, FONT_ID_COLUMN, new QTableWidgetItem(QStringLiteral("7")));
+    window_->fileList().setFontId(1, QStringLiteral("7"));
     addFile(pcxImages_[0]);
     harness_->prompts.answerFile(list);
     window_->cmdGetList_Click();
@@ -783,9 +783,16 @@ void WorkEndToEndTest::modeSwitchEmptiesTheList() {
     startWindow(Link::Usb);
     addFile(trueTypeFonts_[0]);
     addFile(trueTypeFonts_[1]);
+    // The operator is asked first; the default keeps the list and the mode.
+    window_->OptionPCX->click();
+    QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
+    QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
+    QVERIFY(window_->OptionTTF->isChecked());
+    QCOMPARE(window_->state.NextOrder, std::int16_t{3});
+    harness_->prompts.answerYesNo(true);
     window_->OptionPCX->click();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
-    QCOMPARE(window_->grdInfo->rowCount(), 1);
+    QCOMPARE(window_->grdInfo->model()->rowCount(), 1);
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
     QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
     QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
@@ -798,6 +805,32 @@ void WorkEndToEndTest::modeSwitchEmptiesTheList() {
     QVERIFY(
         harness_->prompts.prompts().back().title.startsWith(QStringLiteral("PCX IMAGE FILE *.PCX | *.PCX|")));
     QCOMPARE(cell(1, PATH_COLUMN), pcxImages_[0]);
+}
+
+void WorkEndToEndTest::listEditingAndTheExitQuestion() {
+    startWindow(Link::Usb);
+    for (int i = 0; i < 3; ++i) addFile(trueTypeFonts_[i]);
+    const auto listed = [this] {
+        QStringList rows;
+        for (int row = 1; row < window_->grdInfo->model()->rowCount(); ++row)
+            rows << cell(row, ORDER_COLUMN) + QLatin1Char(':') +
+                        QString::number(trueTypeFonts_.indexOf(cell(row, PATH_COLUMN)));
+        return rows.join(QLatin1Char(' '));
+    };
+    window_->showListRow(2);
+    window_->cmdDeleteSelectedItem->click();
+    QCOMPARE(listed(), QStringLiteral(" 1:0  2:2"));
+    QCOMPARE(window_->lblFlashNeeded->text(),
+             formatGrouped(QFileInfo(trueTypeFonts_[0]).size() + QFileInfo(trueTypeFonts_[2]).size()));
+    window_->cmdMoveItemUp->click();  // the row after the deleted one stays selected
+    QCOMPARE(listed(), QStringLiteral(" 1:2  2:0"));
+    QVERIFY(!window_->cmdMoveItemUp->isEnabled() && window_->cmdMoveItemDown->isEnabled());
+
+    // A changed list is not dropped by Exit without asking; the default keeps it.
+    window_->cmdExit->click();
+    QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
+    QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
+    QVERIFY(!window_->endRequested());
 }
 
 void WorkEndToEndTest::fontIdCell() {
@@ -820,6 +853,7 @@ void WorkEndToEndTest::fontIdCell() {
     QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("7"));
 
     // Only True Type rows take a font ID.
+    harness_->prompts.answerYesNo(true);
     window_->OptionSF->click();
     addFile(softFonts_[0]);
     const std::size_t promptsBefore = harness_->prompts.prompts().size();
