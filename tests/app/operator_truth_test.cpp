@@ -278,6 +278,7 @@ void OperatorTruthTest::bmpListsAreNotSentAndOldRunsAreForgotten() {
     send();
     QCOMPARE(window_->LblProgress->text(), QStringLiteral("Flash Upload Complete"));
 
+    harness_->prompts.answerYesNo(true);  // the list is emptied by the switch
     window_->OptionBMP->click();
     QVERIFY(window_->LblProgress->text().isEmpty());
     QCOMPARE(window_->ProgressBar1->value(), window_->ProgressBar1->minimum());
