@@ -1,7 +1,7 @@
 // The one seam through which the program talks to the operator in dialogs:
 // message boxes, yes/no questions, file open/save dialogs and the input box.
-// The window shows Qt's dialogs; tests script the answers and read what was
-// asked.
+// The window shows Qt's dialogs (window/qt_operator_prompts.h); tests script
+// the answers and read what was asked.
 #pragma once
 
 #include <QString>
@@ -10,8 +10,6 @@
 #include <functional>
 #include <optional>
 #include <vector>
-
-class QWidget;
 
 namespace velquin {
 
@@ -48,25 +46,8 @@ public:
                                              const QString& defaultText) = 0;
 };
 
-// Turns "desc|pattern|desc|pattern" into Qt's "desc (pattern);;..." form,
-// with patterns that match the extension in either case.
-QString qtFileFilter(const QString& commonDialogFilter);
-
-// Qt's dialogs, owned by the given parent window.
-class QtOperatorPrompts final : public OperatorPrompts {
-public:
-    explicit QtOperatorPrompts(QWidget* parent = nullptr) : parent_(parent) {}
-    void setParent(QWidget* parent) { parent_ = parent; }
-    void message(const QString& text, const QString& title, MessageIcon icon) override;
-    bool askYesNo(const QString& text, const QString& title, DefaultAnswer defaultAnswer) override;
-    std::optional<QString> openFileName(const FileDialogRequest& request) override;
-    std::optional<QString> saveFileName(const FileDialogRequest& request) override;
-    std::optional<QString> inputText(const QString& prompt, const QString& title,
-                                     const QString& defaultText) override;
-
-private:
-    QWidget* parent_;
-};
+// The path with `extension` appended when its name has none.
+QString withDefaultExtension(const QString& path, const QString& extension);
 
 // Answers from a script and records every prompt, for tests. Unscripted
 // questions are answered No, unscripted file dialogs and input boxes are

@@ -8,7 +8,7 @@
 
 #include "main_window.h"
 #include "morlix_library.h"
-#include "operator_prompts.h"
+#include "qt_operator_prompts.h"
 #include "termination_signals.h"
 #include "velquin/build_info.h"
 

@@ -10,9 +10,9 @@
 
 #include "app_test_support.h"
 #include "file_list.h"
-#include "operator_prompts.h"
 #include "printer_facts.h"
 #include "printer_io.h"
+#include "qt_operator_prompts.h"
 
 using namespace velquin;
 
