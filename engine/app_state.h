@@ -43,8 +43,6 @@ struct AppState {
 
     // The local printer handle from discovery; 0 when none.
     std::int32_t PrinterHandle = 0;
-    // The file being streamed; -1 when the last open failed, 0 before any.
-    std::int32_t FileHandle = 0;
 
     float PrinterVersion = 0.0f;
     Flag PrinterSuitable = FLAG_FALSE;

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -28,10 +27,6 @@ constexpr char ETHERNET_STATUS_REQUEST[] = "<SS>";
 constexpr char FLASH_REPLY_KEY[] = "A0708";
 constexpr std::size_t FLASH_REPLY_KEY_LENGTH = 5;
 constexpr std::size_t FLASH_REPLY_FIELD_LENGTH = 8;
-
-void processPendingEvents() {
-    QCoreApplication::processEvents();
-}
 
 enum class SocketState { Quiet, Readable, NotASocket };
 
@@ -98,29 +93,6 @@ void PrinterIo::clearStatus() {
     status_.clearStatus();
 }
 
-bool PrinterIo::GetFileHandle(const QString& filename) {
-    closeFileHandle();  // never leave an earlier file open behind the new one
-    const QByteArray path = QFile::encodeName(filename);
-    int handle = -1;
-    do {
-        handle = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    } while (handle < 0 && errno == EINTR);
-    state_.FileHandle = handle;
-    return handle >= 0;
-}
-
-std::int32_t PrinterIo::fileHandleSize() const {
-    struct stat info {};
-    if (state_.FileHandle < 0 || ::fstat(state_.FileHandle, &info) != 0) return -1;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.st_size)));
-}
-
-void PrinterIo::closeFileHandle() {
-    // 0 to 2 are the standard streams, never a file of ours.
-    if (state_.FileHandle > 2) ::close(state_.FileHandle);
-    state_.FileHandle = -1;
-}
-
 bool PrinterIo::sendFromSendBuffer(std::size_t byteCount) {
     byteCount = std::min(byteCount, state_.SendBuffer.size());
     if (isTrue(state_.PrinterIsEthernet)) {
@@ -140,34 +112,6 @@ bool PrinterIo::sendFromSendBuffer(std::size_t byteCount) {
     }
     return library_.WritePrinterVB(state_.PrinterHandle, state_.SendBuffer.data(),
                                    static_cast<std::uint32_t>(byteCount)) == 0;
-}
-
-bool PrinterIo::WriteFileToPrinter(const QString& FileNameToWrite) {
-    bool result = true;
-    addStatusLine(QStringLiteral("Writing file "));
-    GetFileHandle(FileNameToWrite);
-    addStatusLine(QString::number(fileHandleSize()));
-    for (;;) {
-        ssize_t bytesRead = -1;
-        if (state_.FileHandle >= 0) {
-            do {
-                bytesRead = ::read(state_.FileHandle, state_.SendBuffer.data(), FILE_CHUNK_SIZE);
-            } while (bytesRead < 0 && errno == EINTR);
-        }
-        processPendingEvents();
-        if (bytesRead < 0) {
-            addStatusLine(QStringLiteral("Writing file ") + FileNameToWrite + QStringLiteral(" ERROR"));
-            SelectLastStatusLine();
-            result = false;
-            break;
-        }
-        if (bytesRead == 0) break;
-        if (!sendFromSendBuffer(static_cast<std::size_t>(bytesRead)))
-            addStatusLine(QStringLiteral("lRC = 1, fail"));
-    }
-    processPendingEvents();
-    closeFileHandle();
-    return result;
 }
 
 bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
@@ -206,13 +150,6 @@ bool PrinterIo::GetPrinterBusy() {
     return (status[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0;
 }
 
-int PrinterIo::GetFlashToggle() {
-    StatusBytes status{};
-    std::int32_t byteCount = 0;
-    readStatus(status, byteCount);
-    return (status[STATUS_FLAGS_BYTE] & STATUS_FLASH_TOGGLE_BIT) != 0 ? 1 : 0;
-}
-
 void PrinterIo::drainSocket() {
     std::array<std::uint8_t, 512> scrap{};
     while (waitReadable(state_.Socket, 0) == SocketState::Readable) {
@@ -240,10 +177,6 @@ std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std
         if (socket == SocketState::NotASocket) break;
     }
     return received;
-}
-
-std::int32_t PrinterIo::GetFlashSpaceRemainingVBEthernet() {
-    return readFlashSpaceEthernet().value_or(0);
 }
 
 std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {

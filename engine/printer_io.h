@@ -1,7 +1,7 @@
-// The program's own printer I/O around the library's calls: open a file,
-// stream it to the printer in 8,192-byte chunks over whichever link is in
-// use, read the busy and flash toggle bits, ask a network printer for its
-// free flash, and keep the diagnostics list scrolled to its newest line.
+// The program's own printer I/O around the library's calls: write the send
+// buffer over whichever link is in use, read the status bytes, ask a network
+// printer for its free flash, and keep the diagnostics list scrolled to its
+// newest line. Files go through the printer connection (printer_connection.h).
 // The link itself (handle or socket) is opened by discovery and only used
 // here.
 #pragma once
@@ -53,15 +53,6 @@ public:
     void SelectLastStatusLine();
     void clearStatus();
 
-    // Opens the file for reading; its handle (-1 on failure) goes to FileHandle.
-    bool GetFileHandle(const QString& filename);
-    // Low 32 bits of the size of the file open in FileHandle; -1 when none is open.
-    std::int32_t fileHandleSize() const;
-    // Closes FileHandle and forgets it.
-    void closeFileHandle();
-
-    // Streams a file to the printer in 8,192-byte chunks through SendBuffer.
-    bool WriteFileToPrinter(const QString& FileNameToWrite);
     // Writes bytes from the start of SendBuffer to the printer link in use;
     // true when the write succeeded.
     bool sendFromSendBuffer(std::size_t byteCount);
@@ -70,10 +61,7 @@ public:
     // Bytes that did not arrive read as 0. True when the read succeeded.
     bool readStatus(StatusBytes& status, std::int32_t& byteCount);
     bool GetPrinterBusy();
-    int GetFlashToggle();
-    // Free flash reported over TCP; 0 when no usable reply came.
-    std::int32_t GetFlashSpaceRemainingVBEthernet();
-    // The same query; nothing when no usable reply came. A printer that
+    // Free flash reported over TCP; nothing when no usable reply came. A printer that
     // does not answer is reported to the operator once per command: later
     // reads in the same command ask once, quietly.
     std::optional<std::int32_t> readFlashSpaceEthernet();

@@ -1,6 +1,7 @@
-// The program's own printer I/O against the real library and a running
-// printer-sim, over the simulated USB device and over TCP on 127.0.0.1; the
-// chunking and the failure paths also against the recording stand-in.
+// The program's own printer I/O and the printer connection files go through,
+// against the real library and a running printer-sim, over the simulated USB
+// device and over TCP on 127.0.0.1; the chunking and the failure paths also
+// against the recording stand-in.
 #include "printer_io.h"
 
 #include <QCryptographicHash>
@@ -8,7 +9,9 @@
 #include <QRandomGenerator>
 
 #include "app_test_support.h"
+#include "printer_connection.h"
 #include "simulator.h"
+#include "work_fakes.h"
 
 using namespace velquin;
 
@@ -43,6 +46,16 @@ struct IoBench {
     ListStatusLog log;
     PrinterIo io;
     QList<int> sleeps;
+    testing::FakeView view;
+
+    FileTransfer sendFile(const QString& path) {
+        LinkedPrinterConnection link(state, io, library);
+        return link.sendFile(path, view);
+    }
+    int flashToggle() {
+        LinkedPrinterConnection link(state, io, library);
+        return readFlashToggle(link);
+    }
 };
 
 }  // namespace
@@ -59,7 +72,7 @@ private slots:
     void filesGoInChunksOf8192Bytes();
     void partialNetworkSendsAreCompleted();
     void missingFileEndsWithTheErrorLine();
-    void failedWritesAreReportedAndSkipped();
+    void aFailedWriteStopsTheFile();
     void statusBits_data();
     void statusBits();
     void failedStatusReadIsNotBusy();
@@ -124,7 +137,7 @@ void PrinterIoTest::filesStreamByteExact() {
     const QByteArray header = "<ttf" + QByteArray::number(size) + ">";
     std::copy(header.begin(), header.end(), bench_->state.SendBuffer.begin());
     QVERIFY(bench_->io.sendFromSendBuffer(static_cast<std::size_t>(header.size())));
-    QVERIFY(bench_->io.WriteFileToPrinter(path));
+    QCOMPARE(bench_->sendFile(path), FileTransfer::Sent);
 
     QVERIFY(simulator_->printer().waitForJournal(1, std::chrono::seconds(10)));
     const std::vector<printersim::JournalEntry> journal = simulator_->printer().journal();
@@ -134,8 +147,7 @@ void PrinterIoTest::filesStreamByteExact() {
     QVERIFY(!journal[0].error);
     QCOMPARE(QByteArray::fromStdString(journal[0].sha256),
              QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
-    QCOMPARE(lines(bench_->list), (QStringList{"Writing file ", QString::number(size)}));
-    QCOMPARE(bench_->state.FileHandle, -1);  // closed and forgotten
+    QCOMPARE(bench_->view.allLines, (QStringList{"Writing file ", QString::number(size)}));
 }
 
 void PrinterIoTest::filesGoInChunksOf8192Bytes() {
@@ -144,7 +156,7 @@ void PrinterIoTest::filesGoInChunksOf8192Bytes() {
     fake.state.PrinterHandle = 7;
     const QString path =
         test::writeFile(environment_->path(QStringLiteral("chunks.pcx")), QByteArray(8'193, 'x'));
-    QVERIFY(fake.io.WriteFileToPrinter(path));
+    QCOMPARE(fake.sendFile(path), FileTransfer::Sent);
     const QStringList calls = recorder.calls();
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0], QStringLiteral("WritePrinterVB 7 ") + QString(8'192, QLatin1Char('x')));
@@ -159,7 +171,7 @@ void PrinterIoTest::partialNetworkSendsAreCompleted() {
     fake.state.Socket = 9;
     const QByteArray content = randomBytes(8'193).toHex().left(8'193);
     const QString path = test::writeFile(environment_->path(QStringLiteral("partial.ttf")), content);
-    QVERIFY(fake.io.WriteFileToPrinter(path));
+    QCOMPARE(fake.sendFile(path), FileTransfer::Sent);
     QString delivered;
     for (const QString& call : recorder.calls()) {
         QVERIFY(call.startsWith(QStringLiteral("WriteDataEthernetVB 9 ")));
@@ -167,26 +179,23 @@ void PrinterIoTest::partialNetworkSendsAreCompleted() {
     }
     QCOMPARE(recorder.calls().size(), 4);  // 3000 + 3000 + 2192, then the last byte
     QCOMPARE(delivered, QString::fromLatin1(content));
-    QVERIFY(!lines(fake.list).contains(QStringLiteral("lRC = 1, fail")));
+    QVERIFY(!fake.view.allLines.contains(QStringLiteral("lRC = 1, fail")));
 }
 
 void PrinterIoTest::missingFileEndsWithTheErrorLine() {
     openLink(Link::Usb);
     const QString path = environment_->path(QStringLiteral("gone.ttf"));
-    QVERIFY(!bench_->io.GetFileHandle(path));
-    QCOMPARE(bench_->state.FileHandle, -1);
-    QVERIFY(!bench_->io.WriteFileToPrinter(path));
-    QCOMPARE(lines(bench_->list), (QStringList{"Writing file ", "-1", "Writing file " + path + " ERROR"}));
-    QCOMPARE(bench_->list.currentRow(), 2);
+    QCOMPARE(bench_->sendFile(path), FileTransfer::Unreadable);
+    QCOMPARE(bench_->view.allLines, (QStringList{"Writing file ", "-1", "Writing file " + path + " ERROR"}));
     QVERIFY(bench_->prompts.prompts().empty());
     QCOMPARE(simulator_->printer().bytesReceived(), std::uint64_t{0});
 }
 
-void PrinterIoTest::failedWritesAreReportedAndSkipped() {
-    // No printer: PrinterHandle 0 is no handle, and every chunk fails.
+void PrinterIoTest::aFailedWriteStopsTheFile() {
+    // No printer: PrinterHandle 0 is no handle, and the first chunk fails.
     const QString path = test::writeFile(environment_->path(QStringLiteral("f.ttf")), QByteArray(8'193, 'y'));
-    QVERIFY(bench_->io.WriteFileToPrinter(path));
-    QCOMPARE(lines(bench_->list), (QStringList{"Writing file ", "8193", "lRC = 1, fail", "lRC = 1, fail"}));
+    QCOMPARE(bench_->sendFile(path), FileTransfer::PrinterGone);
+    QCOMPARE(bench_->view.allLines, (QStringList{"Writing file ", "8193", "lRC = 1, fail"}));
 }
 
 void PrinterIoTest::statusBits_data() {
@@ -224,7 +233,7 @@ void PrinterIoTest::statusBits() {
     openLink(link);
 
     QCOMPARE(bench_->io.GetPrinterBusy(), busy);
-    QCOMPARE(bench_->io.GetFlashToggle(), toggle);
+    QCOMPARE(bench_->flashToggle(), toggle);
     const int received = length > 0 ? length : 5;
     // Over TCP a reply shorter than the status bytes is an incomplete one.
     if (link == Link::Tcp && length > 0) {
@@ -239,7 +248,7 @@ void PrinterIoTest::statusBits() {
 
 void PrinterIoTest::failedStatusReadIsNotBusy() {
     QVERIFY(!bench_->io.GetPrinterBusy());
-    QCOMPARE(bench_->io.GetFlashToggle(), 0);
+    QCOMPARE(bench_->flashToggle(), 0);
     QCOMPARE(lines(bench_->list), (QStringList{"GetPrinterBusy Entry", "Status read failed"}));
 }
 
@@ -247,7 +256,7 @@ void PrinterIoTest::ethernetFlashFirstTry() {
     openLink(Link::Tcp);
     const auto expected = static_cast<std::int32_t>(simulator_->printer().freeFlash());
     QVERIFY(expected > 0);
-    QCOMPARE(bench_->io.GetFlashSpaceRemainingVBEthernet(), expected);
+    QCOMPARE(bench_->io.readFlashSpaceEthernet().value_or(0), expected);
     QCOMPARE(bench_->sleeps, QList<int>{500});
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{1});
     QVERIFY(bench_->prompts.prompts().empty());
@@ -258,7 +267,7 @@ void PrinterIoTest::ethernetFlashRetriesAfterBadReplies() {
     faults.badFlashReplies = 3;
     simulator_->printer().setFaults(faults);
     openLink(Link::Tcp);
-    QCOMPARE(bench_->io.GetFlashSpaceRemainingVBEthernet(),
+    QCOMPARE(bench_->io.readFlashSpaceEthernet().value_or(0),
              static_cast<std::int32_t>(simulator_->printer().freeFlash()));
     QCOMPARE(bench_->sleeps, QList<int>(4, 500));
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{4});
@@ -270,7 +279,7 @@ void PrinterIoTest::ethernetFlashGivesUpAfter21Attempts() {
     faults.badFlashReplies = 1'000;
     simulator_->printer().setFaults(faults);
     openLink(Link::Tcp);
-    QCOMPARE(bench_->io.GetFlashSpaceRemainingVBEthernet(), 0);
+    QCOMPARE(bench_->io.readFlashSpaceEthernet().value_or(0), 0);
     QCOMPARE(bench_->sleeps, QList<int>(21, 500));
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{21});
     QCOMPARE(bench_->prompts.messages(), QStringList{"Can't read flash remaining"});
@@ -285,7 +294,7 @@ void PrinterIoTest::ethernetFlashRefusesZero() {
     simulator_ = std::make_unique<printersim::Simulator>(config);
     simulator_->listenTcp();
     openLink(Link::Tcp);
-    QCOMPARE(bench_->io.GetFlashSpaceRemainingVBEthernet(), 0);
+    QCOMPARE(bench_->io.readFlashSpaceEthernet().value_or(0), 0);
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{21});
     QCOMPARE(bench_->prompts.messages(), QStringList{"Can't read flash remaining"});
 }
