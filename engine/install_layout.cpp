@@ -31,4 +31,11 @@ bool InstallLayout::isInstalled(const QString& programFolder) {
            QFileInfo(inInstalledFolder(programFolder)).isFile();
 }
 
+QString InstallLayout::configFolder(const QString& configHome) {
+    const QString base = configHome.isEmpty() || QDir::isRelativePath(configHome)
+                             ? QDir::home().filePath(QStringLiteral(".config"))
+                             : configHome;
+    return QDir(base).filePath(QStringLiteral("velquin"));
+}
+
 }  // namespace velquin

@@ -15,6 +15,10 @@ struct InstallLayout {
     // not beside it but in the installed library folder. Such a program
     // keeps nothing in its own folder, even where that folder is writable.
     static bool isInstalled(const QString& programFolder);
+    // The program's own folder under the XDG config folder: "velquin" in
+    // `configHome` ($XDG_CONFIG_HOME), or in ~/.config when that is unset or
+    // not an absolute path.
+    static QString configFolder(const QString& configHome);
 };
 
 }  // namespace velquin

@@ -27,6 +27,8 @@ struct FileDialogRequest {
     // Extension (without dot) appended when the operator types a name
     // without one; empty for none.
     QString defaultExtension;
+    // The folder the dialog opens in; empty for the dialog's own choice.
+    QString folder = {};
 };
 
 class OperatorPrompts {

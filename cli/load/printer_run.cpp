@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <cstdio>
 #include <optional>
@@ -20,6 +18,7 @@
 #include "printer_io.h"
 #include "printer_lock.h"
 #include "termination_signals.h"
+#include "transfer_meter.h"
 #include "upload.h"
 #include "velquin/printer_codes.h"
 
@@ -27,7 +26,7 @@ namespace velquin::load {
 
 namespace {
 
-constexpr int PROGRESS_INTERVAL_MS = 200;
+constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 
 void event(const QString& line) {
     std::fprintf(stderr, "%s\n", qPrintable(line));
@@ -87,21 +86,7 @@ private:
     bool yes_;
 };
 
-// One file of the report.
-struct FileRecord {
-    QString path;
-    qint64 size = 0;
-    qint64 bytesSent = 0;
-    QElapsedTimer timer;
-    double seconds = 0;
-    std::optional<std::int32_t> flashBefore;
-    std::optional<std::int32_t> flashAfter;
-    int flashReads = 0;
-    QString outcome = QStringLiteral("not-sent");
-};
-
-// The engine's view for a worker: no window, only the events a fleet shows
-// and the per-file facts of the report.
+// The engine's view for a worker: no window, only the events a fleet shows.
 class WorkerView final : public OperationView {
 public:
     WorkerView(OperatorPrompts& prompts, const bool& stop) : prompts_(prompts), stop_(stop) {}
@@ -116,39 +101,12 @@ public:
     void setProgressCaption(const QString&) override {}
     void setFlashSpaceRemaining(std::optional<std::int64_t>) override {}
     void setFlashNeededCaption(const QString&) override {}
-    void setCurrentListRow(int row) override {
-        // A file's time ends when the engine moves on to the next one.
-        if (row != currentRow) freezeTime();
-        currentRow = row;
-    }
-    void freezeTime() {
-        if (currentRow < 1 || currentRow > files.size()) return;
-        FileRecord& file = files[currentRow - 1];
-        if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
-    }
-    void setCancelOffered(bool offered) override {
-        if (offered && currentRow >= 1) progressEvent(QStringLiteral("flash-writing"));
-    }
+    void setCurrentListRow(int) override {}
+    void setCancelOffered(bool) override {}
     bool cancelRequested() const override { return stop_; }
     OperatorPrompts& prompts() override { return prompts_; }
 
-    void progressEvent(const QString& state) {
-        if (currentRow < 1 || currentRow > files.size()) return;
-        const FileRecord& file = files[currentRow - 1];
-        const double seconds =
-            file.seconds > 0 ? file.seconds : (file.timer.isValid() ? file.timer.elapsed() / 1000.0 : 0);
-        const qint64 rate = seconds > 0 ? static_cast<qint64>(file.bytesSent / seconds) : 0;
-        event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
-                                                   .arg(file.path)
-                                                   .arg(file.bytesSent)
-                                                   .arg(file.size)
-                                                   .arg(rate)
-                                                   .arg(state));
-    }
-
     QStringList lines;
-    QList<FileRecord> files;
-    int currentRow = 0;
 
 private:
     OperatorPrompts& prompts_;
@@ -156,61 +114,29 @@ private:
     int progress_ = 0;
 };
 
-// The printer as the engine sees it, with the report's bookkeeping: the
-// bytes each file took, its time, the free flash before and after it. Once
-// a stop is asked for, the next chunk is refused, so the run ends between
-// chunks.
-class ReportingConnection final : public PrinterConnection {
-public:
-    ReportingConnection(PrinterConnection& inner, WorkerView& view, const bool& stop)
-        : inner_(inner), view_(view), stop_(stop) {}
-    bool isEthernet() const override { return inner_.isEthernet(); }
-    bool printerBusy() override { return inner_.printerBusy(); }
-    PrinterStatus readStatus() override { return inner_.readStatus(); }
-    FlashSpace readFlashSpace() override {
-        const FlashSpace flash = inner_.readFlashSpace();
-        if (FileRecord* file = current()) {
-            // The first reading of a file is taken before it, the later ones after it;
-            // a reading the printer did not give stays unknown.
-            std::optional<std::int32_t> reading;
-            if (const auto known = flash.known()) reading = static_cast<std::int32_t>(*known);
-            if (file->flashReads++ == 0)
-                file->flashBefore = reading;
-            else
-                file->flashAfter = reading;
-        }
-        return flash;
-    }
-    bool send(std::span<const std::uint8_t> bytes) override {
-        if (stop_) return false;
-        FileRecord* file = current();
-        if (file && !file->timer.isValid()) file->timer.start();
-        const bool sent = inner_.send(bytes);
-        if (sent && file) {
-            file->bytesSent += static_cast<qint64>(bytes.size());
-            if (!progressTimer_.isValid() || progressTimer_.elapsed() >= PROGRESS_INTERVAL_MS) {
-                progressTimer_.start();
-                view_.progressEvent(QStringLiteral("sending"));
-            }
-        }
-        return sent;
-    }
-    FileTransfer sendFile(const QString& path, OperationView& view) override {
-        // The same chunk loop as the window's, so every chunk passes send().
-        return streamFileToPrinter(path, chunk_, *this, view);
-    }
+void progressEvent(const FileProgress& file, const QString& state) {
+    event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
+                                               .arg(file.path)
+                                               .arg(file.bytesSent)
+                                               .arg(file.size)
+                                               .arg(file.bytesPerSecond())
+                                               .arg(state));
+}
 
-private:
-    FileRecord* current() {
-        const int row = view_.currentRow;
-        return row >= 1 && row <= view_.files.size() ? &view_.files[row - 1] : nullptr;
-    }
-    PrinterConnection& inner_;
-    WorkerView& view_;
-    const bool& stop_;
-    std::array<std::uint8_t, FILE_CHUNK_SIZE> chunk_{};
-    QElapsedTimer progressTimer_;
-};
+// The progress lines of a send: "sending" a few times a second, and once
+// per file when the printer starts writing it to flash.
+void showProgressOf(TransferMeter& meter) {
+    meter.setListener(
+        [flashShown = 0](const FileProgress& file) mutable {
+            if (file.stage == FileStage::Sending) {
+                progressEvent(file, QStringLiteral("sending"));
+            } else if (file.stage == FileStage::FlashWriting && flashShown != file.row) {
+                flashShown = file.row;
+                progressEvent(file, QStringLiteral("flash-writing"));
+            }
+        },
+        PROGRESS_INTERVAL);
+}
 
 // A printer that takes everything into memory and finishes every flash
 // write at once, its free flash going down by what it took (so every file
@@ -339,7 +265,7 @@ QJsonValue knownFlash(const FlashSpace& flash) {
     return known ? QJsonValue(static_cast<qint64>(*known)) : QJsonValue();
 }
 
-QJsonValue optionalNumber(const std::optional<std::int32_t>& value) {
+QJsonValue optionalNumber(const std::optional<std::int64_t>& value) {
     return value ? QJsonValue(static_cast<qint64>(*value)) : QJsonValue();
 }
 
@@ -405,7 +331,10 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
     WorkerView view(prompts, stop);
     PrinterIo io(state, library, prompts, view);
     LinkedPrinterConnection linked(state, io, library);
-    ReportingConnection connection(linked, view, stop);
+    // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
+    TransferMeter meter;
+    MeteredConnection connection(linked, meter);
+    connection.refuseWritesWhen([&stop] { return stop; });
     QString identity;
     report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
     // A ledger that cannot be used is told once; the run goes on without it.
@@ -443,14 +372,10 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                     return finish(QStringLiteral("completed"), {});
                 }
             }
+            meter.setFiles(files.paths);
+            showProgressOf(meter);
             std::int64_t needed = 0;
-            for (const QString& path : files.paths) {
-                FileRecord record;
-                record.path = path;
-                record.size = QFileInfo(path).size();
-                needed += record.size;
-                view.files.append(record);
-            }
+            for (const FileProgress& file : meter.files()) needed += file.size;
             UploadRequest request;
             request.mode = files.mode;
             request.paths = files.paths;
@@ -459,38 +384,37 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             if (flash.known()) request.freeFlash = flash.freeBytes;
             report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
-            UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
+            MeteredView meteredView(view, meter);
+            UploadEngine engine(connection, meteredView, converterOf(library), TOGGLE_WAIT_TIMEOUT);
             engine.recordIn(ledger::PrinterLedger(&ledger, key));
             const UploadOutcome outcome = engine.run(request);
-            view.freezeTime();
+            meter.finish();
             // Files before the current one got through; the current one ends
             // with the run's outcome unless the run completed.
             const bool everyFileSent =
                 outcome == UploadOutcome::Completed || outcome == UploadOutcome::NotConfirmed;
-            const int reached = everyFileSent ? static_cast<int>(view.files.size()) : view.currentRow - 1;
+            const std::vector<FileProgress> sent = meter.files();
+            const int reached = everyFileSent ? static_cast<int>(sent.size()) : meter.currentRow() - 1;
             QJsonArray fileReports;
-            for (int index = 0; index < view.files.size(); ++index) {
-                FileRecord& file = view.files[index];
+            for (int index = 0; index < static_cast<int>(sent.size()); ++index) {
+                const FileProgress& file = sent[static_cast<std::size_t>(index)];
+                QString outcomeWord = QStringLiteral("not-sent");
                 if (index < reached)
-                    file.outcome = engine.unconfirmedFiles().contains(file.path)
-                                       ? QStringLiteral("not-confirmed")
-                                       : QStringLiteral("completed");
+                    outcomeWord = engine.unconfirmedFiles().contains(file.path)
+                                      ? QStringLiteral("not-confirmed")
+                                      : QStringLiteral("completed");
                 else if (index == reached && !everyFileSent)
-                    file.outcome = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
-                if (file.timer.isValid() && file.seconds == 0) file.seconds = file.timer.elapsed() / 1000.0;
+                    outcomeWord = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
                 fileReports.append(QJsonObject{
                     {QStringLiteral("path"), file.path},
-                    {QStringLiteral("size"), file.size},
-                    {QStringLiteral("bytes_sent"), file.bytesSent},
-                    {QStringLiteral("seconds"), file.seconds},
-                    {QStringLiteral("outcome"), file.outcome},
-                    {QStringLiteral("free_flash_before"), optionalNumber(file.flashBefore)},
-                    {QStringLiteral("free_flash_after"), optionalNumber(file.flashAfter)},
+                    {QStringLiteral("size"), static_cast<qint64>(file.size)},
+                    {QStringLiteral("bytes_sent"), static_cast<qint64>(file.bytesSent)},
+                    {QStringLiteral("seconds"), static_cast<double>(file.elapsed.count()) / 1000.0},
+                    {QStringLiteral("outcome"), outcomeWord},
+                    {QStringLiteral("free_flash_before"), optionalNumber(file.freeFlashBefore)},
+                    {QStringLiteral("free_flash_after"), optionalNumber(file.freeFlashAfter)},
                 });
-                if (index < reached) {
-                    view.currentRow = index + 1;
-                    view.progressEvent(QStringLiteral("completed"));
-                }
+                if (index < reached) progressEvent(file, QStringLiteral("completed"));
             }
             report.insert(QStringLiteral("files"), fileReports);
             if (outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});

@@ -4,6 +4,8 @@
 velquin_add_gtest(work_logic_tests app
   file_list_test.cpp
   flash_and_tickets_test.cpp
+  program_settings_test.cpp
+  transfer_meter_test.cpp
   upload_engine_test.cpp
 )
 target_link_libraries(work_logic_tests PRIVATE velquin_app)

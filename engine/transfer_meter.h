@@ -1,0 +1,179 @@
+// How far each file of a running upload has got: the bytes sent of its
+// size, the rate, and while the printer writes it to flash, since how long.
+// A connection and a view that wrap the ones the upload runs on feed the
+// meter, so the window and velquin-load follow a file the same way; the
+// texts below are what the operator reads.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "operation_view.h"
+#include "printer_connection.h"
+#include "printer_io.h"
+
+namespace velquin {
+
+enum class FileStage {
+    Waiting,       // no byte of it has gone out yet
+    Sending,       // its bytes are going out
+    FlashWriting,  // all sent; the program waits while the printer writes its flash
+    Finished,      // the wait for its flash write is over
+};
+
+// One file of the list, as measured up to now.
+struct FileProgress {
+    int row = 0;   // 1 for the first file of the list
+    QString path;  // as listed
+    std::int64_t size = 0;
+    // Everything that went out for the file: its header, the file, trailing bytes.
+    std::int64_t bytesSent = 0;
+    // The file as streamed (a soft font's converted file) and how much of it
+    // went out; the size is 0 until its transfer starts.
+    std::int64_t transferSize = 0;
+    std::int64_t transferSent = 0;
+    FileStage stage = FileStage::Waiting;
+    // From the first byte to the last byte sent (up to now while sending).
+    std::chrono::milliseconds sendingTime{0};
+    // From the first byte until the upload moved on to the next file.
+    std::chrono::milliseconds elapsed{0};
+    // How long the printer has been writing the file to flash (or took).
+    std::chrono::milliseconds flashWriting{0};
+    // The printer's free flash read before the file and after it, when it answered.
+    std::optional<std::int64_t> freeFlashBefore;
+    std::optional<std::int64_t> freeFlashAfter;
+
+    // Bytes a second while the file was being sent; 0 before a measurable time.
+    std::int64_t bytesPerSecond() const;
+};
+
+class TransferMeter {
+public:
+    using Listener = std::function<void(const FileProgress&)>;
+    static constexpr std::chrono::milliseconds DEFAULT_INTERVAL{250};
+
+    TransferMeter() = default;
+    // The files of the list about to be sent, in order; their sizes are read now.
+    explicit TransferMeter(const QStringList& paths) { setFiles(paths); }
+    void setFiles(const QStringList& paths);
+
+    // Told at once of every change of stage, and of bytes and waiting time
+    // at most once per `interval`.
+    void setListener(Listener listener, std::chrono::milliseconds interval = DEFAULT_INTERVAL);
+
+    // The file the upload works on (0 before the first); a snapshot of a row.
+    int currentRow() const { return current_; }
+    std::optional<FileProgress> file(int row) const;
+    std::vector<FileProgress> files() const;
+
+    // What the connection and the view report.
+    void enterRow(int row);
+    void transferStarting(std::int64_t size);
+    void transferEnded();
+    void sent(std::int64_t bytes);
+    void flashWriteStarted();
+    void flashWriteEnded();
+    void flashRead(const FlashSpace& flash);
+    // Time passes in a wait: the listener may hear of it.
+    void tick();
+    // The upload has ended: the current file's clocks stop.
+    void finish();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Record {
+        FileProgress progress;
+        std::optional<Clock::time_point> firstByte;
+        Clock::time_point lastByte;
+        std::optional<Clock::time_point> flashStart;
+        bool timeFrozen = false;
+        int flashReads = 0;
+    };
+
+    Record* currentRecord();
+    FileProgress snapshot(const Record& record) const;
+    void stopClock(Record& record);
+    void notify(bool stageChanged);
+
+    std::vector<Record> records_;
+    int current_ = 0;
+    bool inTransfer_ = false;
+    Listener listener_;
+    std::chrono::milliseconds interval_ = DEFAULT_INTERVAL;
+    std::optional<Clock::time_point> lastNotice_;
+};
+
+// The printer connection as the meter sees it: every write of a file is
+// counted, every status read lets a wait's time show, every free-flash
+// reading is kept. Files are streamed in chunks through this connection's
+// own writes, so the inner connection's sendFile is not used.
+class MeteredConnection final : public PrinterConnection {
+public:
+    MeteredConnection(PrinterConnection& inner, TransferMeter& meter) : inner_(inner), meter_(meter) {}
+    // Once `stopped` says so, every further write is refused: a run then
+    // ends between two chunks.
+    void refuseWritesWhen(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
+
+    bool isEthernet() const override { return inner_.isEthernet(); }
+    bool printerBusy() override { return inner_.printerBusy(); }
+    PrinterStatus readStatus() override;
+    FlashSpace readFlashSpace() override;
+    bool send(std::span<const std::uint8_t> bytes) override;
+    FileTransfer sendFile(const QString& path, OperationView& view) override;
+
+private:
+    PrinterConnection& inner_;
+    TransferMeter& meter_;
+    std::function<bool()> stopped_;
+    std::array<std::uint8_t, FILE_CHUNK_SIZE> chunk_{};
+};
+
+// The operation view as the meter sees it: the current list row tells which
+// file is sent, the Cancel offered during a wait tells that the printer
+// writes its flash. Everything is passed on to the inner view.
+class MeteredView final : public OperationView {
+public:
+    MeteredView(OperationView& inner, TransferMeter& meter) : inner_(inner), meter_(meter) {}
+
+    void clearStatus() override { inner_.clearStatus(); }
+    void addStatusLine(const QString& line) override { inner_.addStatusLine(line); }
+    void addRepeatedStatusLine(const QString& line) override { inner_.addRepeatedStatusLine(line); }
+    void selectLastStatusLine() override { inner_.selectLastStatusLine(); }
+    void processEvents() override { inner_.processEvents(); }
+    void setProgressRange(int minimum, int maximum) override { inner_.setProgressRange(minimum, maximum); }
+    void setProgressValue(int value) override { inner_.setProgressValue(value); }
+    int progressValue() const override { return inner_.progressValue(); }
+    void setProgressCaption(const QString& caption) override { inner_.setProgressCaption(caption); }
+    void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
+        inner_.setFlashSpaceRemaining(freeBytes);
+    }
+    void setFlashNeededCaption(const QString& caption) override { inner_.setFlashNeededCaption(caption); }
+    void setCurrentListRow(int row) override;
+    void setCancelOffered(bool offered) override;
+    bool cancelRequested() const override { return inner_.cancelRequested(); }
+    OperatorPrompts& prompts() override { return inner_.prompts(); }
+
+private:
+    OperationView& inner_;
+    TransferMeter& meter_;
+};
+
+// The operator's texts, with digit groups:
+// "12,288 of 40,960 bytes, 35 KB/s" while a file is sent,
+QString sendingText(const FileProgress& file);
+// "Printer writing flash: 4 s" while the printer writes it,
+QString flashWritingText(const FileProgress& file);
+// and the one that fits the file's stage.
+QString progressText(const FileProgress& file);
+// A rate: "512 bytes/s", "35 KB/s", "1.4 MB/s" (1 KB = 1,024 bytes).
+QString rateText(std::int64_t bytesPerSecond);
+// A duration: "4 s", "1 min 05 s", "1 h 02 min".
+QString durationText(std::chrono::milliseconds duration);
+
+}  // namespace velquin
