@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -34,6 +35,7 @@
 #include "printer_discovery.h"
 #include "printer_facts.h"
 #include "printer_holds.h"
+#include "program_settings.h"
 
 namespace velquin {
 
@@ -149,7 +151,8 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
       statusLog(*lstStatus),
       io(state, library, prompts, statusLog),
       paths_(std::move(paths)),
-      fileList_(std::make_unique<FileList>(state)) {
+      fileList_(std::make_unique<FileList>(state)),
+      settings_(std::make_unique<ProgramSettings>()) {
     setObjectName(QStringLiteral("cmdResearch"));
     createControls();
     connectControls();
@@ -159,6 +162,7 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     holds_->button()->setGeometry(10, 112, 130, 34);
     createWorkParts();
     createListEditing();
+    createSidePanel();
     enableKeyboardAccess();
     fitToScreen();
 }
@@ -466,6 +470,28 @@ bool MainWindow::exitConfirmed() {
     return CD.askYesNo(QStringLiteral("The file list has changed since it was last saved or loaded.\n"
                                       "Exit and drop the changes?"),
                        APPLICATION_TITLE, DefaultAnswer::No);
+}
+
+void MainWindow::createSidePanel() {
+    constexpr int SIDE_PANEL_WIDTH = 330;
+    sidePanel_->setFixedWidth(SIDE_PANEL_WIDTH);
+    auto* layout = new QVBoxLayout(sidePanel_);
+    layout->setContentsMargins(0, 8, 8, 8);
+    auto* transfer = new QGroupBox(QStringLiteral("File being sent"), sidePanel_);
+    auto* transferLayout = new QVBoxLayout(transfer);
+    lblFileTransfer = new QLabel(transfer);
+    lblFileTransfer->setObjectName(QStringLiteral("lblFileTransfer"));
+    lblFileTransfer->setWordWrap(true);
+    lblFileTransfer->setMinimumHeight(36);
+    transferLayout->addWidget(lblFileTransfer);
+    layout->addWidget(transfer);
+    chkShowPreview = new QCheckBox(QStringLiteral("Show preview"), sidePanel_);
+    chkShowPreview->setObjectName(QStringLiteral("chkShowPreview"));
+    chkShowPreview->setChecked(settings_->previewShown());
+    connect(chkShowPreview, &QCheckBox::toggled, this,
+            [this](bool shown) { settings_->setPreviewShown(shown); });
+    layout->addWidget(chkShowPreview);
+    layout->addStretch(1);
 }
 
 void MainWindow::fitToScreen() {

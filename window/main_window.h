@@ -10,12 +10,14 @@
 #include <QWidget>
 #include <chrono>
 #include <memory>
+#include <optional>
 
 #include "app_state.h"
 #include "operation_view.h"
 #include "printer_io.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QCloseEvent;
 class QGroupBox;
 class QLabel;
@@ -35,6 +37,8 @@ class MorlixLibrary;
 class OperatorPrompts;
 class PrinterDiscovery;
 class PrinterHolds;
+class ProgramSettings;
+struct FileDialogRequest;
 
 // Window size in twips, at 15 twips a pixel.
 inline constexpr int TWIPS_PER_PIXEL = 15;
@@ -145,6 +149,9 @@ public:
     QPushButton* cmdDeleteSelectedItem;
     QPushButton* cmdMoveItemUp;
     QPushButton* cmdMoveItemDown;
+    // Beside the specified area: the file being sent, and the preview.
+    QLabel* lblFileTransfer;
+    QCheckBox* chkShowPreview;
     QGroupBox* FrameFileOperations;
     QPushButton* cmdSaveToFile;
     QPushButton* cmdGetList;
@@ -256,6 +263,9 @@ private:
     // The window's size: the whole content when the screen has room for it,
     // else what the screen has, the content scrolling.
     void fitToScreen();
+    // A file dialog opening in the mode's last folder, which it then remembers.
+    std::optional<QString> chooseFile(FileDialogRequest request, bool save);
+    void createSidePanel();
     // The list selected row (1 to n), or 0.
     int selectedListRow() const;
     // Asks before an operator's Exit drops a list changed since it was saved.
@@ -268,6 +278,7 @@ private:
     QWidget* sidePanel_;
     QScrollArea* scroller_;
     std::unique_ptr<FileList> fileList_;
+    std::unique_ptr<ProgramSettings> settings_;
     ListPresentation* listPresentation_;
     QButtonGroup* modeGroup_;
     std::unique_ptr<PrinterHolds> holds_;

@@ -25,7 +25,9 @@
 #include "printer_connection.h"
 #include "printer_facts.h"
 #include "printer_holds.h"
+#include "program_settings.h"
 #include "test_tickets.h"
+#include "transfer_meter.h"
 #include "upload.h"
 
 namespace velquin {
@@ -258,7 +260,7 @@ void MainWindow::cmdAddToList_Click() {
                    QStringLiteral(" files, no more can be added"));
         return;
     }
-    std::optional<QString> path = CD.openFileName(addFileDialog(selectedMode()));
+    std::optional<QString> path = chooseFile(addFileDialog(selectedMode()), false);
     if (!path) return;
     if (selectedMode() == LoaderMode::ModePCX && needsConversionToPcx(*path)) {
         image::WrittenFiles written;
@@ -298,6 +300,14 @@ void MainWindow::cmdDeleteLastItem_Click() {
     work->list.removeLast();
     lblFlashNeeded->setText(QString::number(work->list.recomputeFlashNeeded()));
     if (state.NextOrder == 1) work->setListButtons(false);
+}
+
+std::optional<QString> MainWindow::chooseFile(FileDialogRequest request, bool save) {
+    const LoaderMode mode = selectedMode();
+    request.folder = settings_->dialogFolder(mode);
+    const std::optional<QString> chosen = save ? CD.saveFileName(request) : CD.openFileName(request);
+    if (chosen) settings_->rememberChosenFile(mode, *chosen);
+    return chosen;
 }
 
 int MainWindow::selectedListRow() const {
@@ -369,7 +379,7 @@ void MainWindow::cmdDeleteAllItems_Click() {
 void MainWindow::cmdSaveToFile_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
-    const std::optional<QString> path = CD.saveFileName(saveListDialog(selectedMode()));
+    const std::optional<QString> path = chooseFile(saveListDialog(selectedMode()), true);
     if (!path) return;
     if (!writeListFile(*path, work->list.paths())) {
         CD.message(QStringLiteral("An error occured while saving file ") + *path, APPLICATION_TITLE,
@@ -383,7 +393,7 @@ void MainWindow::cmdSaveToFile_Click() {
 void MainWindow::cmdGetList_Click() {
     const OperationGuard guard(state);
     if (!guard) return;
-    const std::optional<QString> path = CD.openFileName(openListDialog(selectedMode()));
+    const std::optional<QString> path = chooseFile(openListDialog(selectedMode()), false);
     if (!path) return;
     const std::optional<QStringList> lines = readListFile(*path);
     if (!lines) {
@@ -436,9 +446,15 @@ void MainWindow::cmdSendListToPrinter_Click() {
         request.flashNeeded = state.FlashNeeded;
         request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
         work->uploadRunning = true;
-        UploadEngine upload(work->printer(), *work, work->converter(), work->toggleTimeout);
+        // The file being sent: its bytes and rate, then the flash write's time.
+        TransferMeter meter(request.paths);
+        meter.setListener([this](const FileProgress& file) { lblFileTransfer->setText(progressText(file)); });
+        MeteredConnection meteredPrinter(work->printer(), meter);
+        MeteredView meteredView(*work, meter);
+        UploadEngine upload(meteredPrinter, meteredView, work->converter(), work->toggleTimeout);
         if (!request.demoMode) upload.recordIn(printerHolds().recorder());
         upload.run(request);
+        meter.finish();
         work->uploadRunning = false;
         markHeldRows();
     }

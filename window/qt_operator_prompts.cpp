@@ -56,7 +56,7 @@ bool QtOperatorPrompts::askYesNo(const QString& text, const QString& title, Defa
 }
 
 std::optional<QString> QtOperatorPrompts::openFileName(const FileDialogRequest& request) {
-    QFileDialog dialog(parent_, request.title, QString(), qtFileFilter(request.filter));
+    QFileDialog dialog(parent_, request.title, request.folder, qtFileFilter(request.filter));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     // A list file named without its extension is the mode's list file.
@@ -66,7 +66,7 @@ std::optional<QString> QtOperatorPrompts::openFileName(const FileDialogRequest& 
 }
 
 std::optional<QString> QtOperatorPrompts::saveFileName(const FileDialogRequest& request) {
-    QFileDialog dialog(parent_, request.title, QString(), qtFileFilter(request.filter));
+    QFileDialog dialog(parent_, request.title, request.folder, qtFileFilter(request.filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(request.defaultExtension);
     // Replacing a list file is what the operator asked for; no second question.
