@@ -32,6 +32,7 @@ class MorlixLibrary;
 class OperatorPrompts;
 class PrinterDiscovery;
 class PrinterHolds;
+class PrinterPanelView;
 
 // Window size in twips, at 15 twips a pixel.
 inline constexpr int TWIPS_PER_PIXEL = 15;
@@ -239,6 +240,7 @@ private:
     StartupPaths paths_;
     QButtonGroup* modeGroup_;
     std::unique_ptr<PrinterHolds> holds_;
+    std::unique_ptr<PrinterPanelView> panelView_;
     std::unique_ptr<PrinterDiscovery> discovery_;
     NetworkAddressDialog* form1_ = nullptr;
     bool unloaded_ = false;

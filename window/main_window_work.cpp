@@ -23,6 +23,7 @@
 #include "printer_connection.h"
 #include "printer_facts.h"
 #include "printer_holds.h"
+#include "printer_panel_view.h"
 #include "test_tickets.h"
 #include "upload.h"
 
