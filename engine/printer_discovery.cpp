@@ -2,17 +2,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
+#include <QStringList>
 #include <atomic>
 #include <thread>
 
-#include "main_window.h"
+#include "app_state.h"
 #include "morlix_library.h"
-#include "network_address_dialog.h"
 #include "operator_prompts.h"
-#include "printer_holds.h"
+#include "printer_io.h"
 #include "printer_lock.h"
 #include "velquin/printer_codes.h"
 
@@ -31,12 +28,6 @@ void processPendingEvents() {
     QCoreApplication::processEvents();
 }
 
-void setTextColour(QLabel* label, const QColor& colour) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-}
-
 }  // namespace
 
 // One connection attempt running on its worker thread. The worker owns a
@@ -47,91 +38,115 @@ struct PrinterDiscovery::PendingConnect {
     std::int32_t socket = 0;
 };
 
-PrinterDiscovery::PrinterDiscovery(MainWindow& window) : window_(window) {
+PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
+                                   PrinterIo& io, DiscoveryView& view)
+    : state_(state), library_(library), prompts_(prompts), io_(io), view_(view) {
     abandonedTimer_.setInterval(ABANDONED_CONNECT_POLL_MS);
     QObject::connect(&abandonedTimer_, &QTimer::timeout, [this] { checkAbandonedConnect(); });
 }
 
 PrinterDiscovery::~PrinterDiscovery() = default;
 
-void PrinterDiscovery::showFact(QLabel* label, const QString& text, bool acceptable) {
-    label->setText(text);
-    setTextColour(label, factColour(acceptable));
-    if (!acceptable) window_.state.PrinterSuitable = FLAG_FALSE;
+void PrinterDiscovery::publish() {
+    panel_.found = isTrue(state_.PrinterFound);
+    panel_.suitable = isTrue(state_.PrinterSuitable);
+    view_.showPanel(panel_);
+}
+
+PrinterPanel PrinterDiscovery::finish() {
+    panel_.found = isTrue(state_.PrinterFound);
+    panel_.suitable = isTrue(state_.PrinterSuitable);
+    return panel_;
+}
+
+void PrinterDiscovery::setFact(PanelFact& fact, const QString& text, bool acceptable) {
+    fact = {text, acceptable};
+    if (!acceptable) state_.PrinterSuitable = FLAG_FALSE;
+    publish();
 }
 
 void PrinterDiscovery::showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
                                  PrinterLink link) {
-    showFact(window_.lblHardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, link));
-    showFact(window_.lblPrinterType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
-    showFact(window_.lblPrinterModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+    panel_.logicBoardCode = logicBoard;
+    panel_.printerTypeCode = printerType;
+    panel_.printerModelCode = printerModel;
+    setFact(panel_.hardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, link));
+    setFact(panel_.printerType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
+    setFact(panel_.printerModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
 }
 
 // Shows PrinterVersion and judges it; the upgrade message only when no
 // earlier fact failed. Then colours the found label by the verdict.
 void PrinterDiscovery::judgeVersion(PrinterLink link) {
-    AppState& state = window_.state;
-    window_.lblVersion->setText(versionCaption(state.PrinterVersion));
-    const bool acceptable = firmwareVersionAcceptable(state.PrinterVersion, link);
-    setTextColour(window_.lblVersion, factColour(acceptable));
+    const bool acceptable = firmwareVersionAcceptable(state_.PrinterVersion, link);
+    panel_.firmwareVersion = state_.PrinterVersion;
+    panel_.version = {versionCaption(state_.PrinterVersion), acceptable};
+    publish();
     if (!acceptable) {
-        if (isTrue(state.PrinterSuitable))
-            window_.CD.message(
+        if (isTrue(state_.PrinterSuitable))
+            prompts_.message(
                 link == PrinterLink::Local
                     ? QStringLiteral("Printer version does not support True type Fonts, Please "
                                      "upgrade to V5.00 or greater")
                     : QStringLiteral("Printer version does not support Soft Fonts, Please upgrade "
                                      "to V2.05 or greater"),
                 APPLICATION_TITLE);
-        state.PrinterSuitable = FLAG_FALSE;
+        state_.PrinterSuitable = FLAG_FALSE;
     }
-    setTextColour(window_.lblPrinterFound, factColour(isTrue(state.PrinterSuitable)));
+    panel_.printerFound.acceptable = isTrue(state_.PrinterSuitable);
+    publish();
 }
 
 void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {
-    showFreeFlash(*window_.lblFlashSpaceRemaining, freeFlash, isTrue(window_.state.DemoMode));
+    panel_.freeFlash = freeFlash;
+    panel_.flash = freeFlashFact(freeFlash, isTrue(state_.DemoMode));
+    view_.showFlash(panel_.flash);
 }
 
 // No printer is reachable: nothing of the last one stays on screen.
 void PrinterDiscovery::showNoPrinter() {
     clearFacts();
-    window_.lblPrinterFound->setText(QStringLiteral("PRINTER NOT FOUND"));
-    setTextColour(window_.lblPrinterFound, FACT_UNACCEPTABLE_COLOUR);
-    window_.lblFlashSpaceRemaining->clear();
+    panel_.link.reset();
+    panel_.printerFound = {QStringLiteral("PRINTER NOT FOUND"), false};
+    publish();
+    panel_.freeFlash.reset();
+    panel_.flash = {};
+    view_.showFlash(panel_.flash);
 }
 
+// Empties the five fact labels; each keeps its colour, and the found label
+// its text.
 void PrinterDiscovery::clearFacts() {
-    window_.printerHolds().printerLost();
-    for (QLabel* label : {window_.lblPortType, window_.lblPrinterType, window_.lblHardware,
-                          window_.lblPrinterModel, window_.lblVersion})
-        label->clear();
+    view_.printerLost();
+    for (PanelFact* fact :
+         {&panel_.portType, &panel_.printerType, &panel_.hardware, &panel_.printerModel, &panel_.version})
+        *fact = {QString(), std::nullopt};
+    publish();
 }
 
-void PrinterDiscovery::FindPrinterGetHandle() {
-    AppState& state = window_.state;
-    state.PrinterFoundHandle = FLAG_FALSE;
+PrinterPanel PrinterDiscovery::FindPrinterGetHandle() {
+    state_.PrinterFoundHandle = FLAG_FALSE;
     processPendingEvents();
-    if (!FindPrinterShowInfo()) return;
+    if (!FindPrinterShowInfo()) return finish();
     processPendingEvents();
-    window_.cmdSendListToPrinter->setEnabled(false);
-    window_.cmdDeleteLastItem->setEnabled(false);
-    window_.cmdDeleteAllItems->setEnabled(false);
+    view_.setControlEnabled(DiscoveryControl::SendList, false);
+    view_.setControlEnabled(DiscoveryControl::DeleteLastItem, false);
+    view_.setControlEnabled(DiscoveryControl::DeleteAllItems, false);
     // "Clear Font Space" and the flash label follow the judgement.
-    const bool suitable = isTrue(state.PrinterSuitable);
-    if (!suitable) window_.cmdClearFont->setEnabled(false);
-    window_.lblFlashSpaceRemaining->setEnabled(suitable);
+    const bool suitable = isTrue(state_.PrinterSuitable);
+    if (!suitable) view_.setControlEnabled(DiscoveryControl::ClearFont, false);
+    view_.setControlEnabled(DiscoveryControl::FlashSpaceRemaining, suitable);
+    return finish();
 }
 
 bool PrinterDiscovery::FindPrinterShowInfo() {
-    AppState& state = window_.state;
-    MorlixLibrary& library = window_.library;
-    const bool demo = isTrue(state.DemoMode);
+    const bool demo = isTrue(state_.DemoMode);
 
     // The window may have closed while events ran (the close box during
     // "Find Printer"'s wait): the shutdown has put the spooler ports back,
     // and nothing would put them back again.
-    if (window_.endRequested()) return false;
-    state.PrinterFoundHandle = FLAG_FALSE;
+    if (view_.endRequested()) return false;
+    state_.PrinterFoundHandle = FLAG_FALSE;
     // Another program driving the local printer keeps it: the search then
     // finds none, and the spooler ports are left to that program.
     bool lockRefused = false;
@@ -140,16 +155,15 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         localLock_ = std::move(attempt.lock);
         if (!localLock_) {
             lockRefused = true;
-            window_.CD.message(lockRefusalText(PrinterLock::localKey(), attempt.holderPid),
-                               APPLICATION_TITLE);
+            prompts_.message(lockRefusalText(PrinterLock::localKey(), attempt.holderPid), APPLICATION_TITLE);
         }
     }
     if (!demo && !lockRefused) {
-        const std::int32_t redirected = library.SetPortsToFile();
-        if (library.failed()) return false;  // reported; the program is ending
+        const std::int32_t redirected = library_.SetPortsToFile();
+        if (library_.failed()) return false;  // reported; the program is ending
         if (redirected != 0) {
             // The spooler's own reason came in the library's message before this one.
-            window_.CD.message(
+            prompts_.message(
                 QStringLiteral(
                     "Error exiting\n\nThe print queues of this machine's USB and parallel printers "
                     "could not be moved off their ports, so the program cannot use the printer "
@@ -158,53 +172,56 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
                     "lpadmin group), then start the program again. The message before this one gives "
                     "the print system's own reason."),
                 APPLICATION_TITLE);
-            window_.endProgram(1);
+            view_.endProgram(1);
             return false;
         }
     }
 
     // The handle is forgotten once closed: its number may soon belong to
     // another file.
-    library.ClosePrinterHandleVB(state.PrinterHandle);
-    state.PrinterHandle = 0;
-    state.PrinterIsEthernet = FLAG_FALSE;
+    library_.ClosePrinterHandleVB(state_.PrinterHandle);
+    state_.PrinterHandle = 0;
+    state_.PrinterIsEthernet = FLAG_FALSE;
 
     bool found = demo;
     if (!demo && !lockRefused) {
         std::int32_t handle = 0;
-        found = library.GetPrinterHandleVB(&handle) == 0;
-        if (library.failed()) return false;
-        if (found) state.PrinterHandle = handle;
+        found = library_.GetPrinterHandleVB(&handle) == 0;
+        if (library_.failed()) return false;
+        if (found) state_.PrinterHandle = handle;
     }
     if (!found) {
         localLock_.reset();
         showNoPrinter();
-        window_.CD.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
-                           QLatin1String(PRODUCT_TITLE));
-        window_.cmdFindNetworkPrinter->setEnabled(true);
-        window_.cmdClearFont->setEnabled(false);
-        state.PrinterFound = FLAG_FALSE;
+        prompts_.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
+                         QLatin1String(PRODUCT_TITLE));
+        view_.setControlEnabled(DiscoveryControl::FindNetworkPrinter, true);
+        view_.setControlEnabled(DiscoveryControl::ClearFont, false);
+        state_.PrinterFound = FLAG_FALSE;
         return true;
     }
 
-    state.PrinterFoundHandle = FLAG_TRUE;
-    state.PrinterSuitable = FLAG_TRUE;
+    state_.PrinterFoundHandle = FLAG_TRUE;
+    state_.PrinterSuitable = FLAG_TRUE;
     std::int32_t portType = PORT_TYPE_USB;
     std::int32_t logicBoard = LOGIC_BD_MXR_PLUS;
     std::int32_t printerType = PRINTER_TYPE_KTL;
     std::int32_t printerModel = PRINTER_MODEL_RVA;
+    panel_.link = PrinterLink::Local;
     if (demo) {
-        window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER Demo"));
+        panel_.printerFound.text = QStringLiteral("FOUND PRINTER Demo");
     } else {
-        library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
-        window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER"));
+        library_.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+        panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
     }
-    showFact(window_.lblPortType, GetPortType(portType), portTypeAcceptable(portType, PrinterLink::Local));
+    publish();
+    panel_.portTypeCode = portType;
+    setFact(panel_.portType, GetPortType(portType), portTypeAcceptable(portType, PrinterLink::Local));
     showFacts(logicBoard, printerType, printerModel, PrinterLink::Local);
 
-    state.PrinterVersion = DEMO_VERSION;
-    if (!demo) library.GetPrinterVersionVB(&state.PrinterVersion);
-    if (library.failed()) return false;
+    state_.PrinterVersion = DEMO_VERSION;
+    if (!demo) library_.GetPrinterVersionVB(&state_.PrinterVersion);
+    if (library_.failed()) return false;
     judgeVersion(PrinterLink::Local);
 
     if (demo) {
@@ -212,97 +229,101 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     } else {
         // The query gives 0 when no good answer came.
         std::int32_t freeFlash = 0;
-        const bool flashRead = library.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0;
+        const bool flashRead = library_.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0;
         showFlash(flashRead ? std::optional<std::int64_t>(freeFlash) : std::nullopt);
-        window_.printerHolds().printerFound(ledger::PrinterKey::local(printerIdentity(
-                                                logicBoard, printerType, printerModel, state.PrinterVersion)),
-                                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
-        window_.markHeldRows();
+        view_.printerFound(ledger::PrinterKey::local(
+                               printerIdentity(logicBoard, printerType, printerModel, state_.PrinterVersion)),
+                           flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
     }
-    state.PrinterFound = FLAG_TRUE;
-    window_.cmdClearFont->setEnabled(true);
+    state_.PrinterFound = FLAG_TRUE;
+    view_.setControlEnabled(DiscoveryControl::ClearFont, true);
     return true;
 }
 
-void PrinterDiscovery::cmdFindPrinter_Click() {
-    AppState& state = window_.state;
-    OperationGuard operation(state);
-    if (!operation) return;
+PrinterPanel PrinterDiscovery::cmdFindPrinter_Click() {
+    OperationGuard operation(state_);
+    if (!operation) return finish();
 
     clearFacts();
-    if (isTrue(state.PrinterFoundHandle)) {
+    if (isTrue(state_.PrinterFoundHandle)) {
         // Closed through the library, whose device layer opened it; then
         // forgotten, so the search does not close the number a second time.
-        window_.library.ClosePrinterHandleVB(state.PrinterHandle);
-        state.PrinterHandle = 0;
-        window_.io.sleepMs(FIND_PRINTER_WAIT_MS);
-        state.PrinterFoundHandle = FLAG_FALSE;
+        library_.ClosePrinterHandleVB(state_.PrinterHandle);
+        state_.PrinterHandle = 0;
+        io_.sleepMs(FIND_PRINTER_WAIT_MS);
+        state_.PrinterFoundHandle = FLAG_FALSE;
     }
     FindPrinterGetHandle();
-    const bool listReady = isTrue(state.PrinterFoundHandle) && state.NextOrder > 1;
-    window_.cmdSendListToPrinter->setEnabled(listReady);
-    window_.cmdDeleteLastItem->setEnabled(listReady);
-    window_.cmdDeleteAllItems->setEnabled(listReady);
+    const bool listReady = isTrue(state_.PrinterFoundHandle) && state_.NextOrder > 1;
+    view_.setControlEnabled(DiscoveryControl::SendList, listReady);
+    view_.setControlEnabled(DiscoveryControl::DeleteLastItem, listReady);
+    view_.setControlEnabled(DiscoveryControl::DeleteAllItems, listReady);
+    return finish();
 }
 
-void PrinterDiscovery::cmdFindNetworkPrinter_Click() {
-    OperationGuard operation(window_.state);
-    if (!operation) return;
-    NetworkAddressDialog& dialog = window_.form1();
-    dialog.exec();
+PrinterPanel PrinterDiscovery::cmdFindNetworkPrinter_Click(
+    const std::function<std::optional<NetworkAddress>()>& connectDialog) {
+    OperationGuard operation(state_);
+    if (!operation) return finish();
+    const std::optional<NetworkAddress> address = connectDialog();
     // Only a connection made in this showing of the dialog is shown, and
     // none once the program is ending (its socket is closed by then).
-    if (window_.endRequested() || !dialog.connected() || !isTrue(window_.state.PrinterFound)) return;
-    showNetworkPrinter();
+    if (view_.endRequested() || !address || !isTrue(state_.PrinterFound)) return finish();
+    return showNetworkPrinter(*address);
 }
 
-void PrinterDiscovery::showNetworkPrinter() {
-    AppState& state = window_.state;
-    MorlixLibrary& library = window_.library;
-
-    state.PrinterSuitable = FLAG_TRUE;
+PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address) {
+    state_.PrinterSuitable = FLAG_TRUE;
     std::int32_t portType = 0;
     std::int32_t logicBoard = 0;
     std::int32_t printerType = 0;
     std::int32_t printerModel = 0;
-    library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
-    window_.lblPrinterFound->setText(QStringLiteral("FOUND PRINTER"));
-    showFact(window_.lblPortType, GetPortType(PORT_TYPE_ETHERNET), true);
+    library_.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+    panel_.link = PrinterLink::Network;
+    panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
+    publish();
+    // The port type reported is not used: the link is the network.
+    panel_.portTypeCode = PORT_TYPE_ETHERNET;
+    setFact(panel_.portType, GetPortType(PORT_TYPE_ETHERNET), true);
     showFacts(logicBoard, printerType, printerModel, PrinterLink::Network);
-    library.GetPrinterVersionVB(&state.PrinterVersion);
+    library_.GetPrinterVersionVB(&state_.PrinterVersion);
     judgeVersion(PrinterLink::Network);
-    window_.lblFlashSpaceRemaining->setEnabled(true);
+    view_.setControlEnabled(DiscoveryControl::FlashSpaceRemaining, true);
 
-    window_.io.startCommand();
-    if (isTrue(state.DemoMode)) {
+    io_.startCommand();
+    if (isTrue(state_.DemoMode)) {
         showFlash(DEMO_NETWORK_FLASH);
     } else {
-        const std::optional<std::int32_t> reading = window_.io.readFlashSpaceEthernet();
+        const std::optional<std::int32_t> reading = io_.readFlashSpaceEthernet();
         const std::optional<std::int64_t> freeFlash =
             reading ? std::optional<std::int64_t>(*reading) : std::nullopt;
         showFlash(freeFlash);
-        const NetworkAddressDialog& address = window_.form1();
-        window_.printerHolds().printerFound(
+        view_.printerFound(
             ledger::PrinterKey::tcp(
-                printerIdentity(logicBoard, printerType, printerModel, state.PrinterVersion),
-                QStringList{address.Octet1, address.Octet2, address.Octet3, address.Octet4}.join(
+                printerIdentity(logicBoard, printerType, printerModel, state_.PrinterVersion),
+                QStringList{address.octet1, address.octet2, address.octet3, address.octet4}.join(
                     QLatin1Char('.')),
-                static_cast<quint16>(address.PortNumber.toUInt())),
+                static_cast<quint16>(address.port.toUInt())),
             freeFlash);
-        window_.markHeldRows();
     }
-    state.PrinterFound = FLAG_TRUE;
-    window_.cmdClearFont->setEnabled(true);
+    state_.PrinterFound = FLAG_TRUE;
+    view_.setControlEnabled(DiscoveryControl::ClearFont, true);
+    return finish();
 }
 
-ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const QByteArray& octet2,
-                                                 const QByteArray& octet3, const QByteArray& octet4,
-                                                 const QByteArray& port, int timeLimitMs) {
+ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, int timeLimitMs) {
     using CreateSocket =
         std::int32_t (*)(std::int32_t*, const char*, const char*, const char*, const char*, const char*);
-    const auto createSocket = reinterpret_cast<CreateSocket>(
-        window_.library.function(MorlixLibrary::Export::CreateEthernetSocketVB));
+    const auto createSocket =
+        reinterpret_cast<CreateSocket>(library_.function(MorlixLibrary::Export::CreateEthernetSocketVB));
     if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
+
+    // The texts as typed, in 8-bit form.
+    const QByteArray octet1 = address.octet1.toLocal8Bit();
+    const QByteArray octet2 = address.octet2.toLocal8Bit();
+    const QByteArray octet3 = address.octet3.toLocal8Bit();
+    const QByteArray octet4 = address.octet4.toLocal8Bit();
+    const QByteArray port = address.port.toLocal8Bit();
 
     // Refused when another program drives that printer; a reconnect to the
     // printer this window holds keeps its lock.
@@ -317,10 +338,10 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const
     if (!networkLock_ || networkLockKey_ != key) {
         PrinterLock::Attempt attempt = PrinterLock::tryAcquire(key);
         if (!attempt.lock) {
-            window_.CD.message(lockRefusalText(QStringLiteral("tcp:") +
-                                                   key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')),
-                                               attempt.holderPid),
-                               APPLICATION_TITLE);
+            prompts_.message(lockRefusalText(QStringLiteral("tcp:") +
+                                                 key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')),
+                                             attempt.holderPid),
+                             APPLICATION_TITLE);
             return {ConnectOutcome::Result::Failed, 0};
         }
         pendingNetworkLock_ = std::move(attempt.lock);
@@ -347,8 +368,8 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const
         // Given up: no other library call may run until the attempt ends,
         // and the commands that would make one look it.
         abandoned_ = pending;
-        window_.state.LibraryCallPending = true;
-        holdCommands(true);
+        state_.LibraryCallPending = true;
+        view_.holdCommands(true);
         abandonedTimer_.start();
         return {ConnectOutcome::Result::TimedOut, 0};
     }
@@ -359,9 +380,9 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const QByteArray& octet1, const
 void PrinterDiscovery::checkAbandonedConnect() {
     if (!abandoned_ || !abandoned_->done.load(std::memory_order_acquire)) return;
     abandonedTimer_.stop();
-    window_.state.LibraryCallPending = false;
-    holdCommands(false);
-    if (abandoned_->result != 0) window_.library.CloseEthernetSocketVB(abandoned_->socket);
+    state_.LibraryCallPending = false;
+    view_.holdCommands(false);
+    if (abandoned_->result != 0) library_.CloseEthernetSocketVB(abandoned_->socket);
     abandoned_.reset();
 }
 
@@ -377,26 +398,14 @@ bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) 
     return true;
 }
 
-// Greys the controls whose commands an abandoned connect holds off (all
-// that reach the library or the list); Exit stays, its shutdown waits.
-void PrinterDiscovery::holdCommands(bool held) {
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             window_.FrameAddToList, window_.FrameDeleteFromList, window_.FrameFileOperations,
-             window_.FramePrinterOperations, window_.FrameTest, window_.FrameMode, window_.cmdFindPrinter,
-             window_.cmdFindNetworkPrinter, window_.CmdGetFlash, window_.CmdGetStatus})
-        control->setEnabled(!held);
-}
-
 void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
-    AppState& state = window_.state;
-    const std::int32_t heldSocket = state.Socket;
+    const std::int32_t heldSocket = state_.Socket;
     if (outcome.result == ConnectOutcome::Result::Connected) {
-        state.Socket = outcome.socket;
-        state.PrinterIsEthernet = FLAG_TRUE;
-        state.PrinterFoundHandle = FLAG_TRUE;
-        state.PrinterFound = FLAG_TRUE;
-        if (heldSocket != 0 && heldSocket != outcome.socket)
-            window_.library.CloseEthernetSocketVB(heldSocket);
+        state_.Socket = outcome.socket;
+        state_.PrinterIsEthernet = FLAG_TRUE;
+        state_.PrinterFoundHandle = FLAG_TRUE;
+        state_.PrinterFound = FLAG_TRUE;
+        if (heldSocket != 0 && heldSocket != outcome.socket) library_.CloseEthernetSocketVB(heldSocket);
         if (pendingNetworkLock_) {
             networkLock_ = std::move(pendingNetworkLock_);
             networkLockKey_ = pendingNetworkLockKey_;
@@ -406,16 +415,16 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     pendingNetworkLock_.reset();
     networkLock_.reset();
     // The socket held before is replaced by none: close it rather than lose it.
-    if (heldSocket != 0) window_.library.CloseEthernetSocketVB(heldSocket);
-    state.Socket = 0;
-    state.PrinterIsEthernet = FLAG_FALSE;
-    if (state.PrinterHandle == 0) {
+    if (heldSocket != 0) library_.CloseEthernetSocketVB(heldSocket);
+    state_.Socket = 0;
+    state_.PrinterIsEthernet = FLAG_FALSE;
+    if (state_.PrinterHandle == 0) {
         // No link is left: the window must not show a printer it cannot reach.
-        state.PrinterFound = FLAG_FALSE;
-        state.PrinterFoundHandle = FLAG_FALSE;
+        state_.PrinterFound = FLAG_FALSE;
+        state_.PrinterFoundHandle = FLAG_FALSE;
         showNoPrinter();
-        window_.cmdClearFont->setEnabled(false);
-        window_.cmdSendListToPrinter->setEnabled(false);
+        view_.setControlEnabled(DiscoveryControl::ClearFont, false);
+        view_.setControlEnabled(DiscoveryControl::SendList, false);
     }
 }
 

@@ -1,22 +1,27 @@
-// Finding the printer and showing what it is: the local search with the
-// printer information panel, "Find Printer", the network printer reached
-// through the address dialog, and the connection attempt itself.
+// Finding the printer and judging what it is: the local search, "Find
+// Printer", the network printer reached at an address the operator typed,
+// and the connection attempt itself. Discovery keeps what the printer
+// information panel shows as a plain PrinterPanel and hands it to a
+// DiscoveryView to draw; it holds no control of its own.
 #pragma once
 
 #include <QString>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
+#include "ledger_types.h"
 #include "printer_facts.h"
-
-class QLabel;
 
 namespace velquin {
 
-class MainWindow;
+struct AppState;
+class MorlixLibrary;
+class OperatorPrompts;
+class PrinterIo;
 class PrinterLock;
 
 // The outcome of one connection attempt.
@@ -26,39 +31,90 @@ struct ConnectOutcome {
     std::int32_t socket = 0;
 };
 
+// A network printer's address as the operator typed it: four octet texts
+// and a port text, handed to the library as they are.
+struct NetworkAddress {
+    QString octet1;
+    QString octet2;
+    QString octet3;
+    QString octet4;
+    QString port;
+    bool operator==(const NetworkAddress&) const = default;
+};
+
+// The controls whose state discovery decides.
+enum class DiscoveryControl {
+    SendList,
+    DeleteLastItem,
+    DeleteAllItems,
+    ClearFont,
+    FindNetworkPrinter,
+    FlashSpaceRemaining,
+};
+
+// What discovery draws on and asks of the program around it. The window
+// implements it on its controls.
+class DiscoveryView {
+public:
+    virtual ~DiscoveryView() = default;
+    // Draws the panel's six value labels (not the free flash).
+    virtual void showPanel(const PrinterPanel& panel) = 0;
+    // Draws the free flash; other operations update it too, so it is drawn
+    // only when discovery changes it.
+    virtual void showFlash(const PanelFact& flash) = 0;
+    virtual void setControlEnabled(DiscoveryControl control, bool enabled) = 0;
+    // While a connect given up on is still inside the library, every command
+    // that would reach the library or the list looks disabled; Exit stays.
+    virtual void holdCommands(bool held) = 0;
+    // The printer whose ledger record the program follows, or none.
+    virtual void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) = 0;
+    virtual void printerLost() = 0;
+    // The program is ending (the shutdown has put the spooler ports back).
+    virtual bool endRequested() const = 0;
+    virtual void endProgram(int exitCode) = 0;
+};
+
 class PrinterDiscovery {
 public:
-    explicit PrinterDiscovery(MainWindow& window);
+    PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts, PrinterIo& io,
+                     DiscoveryView& view);
     ~PrinterDiscovery();
 
+    // What the panel shows now.
+    const PrinterPanel& panel() const { return panel_; }
+
     // The local search and display; leaves the list buttons disabled.
-    void FindPrinterGetHandle();
+    PrinterPanel FindPrinterGetHandle();
     // The local search and display proper; false when the program must end
     // (the spooler ports could not be redirected).
     bool FindPrinterShowInfo();
     // "Find Printer".
-    void cmdFindPrinter_Click();
-    // "Find Network Printer": the dialog, then the network printer's facts.
-    void cmdFindNetworkPrinter_Click();
-    // Shows the facts of the printer just connected over TCP.
-    void showNetworkPrinter();
+    PrinterPanel cmdFindPrinter_Click();
+    // "Find Network Printer": `connectDialog` lets the operator connect
+    // (through connectEthernet and adoptConnection) and gives the address
+    // connected to, or none; then the network printer's facts.
+    PrinterPanel cmdFindNetworkPrinter_Click(
+        const std::function<std::optional<NetworkAddress>()>& connectDialog);
+    // Shows the facts of the printer just connected over TCP at `address`.
+    PrinterPanel showNetworkPrinter(const NetworkAddress& address);
 
     // Connects over TCP on a worker thread while the window stays live, for
     // at most timeLimitMs. An attempt still running at the limit is left to
     // finish; its socket, if it gets one, is closed then.
-    ConnectOutcome connectEthernet(const QByteArray& octet1, const QByteArray& octet2,
-                                   const QByteArray& octet3, const QByteArray& octet4, const QByteArray& port,
-                                   int timeLimitMs);
-    // Takes over a connection result on the main window, or records the
-    // failure there; the socket held before is closed either way.
+    ConnectOutcome connectEthernet(const NetworkAddress& address, int timeLimitMs);
+    // Takes over a connection result, or records the failure; the socket
+    // held before is closed either way.
     void adoptConnection(const ConnectOutcome& outcome);
     // Waits, at most `bound`, for a connect the window gave up on to leave
     // the library; false when it is still inside.
     bool waitForAbandonedConnect(std::chrono::milliseconds bound);
 
 private:
+    // Hands the panel to the view, and gives it with its verdict.
+    void publish();
+    PrinterPanel finish();
     void clearFacts();
-    void showFact(QLabel* label, const QString& text, bool acceptable);
+    void setFact(PanelFact& fact, const QString& text, bool acceptable);
     void showFlash(std::optional<std::int64_t> freeFlash);
     void showNoPrinter();
     // The three facts judged alike on both links (the board by the link).
@@ -66,10 +122,14 @@ private:
                    PrinterLink link);
     void judgeVersion(PrinterLink link);
     void checkAbandonedConnect();
-    void holdCommands(bool held);
 
     struct PendingConnect;
-    MainWindow& window_;
+    AppState& state_;
+    MorlixLibrary& library_;
+    OperatorPrompts& prompts_;
+    PrinterIo& io_;
+    DiscoveryView& view_;
+    PrinterPanel panel_;
     // One program per printer: the locks of the printers this window drives,
     // and the one taken for a network connection still being made.
     std::unique_ptr<PrinterLock> localLock_;

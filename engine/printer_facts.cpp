@@ -1,6 +1,5 @@
 #include "printer_facts.h"
 
-#include <QLabel>
 #include <QLocale>
 #include <array>
 
@@ -86,12 +85,9 @@ QString printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::
              QString::number(static_cast<double>(version), 'f', 2));
 }
 
-void showFreeFlash(QLabel& label, std::optional<std::int64_t> freeBytes, bool demo) {
-    label.setText(freeBytes ? formatGrouped(*freeBytes) + (demo ? QStringLiteral(" (demo)") : QString())
-                            : FLASH_UNKNOWN);
-    QPalette palette = label.palette();
-    palette.setColor(QPalette::WindowText, factColour(freeBytes.has_value()));
-    label.setPalette(palette);
+PanelFact freeFlashFact(std::optional<std::int64_t> freeBytes, bool demo) {
+    if (!freeBytes) return {FLASH_UNKNOWN, false};
+    return {formatGrouped(*freeBytes) + (demo ? QStringLiteral(" (demo)") : QString()), true};
 }
 
 }  // namespace velquin

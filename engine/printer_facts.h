@@ -3,12 +3,9 @@
 // number formats of the panel.
 #pragma once
 
-#include <QColor>
 #include <QString>
 #include <cstdint>
 #include <optional>
-
-class QLabel;
 
 namespace velquin {
 
@@ -29,21 +26,51 @@ bool firmwareVersionAcceptable(float version, PrinterLink link);
 inline constexpr float LOCAL_MINIMUM_VERSION = 5.0f;
 inline constexpr float NETWORK_MINIMUM_VERSION = 2.05f;
 
-inline const QColor FACT_ACCEPTABLE_COLOUR{0, 255, 0};
-inline const QColor FACT_UNACCEPTABLE_COLOUR{255, 0, 0};
-inline QColor factColour(bool acceptable) {
-    return acceptable ? FACT_ACCEPTABLE_COLOUR : FACT_UNACCEPTABLE_COLOUR;
-}
-
 // A number in the format "#,###0": digit groups with the locale's separator,
 // at least one digit.
 QString formatGrouped(std::int64_t value);
 
+// One value label of the panel: its text and whether its fact is
+// acceptable (shown in the good colour, else the bad one). A fact nobody has
+// judged yet keeps the colour the label had.
+struct PanelFact {
+    QString text;
+    std::optional<bool> acceptable;
+    bool operator==(const PanelFact&) const = default;
+};
+
 // What "Flash Space Remaining" shows when the printer gave no reading.
 inline const QString FLASH_UNKNOWN = QStringLiteral("unknown");
-// Shows a free-flash reading: digit groups in the good reading's green, or
-// "unknown" in red; a demo figure says it is one.
-void showFreeFlash(QLabel& label, std::optional<std::int64_t> freeBytes, bool demo = false);
+// A free-flash reading as shown: digit groups, acceptable; or "unknown",
+// not acceptable. A demo figure says it is one.
+PanelFact freeFlashFact(std::optional<std::int64_t> freeBytes, bool demo = false);
+
+// The printer information panel as discovery left it: the six value labels
+// top to bottom, the free flash, and the facts behind them.
+struct PrinterPanel {
+    PanelFact printerFound;  // "FOUND PRINTER", "PRINTER NOT FOUND", or empty
+    PanelFact portType;
+    PanelFact hardware;
+    PanelFact printerType;
+    PanelFact printerModel;
+    PanelFact version;
+    PanelFact flash;
+
+    // A printer was found, on which link, and whether it can take uploads.
+    bool found = false;
+    std::optional<PrinterLink> link;
+    bool suitable = false;
+    // The codes the printer reported, and its free flash (none when the
+    // printer gave no reading).
+    std::int32_t portTypeCode = 0;
+    std::int32_t logicBoardCode = 0;
+    std::int32_t printerTypeCode = 0;
+    std::int32_t printerModelCode = 0;
+    float firmwareVersion = 0.0f;
+    std::optional<std::int64_t> freeFlash;
+
+    bool operator==(const PrinterPanel&) const = default;
+};
 // The firmware version as the panel shows it: "(V5.03)", in the locale's
 // number format.
 QString versionCaption(float version);

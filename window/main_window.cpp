@@ -35,6 +35,7 @@
 #include "printer_discovery.h"
 #include "printer_facts.h"
 #include "printer_holds.h"
+#include "printer_panel_view.h"
 #include "program_settings.h"
 
 namespace velquin {
@@ -156,7 +157,8 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     setObjectName(QStringLiteral("cmdResearch"));
     createControls();
     connectControls();
-    discovery_ = std::make_unique<PrinterDiscovery>(*this);
+    panelView_ = std::make_unique<PrinterPanelView>(*this);
+    discovery_ = std::make_unique<PrinterDiscovery>(state, library, CD, io, *panelView_);
     // Below the two specified buttons of its frame.
     holds_ = std::make_unique<PrinterHolds>(*FramePrinterOperations, CD);
     holds_->button()->setGeometry(10, 112, 130, 34);
@@ -512,11 +514,26 @@ void MainWindow::cmdFindPrinter_Click() {
 }
 
 void MainWindow::cmdFindNetworkPrinter_Click() {
-    discovery_->cmdFindNetworkPrinter_Click();
+    discovery_->cmdFindNetworkPrinter_Click([this]() -> std::optional<NetworkAddress> {
+        NetworkAddressDialog& dialog = form1();
+        dialog.exec();
+        if (!dialog.connected()) return std::nullopt;
+        return dialog.address();
+    });
 }
 
 NetworkAddressDialog& MainWindow::form1() {
-    if (form1_ == nullptr) form1_ = new NetworkAddressDialog(*this);
+    if (form1_ == nullptr) {
+        form1_ = new NetworkAddressDialog(CD, this);
+        // The dialog gives the address; the connect runs through discovery,
+        // which takes over the connection once the dialog has told its result.
+        form1_->setConnector([this](const NetworkAddress& address) {
+            const ConnectOutcome outcome = discovery_->connectEthernet(address, form1_->connectTimeLimit());
+            if (outcome.result == ConnectOutcome::Result::LibraryMissing) return;
+            form1_->showConnectResult(outcome.result == ConnectOutcome::Result::Connected);
+            discovery_->adoptConnection(outcome);
+        });
+    }
     return *form1_;
 }
 

@@ -39,6 +39,7 @@ class PrinterDiscovery;
 class PrinterHolds;
 class ProgramSettings;
 struct FileDialogRequest;
+class PrinterPanelView;
 
 // Window size in twips, at 15 twips a pixel.
 inline constexpr int TWIPS_PER_PIXEL = 15;
@@ -282,6 +283,7 @@ private:
     ListPresentation* listPresentation_;
     QButtonGroup* modeGroup_;
     std::unique_ptr<PrinterHolds> holds_;
+    std::unique_ptr<PrinterPanelView> panelView_;
     std::unique_ptr<PrinterDiscovery> discovery_;
     NetworkAddressDialog* form1_ = nullptr;
     bool unloaded_ = false;

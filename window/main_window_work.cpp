@@ -25,6 +25,7 @@
 #include "printer_connection.h"
 #include "printer_facts.h"
 #include "printer_holds.h"
+#include "printer_panel_view.h"
 #include "program_settings.h"
 #include "test_tickets.h"
 #include "transfer_meter.h"

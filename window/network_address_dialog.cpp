@@ -4,10 +4,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QStyle>
+#include <algorithm>
 
 #include "main_window.h"
 #include "operator_prompts.h"
-#include "printer_discovery.h"
 
 namespace velquin {
 
@@ -17,10 +20,21 @@ constexpr int BOX_WIDTH = 615 / TWIPS_PER_PIXEL;
 constexpr int BOX_HEIGHT = 375 / TWIPS_PER_PIXEL;
 constexpr int OCTET_ROW_Y = 56;
 constexpr int PORT_ROW_Y = 124;
+// Room beside a line edit's text: the style's frame and Qt's own margin.
+constexpr int LINE_EDIT_TEXT_MARGIN = 2;
 
 QLineEdit* makeBox(QWidget* parent, int leftTwips, int y) {
     auto* box = new QLineEdit(parent);
     box->setGeometry(twipsToPixels(leftTwips), y, BOX_WIDTH, BOX_HEIGHT);
+    return box;
+}
+
+// An octet box takes 0 to 255 only, centred so the row reads as an address.
+QLineEdit* makeOctetBox(QWidget* parent, int leftTwips) {
+    QLineEdit* box = makeBox(parent, leftTwips, OCTET_ROW_Y);
+    static const QRegularExpression octet(QStringLiteral("(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?"));
+    box->setValidator(new QRegularExpressionValidator(octet, box));
+    box->setAlignment(Qt::AlignCenter);
     return box;
 }
 
@@ -30,26 +44,43 @@ QLabel* makeLabel(const QString& caption, QWidget* parent, int x, int y, int wid
     return label;
 }
 
+// The dot between two octet boxes, centred in the gap after `leftTwips`'s box.
+QLabel* makeDot(QWidget* parent, int leftTwips) {
+    const int gapStart = twipsToPixels(leftTwips) + BOX_WIDTH;
+    QLabel* dot = makeLabel(QStringLiteral("."), parent, gapStart, OCTET_ROW_Y + 3,
+                            twipsToPixels(leftTwips + 960) - gapStart);
+    dot->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    return dot;
+}
+
 }  // namespace
 
-NetworkAddressDialog::NetworkAddressDialog(MainWindow& mainWindow) : QDialog(&mainWindow), main_(mainWindow) {
+NetworkAddressDialog::NetworkAddressDialog(OperatorPrompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Set IP Address"));
     setFixedSize(twipsToPixels(FORM1_CLIENT_WIDTH_TWIPS), twipsToPixels(FORM1_CLIENT_HEIGHT_TWIPS));
     setModal(true);
 
     Label1 = makeLabel(QStringLiteral("IP Address"), this, twipsToPixels(1'200), OCTET_ROW_Y - 22, 120);
-    txtOctet1 = makeBox(this, 1'200, OCTET_ROW_Y);
-    Label3 = makeLabel(QStringLiteral("-"), this, twipsToPixels(1'200) + BOX_WIDTH + 9, OCTET_ROW_Y + 3, 8);
-    txtOctet2 = makeBox(this, 2'160, OCTET_ROW_Y);
-    Label4 = makeLabel(QStringLiteral("-"), this, twipsToPixels(2'160) + BOX_WIDTH + 9, OCTET_ROW_Y + 3, 8);
-    txtOctet3 = makeBox(this, 3'120, OCTET_ROW_Y);
-    Label5 = makeLabel(QStringLiteral("-"), this, twipsToPixels(3'120) + BOX_WIDTH + 9, OCTET_ROW_Y + 3, 8);
-    txtOctet4 = makeBox(this, 4'080, OCTET_ROW_Y);
+    txtOctet1 = makeOctetBox(this, 1'200);
+    Label3 = makeDot(this, 1'200);
+    txtOctet2 = makeOctetBox(this, 2'160);
+    Label4 = makeDot(this, 2'160);
+    txtOctet3 = makeOctetBox(this, 3'120);
+    Label5 = makeDot(this, 3'120);
+    txtOctet4 = makeOctetBox(this, 4'080);
     Label2 = makeLabel(QStringLiteral("Port Number"), this, twipsToPixels(1'200), PORT_ROW_Y - 22, 120);
     txtPort = makeBox(this, 1'200, PORT_ROW_Y);
+    // Wide enough for any port's five digits.
+    const int frame = txtPort->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, txtPort);
+    txtPort->setFixedWidth(
+        std::max(BOX_WIDTH, txtPort->fontMetrics().horizontalAdvance(QStringLiteral("00000")) +
+                                2 * (frame + LINE_EDIT_TEXT_MARGIN) + 4));
+    txtPort->setMaxLength(5);
     cmdCreateSocket = new QPushButton(QStringLiteral("Connect"), this);
-    cmdCreateSocket->setGeometry(twipsToPixels(2'160), PORT_ROW_Y - 3, 110, BOX_HEIGHT + 6);
+    cmdCreateSocket->setGeometry(std::max(twipsToPixels(2'160), txtPort->geometry().right() + 12),
+                                 PORT_ROW_Y - 3, 110, BOX_HEIGHT + 6);
     cmdCreateSocket->setAutoDefault(false);
     lblWait = makeLabel(QString(), this, twipsToPixels(1'200), 168, twipsToPixels(3'495));
 
@@ -59,7 +90,7 @@ NetworkAddressDialog::NetworkAddressDialog(MainWindow& mainWindow) : QDialog(&ma
     setTabOrder(txtOctet4, txtPort);
     setTabOrder(txtPort, cmdCreateSocket);
 
-    // Each box's whole text goes into its variable as it changes, unchecked.
+    // Each box's whole text goes into its variable as it changes.
     connect(txtOctet1, &QLineEdit::textChanged, this, [this](const QString& text) { Octet1 = text; });
     connect(txtOctet2, &QLineEdit::textChanged, this, [this](const QString& text) { Octet2 = text; });
     connect(txtOctet3, &QLineEdit::textChanged, this, [this](const QString& text) { Octet3 = text; });
@@ -85,6 +116,7 @@ void NetworkAddressDialog::Form_Load() {
 
 int NetworkAddressDialog::exec() {
     connected_ = false;
+    lblWait->clear();
     return QDialog::exec();
 }
 
@@ -97,29 +129,26 @@ void NetworkAddressDialog::cmdCreateSocket_Click() {
     connecting_ = true;
     cmdCreateSocket->setEnabled(false);
 
-    main_.CD.message(QStringLiteral("Connect operation may take up to 30 seconds"),
+    prompts_.message(QStringLiteral("Connect operation may take up to 30 seconds"),
                      QStringLiteral("Connect to Ethernet Printer"));
     lblWait->setText(QStringLiteral("Please wait connecting....."));
     QCoreApplication::processEvents();
 
-    PrinterDiscovery& discovery = main_.discovery();
-    const ConnectOutcome outcome =
-        discovery.connectEthernet(Octet1.toLocal8Bit(), Octet2.toLocal8Bit(), Octet3.toLocal8Bit(),
-                                  Octet4.toLocal8Bit(), PortNumber.toLocal8Bit(), connectTimeLimitMs_);
-    connected_ = outcome.result == ConnectOutcome::Result::Connected;
-    if (outcome.result != ConnectOutcome::Result::LibraryMissing) {
-        if (!connected_) {
-            lblWait->setText(QStringLiteral("Did not connect"));
-            QCoreApplication::processEvents();
-            main_.CD.message(QStringLiteral("Did Not Find Ethernet Connected printer"), APPLICATION_TITLE);
-        }
-        discovery.adoptConnection(outcome);
-    }
+    connected_ = false;
+    if (connector_) connector_(address());
 
     connecting_ = false;
     cmdCreateSocket->setEnabled(true);
     hide();
     QCoreApplication::processEvents();
+}
+
+void NetworkAddressDialog::showConnectResult(bool connected) {
+    connected_ = connected;
+    if (connected) return;
+    lblWait->setText(QStringLiteral("Did not connect"));
+    QCoreApplication::processEvents();
+    prompts_.message(QStringLiteral("Did Not Find Ethernet Connected printer"), APPLICATION_TITLE);
 }
 
 }  // namespace velquin

@@ -1,10 +1,14 @@
 // The network address dialog: four address octets and a TCP port, typed by
-// the operator, and "Connect". It keeps the texts typed last, since it is
-// hidden, not destroyed, after use.
+// the operator, and "Connect". It hands the address to whoever opened it,
+// which connects and tells the dialog the result. It keeps the texts typed
+// last, since it is hidden, not destroyed, after use.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <functional>
+
+#include "printer_discovery.h"
 
 class QLabel;
 class QLineEdit;
@@ -12,7 +16,7 @@ class QPushButton;
 
 namespace velquin {
 
-class MainWindow;
+class OperatorPrompts;
 
 inline constexpr int FORM1_CLIENT_WIDTH_TWIPS = 5'970;
 inline constexpr int FORM1_CLIENT_HEIGHT_TWIPS = 3'015;
@@ -24,7 +28,18 @@ class NetworkAddressDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit NetworkAddressDialog(MainWindow& mainWindow);
+    // Runs the connect to the typed address; when there was an attempt it
+    // reports through showConnectResult before returning.
+    using Connector = std::function<void(const NetworkAddress&)>;
+
+    explicit NetworkAddressDialog(OperatorPrompts& prompts, QWidget* parent = nullptr);
+
+    void setConnector(Connector connector) { connector_ = std::move(connector); }
+    // The five texts as typed.
+    NetworkAddress address() const { return {Octet1, Octet2, Octet3, Octet4, PortNumber}; }
+    // The connect's result: a failure shows "Did not connect" and tells the
+    // operator.
+    void showConnectResult(bool connected);
 
     // The texts the connection uses, copied from the boxes as they change.
     QString Octet1;
@@ -49,9 +64,11 @@ public:
     // True when the last "Connect" connected.
     bool connected() const { return connected_; }
     bool connecting() const { return connecting_; }
+    int connectTimeLimit() const { return connectTimeLimitMs_; }
     void setConnectTimeLimit(int milliseconds) { connectTimeLimitMs_ = milliseconds; }
 
-    // Shows the dialog modally; a new showing starts unconnected.
+    // Shows the dialog modally; a new showing starts unconnected, with no
+    // progress text left from the last one.
     int exec() override;
 
 public slots:
@@ -62,7 +79,8 @@ public slots:
 private:
     void Form_Load();
 
-    MainWindow& main_;
+    OperatorPrompts& prompts_;
+    Connector connector_;
     bool connected_ = false;
     bool connecting_ = false;
     int connectTimeLimitMs_ = CONNECT_TIME_LIMIT_MS;

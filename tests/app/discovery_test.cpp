@@ -17,6 +17,7 @@
 
 #include "app_test_support.h"
 #include "network_address_dialog.h"
+#include "printer_discovery.h"
 #include "printer_facts.h"
 #include "printer_lock.h"
 #include "simulator.h"
@@ -66,6 +67,21 @@ private:
     quint16 port_ = 0;
 };
 
+// Each value label of the panel shows its fact: the text, and the colour
+// of a judged fact.
+void expectPanelShown(const MainWindow& window, const PrinterPanel& panel) {
+    const std::pair<const QLabel*, const PanelFact*> shown[] = {
+        {window.lblPrinterFound, &panel.printerFound}, {window.lblPortType, &panel.portType},
+        {window.lblHardware, &panel.hardware},         {window.lblPrinterType, &panel.printerType},
+        {window.lblPrinterModel, &panel.printerModel}, {window.lblVersion, &panel.version},
+        {window.lblFlashSpaceRemaining, &panel.flash}};
+    for (const auto& [label, fact] : shown) {
+        QCOMPARE(label->text(), fact->text);
+        QVERIFY2(fact->acceptable.has_value(), qPrintable(fact->text));
+        QCOMPARE(test::textColour(label), *fact->acceptable ? test::GREEN : test::RED);
+    }
+}
+
 std::string identity(const char* model, const char* version) {
     return std::string("A08MFG:Ticket printer;CMD:KTL;MDL:") + model +
            ";CLS:PRINTER;DES:Ticket printer;FWV:xx" + version + " (112);";
@@ -87,6 +103,7 @@ private slots:
     void networkPrinterIsJudgedByTheNetworkRules();
     void refusedConnection();
     void aPrinterHeldByAnotherProgramIsNotTaken();
+    void theFactsDiscoveryGivesAreWhatThePanelShows();
     void exitWaitsForAConnectTheDialogGaveUpOn();
 
 private:
@@ -138,6 +155,32 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("8,388,608"));
     QVERIFY(window_->cmdClearFont->isEnabled());
     QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
+}
+
+void DiscoveryTest::theFactsDiscoveryGivesAreWhatThePanelShows() {
+    startSimulator(printersim::DEFAULT_IDENTITY, true);
+    QVERIFY(harness_->start());
+    const auto freeFlash = static_cast<std::int64_t>(simulator_->printer().freeFlash());
+
+    const PrinterPanel local = window_->discovery().cmdFindPrinter_Click();
+    expectPanelShown(*window_, local);
+    QCOMPARE(local.printerFound.text, QStringLiteral("FOUND PRINTER"));
+    QCOMPARE(local.link, std::optional(PrinterLink::Local));
+    QVERIFY(local.found && local.suitable);
+    QCOMPARE(local.portTypeCode, 0);  // USB
+    QCOMPARE(local.logicBoardCode, 2);
+    QCOMPARE(local.freeFlash, std::optional(freeFlash));
+
+    // The same printer over the network: its board is judged by the network
+    // rule, and fails it.
+    test::connectThroughDialog(*window_, simulator_->port());
+    const PrinterPanel& network = window_->discovery().panel();
+    expectPanelShown(*window_, network);
+    QCOMPARE(network.link, std::optional(PrinterLink::Network));
+    QCOMPARE(network.portType.text, QStringLiteral("Port Type = Ethernet"));
+    QCOMPARE(network.hardware.acceptable, std::optional(false));
+    QVERIFY(network.found && !network.suitable);
+    QCOMPARE(network.freeFlash, std::optional(freeFlash));
 }
 
 void DiscoveryTest::aPrinterHeldByAnotherProgramIsNotTaken() {

@@ -1,0 +1,149 @@
+// The network address dialog on its own: it hands the typed address to
+// whoever opened it and shows the result it is told; its boxes.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app_test_support.h"
+#include "network_address_dialog.h"
+
+using namespace velquin;
+
+namespace {
+
+void type(QLineEdit* box, const QString& text) {
+    box->clear();
+    QTest::keyClicks(box, text);
+}
+
+}  // namespace
+
+class AddressDialogTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void handsTheAddressAndShowsTheResult_data();
+    void handsTheAddressAndShowsTheResult();
+    void reopeningShowsNoStaleWaitText();
+    void octetsTakeZeroTo255Only_data();
+    void octetsTakeZeroTo255Only();
+    void portShowsFiveDigits();
+};
+
+void AddressDialogTest::handsTheAddressAndShowsTheResult_data() {
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<QString>("waitText");
+    QTest::addColumn<QStringList>("messages");
+    const QString warning = QStringLiteral("Connect operation may take up to 30 seconds");
+    QTest::newRow("connected") << true << "Please wait connecting....." << QStringList{warning};
+    QTest::newRow("refused") << false << "Did not connect"
+                             << QStringList{warning, "Did Not Find Ethernet Connected printer"};
+}
+
+void AddressDialogTest::handsTheAddressAndShowsTheResult() {
+    QFETCH(bool, connects);
+    QFETCH(QString, waitText);
+    QFETCH(QStringList, messages);
+    ScriptedOperatorPrompts prompts;
+    NetworkAddressDialog dialog(prompts);
+    std::optional<NetworkAddress> handed;
+    QString textWhileConnecting;
+    bool dismissedWhileConnecting = true;
+    dialog.setConnector([&](const NetworkAddress& address) {
+        handed = address;
+        textWhileConnecting = dialog.lblWait->text();
+        dialog.reject();
+        dismissedWhileConnecting = !dialog.isVisible();
+        dialog.showConnectResult(connects);
+    });
+    QTimer::singleShot(0, &dialog, [&] {
+        type(dialog.txtOctet1, "127");
+        type(dialog.txtOctet2, "0");
+        type(dialog.txtOctet3, "0");
+        type(dialog.txtOctet4, "1");
+        type(dialog.txtPort, "9100");
+        dialog.cmdCreateSocket->click();
+    });
+    dialog.exec();
+
+    QCOMPARE(handed, (NetworkAddress{"127", "0", "0", "1", "9100"}));
+    QCOMPARE(textWhileConnecting, QStringLiteral("Please wait connecting....."));
+    QVERIFY(!dismissedWhileConnecting);
+    QCOMPARE(dialog.connected(), connects);
+    QCOMPARE(dialog.lblWait->text(), waitText);
+    QCOMPARE(prompts.messages(), messages);
+    QVERIFY(dialog.isHidden());
+}
+
+void AddressDialogTest::reopeningShowsNoStaleWaitText() {
+    ScriptedOperatorPrompts prompts;
+    NetworkAddressDialog dialog(prompts);
+    dialog.setConnector([&](const NetworkAddress&) { dialog.showConnectResult(false); });
+    QTimer::singleShot(0, &dialog, [&] {
+        type(dialog.txtOctet1, "127");
+        type(dialog.txtOctet4, "1");
+        dialog.cmdCreateSocket->click();
+    });
+    dialog.exec();
+    QCOMPARE(dialog.lblWait->text(), QStringLiteral("Did not connect"));
+
+    QString shownOnReopening = QStringLiteral("not shown");
+    QTimer::singleShot(0, &dialog, [&] {
+        shownOnReopening = dialog.lblWait->text();
+        dialog.reject();
+    });
+    dialog.exec();
+    QCOMPARE(shownOnReopening, QString());
+    QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("127"));
+}
+
+void AddressDialogTest::octetsTakeZeroTo255Only_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("largest") << "255"
+                             << "255";
+    QTest::newRow("zero") << "0"
+                          << "0";
+    QTest::newRow("256") << "256"
+                         << "25";
+    QTest::newRow("300") << "300"
+                         << "30";
+    QTest::newRow("four digits") << "1000"
+                                 << "100";
+    QTest::newRow("letters") << "1a2."
+                             << "12";
+}
+
+void AddressDialogTest::octetsTakeZeroTo255Only() {
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    ScriptedOperatorPrompts prompts;
+    NetworkAddressDialog dialog(prompts);
+    for (QLineEdit* box : {dialog.txtOctet1, dialog.txtOctet2, dialog.txtOctet3, dialog.txtOctet4}) {
+        type(box, typed);
+        QCOMPARE(box->text(), kept);
+    }
+    QCOMPARE(dialog.Octet4, kept);
+}
+
+// The whole of "65535" is in view: the end of the text is where the box
+// draws it with nothing scrolled away at its start.
+void AddressDialogTest::portShowsFiveDigits() {
+    ScriptedOperatorPrompts prompts;
+    NetworkAddressDialog dialog(prompts);
+    dialog.show();
+    QLineEdit* port = dialog.txtPort;
+    port->setText(QStringLiteral("65535"));
+    const auto cursorX = [port](int position) {
+        port->setCursorPosition(position);
+        return port->inputMethodQuery(Qt::ImCursorRectangle).toRect().x();
+    };
+    const int end = cursorX(5);
+    const int start = cursorX(0);
+    QVERIFY(qAbs(end - start - port->fontMetrics().horizontalAdvance(QStringLiteral("65535"))) <= 1);
+    QVERIFY(end < port->width());
+}
+
+VELQUIN_QTEST_MAIN(AddressDialogTest)
+#include "address_dialog_test.moc"
