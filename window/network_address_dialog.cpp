@@ -44,12 +44,12 @@ QLabel* makeLabel(const QString& caption, QWidget* parent, int x, int y, int wid
     return label;
 }
 
-// The dot between two octet boxes, centred in the gap after `leftTwips`'s box.
+// The separator between two octet boxes, centred in the gap after `leftTwips`'s box.
 QLabel* makeDot(QWidget* parent, int leftTwips) {
     const int gapStart = twipsToPixels(leftTwips) + BOX_WIDTH;
-    QLabel* dot = makeLabel(QStringLiteral("."), parent, gapStart, OCTET_ROW_Y + 3,
+    QLabel* dot = makeLabel(QStringLiteral("-"), parent, gapStart, OCTET_ROW_Y + 3,
                             twipsToPixels(leftTwips + 960) - gapStart);
-    dot->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    dot->setAlignment(Qt::AlignCenter);
     return dot;
 }
 
