@@ -43,7 +43,7 @@ PreviewPanel::PreviewPanel(QWidget* parent)
     layout->addWidget(problem_);
     layout->addWidget(scroll_, 1);
 
-    connect(loader_, &preview::PreviewLoader::previewReady, this, &PreviewPanel::show);
+    connect(loader_, &preview::PreviewLoader::previewReady, this, &PreviewPanel::display);
     clear();
 }
 
@@ -53,10 +53,10 @@ void PreviewPanel::showFile(LoaderMode mode, const QString& path) {
 
 void PreviewPanel::clear() {
     loader_->cancel();
-    show(preview::Preview{});
+    display(preview::Preview{});
 }
 
-void PreviewPanel::show(const preview::Preview& preview) {
+void PreviewPanel::display(const preview::Preview& preview) {
     heading_->setText(preview.heading);
     facts_->setText(preview.facts.join(QLatin1Char('\n')));
     facts_->setVisible(!preview.facts.isEmpty());

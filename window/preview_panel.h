@@ -30,7 +30,7 @@ public:
     preview::PreviewLoader& loader() { return *loader_; }
 
 private:
-    void show(const preview::Preview& preview);
+    void display(const preview::Preview& preview);
 
     preview::PreviewLoader* loader_;
     QLabel* heading_;

@@ -35,7 +35,7 @@ struct PreviewLimits {
     qint64 maxFontFileBytes = qint64(64) << 20;    // True Type / OpenType files
     qint64 maxImageFileBytes = qint64(256) << 20;  // PCX and BMP files
     int maxImageSide = 20000;                      // dots
-    int maxImageMegabytes = 512;                   // decoded
+    int maxImageMegabytes = 128;                   // decoded
     int maxSheetSide = 8192;                       // pixels of a glyph sheet
 };
 
