@@ -32,6 +32,7 @@
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
+#include "preview_panel.h"
 #include "printer_discovery.h"
 #include "printer_facts.h"
 #include "printer_holds.h"
@@ -476,7 +477,7 @@ bool MainWindow::exitConfirmed() {
 
 void MainWindow::createSidePanel() {
     constexpr int SIDE_PANEL_WIDTH = 330;
-    sidePanel_->setFixedWidth(SIDE_PANEL_WIDTH);
+    sidePanel_->setFixedSize(SIDE_PANEL_WIDTH, twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));
     auto* layout = new QVBoxLayout(sidePanel_);
     layout->setContentsMargins(0, 8, 8, 8);
     auto* transfer = new QGroupBox(QStringLiteral("File being sent"), sidePanel_);
@@ -490,10 +491,27 @@ void MainWindow::createSidePanel() {
     chkShowPreview = new QCheckBox(QStringLiteral("Show preview"), sidePanel_);
     chkShowPreview->setObjectName(QStringLiteral("chkShowPreview"));
     chkShowPreview->setChecked(settings_->previewShown());
-    connect(chkShowPreview, &QCheckBox::toggled, this,
-            [this](bool shown) { settings_->setPreviewShown(shown); });
     layout->addWidget(chkShowPreview);
-    layout->addStretch(1);
+    previewPanel = new PreviewPanel(sidePanel_);
+    previewPanel->setVisible(chkShowPreview->isChecked());
+    layout->addWidget(previewPanel, 1);
+    connect(chkShowPreview, &QCheckBox::toggled, this, [this](bool shown) {
+        settings_->setPreviewShown(shown);
+        previewPanel->setVisible(shown);
+        previewSelectedRow();
+    });
+    connect(grdInfo->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { previewSelectedRow(); });
+    connect(fileList_.get(), &FileList::listChanged, this, [this] { previewSelectedRow(); });
+}
+
+void MainWindow::previewSelectedRow() {
+    const int row = grdInfo->currentIndex().row();
+    if (!chkShowPreview->isChecked() || row < 1 || row > fileList_->count()) {
+        previewPanel->clear();
+        return;
+    }
+    previewPanel->showFile(selectedMode(), fileList_->pathAt(row));
 }
 
 void MainWindow::fitToScreen() {

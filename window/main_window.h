@@ -36,6 +36,7 @@ class NetworkAddressDialog;
 class MorlixLibrary;
 class OperatorPrompts;
 class PrinterDiscovery;
+class PreviewPanel;
 class PrinterHolds;
 class ProgramSettings;
 struct FileDialogRequest;
@@ -153,6 +154,7 @@ public:
     // Beside the specified area: the file being sent, and the preview.
     QLabel* lblFileTransfer;
     QCheckBox* chkShowPreview;
+    PreviewPanel* previewPanel;
     QGroupBox* FrameFileOperations;
     QPushButton* cmdSaveToFile;
     QPushButton* cmdGetList;
@@ -267,6 +269,8 @@ private:
     // A file dialog opening in the mode's last folder, which it then remembers.
     std::optional<QString> chooseFile(FileDialogRequest request, bool save);
     void createSidePanel();
+    // Shows the selected row's file in the preview, when the preview is shown.
+    void previewSelectedRow();
     // The list selected row (1 to n), or 0.
     int selectedListRow() const;
     // Asks before an operator's Exit drops a list changed since it was saved.

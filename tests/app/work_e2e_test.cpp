@@ -2,6 +2,7 @@
 // USB printer and over TCP on 127.0.0.1, with real fonts and images: what the
 // printer stores, what the operator is shown, and the ways a run can fail.
 #include <QApplication>
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -22,7 +23,9 @@
 #include "image_conversion_dialog.h"
 #include "network_address_dialog.h"
 #include "pcx.h"
+#include "preview_panel.h"
 #include "printer_facts.h"
+#include "program_settings.h"
 #include "simulator.h"
 
 using namespace velquin;
@@ -100,6 +103,7 @@ private slots:
     void flashNeededFormats();
     void modeSwitchEmptiesTheList();
     void listEditingAndTheExitQuestion();
+    void previewFollowsTheSelectedRowUntilHidden();
     void fontIdCell();
     void eraseAnsweredNoOrYes_data();
     void eraseAnsweredNoOrYes();
@@ -831,6 +835,25 @@ void WorkEndToEndTest::listEditingAndTheExitQuestion() {
     QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
     QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
     QVERIFY(!window_->endRequested());
+}
+
+void WorkEndToEndTest::previewFollowsTheSelectedRowUntilHidden() {
+    startWindow(Link::Usb);
+    harness_->prompts.answerYesNo(true);
+    window_->OptionSF->click();
+    addFile(softFonts_[0]);
+    addFile(softFonts_[1]);
+    auto* heading = window_->findChild<QLabel*>(QStringLiteral("PreviewHeading"));
+    QVERIFY(heading);
+    for (int row : {2, 1}) {
+        window_->showListRow(row);
+        QTRY_VERIFY2(heading->text().contains(QFileInfo(softFonts_[row - 1]).fileName()),
+                     qPrintable(heading->text()));
+    }
+    // Hidden, it stays hidden in the next run.
+    window_->chkShowPreview->setChecked(false);
+    QVERIFY(window_->previewPanel->isHidden());
+    QVERIFY(!ProgramSettings().previewShown());
 }
 
 void WorkEndToEndTest::fontIdCell() {
