@@ -28,4 +28,9 @@ QVariant ListPresentation::data(const QModelIndex& index, int role) const {
     }
 }
 
+void PathColumnDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = Qt::ElideMiddle;
+}
+
 }  // namespace velquin

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIdentityProxyModel>
+#include <QStyledItemDelegate>
 
 namespace velquin {
 
@@ -13,6 +14,18 @@ class ListPresentation final : public QIdentityProxyModel {
 public:
     using QIdentityProxyModel::QIdentityProxyModel;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+};
+
+// The path column: a long path loses its middle, so its start and its file
+// name stay visible. The other columns show what fits, as they always did.
+class PathColumnDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
 }  // namespace velquin

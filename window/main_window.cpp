@@ -203,8 +203,9 @@ void MainWindow::createControls() {
     grdInfo->verticalHeader()->hide();
     grdInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdInfo->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdInfo->setTextElideMode(Qt::ElideNone);
     // A long path keeps its start and its file name; the tooltip has it whole.
-    grdInfo->setTextElideMode(Qt::ElideMiddle);
+    grdInfo->setItemDelegateForColumn(PATH_COLUMN, new PathColumnDelegate(grdInfo));
     grdInfo->setWordWrap(false);
     grdInfo->horizontalHeader()->setDefaultSectionSize(twipsToPixels(DEFAULT_COLUMN_TWIPS));
     grdInfo->verticalHeader()->setDefaultSectionSize(20);
