@@ -8,7 +8,7 @@ velquin_add_gtest(work_logic_tests app
   transfer_meter_test.cpp
   upload_engine_test.cpp
 )
-target_link_libraries(work_logic_tests PRIVATE velquin_app)
+target_link_libraries(work_logic_tests PRIVATE velquin_window)
 
 velquin_add_qtest(app_work_test TIMEOUT 300 SOURCES work_e2e_test.cpp LIBRARIES printer_sim_core)
 target_compile_definitions(app_work_test PRIVATE VELQUIN_SAMPLE_FONTS="${PROJECT_SOURCE_DIR}/tests/data/fonts")
