@@ -108,20 +108,20 @@ int main(int argc, char* argv[]) {
         dialog.txtPort->setText(port);
         dialog.cmdCreateSocket->click();
     });
-    window.cmdFindNetworkPrinter_Click();
+    window.findNetworkPrinter();
     if (!velquin::isTrue(window.state.PrinterIsEthernet)) {
         std::fprintf(stderr, "could not connect to printer-sim\n");
         return 1;
     }
     for (const QString& path : files) {
         prompts.answerFile(path);
-        window.cmdAddToList_Click();
+        window.addToList();
     }
 
     prompts.clear();
     const std::uint64_t receivedBefore = simulator.printer().bytesReceived();
     const auto start = Clock::now();
-    window.cmdSendListToPrinter_Click();
+    window.sendList();
     const double wallSeconds = secondsSince(start);
     const std::uint64_t uploaded = simulator.printer().bytesReceived() - receivedBefore;
     const std::size_t stored = simulator.printer().journal().size();

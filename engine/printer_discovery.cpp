@@ -240,7 +240,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     return true;
 }
 
-PrinterPanel PrinterDiscovery::cmdFindPrinter_Click() {
+PrinterPanel PrinterDiscovery::findPrinter() {
     OperationGuard operation(state_);
     if (!operation) return finish();
 
@@ -261,7 +261,7 @@ PrinterPanel PrinterDiscovery::cmdFindPrinter_Click() {
     return finish();
 }
 
-PrinterPanel PrinterDiscovery::cmdFindNetworkPrinter_Click(
+PrinterPanel PrinterDiscovery::findNetworkPrinter(
     const std::function<std::optional<NetworkAddress>()>& connectDialog) {
     OperationGuard operation(state_);
     if (!operation) return finish();

@@ -89,11 +89,11 @@ public:
     // (the spooler ports could not be redirected).
     bool FindPrinterShowInfo();
     // "Find Printer".
-    PrinterPanel cmdFindPrinter_Click();
+    PrinterPanel findPrinter();
     // "Find Network Printer": `connectDialog` lets the operator connect
     // (through connectEthernet and adoptConnection) and gives the address
     // connected to, or none; then the network printer's facts.
-    PrinterPanel cmdFindNetworkPrinter_Click(
+    PrinterPanel findNetworkPrinter(
         const std::function<std::optional<NetworkAddress>()>& connectDialog);
     // Shows the facts of the printer just connected over TCP at `address`.
     PrinterPanel showNetworkPrinter(const NetworkAddress& address);

@@ -308,36 +308,36 @@ void MainWindow::createControls() {
 }
 
 void MainWindow::connectControls() {
-    connect(cmdFindPrinter, &QPushButton::clicked, this, &MainWindow::cmdFindPrinter_Click);
-    connect(cmdFindNetworkPrinter, &QPushButton::clicked, this, &MainWindow::cmdFindNetworkPrinter_Click);
-    connect(OptionEnableDiags, &QRadioButton::clicked, this, &MainWindow::OptionEnableDiags_Click);
-    connect(OptionDisableDiags, &QRadioButton::clicked, this, &MainWindow::OptionDisableDiags_Click);
-    connect(cmdClearDiags, &QPushButton::clicked, this, &MainWindow::cmdClearDiags_Click);
-    connect(cmdExit, &QPushButton::clicked, this, &MainWindow::cmdExit_Click);
+    connect(cmdFindPrinter, &QPushButton::clicked, this, &MainWindow::findPrinter);
+    connect(cmdFindNetworkPrinter, &QPushButton::clicked, this, &MainWindow::findNetworkPrinter);
+    connect(OptionEnableDiags, &QRadioButton::clicked, this, &MainWindow::showDiagnostics);
+    connect(OptionDisableDiags, &QRadioButton::clicked, this, &MainWindow::hideDiagnostics);
+    connect(cmdClearDiags, &QPushButton::clicked, this, &MainWindow::clearDiagnostics);
+    connect(cmdExit, &QPushButton::clicked, this, &MainWindow::exitProgram);
 
-    connect(cmdAddToList, &QPushButton::clicked, this, &MainWindow::cmdAddToList_Click);
-    connect(cmdDeleteLastItem, &QPushButton::clicked, this, &MainWindow::cmdDeleteLastItem_Click);
-    connect(cmdDeleteAllItems, &QPushButton::clicked, this, &MainWindow::cmdDeleteAllItems_Click);
-    connect(cmdSaveToFile, &QPushButton::clicked, this, &MainWindow::cmdSaveToFile_Click);
-    connect(cmdGetList, &QPushButton::clicked, this, &MainWindow::cmdGetList_Click);
-    connect(cmdClearFont, &QPushButton::clicked, this, &MainWindow::cmdClearFont_Click);
-    connect(cmdSendListToPrinter, &QPushButton::clicked, this, &MainWindow::cmdSendListToPrinter_Click);
-    connect(CmdGetFlash, &QPushButton::clicked, this, &MainWindow::CmdGetFlash_Click);
-    connect(CmdGetStatus, &QPushButton::clicked, this, &MainWindow::CmdGetStatus_Click);
-    connect(cmdTestTTF1, &QPushButton::clicked, this, &MainWindow::cmdTestTTF1_Click);
-    connect(CmdTestTTF2, &QPushButton::clicked, this, &MainWindow::CmdTestTTF2_Click);
-    connect(CmdTestTTF3, &QPushButton::clicked, this, &MainWindow::CmdTestTTF3_Click);
-    connect(CmdTestTTF4, &QPushButton::clicked, this, &MainWindow::CmdTestTTF4_Click);
-    connect(CmdTestTTF5, &QPushButton::clicked, this, &MainWindow::CmdTestTTF5_Click);
-    connect(CmdTestTTFAll, &QPushButton::clicked, this, &MainWindow::CmdTestTTFAll_Click);
-    connect(CmdTestResidentFonts, &QPushButton::clicked, this, &MainWindow::CmdTestResidentFonts_Click);
+    connect(cmdAddToList, &QPushButton::clicked, this, &MainWindow::addToList);
+    connect(cmdDeleteLastItem, &QPushButton::clicked, this, &MainWindow::deleteLastItem);
+    connect(cmdDeleteAllItems, &QPushButton::clicked, this, &MainWindow::deleteAllItems);
+    connect(cmdSaveToFile, &QPushButton::clicked, this, &MainWindow::saveListToFile);
+    connect(cmdGetList, &QPushButton::clicked, this, &MainWindow::getListFromFile);
+    connect(cmdClearFont, &QPushButton::clicked, this, &MainWindow::clearFontSpace);
+    connect(cmdSendListToPrinter, &QPushButton::clicked, this, &MainWindow::sendList);
+    connect(CmdGetFlash, &QPushButton::clicked, this, &MainWindow::getFlash);
+    connect(CmdGetStatus, &QPushButton::clicked, this, &MainWindow::getBusyStatus);
+    connect(cmdTestTTF1, &QPushButton::clicked, this, &MainWindow::printTest1);
+    connect(CmdTestTTF2, &QPushButton::clicked, this, &MainWindow::printTest2);
+    connect(CmdTestTTF3, &QPushButton::clicked, this, &MainWindow::printTest3);
+    connect(CmdTestTTF4, &QPushButton::clicked, this, &MainWindow::printTest4);
+    connect(CmdTestTTF5, &QPushButton::clicked, this, &MainWindow::printTest5);
+    connect(CmdTestTTFAll, &QPushButton::clicked, this, &MainWindow::printTestsOneToFive);
+    connect(CmdTestResidentFonts, &QPushButton::clicked, this, &MainWindow::printResidentFontsTest);
     // Like the option buttons' click event, this fires also when the
     // program selects a mode itself; the handler looks at FormLoading.
     connect(modeGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) OptionMode_Click(static_cast<LoaderMode>(id));
+        if (checked) switchMode(static_cast<LoaderMode>(id));
     });
     connect(grdInfo, &QTableView::clicked, this,
-            [this](const QModelIndex& index) { grdInfo_Click(index.row(), index.column()); });
+            [this](const QModelIndex& index) { enterFontId(index.row(), index.column()); });
 }
 
 LoaderMode MainWindow::selectedMode() const {
@@ -450,21 +450,21 @@ void MainWindow::LoadMode(const QString& path) {
     }
 }
 
-void MainWindow::OptionEnableDiags_Click() {
+void MainWindow::showDiagnostics() {
     lstStatus->show();
     cmdClearDiags->show();
 }
 
-void MainWindow::OptionDisableDiags_Click() {
+void MainWindow::hideDiagnostics() {
     lstStatus->hide();
     cmdClearDiags->hide();
 }
 
-void MainWindow::cmdClearDiags_Click() {
+void MainWindow::clearDiagnostics() {
     lstStatus->clear();
 }
 
-void MainWindow::cmdExit_Click() {
+void MainWindow::exitProgram() {
     if (!exitConfirmed()) return;
     endProgram(0);
 }
@@ -528,12 +528,12 @@ void MainWindow::fitToScreen() {
     resize(shown);
 }
 
-void MainWindow::cmdFindPrinter_Click() {
-    discovery_->cmdFindPrinter_Click();
+void MainWindow::findPrinter() {
+    discovery_->findPrinter();
 }
 
-void MainWindow::cmdFindNetworkPrinter_Click() {
-    discovery_->cmdFindNetworkPrinter_Click([this]() -> std::optional<NetworkAddress> {
+void MainWindow::findNetworkPrinter() {
+    discovery_->findNetworkPrinter([this]() -> std::optional<NetworkAddress> {
         NetworkAddressDialog& dialog = form1();
         dialog.exec();
         if (!dialog.connected()) return std::nullopt;

@@ -219,37 +219,37 @@ public:
 
 public slots:
     // Printer discovery and the window's own commands (main_window.cpp).
-    void cmdFindPrinter_Click();
-    void cmdFindNetworkPrinter_Click();
-    void OptionEnableDiags_Click();
-    void OptionDisableDiags_Click();
-    void cmdClearDiags_Click();
-    void cmdExit_Click();
+    void findPrinter();
+    void findNetworkPrinter();
+    void showDiagnostics();
+    void hideDiagnostics();
+    void clearDiagnostics();
+    void exitProgram();
 
     // The work commands (main_window_work.cpp).
-    void cmdAddToList_Click();
-    void cmdDeleteLastItem_Click();
-    void cmdDeleteAllItems_Click();
+    void addToList();
+    void deleteLastItem();
+    void deleteAllItems();
     // The selected row goes, or moves one place up or down.
     void deleteSelectedItem();
     void moveSelectedItem(int step);
-    void cmdSaveToFile_Click();
-    void cmdGetList_Click();
-    void cmdClearFont_Click();
-    void cmdSendListToPrinter_Click();
-    void CmdGetFlash_Click();
-    void CmdGetStatus_Click();
-    void cmdTestTTF1_Click();
-    void CmdTestTTF2_Click();
-    void CmdTestTTF3_Click();
-    void CmdTestTTF4_Click();
-    void CmdTestTTF5_Click();
-    void CmdTestTTFAll_Click();
-    void CmdTestResidentFonts_Click();
+    void saveListToFile();
+    void getListFromFile();
+    void clearFontSpace();
+    void sendList();
+    void getFlash();
+    void getBusyStatus();
+    void printTest1();
+    void printTest2();
+    void printTest3();
+    void printTest4();
+    void printTest5();
+    void printTestsOneToFive();
+    void printResidentFontsTest();
     // A mode option was selected (also when the start-up selects one).
-    void OptionMode_Click(velquin::LoaderMode mode);
+    void switchMode(velquin::LoaderMode mode);
     // A click on a grid cell (row 0 is the heading row).
-    void grdInfo_Click(int row, int column);
+    void enterFontId(int row, int column);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

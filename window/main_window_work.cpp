@@ -253,7 +253,7 @@ void MainWindow::stopUploadAndQuit() {
     work->quitAfterRun = true;
 }
 
-void MainWindow::cmdAddToList_Click() {
+void MainWindow::addToList() {
     const OperationGuard guard(state);
     if (!guard) return;
     if (work->list.isFull()) {
@@ -295,7 +295,7 @@ void MainWindow::markHeldRows() {
     printerHolds().markHeldRows(work->list, selectedMode());
 }
 
-void MainWindow::cmdDeleteLastItem_Click() {
+void MainWindow::deleteLastItem() {
     const OperationGuard guard(state);
     if (!guard) return;
     work->list.removeLast();
@@ -371,13 +371,13 @@ void MainWindow::moveSelectedItem(int step) {
     showListRow(row + step);
 }
 
-void MainWindow::cmdDeleteAllItems_Click() {
+void MainWindow::deleteAllItems() {
     const OperationGuard guard(state);
     if (!guard) return;
     work->emptyList();
 }
 
-void MainWindow::cmdSaveToFile_Click() {
+void MainWindow::saveListToFile() {
     const OperationGuard guard(state);
     if (!guard) return;
     const std::optional<QString> path = chooseFile(saveListDialog(selectedMode()), true);
@@ -391,7 +391,7 @@ void MainWindow::cmdSaveToFile_Click() {
     if (work->list.count() > 0) showListRow(work->list.count());
 }
 
-void MainWindow::cmdGetList_Click() {
+void MainWindow::getListFromFile() {
     const OperationGuard guard(state);
     if (!guard) return;
     const std::optional<QString> path = chooseFile(openListDialog(selectedMode()), false);
@@ -420,7 +420,7 @@ void MainWindow::cmdGetList_Click() {
     }
 }
 
-void MainWindow::cmdClearFont_Click() {
+void MainWindow::clearFontSpace() {
     const RunLock lock(*this);
     if (!lock) return;
     FlashMaintenance erase(
@@ -430,7 +430,7 @@ void MainWindow::cmdClearFont_Click() {
     markHeldRows();
 }
 
-void MainWindow::cmdSendListToPrinter_Click() {
+void MainWindow::sendList() {
     if (selectedMode() == LoaderMode::ModeBMP) {
         CD.message(QStringLiteral(
             "BMP images are not sent to the printer: it has no BMP upload. Nothing was sent."));
@@ -465,7 +465,7 @@ void MainWindow::cmdSendListToPrinter_Click() {
     }
 }
 
-void MainWindow::CmdGetFlash_Click() {
+void MainWindow::getFlash() {
     const RunLock lock(*this);
     if (!lock) return;
     FlashMaintenance(
@@ -473,7 +473,7 @@ void MainWindow::CmdGetFlash_Click() {
         .getFlash(work->demoMode());
 }
 
-void MainWindow::CmdGetStatus_Click() {
+void MainWindow::getBusyStatus() {
     const RunLock lock(*this);
     if (!lock) return;
     FlashMaintenance(
@@ -499,29 +499,29 @@ void testTickets(MainWindow& window, Work& work, TicketButton button) {
 
 }  // namespace
 
-void MainWindow::cmdTestTTF1_Click() {
+void MainWindow::printTest1() {
     testTickets(*this, work, TicketButton::Test1);
 }
-void MainWindow::CmdTestTTF2_Click() {
+void MainWindow::printTest2() {
     testTickets(*this, work, TicketButton::Test2);
 }
-void MainWindow::CmdTestTTF3_Click() {
+void MainWindow::printTest3() {
     testTickets(*this, work, TicketButton::Test3);
 }
-void MainWindow::CmdTestTTF4_Click() {
+void MainWindow::printTest4() {
     testTickets(*this, work, TicketButton::Test4);
 }
-void MainWindow::CmdTestTTF5_Click() {
+void MainWindow::printTest5() {
     testTickets(*this, work, TicketButton::Test5);
 }
-void MainWindow::CmdTestTTFAll_Click() {
+void MainWindow::printTestsOneToFive() {
     testTickets(*this, work, TicketButton::TestAll);
 }
-void MainWindow::CmdTestResidentFonts_Click() {
+void MainWindow::printResidentFontsTest() {
     testTickets(*this, work, TicketButton::ResidentFonts);
 }
 
-void MainWindow::OptionMode_Click(LoaderMode mode) {
+void MainWindow::switchMode(LoaderMode mode) {
     if (isTrue(state.FormLoading)) {
         work->modeInEffect = mode;
         return;
@@ -544,7 +544,7 @@ void MainWindow::OptionMode_Click(LoaderMode mode) {
     SetCaptions();
 }
 
-void MainWindow::grdInfo_Click(int row, int column) {
+void MainWindow::enterFontId(int row, int column) {
     Q_UNUSED(column);
     // Font IDs are noted beside True Type files only; the heading row is no data.
     if (selectedMode() != LoaderMode::ModeTTF || row < 1) return;

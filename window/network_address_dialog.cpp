@@ -96,7 +96,7 @@ NetworkAddressDialog::NetworkAddressDialog(OperatorPrompts& prompts, QWidget* pa
     connect(txtOctet3, &QLineEdit::textChanged, this, [this](const QString& text) { Octet3 = text; });
     connect(txtOctet4, &QLineEdit::textChanged, this, [this](const QString& text) { Octet4 = text; });
     connect(txtPort, &QLineEdit::textChanged, this, [this](const QString& text) { PortNumber = text; });
-    connect(cmdCreateSocket, &QPushButton::clicked, this, &NetworkAddressDialog::cmdCreateSocket_Click);
+    connect(cmdCreateSocket, &QPushButton::clicked, this, &NetworkAddressDialog::connectToAddress);
 
     Form_Load();
 }
@@ -124,7 +124,7 @@ void NetworkAddressDialog::reject() {
     if (!connecting_) QDialog::reject();
 }
 
-void NetworkAddressDialog::cmdCreateSocket_Click() {
+void NetworkAddressDialog::connectToAddress() {
     if (connecting_) return;
     connecting_ = true;
     cmdCreateSocket->setEnabled(false);

@@ -72,7 +72,7 @@ public:
     int exec() override;
 
 public slots:
-    void cmdCreateSocket_Click();
+    void connectToAddress();
     // The dialog cannot be dismissed while a connection attempt runs.
     void reject() override;
 

@@ -136,7 +136,7 @@ void connectThroughDialog(MainWindow& window, quint16 port) {
         typeAddress(dialog, "127", "0", "0", "1", QString::number(port));
         dialog.cmdCreateSocket->click();
     });
-    window.cmdFindNetworkPrinter_Click();
+    window.findNetworkPrinter();
 }
 
 void typeAddress(NetworkAddressDialog& dialog, const QString& o1, const QString& o2, const QString& o3,

@@ -162,7 +162,7 @@ void DiscoveryTest::theFactsDiscoveryGivesAreWhatThePanelShows() {
     QVERIFY(harness_->start());
     const auto freeFlash = static_cast<std::int64_t>(simulator_->printer().freeFlash());
 
-    const PrinterPanel local = window_->discovery().cmdFindPrinter_Click();
+    const PrinterPanel local = window_->discovery().findPrinter();
     expectPanelShown(*window_, local);
     QCOMPARE(local.printerFound.text, QStringLiteral("FOUND PRINTER"));
     QCOMPARE(local.link, std::optional(PrinterLink::Local));

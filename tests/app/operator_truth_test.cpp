@@ -69,11 +69,11 @@ private:
     }
     void addFile(const QString& path) {
         harness_->prompts.answerFile(path);
-        window_->cmdAddToList_Click();
+        window_->addToList();
     }
     void send() {
         harness_->prompts.clear();
-        window_->cmdSendListToPrinter_Click();
+        window_->sendList();
     }
     void setFaults(const std::function<void(printersim::Faults&)>& change) {
         printersim::Faults faults;
@@ -196,15 +196,15 @@ void OperatorTruthTest::aFailedReadingShowsAsUnknown() {
     else
         setFaults([](printersim::Faults& f) { f.stayBusy = true; });
 
-    window_->CmdGetFlash_Click();
+    window_->getFlash();
     QCOMPARE(flashLabel(), FLASH_UNKNOWN);
     QCOMPARE(flashColour(), test::RED);
     QVERIFY(statusLines().contains(QStringLiteral("Getflash space remaining = unknown")));
 
-    window_->cmdFindPrinter_Click();
+    window_->findPrinter();
     harness_->prompts.answerYesNo(true);
     window_->setToggleWaitTimeoutMs(300);
-    window_->cmdClearFont_Click();
+    window_->clearFontSpace();
     QVERIFY(!harness_->prompts.messages().contains(QStringLiteral("Font space cleared")));
     QVERIFY(flashLabel().isEmpty() || flashLabel() == FLASH_UNKNOWN);
     QVERIFY(!window_->LblProgress->text().contains(QStringLiteral("Please wait")));
@@ -214,11 +214,11 @@ void OperatorTruthTest::busyStatusIsShownWithDiagnosticsOff() {
     startWindow(Link::Tcp);
     window_->OptionDisableDiags->click();
     setFaults([](printersim::Faults& f) { f.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22}; });
-    window_->CmdGetStatus_Click();
+    window_->getBusyStatus();
     QCOMPARE(window_->LblProgress->text(), QStringLiteral("Printer busy, flash toggle = 1"));
     QVERIFY(statusLines().contains(QStringLiteral("Flash toggle = 1")));
     simulator_->stop();
-    window_->CmdGetStatus_Click();
+    window_->getBusyStatus();
     QCOMPARE(window_->LblProgress->text(), QStringLiteral("Printer status unknown, the status read failed"));
 }
 
@@ -259,7 +259,7 @@ void OperatorTruthTest::everyRunEndSaysHowItEnded() {
 
     if (fault == "erase") {
         harness_->prompts.answerYesNo(true);
-        window_->cmdClearFont_Click();
+        window_->clearFontSpace();
     } else {
         send();
     }
@@ -323,7 +323,7 @@ void OperatorTruthTest::filesOfTheWrongKindAreRefused() {
 
     const QString list = test::writeFile(dir_->filePath("list"), QFile::encodeName(path));
     harness_->prompts.answerFile(list);
-    window_->cmdGetList_Click();
+    window_->getListFromFile();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
     QVERIFY(harness_->prompts.messages().constLast().contains(reason));
 }
@@ -379,10 +379,10 @@ void OperatorTruthTest::demoModeSaysItIsADemonstration() {
 
     harness_->prompts.clear();
     harness_->prompts.answerYesNo(true);
-    window_->cmdClearFont_Click();
-    window_->cmdTestTTF1_Click();
+    window_->clearFontSpace();
+    window_->printTest1();
     QCOMPARE(harness_->prompts.messages(), QStringList({DEMO_NOTHING_SENT, DEMO_NOTHING_SENT}));
-    window_->CmdGetStatus_Click();
+    window_->getBusyStatus();
     QVERIFY(window_->LblProgress->text().contains(QStringLiteral("demonstration")));
 }
 
@@ -395,11 +395,11 @@ void OperatorTruthTest::aSplitStatusReplyIsReadWhole() {
         f.replyPieceSize = 2;
     });
     for (int round = 0; round < 2; ++round) {
-        window_->CmdGetStatus_Click();
+        window_->getBusyStatus();
         QCOMPARE(window_->LblProgress->text(), QStringLiteral("Printer busy, flash toggle = 1"));
     }
     setFaults([](printersim::Faults& f) { f.replyPieceSize = 4; });
-    window_->CmdGetFlash_Click();
+    window_->getFlash();
     QCOMPARE(flashLabel(), formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
 }
 

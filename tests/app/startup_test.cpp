@@ -430,7 +430,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
         QCOMPARE(dialog.PortNumber, QStringLiteral("4321"));
         dialog.reject();
     });
-    window_->cmdFindNetworkPrinter_Click();
+    window_->findNetworkPrinter();
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
 }
 
@@ -481,7 +481,7 @@ void StartupTest::printerCommandsCannotNest() {
     fake_->setLinks(7, 9, 400);
     fake_->setReadReply("A070800000100");
     // A click on "Find Printer" while the connection is being made.
-    QTimer::singleShot(150, window_, [this] { window_->cmdFindPrinter_Click(); });
+    QTimer::singleShot(150, window_, [this] { window_->findPrinter(); });
     connectThroughDialog();
     QCOMPARE(window_->state.Socket, 9);
     QVERIFY(!fake_->callNames().contains(QStringLiteral("SetPortsToFile")));

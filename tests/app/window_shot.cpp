@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     for (const QString& name : names) paths << fonts.absoluteFilePath(name);
     harness.prompts.answerFile(test::writeFile(environment.path("fonts.SFL"),
                                                QFile::encodeName(paths.join("\r\n") + "\r\n")));
-    window.cmdGetList_Click();
+    window.getListFromFile();
 
     window.show();
     QEventLoop wait;

@@ -124,11 +124,11 @@ private:
     void selectMode(LoaderMode mode) { window_->selectMode(mode); }
     void addFile(const QString& path) {
         harness_->prompts.answerFile(path);
-        window_->cmdAddToList_Click();
+        window_->addToList();
     }
     void send() {
         harness_->prompts.clear();
-        window_->cmdSendListToPrinter_Click();
+        window_->sendList();
     }
     QStringList statusLines() const {
         QStringList lines;
@@ -206,7 +206,7 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
             test::typeAddress(dialog, "127", "0", "0", "1", port);
             dialog.cmdCreateSocket->click();
         });
-        window_->cmdFindNetworkPrinter_Click();
+        window_->findNetworkPrinter();
         QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
     }
     QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
@@ -557,11 +557,11 @@ void WorkEndToEndTest::demoModeTouchesNoPrinter() {
     QCOMPARE(window_->ProgressBar1->value(), window_->ProgressBar1->maximum());
     QVERIFY(harness_->prompts.messages().constLast().startsWith(QStringLiteral("Flash Upload Complete")));
     harness_->prompts.answerYesNo(true);
-    window_->cmdClearFont_Click();
-    window_->CmdGetFlash_Click();
-    window_->CmdGetStatus_Click();
-    window_->cmdTestTTF1_Click();
-    window_->CmdTestTTFAll_Click();
+    window_->clearFontSpace();
+    window_->getFlash();
+    window_->getBusyStatus();
+    window_->printTest1();
+    window_->printTestsOneToFive();
 
     QCOMPARE(simulator_->printer().connectionsAccepted(), std::uint64_t(0));
     QVERIFY(journal().empty());
@@ -579,11 +579,11 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
         ++nestedAttempts;
         QVERIFY(!window_->cmdSendListToPrinter->isEnabled() || !window_->FramePrinterOperations->isEnabled());
         QVERIFY(!window_->FrameMode->isEnabled());
-        window_->cmdSendListToPrinter_Click();
-        window_->cmdClearFont_Click();
-        window_->CmdGetFlash_Click();
-        window_->cmdTestTTF1_Click();
-        window_->cmdDeleteAllItems_Click();
+        window_->sendList();
+        window_->clearFontSpace();
+        window_->getFlash();
+        window_->printTest1();
+        window_->deleteAllItems();
         window_->OptionPCX->setChecked(true);
     });
     intruder.start(100);
@@ -615,7 +615,7 @@ void WorkEndToEndTest::aRefusedTestClickLeavesADemoRunAlone() {
     connect(&intruder, &QTimer::timeout, window_, [&] {
         if (!window_->state.OperationRunning) return;
         ++nestedAttempts;
-        window_->cmdTestTTF1_Click();
+        window_->printTest1();
     });
     intruder.start(0);
 
@@ -661,7 +661,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     for (const QString& font : trueTypeFonts_) addFile(font);
     const QString list = dir_->filePath("fonts.TFL");
     harness_->prompts.answerFile(list);
-    window_->cmdSaveToFile_Click();
+    window_->saveListToFile();
     QCOMPARE(test::readFile(list), QFile::encodeName(trueTypeFonts_.join("\r\n") + "\r\n"));
     const auto& saveDialog = harness_->prompts.prompts().back();
     QCOMPARE(saveDialog.text, QStringLiteral("Save True Type Font File List"));
@@ -672,7 +672,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     window_->fileList().setFontId(1, QStringLiteral("7"));
     addFile(pcxImages_[0]);
     harness_->prompts.answerFile(list);
-    window_->cmdGetList_Click();
+    window_->getListFromFile();
     QCOMPARE(window_->state.NextOrder, std::int16_t{4});
     std::int64_t total = 0;
     for (int row = 1; row <= 3; ++row) {
@@ -687,15 +687,15 @@ void WorkEndToEndTest::listFilesRoundTrip() {
              QStringLiteral("Select the True Type Font printer file list"));
 
     // An empty list makes an empty file, and reading it leaves the list empty.
-    window_->cmdDeleteAllItems_Click();
+    window_->deleteAllItems();
     const QString empty = dir_->filePath("empty.TFL");
     harness_->prompts.answerFile(empty);
-    window_->cmdSaveToFile_Click();
+    window_->saveListToFile();
     QCOMPARE(test::readFile(empty), QByteArray());
     QVERIFY(QFileInfo::exists(empty));
     addFile(trueTypeFonts_[0]);
     harness_->prompts.answerFile(empty);
-    window_->cmdGetList_Click();
+    window_->getListFromFile();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
     QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
@@ -706,12 +706,12 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(trueTypeFonts_[0]);
     const QString shown = window_->lblFlashNeeded->text();
     harness_->prompts.answerFile(std::nullopt);
-    window_->cmdGetList_Click();
+    window_->getListFromFile();
     QCOMPARE(window_->state.NextOrder, std::int16_t{2});
     QCOMPARE(window_->lblFlashNeeded->text(), shown);
     const QString unwritable = dir_->filePath("no/such/folder/list.TFL");
     harness_->prompts.answerFile(unwritable);
-    window_->cmdSaveToFile_Click();
+    window_->saveListToFile();
     QCOMPARE(harness_->prompts.messages().constLast(), "An error occured while saving file " + unwritable);
 }
 
@@ -723,7 +723,7 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
         test::writeFile(dir_->filePath("images.PFL"),
                         QFile::encodeName(pcxImages_[0] + "\r\n\r\n" + missing + "\r\n" + pcxImages_[1]));
     harness_->prompts.answerFile(list);
-    window_->cmdGetList_Click();
+    window_->getListFromFile();
 
     QCOMPARE(window_->state.NextOrder, std::int16_t{3});
     QCOMPARE(cell(2, PATH_COLUMN), pcxImages_[1]);
@@ -743,7 +743,7 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
     QCOMPARE(window_->state.NextOrder, std::int16_t{101});
     QCOMPARE(cell(100, ORDER_COLUMN), QStringLiteral(" 100"));
     harness_->prompts.clear();
-    window_->cmdAddToList_Click();
+    window_->addToList();
     QCOMPARE(harness_->prompts.messages(),
              QStringList({QStringLiteral("The list holds 100 files, no more can be added")}));
     QCOMPARE(window_->state.NextOrder, std::int16_t{101});
@@ -767,17 +767,17 @@ void WorkEndToEndTest::flashNeededFormats() {
     addFile(font);
     addFile(font);
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("3,072"));
-    window_->cmdDeleteLastItem_Click();
+    window_->deleteLastItem();
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("2048"));
-    window_->cmdDeleteLastItem_Click();
-    window_->cmdDeleteLastItem_Click();
+    window_->deleteLastItem();
+    window_->deleteLastItem();
     QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
     QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
     QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
 
     // A file that is gone by the time it is sized is not listed.
     harness_->prompts.answerFile(dir_->filePath("gone.ttf"));
-    window_->cmdAddToList_Click();
+    window_->addToList();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
     QCOMPARE(harness_->prompts.messages().constLast(),
              "File " + dir_->filePath("gone.ttf") + " can not be opened");
@@ -860,18 +860,18 @@ void WorkEndToEndTest::fontIdCell() {
     startWindow(Link::Usb);
     addFile(trueTypeFonts_[0]);
     harness_->prompts.answerInput(QStringLiteral("12"));
-    window_->grdInfo_Click(1, FONT_ID_COLUMN);
+    window_->enterFontId(1, FONT_ID_COLUMN);
     QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("12"));
     const auto& asked = harness_->prompts.prompts().back();
     QCOMPARE(asked.text, QStringLiteral("Enter True Type Font ID:"));
     QCOMPARE(asked.title, QStringLiteral("Input test"));
 
     harness_->prompts.answerInput(std::nullopt);
-    window_->grdInfo_Click(1, FONT_ID_COLUMN);
+    window_->enterFontId(1, FONT_ID_COLUMN);
     QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("12"));
 
     harness_->prompts.answerInput(QStringLiteral("7"));
-    window_->grdInfo_Click(1, PATH_COLUMN);
+    window_->enterFontId(1, PATH_COLUMN);
     QCOMPARE(cell(1, PATH_COLUMN), trueTypeFonts_[0]);
     QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("7"));
 
@@ -880,7 +880,7 @@ void WorkEndToEndTest::fontIdCell() {
     window_->OptionSF->click();
     addFile(softFonts_[0]);
     const std::size_t promptsBefore = harness_->prompts.prompts().size();
-    window_->grdInfo_Click(1, FONT_ID_COLUMN);
+    window_->enterFontId(1, FONT_ID_COLUMN);
     QCOMPARE(harness_->prompts.prompts().size(), promptsBefore);
 }
 
@@ -898,7 +898,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
 
     harness_->prompts.clear();
     harness_->prompts.answerYesNo(false);
-    window_->cmdClearFont_Click();
+    window_->clearFontSpace();
     QCOMPARE(statusLines().constLast(), QStringLiteral("kept"));
     QCOMPARE(journal().size(), std::size_t(1));
     QCOMPARE(harness_->prompts.prompts().front().text,
@@ -907,7 +907,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
     QCOMPARE(harness_->prompts.prompts().front().defaultAnswer, DefaultAnswer::No);
 
     harness_->prompts.answerYesNo(true);
-    window_->cmdClearFont_Click();
+    window_->clearFontSpace();
     QCOMPARE(journal().size(), std::size_t(2));
     QVERIFY(journal().back().kind == printersim::EntryKind::Erase);
     QCOMPARE(statusLines().constFirst(), QStringLiteral("Clearing flash memory"));
@@ -929,7 +929,7 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     QFETCH(Link, link);
     startWindow(link);
     window_->lblFlashSpaceRemaining->clear();
-    window_->CmdGetFlash_Click();
+    window_->getFlash();
     const QString free = QString::number(simulator_->printer().freeFlash());
     QStringList expected = {QStringLiteral("Getflash space remaining start")};
     if (link == Link::Usb)
@@ -939,12 +939,12 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     QCOMPARE(window_->lblFlashSpaceRemaining->text(), formatGrouped(free.toLongLong()));
 
     const bool toggle = simulator_->printer().flashToggle();
-    window_->CmdGetStatus_Click();
+    window_->getBusyStatus();
     QCOMPARE(statusLines().constFirst(), QStringLiteral("Flash toggle = ") + (toggle ? "1" : "0"));
     printersim::Faults faults;
     faults.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22};
     simulator_->printer().setFaults(faults);
-    window_->CmdGetStatus_Click();
+    window_->getBusyStatus();
     QCOMPARE(statusLines(), QStringList({QStringLiteral("Flash toggle = 1"),
                                          QStringLiteral("Printer busy, flash toggle = 1")}));
 }
