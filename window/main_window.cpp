@@ -167,6 +167,7 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     createListEditing();
     createSidePanel();
     enableKeyboardAccess();
+    nameControls();
     fitToScreen();
 }
 
@@ -305,6 +306,66 @@ void MainWindow::createControls() {
     auto* windowLayout = new QVBoxLayout(this);
     windowLayout->setContentsMargins(0, 0, 0, 0);
     windowLayout->addWidget(scroller_);
+}
+
+void MainWindow::nameControls() {
+    const std::initializer_list<std::pair<QObject*, const char*>> controls = {
+        {grdInfo, "grdInfo"},
+        {FrameAddToList, "FrameAddToList"},
+        {cmdAddToList, "cmdAddToList"},
+        {FrameDeleteFromList, "FrameDeleteFromList"},
+        {cmdDeleteLastItem, "cmdDeleteLastItem"},
+        {cmdDeleteAllItems, "cmdDeleteAllItems"},
+        {cmdDeleteSelectedItem, "cmdDeleteSelectedItem"},
+        {cmdMoveItemUp, "cmdMoveItemUp"},
+        {cmdMoveItemDown, "cmdMoveItemDown"},
+        {lblFileTransfer, "lblFileTransfer"},
+        {chkShowPreview, "chkShowPreview"},
+        {previewPanel, "previewPanel"},
+        {FrameFileOperations, "FrameFileOperations"},
+        {cmdSaveToFile, "cmdSaveToFile"},
+        {cmdGetList, "cmdGetList"},
+        {FramePrinterOperations, "FramePrinterOperations"},
+        {cmdClearFont, "cmdClearFont"},
+        {cmdSendListToPrinter, "cmdSendListToPrinter"},
+        {FramePrinterInfo, "FramePrinterInfo"},
+        {lblPrinterFound, "lblPrinterFound"},
+        {lblPortType, "lblPortType"},
+        {lblHardware, "lblHardware"},
+        {lblPrinterType, "lblPrinterType"},
+        {lblPrinterModel, "lblPrinterModel"},
+        {lblVersion, "lblVersion"},
+        {lblFlashSpaceRemainingCaption, "lblFlashSpaceRemainingCaption"},
+        {lblFlashSpaceRemaining, "lblFlashSpaceRemaining"},
+        {lblFlashNeededCaption, "lblFlashNeededCaption"},
+        {lblFlashNeeded, "lblFlashNeeded"},
+        {cmdFindPrinter, "cmdFindPrinter"},
+        {cmdFindNetworkPrinter, "cmdFindNetworkPrinter"},
+        {FrameProgress, "FrameProgress"},
+        {LblProgress, "LblProgress"},
+        {ProgressBar1, "ProgressBar1"},
+        {lstStatus, "lstStatus"},
+        {FrameTest, "FrameTest"},
+        {cmdTestTTF1, "cmdTestTTF1"},
+        {CmdTestTTF2, "CmdTestTTF2"},
+        {CmdTestTTF3, "CmdTestTTF3"},
+        {CmdTestTTF4, "CmdTestTTF4"},
+        {CmdTestTTF5, "CmdTestTTF5"},
+        {CmdTestTTFAll, "CmdTestTTFAll"},
+        {CmdTestResidentFonts, "CmdTestResidentFonts"},
+        {FrameMode, "FrameMode"},
+        {OptionTTF, "OptionTTF"},
+        {OptionSF, "OptionSF"},
+        {OptionPCX, "OptionPCX"},
+        {OptionBMP, "OptionBMP"},
+        {FrameEnableDiags, "FrameEnableDiags"},
+        {OptionEnableDiags, "OptionEnableDiags"},
+        {OptionDisableDiags, "OptionDisableDiags"},
+        {CmdGetFlash, "CmdGetFlash"},
+        {CmdGetStatus, "CmdGetStatus"},
+        {cmdClearDiags, "cmdClearDiags"},
+        {cmdExit, "cmdExit"}};
+    for (const auto& [control, name] : controls) control->setObjectName(QLatin1String(name));
 }
 
 void MainWindow::connectControls() {

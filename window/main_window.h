@@ -30,6 +30,8 @@ class QTableView;
 
 namespace velquin {
 
+enum class TicketButton;
+
 class FileList;
 class ListPresentation;
 class NetworkAddressDialog;
@@ -140,65 +142,6 @@ public:
     MorlixLibrary& library;
     OperatorPrompts& CD;  // the common dialog and every other operator prompt
 
-    // Controls, grouped by the frame that holds them.
-    QTableView* grdInfo;
-    QGroupBox* FrameAddToList;
-    QPushButton* cmdAddToList;
-    QGroupBox* FrameDeleteFromList;
-    QPushButton* cmdDeleteLastItem;
-    QPushButton* cmdDeleteAllItems;
-    // List editing beside the specified delete buttons.
-    QPushButton* cmdDeleteSelectedItem;
-    QPushButton* cmdMoveItemUp;
-    QPushButton* cmdMoveItemDown;
-    // Beside the specified area: the file being sent, and the preview.
-    QLabel* lblFileTransfer;
-    QCheckBox* chkShowPreview;
-    PreviewPanel* previewPanel;
-    QGroupBox* FrameFileOperations;
-    QPushButton* cmdSaveToFile;
-    QPushButton* cmdGetList;
-    QGroupBox* FramePrinterOperations;
-    QPushButton* cmdClearFont;
-    QPushButton* cmdSendListToPrinter;
-    QGroupBox* FramePrinterInfo;
-    QLabel* lblPrinterFound;
-    QLabel* lblPortType;
-    QLabel* lblHardware;
-    QLabel* lblPrinterType;
-    QLabel* lblPrinterModel;
-    QLabel* lblVersion;
-    QLabel* lblFlashSpaceRemainingCaption;
-    QLabel* lblFlashSpaceRemaining;
-    QLabel* lblFlashNeededCaption;
-    QLabel* lblFlashNeeded;
-    QPushButton* cmdFindPrinter;
-    QPushButton* cmdFindNetworkPrinter;
-    QGroupBox* FrameProgress;
-    QLabel* LblProgress;
-    QProgressBar* ProgressBar1;
-    QListWidget* lstStatus;
-    QGroupBox* FrameTest;
-    QPushButton* cmdTestTTF1;
-    QPushButton* CmdTestTTF2;
-    QPushButton* CmdTestTTF3;
-    QPushButton* CmdTestTTF4;
-    QPushButton* CmdTestTTF5;
-    QPushButton* CmdTestTTFAll;
-    QPushButton* CmdTestResidentFonts;
-    QGroupBox* FrameMode;
-    QRadioButton* OptionTTF;
-    QRadioButton* OptionSF;
-    QRadioButton* OptionPCX;
-    QRadioButton* OptionBMP;
-    QGroupBox* FrameEnableDiags;
-    QRadioButton* OptionEnableDiags;
-    QRadioButton* OptionDisableDiags;
-    QPushButton* CmdGetFlash;
-    QPushButton* CmdGetStatus;
-    QPushButton* cmdClearDiags;
-    QPushButton* cmdExit;
-
     ListStatusLog statusLog;
     PrinterIo io;
 
@@ -256,7 +199,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Draws discovery's facts onto the printer panel's controls.
+    friend class PrinterPanelView;
+    // Holds the window for one long printer command (main_window_work.cpp).
+    class RunLock;
+    // The test tickets of a test button, sent under the run lock.
+    void printTestTickets(TicketButton button);
     void createControls();
+    // Gives every control its member's name as its object name.
+    void nameControls();
     void connectControls();
     void createWorkParts();  // main_window_work.cpp
     void setUpGrid();
@@ -275,6 +226,66 @@ private:
     int selectedListRow() const;
     // Asks before an operator's Exit drops a list changed since it was saved.
     bool exitConfirmed();
+
+    // Controls, grouped by the frame that holds them. Each has its name as
+    // its object name, which tests and automation find it by.
+    QTableView* grdInfo;
+    QGroupBox* FrameAddToList;
+    QPushButton* cmdAddToList;
+    QGroupBox* FrameDeleteFromList;
+    QPushButton* cmdDeleteLastItem;
+    QPushButton* cmdDeleteAllItems;
+    // List editing beside the specified delete buttons.
+    QPushButton* cmdDeleteSelectedItem;
+    QPushButton* cmdMoveItemUp;
+    QPushButton* cmdMoveItemDown;
+    // Beside the specified area: the file being sent, and the preview.
+    QLabel* lblFileTransfer;
+    QCheckBox* chkShowPreview;
+    PreviewPanel* previewPanel;
+    QGroupBox* FrameFileOperations;
+    QPushButton* cmdSaveToFile;
+    QPushButton* cmdGetList;
+    QGroupBox* FramePrinterOperations;
+    QPushButton* cmdClearFont;
+    QPushButton* cmdSendListToPrinter;
+    QGroupBox* FramePrinterInfo;
+    QLabel* lblPrinterFound;
+    QLabel* lblPortType;
+    QLabel* lblHardware;
+    QLabel* lblPrinterType;
+    QLabel* lblPrinterModel;
+    QLabel* lblVersion;
+    QLabel* lblFlashSpaceRemainingCaption;
+    QLabel* lblFlashSpaceRemaining;
+    QLabel* lblFlashNeededCaption;
+    QLabel* lblFlashNeeded;
+    QPushButton* cmdFindPrinter;
+    QPushButton* cmdFindNetworkPrinter;
+    QGroupBox* FrameProgress;
+    QLabel* LblProgress;
+    QProgressBar* ProgressBar1;
+    QListWidget* lstStatus;
+    QGroupBox* FrameTest;
+    QPushButton* cmdTestTTF1;
+    QPushButton* CmdTestTTF2;
+    QPushButton* CmdTestTTF3;
+    QPushButton* CmdTestTTF4;
+    QPushButton* CmdTestTTF5;
+    QPushButton* CmdTestTTFAll;
+    QPushButton* CmdTestResidentFonts;
+    QGroupBox* FrameMode;
+    QRadioButton* OptionTTF;
+    QRadioButton* OptionSF;
+    QRadioButton* OptionPCX;
+    QRadioButton* OptionBMP;
+    QGroupBox* FrameEnableDiags;
+    QRadioButton* OptionEnableDiags;
+    QRadioButton* OptionDisableDiags;
+    QPushButton* CmdGetFlash;
+    QPushButton* CmdGetStatus;
+    QPushButton* cmdClearDiags;
+    QPushButton* cmdExit;
 
     StartupPaths paths_;
     // The specified area (its controls at their fixed places) and the

@@ -184,12 +184,10 @@ struct MainWindow::WorkParts final : OperationView {
     std::chrono::milliseconds toggleTimeout = TOGGLE_WAIT_TIMEOUT;
 };
 
-namespace {
-
 // Holds the window for one long printer command: no other command can start
 // inside it while it lets the window's events run, and the controls that
 // would start one are greyed until it ends.
-class RunLock {
+class MainWindow::RunLock {
 public:
     explicit RunLock(MainWindow& window) : guard_(window.state) {
         if (!guard_) return;
@@ -230,8 +228,6 @@ private:
     std::array<QPushButton*, 5> buttons_{};
     std::array<bool, 5> wasEnabled_{};
 };
-
-}  // namespace
 
 void MainWindow::WorkPartsDeleter::operator()(WorkParts* parts) const {
     delete parts;
@@ -481,44 +477,39 @@ void MainWindow::getBusyStatus() {
         .getStatus(work->demoMode());
 }
 
-namespace {
-
 // The printer is asked for only once the lock is held: in demo mode asking
 // makes a fresh demo printer, which must not replace the one a running
 // operation is waiting on.
-template <typename Work>
-void testTickets(MainWindow& window, Work& work, TicketButton button) {
-    const RunLock lock(window);
+void MainWindow::printTestTickets(TicketButton button) {
+    const RunLock lock(*this);
     if (!lock) return;
     if (work->demoMode()) {
-        window.CD.message(DEMO_NOTHING_SENT);
+        CD.message(DEMO_NOTHING_SENT);
         return;
     }
-    sendTestTickets(button, window.selectedMode(), work->printer());
+    sendTestTickets(button, selectedMode(), work->printer());
 }
-
-}  // namespace
 
 void MainWindow::printTest1() {
-    testTickets(*this, work, TicketButton::Test1);
+    printTestTickets(TicketButton::Test1);
 }
 void MainWindow::printTest2() {
-    testTickets(*this, work, TicketButton::Test2);
+    printTestTickets(TicketButton::Test2);
 }
 void MainWindow::printTest3() {
-    testTickets(*this, work, TicketButton::Test3);
+    printTestTickets(TicketButton::Test3);
 }
 void MainWindow::printTest4() {
-    testTickets(*this, work, TicketButton::Test4);
+    printTestTickets(TicketButton::Test4);
 }
 void MainWindow::printTest5() {
-    testTickets(*this, work, TicketButton::Test5);
+    printTestTickets(TicketButton::Test5);
 }
 void MainWindow::printTestsOneToFive() {
-    testTickets(*this, work, TicketButton::TestAll);
+    printTestTickets(TicketButton::TestAll);
 }
 void MainWindow::printResidentFontsTest() {
-    testTickets(*this, work, TicketButton::ResidentFonts);
+    printTestTickets(TicketButton::ResidentFonts);
 }
 
 void MainWindow::switchMode(LoaderMode mode) {

@@ -112,8 +112,9 @@ QColor textColour(const QLabel* label) {
 namespace {
 
 QList<const QLabel*> panelLabels(const MainWindow& window) {
-    return {window.lblPrinterFound, window.lblPortType,     window.lblHardware,
-            window.lblPrinterType,  window.lblPrinterModel, window.lblVersion};
+    return {test::control<QLabel>(window, "lblPrinterFound"), test::control<QLabel>(window, "lblPortType"),
+            test::control<QLabel>(window, "lblHardware"),     test::control<QLabel>(window, "lblPrinterType"),
+            test::control<QLabel>(window, "lblPrinterModel"), test::control<QLabel>(window, "lblVersion")};
 }
 
 }  // namespace

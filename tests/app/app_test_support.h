@@ -26,6 +26,14 @@
 
 namespace velquin::test {
 
+// The window's control of that object name (its member's name in the window).
+template <typename Control>
+Control* control(const QObject& window, const char* name) {
+    auto* found = window.findChild<Control*>(QLatin1String(name));
+    if (found == nullptr) qFatal("no control named %s", name);
+    return found;
+}
+
 // A folder of this process's own, and an environment that keeps the library
 // away from the machine: the single-instance lock, the spooler, the device
 // root, the configuration folder and the ledger all point into it.

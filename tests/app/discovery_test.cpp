@@ -71,10 +71,13 @@ private:
 // of a judged fact.
 void expectPanelShown(const MainWindow& window, const PrinterPanel& panel) {
     const std::pair<const QLabel*, const PanelFact*> shown[] = {
-        {window.lblPrinterFound, &panel.printerFound}, {window.lblPortType, &panel.portType},
-        {window.lblHardware, &panel.hardware},         {window.lblPrinterType, &panel.printerType},
-        {window.lblPrinterModel, &panel.printerModel}, {window.lblVersion, &panel.version},
-        {window.lblFlashSpaceRemaining, &panel.flash}};
+        {test::control<QLabel>(window, "lblPrinterFound"), &panel.printerFound},
+        {test::control<QLabel>(window, "lblPortType"), &panel.portType},
+        {test::control<QLabel>(window, "lblHardware"), &panel.hardware},
+        {test::control<QLabel>(window, "lblPrinterType"), &panel.printerType},
+        {test::control<QLabel>(window, "lblPrinterModel"), &panel.printerModel},
+        {test::control<QLabel>(window, "lblVersion"), &panel.version},
+        {test::control<QLabel>(window, "lblFlashSpaceRemaining"), &panel.flash}};
     for (const auto& [label, fact] : shown) {
         QCOMPARE(label->text(), fact->text);
         QVERIFY2(fact->acceptable.has_value(), qPrintable(fact->text));
@@ -151,10 +154,10 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
              (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.07)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, test::GREEN));
-    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), test::GREEN);
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("8,388,608"));
-    QVERIFY(window_->cmdClearFont->isEnabled());
-    QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")), test::GREEN);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(), QStringLiteral("8,388,608"));
+    QVERIFY(test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
 }
 
 void DiscoveryTest::theFactsDiscoveryGivesAreWhatThePanelShows() {
@@ -200,13 +203,14 @@ void DiscoveryTest::boardTwoIsUnsuitableLocally() {
     startSimulator(identity("RVA 300", "2.10"), true);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{});  // the board failed first: no version message
-    QCOMPARE(window_->lblHardware->text(), QStringLiteral("Hardware = LOGIC BD II"));
-    QCOMPARE(test::textColour(window_->lblHardware), test::RED);
-    QCOMPARE(test::textColour(window_->lblVersion), test::RED);
-    QCOMPARE(test::textColour(window_->lblPrinterFound), test::RED);
+    QCOMPARE(test::control<QLabel>(*window_, "lblHardware")->text(),
+             QStringLiteral("Hardware = LOGIC BD II"));
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblHardware")), test::RED);
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblVersion")), test::RED);
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
     QCOMPARE(window_->state.PrinterSuitable, FLAG_FALSE);
-    QVERIFY(!window_->cmdClearFont->isEnabled());
-    QVERIFY(!window_->lblFlashSpaceRemaining->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
+    QVERIFY(!test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->isEnabled());
 }
 
 void DiscoveryTest::oldFirmwareShowsOneMessage() {
@@ -215,20 +219,20 @@ void DiscoveryTest::oldFirmwareShowsOneMessage() {
     QCOMPARE(
         harness_->prompts.messages(),
         QStringList{"Printer version does not support True type Fonts, Please upgrade to V5.00 or greater"});
-    QCOMPARE(window_->lblVersion->text(), QStringLiteral("(V4.99)"));
-    QCOMPARE(test::textColour(window_->lblVersion), test::RED);
-    QCOMPARE(test::textColour(window_->lblHardware), test::GREEN);
-    QCOMPARE(test::textColour(window_->lblPrinterFound), test::RED);
+    QCOMPARE(test::control<QLabel>(*window_, "lblVersion")->text(), QStringLiteral("(V4.99)"));
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblVersion")), test::RED);
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblHardware")), test::GREEN);
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
 }
 
 void DiscoveryTest::nothingFoundOffersTheNetwork() {
     startSimulator(printersim::DEFAULT_IDENTITY, false);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{"Did not find printer, may be Ethernet connected"});
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
-    QCOMPARE(test::textColour(window_->lblPrinterFound), test::RED);
-    QVERIFY(window_->cmdFindNetworkPrinter->isEnabled());
-    QVERIFY(!window_->cmdClearFont->isEnabled());
+    QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
+    QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
 }
 
@@ -245,10 +249,10 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
                           "Printer type = RVB", "(V2.1)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, test::GREEN));
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(),
              formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{1});
-    QVERIFY(window_->cmdClearFont->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
 }
 
 void DiscoveryTest::refusedConnection() {
@@ -262,7 +266,7 @@ void DiscoveryTest::refusedConnection() {
     QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 }
 
 void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
@@ -275,12 +279,16 @@ void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
     // The library is still inside the connect: what would call it looks disabled.
     QVERIFY(window_->state.LibraryCallPending);
     const std::pair<const char*, QWidget*> heldCommands[] = {
-        {"Find Printer", window_->cmdFindPrinter}, {"Find Network Printer", window_->cmdFindNetworkPrinter},
-        {"Get Flash", window_->CmdGetFlash},       {"Get Status", window_->CmdGetStatus},
-        {"Clear Font", window_->cmdClearFont},     {"Send List", window_->cmdSendListToPrinter},
-        {"Add To List", window_->cmdAddToList},    {"mode", window_->OptionPCX}};
+        {"Find Printer", test::control<QPushButton>(*window_, "cmdFindPrinter")},
+        {"Find Network Printer", test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")},
+        {"Get Flash", test::control<QPushButton>(*window_, "CmdGetFlash")},
+        {"Get Status", test::control<QPushButton>(*window_, "CmdGetStatus")},
+        {"Clear Font", test::control<QPushButton>(*window_, "cmdClearFont")},
+        {"Send List", test::control<QPushButton>(*window_, "cmdSendListToPrinter")},
+        {"Add To List", test::control<QPushButton>(*window_, "cmdAddToList")},
+        {"mode", test::control<QRadioButton>(*window_, "OptionPCX")}};
     for (const auto& [name, control] : heldCommands) QVERIFY2(!control->isEnabled(), name);
-    QVERIFY(window_->cmdExit->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdExit")->isEnabled());
 
     // Exit's own library calls wait until the connect has left the library.
     std::atomic<bool> released{false};
@@ -289,7 +297,7 @@ void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
         released = true;
         peer.release();
     });
-    window_->cmdExit->click();
+    test::control<QPushButton>(*window_, "cmdExit")->click();
     const bool connectEndedFirst = released.load();
     releaser.join();
     QVERIFY(connectEndedFirst);

@@ -82,11 +82,14 @@ private:
     }
     QStringList statusLines() const {
         QStringList lines;
-        for (int i = 0; i < window_->lstStatus->count(); ++i) lines << window_->lstStatus->item(i)->text();
+        for (int i = 0; i < test::control<QListWidget>(*window_, "lstStatus")->count(); ++i)
+            lines << test::control<QListWidget>(*window_, "lstStatus")->item(i)->text();
         return lines;
     }
-    QString flashLabel() const { return window_->lblFlashSpaceRemaining->text(); }
-    QColor flashColour() const { return test::textColour(window_->lblFlashSpaceRemaining); }
+    QString flashLabel() const { return test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(); }
+    QColor flashColour() const {
+        return test::textColour(test::control<QLabel>(*window_, "lblFlashSpaceRemaining"));
+    }
 
     std::unique_ptr<test::PrivateEnvironment> environment_;
     std::unique_ptr<printersim::Simulator> simulator_;
@@ -169,12 +172,12 @@ void OperatorTruthTest::aFileThePrinterDidNotStoreIsNamedAtTheEnd() {
     // scripts/screenshot-unconfirmed.sh keeps a picture of this ending.
     if (const QString picture = qEnvironmentVariable("VELQUIN_SCREENSHOT");
         !picture.isEmpty() && !flashUnreadable && link == Link::Usb) {
-        window_->OptionEnableDiags->click();
+        test::control<QRadioButton>(*window_, "OptionEnableDiags")->click();
         window_->show();
         QVERIFY(window_->grab().save(picture));
     }
     QCOMPARE(
-        window_->LblProgress->text(),
+        test::control<QLabel>(*window_, "LblProgress")->text(),
         QStringLiteral("Upload ended, %1 of 2 files not confirmed by the printer").arg(unconfirmed.size()));
 }
 
@@ -207,19 +210,21 @@ void OperatorTruthTest::aFailedReadingShowsAsUnknown() {
     window_->clearFontSpace();
     QVERIFY(!harness_->prompts.messages().contains(QStringLiteral("Font space cleared")));
     QVERIFY(flashLabel().isEmpty() || flashLabel() == FLASH_UNKNOWN);
-    QVERIFY(!window_->LblProgress->text().contains(QStringLiteral("Please wait")));
+    QVERIFY(!test::control<QLabel>(*window_, "LblProgress")->text().contains(QStringLiteral("Please wait")));
 }
 
 void OperatorTruthTest::busyStatusIsShownWithDiagnosticsOff() {
     startWindow(Link::Tcp);
-    window_->OptionDisableDiags->click();
+    test::control<QRadioButton>(*window_, "OptionDisableDiags")->click();
     setFaults([](printersim::Faults& f) { f.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22}; });
     window_->getBusyStatus();
-    QCOMPARE(window_->LblProgress->text(), QStringLiteral("Printer busy, flash toggle = 1"));
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(),
+             QStringLiteral("Printer busy, flash toggle = 1"));
     QVERIFY(statusLines().contains(QStringLiteral("Flash toggle = 1")));
     simulator_->stop();
     window_->getBusyStatus();
-    QCOMPARE(window_->LblProgress->text(), QStringLiteral("Printer status unknown, the status read failed"));
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(),
+             QStringLiteral("Printer status unknown, the status read failed"));
 }
 
 void OperatorTruthTest::everyRunEndSaysHowItEnded_data() {
@@ -264,7 +269,7 @@ void OperatorTruthTest::everyRunEndSaysHowItEnded() {
         send();
     }
 
-    QCOMPARE(window_->LblProgress->text(), caption);
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(), caption);
     // The repeated wait lines are one line with a count.
     const QStringList waits = statusLines().filter(QStringLiteral("Waiting for done, toggle"));
     QVERIFY(waits.size() <= 1);
@@ -276,15 +281,16 @@ void OperatorTruthTest::bmpListsAreNotSentAndOldRunsAreForgotten() {
     startWindow(Link::Usb);
     addFile(MONO);
     send();
-    QCOMPARE(window_->LblProgress->text(), QStringLiteral("Flash Upload Complete"));
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(), QStringLiteral("Flash Upload Complete"));
 
     harness_->prompts.answerYesNo(true);  // the list is emptied by the switch
-    window_->OptionBMP->click();
-    QVERIFY(window_->LblProgress->text().isEmpty());
-    QCOMPARE(window_->ProgressBar1->value(), window_->ProgressBar1->minimum());
+    test::control<QRadioButton>(*window_, "OptionBMP")->click();
+    QVERIFY(test::control<QLabel>(*window_, "LblProgress")->text().isEmpty());
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->value(),
+             test::control<QProgressBar>(*window_, "ProgressBar1")->minimum());
     const QString image = test::writeFile(dir_->filePath("a.bmp"), QByteArray("BM") + QByteArray(60, '\0'));
     addFile(image);
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     send();
     QCOMPARE(harness_->prompts.messages().size(), 1);
     QVERIFY(harness_->prompts.messages().constFirst().contains(QStringLiteral("Nothing was sent")));
@@ -383,7 +389,7 @@ void OperatorTruthTest::demoModeSaysItIsADemonstration() {
     window_->printTest1();
     QCOMPARE(harness_->prompts.messages(), QStringList({DEMO_NOTHING_SENT, DEMO_NOTHING_SENT}));
     window_->getBusyStatus();
-    QVERIFY(window_->LblProgress->text().contains(QStringLiteral("demonstration")));
+    QVERIFY(test::control<QLabel>(*window_, "LblProgress")->text().contains(QStringLiteral("demonstration")));
 }
 
 // A reply that arrives in pieces is read to its length: the busy bit in its
@@ -396,7 +402,8 @@ void OperatorTruthTest::aSplitStatusReplyIsReadWhole() {
     });
     for (int round = 0; round < 2; ++round) {
         window_->getBusyStatus();
-        QCOMPARE(window_->LblProgress->text(), QStringLiteral("Printer busy, flash toggle = 1"));
+        QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(),
+                 QStringLiteral("Printer busy, flash toggle = 1"));
     }
     setFaults([](printersim::Faults& f) { f.replyPieceSize = 4; });
     window_->getFlash();

@@ -110,26 +110,30 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
              (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.07)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
-    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), GREEN);
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("2,097,152"));
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")), GREEN);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(), QStringLiteral("2,097,152"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
 
-    QVERIFY(window_->OptionTTF->isChecked());
-    QCOMPARE(window_->grdInfo->model()->rowCount(), 1);
-    QCOMPARE(window_->grdInfo->model()->index(0, 0).data().toString(), QStringLiteral("Order"));
-    QCOMPARE(window_->grdInfo->model()->index(0, 1).data().toString(), QStringLiteral("True Type Font File"));
-    QCOMPARE(window_->grdInfo->model()->index(0, 2).data().toString(), QStringLiteral("File Size"));
-    QCOMPARE(window_->grdInfo->model()->index(0, 3).data().toString(), QStringLiteral("Font ID"));
-    QCOMPARE(window_->grdInfo->columnWidth(0), 40);
-    QCOMPARE(window_->grdInfo->columnWidth(1), 703);
-    QCOMPARE(window_->grdInfo->columnWidth(2), 106);
+    QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->rowCount(), 1);
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 0).data().toString(),
+             QStringLiteral("Order"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 1).data().toString(),
+             QStringLiteral("True Type Font File"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 2).data().toString(),
+             QStringLiteral("File Size"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 3).data().toString(),
+             QStringLiteral("Font ID"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->columnWidth(0), 40);
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->columnWidth(1), 703);
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->columnWidth(2), 106);
 
-    QVERIFY(window_->lstStatus->isHidden());
-    QVERIFY(!window_->cmdFindNetworkPrinter->isEnabled());
-    QVERIFY(window_->cmdClearFont->isEnabled());
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
-    QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
-    QVERIFY(!window_->cmdDeleteAllItems->isEnabled());
+    QVERIFY(test::control<QListWidget>(*window_, "lstStatus")->isHidden());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
 }
 
 void StartupTest::shutdownReleasesLinksThenTheGuard() {
@@ -155,10 +159,11 @@ void StartupTest::demoModeAtStartAndExit() {
              (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.03)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("5,000,000 (demo)"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(),
+             QStringLiteral("5,000,000 (demo)"));
 
     fake_->reset();
-    window_->cmdExit->click();
+    test::control<QPushButton>(*window_, "cmdExit")->click();
     QCOMPARE(harness_->prompts.messages().last(), QStringLiteral("Exit - Demo mode"));
     QCOMPARE(fake_->calls(), QStringList{"ClearInstanceMutex"});
     QVERIFY(window_->endRequested());
@@ -215,24 +220,28 @@ void StartupTest::modeFileAtStartup() {
     test::writeFile(harness_->modeFile(), content);
     QVERIFY(harness_->start());
     QCOMPARE(static_cast<int>(window_->selectedMode()), mode);
-    QCOMPARE(window_->grdInfo->model()->rowCount(), 1);
-    QCOMPARE(window_->grdInfo->model()->index(0, 0).data().toString(), QStringLiteral("Order"));
-    QCOMPARE(window_->grdInfo->model()->index(0, 1).data().toString(), fileHeading);
-    QCOMPARE(window_->grdInfo->model()->index(0, 2).data().toString(), QStringLiteral("File Size"));
-    QCOMPARE(window_->grdInfo->model()->index(0, 3).data().toString(), column3Heading);
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->rowCount(), 1);
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 0).data().toString(),
+             QStringLiteral("Order"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 1).data().toString(),
+             fileHeading);
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 2).data().toString(),
+             QStringLiteral("File Size"));
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->index(0, 3).data().toString(),
+             column3Heading);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
     QVERIFY(harness_->prompts.prompts().empty());
 }
 
 void StartupTest::softFontModeSurvivesARestart() {
     QVERIFY(harness_->start());
-    window_->OptionSF->click();
-    window_->cmdExit->click();
+    test::control<QRadioButton>(*window_, "OptionSF")->click();
+    test::control<QPushButton>(*window_, "cmdExit")->click();
     QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("1\r\n"));
 
     WindowHarness second(QStringLiteral(FAKE_MORLIX_PATH), dir_->path());
     QVERIFY(second.start());
-    QVERIFY(second.window->OptionSF->isChecked());
+    QVERIFY(test::control<QRadioButton>(*second.window, "OptionSF")->isChecked());
     QVERIFY(second.window->windowTitle().endsWith(QStringLiteral("(Soft Font Mode)")));
 }
 
@@ -296,23 +305,24 @@ void StartupTest::localJudgement() {
     QCOMPARE(harness_->prompts.messages(), messages);
     QCOMPARE(window_->state.PrinterSuitable, toFlag(suitable));
     QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
-    QCOMPARE(test::textColour(window_->lblPrinterFound), suitable ? GREEN : RED);
-    const QList<QPair<QString, QLabel*>> labels = {{"lblHardware", window_->lblHardware},
-                                                   {"lblVersion", window_->lblVersion},
-                                                   {"lblPrinterModel", window_->lblPrinterModel},
-                                                   {"lblPortType", window_->lblPortType},
-                                                   {"lblPrinterType", window_->lblPrinterType}};
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), suitable ? GREEN : RED);
+    const QList<QPair<QString, QLabel*>> labels = {
+        {"lblHardware", test::control<QLabel>(*window_, "lblHardware")},
+        {"lblVersion", test::control<QLabel>(*window_, "lblVersion")},
+        {"lblPrinterModel", test::control<QLabel>(*window_, "lblPrinterModel")},
+        {"lblPortType", test::control<QLabel>(*window_, "lblPortType")},
+        {"lblPrinterType", test::control<QLabel>(*window_, "lblPrinterType")}};
     for (const auto& [name, label] : labels)
         QCOMPARE(test::textColour(label), redLabels.contains(name) ? RED : GREEN);
-    QCOMPARE(window_->cmdClearFont->isEnabled(), suitable);
-    QCOMPARE(window_->lblFlashSpaceRemaining->isEnabled(), suitable);
+    QCOMPARE(test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled(), suitable);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->isEnabled(), suitable);
 }
 
 void StartupTest::flashQueryFailureShowsUnknown() {
     fake_->setResult("GetFlashSpaceRemainingVB", 1);
     QVERIFY(harness_->start());
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("unknown"));
-    QCOMPARE(test::textColour(window_->lblFlashSpaceRemaining), RED);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(), QStringLiteral("unknown"));
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")), RED);
 }
 
 void StartupTest::noPrinterFound() {
@@ -320,10 +330,10 @@ void StartupTest::noPrinterFound() {
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{"Did not find printer, may be Ethernet connected"});
     QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Zara Rida Davezo"));
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
-    QCOMPARE(test::textColour(window_->lblPrinterFound), RED);
-    QVERIFY(window_->cmdFindNetworkPrinter->isEnabled());
-    QVERIFY(!window_->cmdClearFont->isEnabled());
+    QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
+    QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), RED);
+    QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->state.PrinterHandle, 0);
     QCOMPARE(fake_->callNames().mid(4), QStringList{"GetPrinterHandleVB"});
@@ -333,35 +343,35 @@ void StartupTest::findPrinterClosesTheHandleOnce() {
     QVERIFY(harness_->start());
     fake_->reset();
     fake_->setLinks(11, 9, 0);
-    window_->cmdFindPrinter->click();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     // Closed once through the library, then forgotten: the search closes no handle.
     QCOMPARE(fake_->calls().mid(0, 3),
              (QStringList{"ClosePrinterHandleVB 7", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
     QCOMPARE(harness_->sleeps, QList<int>{1000});
     QCOMPARE(window_->state.PrinterHandle, 11);
-    QCOMPARE(window_->lblPortType->text(), QStringLiteral("Port Type = USB"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblPortType")->text(), QStringLiteral("Port Type = USB"));
 
     // A search that finds nothing keeps no stale handle either.
     fake_->reset();
     fake_->setResult("GetPrinterHandleVB", 1);
-    window_->cmdFindPrinter->click();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     QCOMPARE(fake_->calls().mid(0, 3),
              (QStringList{"ClosePrinterHandleVB 11", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
     QCOMPARE(window_->state.PrinterHandle, 0);
-    QVERIFY(window_->lblPortType->text().isEmpty());
-    QVERIFY(window_->lblVersion->text().isEmpty());
+    QVERIFY(test::control<QLabel>(*window_, "lblPortType")->text().isEmpty());
+    QVERIFY(test::control<QLabel>(*window_, "lblVersion")->text().isEmpty());
 }
 
 void StartupTest::findPrinterEnablesListButtonsOnlyWithFiles() {
     QVERIFY(harness_->start());
-    window_->cmdFindPrinter->click();
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
-    QVERIFY(!window_->cmdDeleteAllItems->isEnabled());
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
     window_->state.NextOrder = 3;  // two files listed
-    window_->cmdFindPrinter->click();
-    QVERIFY(window_->cmdSendListToPrinter->isEnabled());
-    QVERIFY(window_->cmdDeleteLastItem->isEnabled());
-    QVERIFY(window_->cmdDeleteAllItems->isEnabled());
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
 }
 
 void StartupTest::networkPrinterThroughTheDialog() {
@@ -391,9 +401,9 @@ void StartupTest::networkPrinterThroughTheDialog() {
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
                           "Printer type = RVB", "(V2.1)"}));
     QCOMPARE(test::panelColours(*window_), QList<QColor>(6, GREEN));
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("123,456"));
-    QVERIFY(window_->lblFlashSpaceRemaining->isEnabled());
-    QVERIFY(window_->cmdClearFont->isEnabled());
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(), QStringLiteral("123,456"));
+    QVERIFY(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
     QVERIFY(fake_->calls().contains(QStringLiteral("WriteDataEthernetVB 9 <SA07>")));
 
     // The hidden dialog does not keep the program alive: the close box ends it.
@@ -419,7 +429,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->state.PrinterIsEthernet, FLAG_FALSE);
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
-    QCOMPARE(window_->lblPrinterFound->text(), QStringLiteral("PRINTER NOT FOUND"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 
     // The dialog keeps what was typed.
     QTimer::singleShot(0, window_, [this] {
@@ -464,13 +474,13 @@ void StartupTest::connectAttemptIsBoundedInTime() {
     QVERIFY(window_->state.LibraryCallPending);
 
     // While the abandoned attempt runs, no printer command calls the library.
-    window_->cmdFindPrinter->click();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
 
     // When it ends, its socket is closed and the commands are free again.
     QTRY_VERIFY_WITH_TIMEOUT(!window_->state.LibraryCallPending, 10'000);
     QCOMPARE(fake_->calls().last(), QStringLiteral("CloseEthernetSocketVB 12"));
-    window_->cmdFindPrinter->click();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     QVERIFY(fake_->callNames().contains(QStringLiteral("GetPrinterHandleVB")));
 }
 
@@ -490,9 +500,9 @@ void StartupTest::printerCommandsCannotNest() {
 void StartupTest::exitButtonRunsTheShutdown() {
     QVERIFY(harness_->start());
     window_->show();
-    window_->OptionPCX->click();
+    test::control<QRadioButton>(*window_, "OptionPCX")->click();
     fake_->reset();
-    window_->cmdExit->click();
+    test::control<QPushButton>(*window_, "cmdExit")->click();
     QVERIFY(!window_->isVisible());
     QVERIFY(window_->endRequested());
     QCOMPARE(window_->exitCode(), 0);
@@ -507,7 +517,7 @@ void StartupTest::closingDuringFindPrinterLeavesThePortsRestored() {
     // The close box clicked while "Find Printer" waits its second: the close
     // is handled when the search lets events run, before it redirects.
     QMetaObject::invokeMethod(window_, "close", Qt::QueuedConnection);
-    window_->cmdFindPrinter->click();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     QVERIFY(window_->endRequested());
     const QStringList calls = fake_->callNames();
     QVERIFY2(!calls.contains(QStringLiteral("SetPortsToFile")), qPrintable(calls.join(", ")));

@@ -36,14 +36,14 @@ int main(int argc, char** argv) {
                                QStringLiteral("times-bold24.sfp")};
     QStringList paths;
     for (const QString& name : names) paths << fonts.absoluteFilePath(name);
-    harness.prompts.answerFile(test::writeFile(environment.path("fonts.SFL"),
-                                               QFile::encodeName(paths.join("\r\n") + "\r\n")));
+    harness.prompts.answerFile(
+        test::writeFile(environment.path("fonts.SFL"), QFile::encodeName(paths.join("\r\n") + "\r\n")));
     window.getListFromFile();
 
     window.show();
     QEventLoop wait;
-    QObject::connect(&window.previewPanel->loader(), &preview::PreviewLoader::previewReady, &wait,
-                     &QEventLoop::quit, Qt::QueuedConnection);
+    QObject::connect(&test::control<PreviewPanel>(window, "previewPanel")->loader(),
+                     &preview::PreviewLoader::previewReady, &wait, &QEventLoop::quit, Qt::QueuedConnection);
     QTimer::singleShot(60'000, &wait, &QEventLoop::quit);
     window.showListRow(1);
     wait.exec();

@@ -23,7 +23,7 @@ using velquin::test::WindowHarness;
 namespace {
 
 QString heading(const MainWindow& window, int column) {
-    return window.grdInfo->model()->index(0, column).data().toString();
+    return test::control<QTableView>(window, "grdInfo")->model()->index(0, column).data().toString();
 }
 
 }  // namespace
@@ -70,60 +70,74 @@ void WindowTest::controlsAndFirstStates() {
     QCOMPARE(window_->specifiedArea()->size(), QSize(965, 715));
 
     const QList<QPair<QAbstractButton*, QString>> buttons = {
-        {window_->cmdAddToList, "Add To List"},
-        {window_->cmdDeleteLastItem, "Delete Last Item"},
-        {window_->cmdDeleteAllItems, "Delete All Items"},
-        {window_->cmdSaveToFile, "Save List To File"},
-        {window_->cmdGetList, "Get List From File"},
-        {window_->cmdClearFont, "Clear Font Space"},
-        {window_->cmdSendListToPrinter, "Send List To Printer"},
-        {window_->cmdFindPrinter, "Find Printer"},
-        {window_->cmdFindNetworkPrinter, "Find Network Printer"},
-        {window_->CmdTestResidentFonts, "Test Resident TTFs"},
-        {window_->OptionTTF, "True Type"},
-        {window_->OptionSF, "Soft Font"},
-        {window_->OptionPCX, "PCX"},
-        {window_->OptionBMP, "BMP"},
-        {window_->OptionEnableDiags, "On"},
-        {window_->OptionDisableDiags, "Off"},
-        {window_->CmdGetFlash, "GetFlash"},
-        {window_->CmdGetStatus, "Get Busy Status"},
-        {window_->cmdClearDiags, "Clear diags"},
-        {window_->cmdExit, "Exit"},
+        {test::control<QPushButton>(*window_, "cmdAddToList"), "Add To List"},
+        {test::control<QPushButton>(*window_, "cmdDeleteLastItem"), "Delete Last Item"},
+        {test::control<QPushButton>(*window_, "cmdDeleteAllItems"), "Delete All Items"},
+        {test::control<QPushButton>(*window_, "cmdSaveToFile"), "Save List To File"},
+        {test::control<QPushButton>(*window_, "cmdGetList"), "Get List From File"},
+        {test::control<QPushButton>(*window_, "cmdClearFont"), "Clear Font Space"},
+        {test::control<QPushButton>(*window_, "cmdSendListToPrinter"), "Send List To Printer"},
+        {test::control<QPushButton>(*window_, "cmdFindPrinter"), "Find Printer"},
+        {test::control<QPushButton>(*window_, "cmdFindNetworkPrinter"), "Find Network Printer"},
+        {test::control<QPushButton>(*window_, "CmdTestResidentFonts"), "Test Resident TTFs"},
+        {test::control<QRadioButton>(*window_, "OptionTTF"), "True Type"},
+        {test::control<QRadioButton>(*window_, "OptionSF"), "Soft Font"},
+        {test::control<QRadioButton>(*window_, "OptionPCX"), "PCX"},
+        {test::control<QRadioButton>(*window_, "OptionBMP"), "BMP"},
+        {test::control<QRadioButton>(*window_, "OptionEnableDiags"), "On"},
+        {test::control<QRadioButton>(*window_, "OptionDisableDiags"), "Off"},
+        {test::control<QPushButton>(*window_, "CmdGetFlash"), "GetFlash"},
+        {test::control<QPushButton>(*window_, "CmdGetStatus"), "Get Busy Status"},
+        {test::control<QPushButton>(*window_, "cmdClearDiags"), "Clear diags"},
+        {test::control<QPushButton>(*window_, "cmdExit"), "Exit"},
     };
     for (const auto& [button, caption] : buttons) QCOMPARE(button->text(), caption);
 
     const QList<QPair<QGroupBox*, QString>> frames = {
-        {window_->FrameFileOperations, "File Operations"},
-        {window_->FramePrinterOperations, "Printer Operations"},
-        {window_->FramePrinterInfo, "Printer Info"},
-        {window_->FrameTest, "Test"},
-        {window_->FrameMode, "Mode"},
-        {window_->FrameEnableDiags, "Enable Diagnostics"},
-        {window_->FrameProgress, ""},
+        {test::control<QGroupBox>(*window_, "FrameFileOperations"), "File Operations"},
+        {test::control<QGroupBox>(*window_, "FramePrinterOperations"), "Printer Operations"},
+        {test::control<QGroupBox>(*window_, "FramePrinterInfo"), "Printer Info"},
+        {test::control<QGroupBox>(*window_, "FrameTest"), "Test"},
+        {test::control<QGroupBox>(*window_, "FrameMode"), "Mode"},
+        {test::control<QGroupBox>(*window_, "FrameEnableDiags"), "Enable Diagnostics"},
+        {test::control<QGroupBox>(*window_, "FrameProgress"), ""},
     };
     for (const auto& [frame, caption] : frames) QCOMPARE(frame->title(), caption);
-    QCOMPARE(window_->lblFlashSpaceRemainingCaption->text(), QStringLiteral("Flash Space Remaining"));
-    QCOMPARE(window_->lblFlashNeededCaption->text(), QStringLiteral("Flash Needed"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemainingCaption")->text(),
+             QStringLiteral("Flash Space Remaining"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeededCaption")->text(),
+             QStringLiteral("Flash Needed"));
 
     // Frames hold their controls.
-    QCOMPARE(window_->cmdAddToList->parentWidget(), window_->FrameAddToList);
-    QCOMPARE(window_->cmdDeleteAllItems->parentWidget(), window_->FrameDeleteFromList);
-    QCOMPARE(window_->lblVersion->parentWidget(), window_->FramePrinterInfo);
-    QCOMPARE(window_->cmdFindNetworkPrinter->parentWidget(), window_->FramePrinterInfo);
-    QCOMPARE(window_->ProgressBar1->parentWidget(), window_->FrameProgress);
-    QCOMPARE(window_->CmdTestResidentFonts->parentWidget(), window_->FrameTest);
-    QCOMPARE(window_->OptionBMP->parentWidget(), window_->FrameMode);
+    QCOMPARE(test::control<QPushButton>(*window_, "cmdAddToList")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FrameAddToList"));
+    QCOMPARE(test::control<QPushButton>(*window_, "cmdDeleteAllItems")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FrameDeleteFromList"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblVersion")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FramePrinterInfo"));
+    QCOMPARE(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FramePrinterInfo"));
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FrameProgress"));
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestResidentFonts")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FrameTest"));
+    QCOMPARE(test::control<QRadioButton>(*window_, "OptionBMP")->parentWidget(),
+             test::control<QGroupBox>(*window_, "FrameMode"));
     // Test buttons and mode options top to bottom.
-    QVERIFY(window_->cmdTestTTF1->y() < window_->CmdTestTTF5->y());
-    QVERIFY(window_->CmdTestTTFAll->y() < window_->CmdTestResidentFonts->y());
-    QVERIFY(window_->OptionTTF->y() < window_->OptionSF->y() &&
-            window_->OptionPCX->y() < window_->OptionBMP->y());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdTestTTF1")->y() <
+            test::control<QPushButton>(*window_, "CmdTestTTF5")->y());
+    QVERIFY(test::control<QPushButton>(*window_, "CmdTestTTFAll")->y() <
+            test::control<QPushButton>(*window_, "CmdTestResidentFonts")->y());
+    QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->y() <
+                test::control<QRadioButton>(*window_, "OptionSF")->y() &&
+            test::control<QRadioButton>(*window_, "OptionPCX")->y() <
+                test::control<QRadioButton>(*window_, "OptionBMP")->y());
 
-    QVERIFY(window_->cmdClearDiags->isHidden());
-    QVERIFY(!window_->OptionEnableDiags->isChecked() && !window_->OptionDisableDiags->isChecked());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdClearDiags")->isHidden());
+    QVERIFY(!test::control<QRadioButton>(*window_, "OptionEnableDiags")->isChecked() &&
+            !test::control<QRadioButton>(*window_, "OptionDisableDiags")->isChecked());
     QVERIFY(!window_->modeSelected());
-    QCOMPARE(window_->grdInfo->model()->columnCount(), 4);
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->columnCount(), 4);
     // Every flag starts False, the buffers empty.
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->state.PrinterHandle, 0);
@@ -140,9 +154,9 @@ void WindowTest::aSmallScreenScrollsToEveryControl() {
     QVERIFY(window_->width() <= room.width() && window_->height() <= room.height());
     auto* scroller = window_->findChild<QScrollArea*>();
     QVERIFY(scroller);
-    for (QWidget* control :
-         {static_cast<QWidget*>(window_->cmdExit), static_cast<QWidget*>(window_->cmdFindPrinter),
-          static_cast<QWidget*>(window_->grdInfo)}) {
+    for (QWidget* control : {static_cast<QWidget*>(test::control<QPushButton>(*window_, "cmdExit")),
+                             static_cast<QWidget*>(test::control<QPushButton>(*window_, "cmdFindPrinter")),
+                             static_cast<QWidget*>(test::control<QTableView>(*window_, "grdInfo"))}) {
         scroller->ensureWidgetVisible(control, 0, 0);
         const QRect shown(control->mapTo(scroller->viewport(), QPoint(0, 0)), control->size());
         QVERIFY2(scroller->viewport()->rect().intersects(shown), qPrintable(control->objectName()));
@@ -153,13 +167,14 @@ void WindowTest::tabLeavesTheGridAndEnterPressesTheFocusedButton() {
     window_->show();
     QApplication::setActiveWindow(window_);
     QVERIFY(QTest::qWaitForWindowActive(window_));
-    window_->grdInfo->setFocus();
-    QTest::keyClick(window_->grdInfo, Qt::Key_Tab);
-    QVERIFY(window_->focusWidget() != nullptr && window_->focusWidget() != window_->grdInfo);
+    test::control<QTableView>(*window_, "grdInfo")->setFocus();
+    QTest::keyClick(test::control<QTableView>(*window_, "grdInfo"), Qt::Key_Tab);
+    QVERIFY(window_->focusWidget() != nullptr &&
+            window_->focusWidget() != test::control<QTableView>(*window_, "grdInfo"));
 
-    QSignalSpy clicked(window_->cmdAddToList, &QPushButton::clicked);
-    window_->cmdAddToList->setFocus();
-    QTest::keyClick(window_->cmdAddToList, Qt::Key_Return);
+    QSignalSpy clicked(test::control<QPushButton>(*window_, "cmdAddToList"), &QPushButton::clicked);
+    test::control<QPushButton>(*window_, "cmdAddToList")->setFocus();
+    QTest::keyClick(test::control<QPushButton>(*window_, "cmdAddToList"), Qt::Key_Return);
     QTRY_COMPARE(clicked.count(), 1);
 }
 
@@ -207,16 +222,19 @@ void WindowTest::captionsOfEachMode() {
     window_->SetCaptions();
     QCOMPARE(window_->windowTitle(),
              QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ") + suffix);
-    QCOMPARE(window_->FrameAddToList->title(), addFrame);
-    QCOMPARE(window_->FrameDeleteFromList->title(), deleteFrame);
-    const QList<QPushButton*> tests = {window_->cmdTestTTF1, window_->CmdTestTTF2, window_->CmdTestTTF3,
-                                       window_->CmdTestTTF4, window_->CmdTestTTF5};
+    QCOMPARE(test::control<QGroupBox>(*window_, "FrameAddToList")->title(), addFrame);
+    QCOMPARE(test::control<QGroupBox>(*window_, "FrameDeleteFromList")->title(), deleteFrame);
+    const QList<QPushButton*> tests = {test::control<QPushButton>(*window_, "cmdTestTTF1"),
+                                       test::control<QPushButton>(*window_, "CmdTestTTF2"),
+                                       test::control<QPushButton>(*window_, "CmdTestTTF3"),
+                                       test::control<QPushButton>(*window_, "CmdTestTTF4"),
+                                       test::control<QPushButton>(*window_, "CmdTestTTF5")};
     for (int i = 0; i < tests.size(); ++i) QCOMPARE(tests[i]->text(), testPrefix + QString::number(i + 1));
-    QCOMPARE(!window_->CmdTestTTFAll->isHidden(), allTestsShown);
-    QCOMPARE(window_->CmdTestTTFAll->isEnabled(), allTestsShown);
-    QCOMPARE(window_->CmdTestTTFAll->text(), allTests);
-    QCOMPARE(!window_->CmdTestResidentFonts->isHidden(), residentShown);
-    QCOMPARE(window_->CmdTestResidentFonts->isEnabled(), residentShown);
+    QCOMPARE(!test::control<QPushButton>(*window_, "CmdTestTTFAll")->isHidden(), allTestsShown);
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestTTFAll")->isEnabled(), allTestsShown);
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestTTFAll")->text(), allTests);
+    QCOMPARE(!test::control<QPushButton>(*window_, "CmdTestResidentFonts")->isHidden(), residentShown);
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestResidentFonts")->isEnabled(), residentShown);
     QCOMPARE(heading(*window_, 1), fileHeading);
     QCOMPARE(heading(*window_, 3), column3Heading);
 }
@@ -226,11 +244,11 @@ void WindowTest::allTestsButtonInBmpModeKeepsItsState() {
     window_->SetCaptions();
     window_->selectMode(LoaderMode::ModeBMP);
     window_->SetCaptions();
-    QVERIFY(!window_->CmdTestTTFAll->isHidden());
-    QVERIFY(window_->CmdTestTTFAll->isEnabled());
-    QCOMPARE(window_->CmdTestTTFAll->text(), QStringLiteral("Test BMP1-5"));
-    QCOMPARE(window_->CmdTestTTF3->text(), QStringLiteral("Test BMP3"));
-    QVERIFY(window_->CmdTestResidentFonts->isHidden());
+    QVERIFY(!test::control<QPushButton>(*window_, "CmdTestTTFAll")->isHidden());
+    QVERIFY(test::control<QPushButton>(*window_, "CmdTestTTFAll")->isEnabled());
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestTTFAll")->text(), QStringLiteral("Test BMP1-5"));
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestTTF3")->text(), QStringLiteral("Test BMP3"));
+    QVERIFY(test::control<QPushButton>(*window_, "CmdTestResidentFonts")->isHidden());
     QVERIFY(window_->windowTitle().endsWith(QStringLiteral("(BMP Mode)")));
     QCOMPARE(heading(*window_, 1), QStringLiteral("BMP image File"));
 
@@ -238,30 +256,30 @@ void WindowTest::allTestsButtonInBmpModeKeepsItsState() {
     window_->SetCaptions();
     window_->selectMode(LoaderMode::ModeBMP);
     window_->SetCaptions();
-    QVERIFY(window_->CmdTestTTFAll->isHidden());
-    QVERIFY(!window_->CmdTestTTFAll->isEnabled());
-    QCOMPARE(window_->CmdTestTTFAll->text(), QStringLiteral("Test BMP1-5"));
+    QVERIFY(test::control<QPushButton>(*window_, "CmdTestTTFAll")->isHidden());
+    QVERIFY(!test::control<QPushButton>(*window_, "CmdTestTTFAll")->isEnabled());
+    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestTTFAll")->text(), QStringLiteral("Test BMP1-5"));
 }
 
 void WindowTest::diagnosticsListShowsHidesAndClears() {
     window_->show();
-    window_->OptionDisableDiags->click();
-    QVERIFY(!window_->lstStatus->isVisible());
-    QVERIFY(!window_->cmdClearDiags->isVisible());
+    test::control<QRadioButton>(*window_, "OptionDisableDiags")->click();
+    QVERIFY(!test::control<QListWidget>(*window_, "lstStatus")->isVisible());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdClearDiags")->isVisible());
     window_->addStatusLine(QStringLiteral("first"));
     window_->addStatusLine(QStringLiteral("second"));
     window_->SelectLastStatusLine();
 
-    window_->OptionEnableDiags->click();
-    QVERIFY(window_->lstStatus->isVisible());
-    QVERIFY(window_->cmdClearDiags->isVisible());
-    QCOMPARE(window_->lstStatus->count(), 2);
-    QCOMPARE(window_->lstStatus->currentRow(), 1);
-    QCOMPARE(window_->lstStatus->item(1)->text(), QStringLiteral("second"));
+    test::control<QRadioButton>(*window_, "OptionEnableDiags")->click();
+    QVERIFY(test::control<QListWidget>(*window_, "lstStatus")->isVisible());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdClearDiags")->isVisible());
+    QCOMPARE(test::control<QListWidget>(*window_, "lstStatus")->count(), 2);
+    QCOMPARE(test::control<QListWidget>(*window_, "lstStatus")->currentRow(), 1);
+    QCOMPARE(test::control<QListWidget>(*window_, "lstStatus")->item(1)->text(), QStringLiteral("second"));
 
-    window_->cmdClearDiags->click();
-    QCOMPARE(window_->lstStatus->count(), 0);
-    QVERIFY(window_->lstStatus->isVisible());
+    test::control<QPushButton>(*window_, "cmdClearDiags")->click();
+    QCOMPARE(test::control<QListWidget>(*window_, "lstStatus")->count(), 0);
+    QVERIFY(test::control<QListWidget>(*window_, "lstStatus")->isVisible());
     window_->hide();
 }
 

@@ -132,11 +132,12 @@ private:
     }
     QStringList statusLines() const {
         QStringList lines;
-        for (int i = 0; i < window_->lstStatus->count(); ++i) lines << window_->lstStatus->item(i)->text();
+        for (int i = 0; i < test::control<QListWidget>(*window_, "lstStatus")->count(); ++i)
+            lines << test::control<QListWidget>(*window_, "lstStatus")->item(i)->text();
         return lines;
     }
     QString cell(int row, int column) const {
-        return window_->grdInfo->model()->index(row, column).data().toString();
+        return test::control<QTableView>(*window_, "grdInfo")->model()->index(row, column).data().toString();
     }
     std::vector<printersim::JournalEntry> journal() const { return simulator_->printer().journal(); }
     // Every button, frame and option that starts a command is enabled again.
@@ -215,9 +216,15 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
 
 void WorkEndToEndTest::verifyControlsReleased() const {
     for (QWidget* control : std::initializer_list<QWidget*>{
-             window_->FrameAddToList, window_->FrameDeleteFromList, window_->FrameFileOperations,
-             window_->FramePrinterOperations, window_->FrameTest, window_->FrameMode, window_->CmdGetFlash,
-             window_->CmdGetStatus, window_->cmdExit, window_->cmdSendListToPrinter})
+             test::control<QGroupBox>(*window_, "FrameAddToList"),
+             test::control<QGroupBox>(*window_, "FrameDeleteFromList"),
+             test::control<QGroupBox>(*window_, "FrameFileOperations"),
+             test::control<QGroupBox>(*window_, "FramePrinterOperations"),
+             test::control<QGroupBox>(*window_, "FrameTest"), test::control<QGroupBox>(*window_, "FrameMode"),
+             test::control<QPushButton>(*window_, "CmdGetFlash"),
+             test::control<QPushButton>(*window_, "CmdGetStatus"),
+             test::control<QPushButton>(*window_, "cmdExit"),
+             test::control<QPushButton>(*window_, "cmdSendListToPrinter")})
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
     QVERIFY(!window_->state.OperationRunning);
 }
@@ -242,7 +249,7 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
                                                              : softFonts_;
     for (const QString& file : files) addFile(file);
     QCOMPARE(window_->state.NextOrder, std::int16_t{4});
-    QVERIFY(window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
 
     send();
 
@@ -269,11 +276,13 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
     }
 
     // What the operator sees agrees with the printer's own count.
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(),
              formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
-    QCOMPARE(window_->ProgressBar1->value(), window_->ProgressBar1->maximum());
-    QCOMPARE(window_->ProgressBar1->maximum(), mode == LoaderMode::ModeSF ? 6 : 3);
-    QCOMPARE(window_->LblProgress->text(), QStringLiteral("Flash Upload Complete"));
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->value(),
+             test::control<QProgressBar>(*window_, "ProgressBar1")->maximum());
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->maximum(),
+             mode == LoaderMode::ModeSF ? 6 : 3);
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(), QStringLiteral("Flash Upload Complete"));
     const auto& prompts = harness_->prompts.prompts();
     QVERIFY(!prompts.empty());
     QCOMPARE(prompts.back().text, QStringLiteral("Flash Upload Complete"));
@@ -283,7 +292,7 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
     if (mode == LoaderMode::ModeSF) {
         QCOMPARE(harness_->prompts.messages(),
                  QStringList({QStringLiteral("Soft Font Mode"), QStringLiteral("Flash Upload Complete")}));
-        QCOMPARE(window_->lblFlashNeeded->text(), QString::number(convertedTotal));
+        QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QString::number(convertedTotal));
     } else {
         QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
     }
@@ -383,14 +392,14 @@ void WorkEndToEndTest::busyBeforeALaterFileEndsTheRun() {
     QVERIFY(harness_->prompts.messages().constFirst().startsWith(
         QStringLiteral("Can not send files to printer because printer is not ready running")));
     QVERIFY(statusLines().contains(QStringLiteral("TTF Busy after flash update")));
-    QCOMPARE(window_->ProgressBar1->value(), 1);
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->value(), 1);
 }
 
 void WorkEndToEndTest::aListLargerThanTheFreeFlashIsSentOnlyIfAgreed() {
     printersim::PrinterConfig smallFlash = fastFlash();
     smallFlash.flashSize = 500'000;
     startWindow(Link::Usb, smallFlash);
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), QStringLiteral("500,000"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(), QStringLiteral("500,000"));
     addFile(trueTypeFonts_[0]);
     addFile(trueTypeFonts_[2]);
 
@@ -554,7 +563,8 @@ void WorkEndToEndTest::demoModeTouchesNoPrinter() {
     send();
     QCOMPARE(statusLines().count(demoLine), 2);
     QVERIFY(!statusLines().contains(QStringLiteral("Writing file ")));
-    QCOMPARE(window_->ProgressBar1->value(), window_->ProgressBar1->maximum());
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->value(),
+             test::control<QProgressBar>(*window_, "ProgressBar1")->maximum());
     QVERIFY(harness_->prompts.messages().constLast().startsWith(QStringLiteral("Flash Upload Complete")));
     harness_->prompts.answerYesNo(true);
     window_->clearFontSpace();
@@ -577,14 +587,15 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     connect(&intruder, &QTimer::timeout, window_, [&] {
         if (!window_->state.OperationRunning) return;
         ++nestedAttempts;
-        QVERIFY(!window_->cmdSendListToPrinter->isEnabled() || !window_->FramePrinterOperations->isEnabled());
-        QVERIFY(!window_->FrameMode->isEnabled());
+        QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled() ||
+                !test::control<QGroupBox>(*window_, "FramePrinterOperations")->isEnabled());
+        QVERIFY(!test::control<QGroupBox>(*window_, "FrameMode")->isEnabled());
         window_->sendList();
         window_->clearFontSpace();
         window_->getFlash();
         window_->printTest1();
         window_->deleteAllItems();
-        window_->OptionPCX->setChecked(true);
+        test::control<QRadioButton>(*window_, "OptionPCX")->setChecked(true);
     });
     intruder.start(100);
 
@@ -595,7 +606,7 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     QCOMPARE(journal().size(), std::size_t(1));
     QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
     QCOMPARE(window_->state.NextOrder, std::int16_t{2});
-    QVERIFY(window_->OptionTTF->isChecked());
+    QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
     verifyControlsReleased();
 }
 
@@ -682,7 +693,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
         QCOMPARE(cell(row, FONT_ID_COLUMN), QString());
         total += QFileInfo(trueTypeFonts_[row - 1]).size();
     }
-    QCOMPARE(window_->lblFlashNeeded->text(), formatGrouped(total));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), formatGrouped(total));
     QCOMPARE(harness_->prompts.prompts().back().text,
              QStringLiteral("Select the True Type Font printer file list"));
 
@@ -697,18 +708,18 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     harness_->prompts.answerFile(empty);
     window_->getListFromFile();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
-    QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
-    QVERIFY(!window_->cmdDeleteAllItems->isEnabled());
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
 
     // Cancel keeps the list as it is; a list file that cannot be written is reported.
     addFile(trueTypeFonts_[0]);
-    const QString shown = window_->lblFlashNeeded->text();
+    const QString shown = test::control<QLabel>(*window_, "lblFlashNeeded")->text();
     harness_->prompts.answerFile(std::nullopt);
     window_->getListFromFile();
     QCOMPARE(window_->state.NextOrder, std::int16_t{2});
-    QCOMPARE(window_->lblFlashNeeded->text(), shown);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), shown);
     const QString unwritable = dir_->filePath("no/such/folder/list.TFL");
     harness_->prompts.answerFile(unwritable);
     window_->saveListToFile();
@@ -732,7 +743,7 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
     QVERIFY2(message.contains("line 2: empty") && message.contains("line 3: " + missing),
              qPrintable(message));
     QVERIFY(statusLines().contains("List file line 3: " + missing + " can not be opened, not added"));
-    QVERIFY(window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
 }
 
 void WorkEndToEndTest::theListHoldsOneHundredFiles() {
@@ -749,7 +760,7 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
     QCOMPARE(window_->state.NextOrder, std::int16_t{101});
 
     // BMP mode has no upload.
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     send();
     QCOMPARE(harness_->prompts.messages().size(), 1);
     QVERIFY(journal().empty());
@@ -762,18 +773,19 @@ void WorkEndToEndTest::flashNeededFormats() {
     QCOMPARE(cell(1, ORDER_COLUMN), QStringLiteral(" 1"));
     QCOMPARE(cell(1, PATH_COLUMN), font);
     QCOMPARE(cell(1, SIZE_COLUMN), QStringLiteral("1024"));
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("1,024"));
-    QVERIFY(window_->cmdDeleteLastItem->isEnabled() && window_->cmdDeleteAllItems->isEnabled());
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("1,024"));
+    QVERIFY(test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled() &&
+            test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
     addFile(font);
     addFile(font);
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("3,072"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("3,072"));
     window_->deleteLastItem();
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("2048"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("2048"));
     window_->deleteLastItem();
     window_->deleteLastItem();
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
-    QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
 
     // A file that is gone by the time it is sized is not listed.
     harness_->prompts.answerFile(dir_->filePath("gone.ttf"));
@@ -788,19 +800,19 @@ void WorkEndToEndTest::modeSwitchEmptiesTheList() {
     addFile(trueTypeFonts_[0]);
     addFile(trueTypeFonts_[1]);
     // The operator is asked first; the default keeps the list and the mode.
-    window_->OptionPCX->click();
+    test::control<QRadioButton>(*window_, "OptionPCX")->click();
     QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
     QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
-    QVERIFY(window_->OptionTTF->isChecked());
+    QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
     QCOMPARE(window_->state.NextOrder, std::int16_t{3});
     harness_->prompts.answerYesNo(true);
-    window_->OptionPCX->click();
+    test::control<QRadioButton>(*window_, "OptionPCX")->click();
     QCOMPARE(window_->state.NextOrder, std::int16_t{1});
-    QCOMPARE(window_->grdInfo->model()->rowCount(), 1);
-    QCOMPARE(window_->lblFlashNeeded->text(), QStringLiteral("0"));
-    QVERIFY(!window_->cmdSendListToPrinter->isEnabled());
-    QVERIFY(!window_->cmdDeleteLastItem->isEnabled());
-    QVERIFY(!window_->cmdDeleteAllItems->isEnabled());
+    QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->rowCount(), 1);
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
     QVERIFY(window_->windowTitle().endsWith(QStringLiteral("(PCX Mode)")));
     QCOMPARE(cell(0, PATH_COLUMN), QStringLiteral("PCX image File"));
 
@@ -816,22 +828,24 @@ void WorkEndToEndTest::listEditingAndTheExitQuestion() {
     for (int i = 0; i < 3; ++i) addFile(trueTypeFonts_[i]);
     const auto listed = [this] {
         QStringList rows;
-        for (int row = 1; row < window_->grdInfo->model()->rowCount(); ++row)
+        for (int row = 1; row < test::control<QTableView>(*window_, "grdInfo")->model()->rowCount(); ++row)
             rows << cell(row, ORDER_COLUMN) + QLatin1Char(':') +
                         QString::number(trueTypeFonts_.indexOf(cell(row, PATH_COLUMN)));
         return rows.join(QLatin1Char(' '));
     };
     window_->showListRow(2);
-    window_->cmdDeleteSelectedItem->click();
+    test::control<QPushButton>(*window_, "cmdDeleteSelectedItem")->click();
     QCOMPARE(listed(), QStringLiteral(" 1:0  2:2"));
-    QCOMPARE(window_->lblFlashNeeded->text(),
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(),
              formatGrouped(QFileInfo(trueTypeFonts_[0]).size() + QFileInfo(trueTypeFonts_[2]).size()));
-    window_->cmdMoveItemUp->click();  // the row after the deleted one stays selected
+    test::control<QPushButton>(*window_, "cmdMoveItemUp")
+        ->click();  // the row after the deleted one stays selected
     QCOMPARE(listed(), QStringLiteral(" 1:2  2:0"));
-    QVERIFY(!window_->cmdMoveItemUp->isEnabled() && window_->cmdMoveItemDown->isEnabled());
+    QVERIFY(!test::control<QPushButton>(*window_, "cmdMoveItemUp")->isEnabled() &&
+            test::control<QPushButton>(*window_, "cmdMoveItemDown")->isEnabled());
 
     // A changed list is not dropped by Exit without asking; the default keeps it.
-    window_->cmdExit->click();
+    test::control<QPushButton>(*window_, "cmdExit")->click();
     QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
     QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
     QVERIFY(!window_->endRequested());
@@ -840,7 +854,7 @@ void WorkEndToEndTest::listEditingAndTheExitQuestion() {
 void WorkEndToEndTest::previewFollowsTheSelectedRowUntilHidden() {
     startWindow(Link::Usb);
     harness_->prompts.answerYesNo(true);
-    window_->OptionSF->click();
+    test::control<QRadioButton>(*window_, "OptionSF")->click();
     addFile(softFonts_[0]);
     addFile(softFonts_[1]);
     auto* heading = window_->findChild<QLabel*>(QStringLiteral("PreviewHeading"));
@@ -851,8 +865,8 @@ void WorkEndToEndTest::previewFollowsTheSelectedRowUntilHidden() {
                      qPrintable(heading->text()));
     }
     // Hidden, it stays hidden in the next run.
-    window_->chkShowPreview->setChecked(false);
-    QVERIFY(window_->previewPanel->isHidden());
+    test::control<QCheckBox>(*window_, "chkShowPreview")->setChecked(false);
+    QVERIFY(test::control<PreviewPanel>(*window_, "previewPanel")->isHidden());
     QVERIFY(!ProgramSettings().previewShown());
 }
 
@@ -877,7 +891,7 @@ void WorkEndToEndTest::fontIdCell() {
 
     // Only True Type rows take a font ID.
     harness_->prompts.answerYesNo(true);
-    window_->OptionSF->click();
+    test::control<QRadioButton>(*window_, "OptionSF")->click();
     addFile(softFonts_[0]);
     const std::size_t promptsBefore = harness_->prompts.prompts().size();
     window_->enterFontId(1, FONT_ID_COLUMN);
@@ -913,9 +927,9 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
     QCOMPARE(statusLines().constFirst(), QStringLiteral("Clearing flash memory"));
     QVERIFY(statusLines().contains(QStringLiteral("Waiting for done, found toggle change")));
     QCOMPARE(statusLines().constLast(), QStringLiteral("Flash space erased"));
-    QCOMPARE(window_->LblProgress->text(), QStringLiteral("Flash space erased"));
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(), QStringLiteral("Flash space erased"));
     QCOMPARE(simulator_->printer().freeFlash(), simulator_->printer().config().flashSize);
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(),
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(),
              formatGrouped(static_cast<std::int64_t>(simulator_->printer().config().flashSize)));
     QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Font space cleared")}));
     verifyControlsReleased();
@@ -928,7 +942,7 @@ void WorkEndToEndTest::flashAndStatusQueries_data() {
 void WorkEndToEndTest::flashAndStatusQueries() {
     QFETCH(Link, link);
     startWindow(link);
-    window_->lblFlashSpaceRemaining->clear();
+    test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->clear();
     window_->getFlash();
     const QString free = QString::number(simulator_->printer().freeFlash());
     QStringList expected = {QStringLiteral("Getflash space remaining start")};
@@ -936,7 +950,8 @@ void WorkEndToEndTest::flashAndStatusQueries() {
         expected << QStringLiteral("Getflash space remaining, standard") << QStringLiteral("Return code = 0");
     expected << "Getflash space remaining = " + free;
     QCOMPARE(statusLines(), expected);
-    QCOMPARE(window_->lblFlashSpaceRemaining->text(), formatGrouped(free.toLongLong()));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(),
+             formatGrouped(free.toLongLong()));
 
     const bool toggle = simulator_->printer().flashToggle();
     window_->getBusyStatus();
@@ -984,7 +999,9 @@ void WorkEndToEndTest::testTicketsPerMode() {
     startWindow(link);
     selectMode(mode);
     // Every button the mode shows.
-    for (QPushButton* button : {window_->CmdTestTTF3, window_->CmdTestTTFAll, window_->CmdTestResidentFonts})
+    for (QPushButton* button : {test::control<QPushButton>(*window_, "CmdTestTTF3"),
+                                test::control<QPushButton>(*window_, "CmdTestTTFAll"),
+                                test::control<QPushButton>(*window_, "CmdTestResidentFonts")})
         if (!button->isHidden()) button->click();
 
     QVERIFY(simulator_->printer().waitForJournal(static_cast<std::size_t>(tickets.size()),
