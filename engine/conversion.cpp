@@ -1,7 +1,7 @@
 #include "conversion.h"
 
+#include <morlix/conversion_result.h>
 #include <velquin/conversion_messages.h>
-#include <velquin/conversion_result.h>
 #include <velquin/converted_file_name.h>
 
 #include <QFile>
@@ -26,7 +26,7 @@ ConversionOutcome ConvertFileSFFtoQKS(const QString& SFFfileName, bool diagnosti
                                       const SoftFontConverterCall& convert, StatusLog& status) {
     ConversionOutcome outcome;
     const std::int32_t result = convert(QFile::encodeName(SFFfileName));
-    if (result > CONVERSION_OK) {
+    if (result > morlix::CONVERSION_OK) {
         status.addStatusLine(SFFfileName + QLatin1Char(' ') + GetConversionErrorString(result));
         status.selectLastStatusLine();
         outcome.errorNumber = result;
@@ -40,7 +40,7 @@ ConversionOutcome ConvertFileSFFtoQKS(const QString& SFFfileName, bool diagnosti
     if (!converted.open(QIODevice::ReadOnly)) {
         status.addStatusLine(outcome.convertedFileName + QStringLiteral(" could not be opened"));
         status.selectLastStatusLine();
-        outcome.errorNumber = CONVERSION_WRITE_FAILED;
+        outcome.errorNumber = morlix::CONVERSION_WRITE_FAILED;
         return outcome;
     }
     const qint64 size = converted.size();

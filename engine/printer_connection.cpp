@@ -1,6 +1,6 @@
 #include "printer_connection.h"
 
-#include <velquin/printer_codes.h>
+#include <morlix/printer_codes.h>
 
 #include <QFile>
 #include <algorithm>
@@ -13,11 +13,11 @@
 namespace velquin {
 
 bool PrinterStatus::busy() const {
-    return (bytes[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0;
+    return (bytes[morlix::STATUS_FLAGS_BYTE] & morlix::STATUS_BUSY_BIT) != 0;
 }
 
 int PrinterStatus::flashToggle() const {
-    return (bytes[STATUS_FLAGS_BYTE] & STATUS_FLASH_TOGGLE_BIT) != 0 ? 1 : 0;
+    return (bytes[morlix::STATUS_FLAGS_BYTE] & morlix::STATUS_FLASH_TOGGLE_BIT) != 0 ? 1 : 0;
 }
 
 int readFlashToggle(PrinterConnection& link) {
@@ -111,7 +111,7 @@ PrinterStatus DemoPrinterConnection::readStatus() {
     PrinterStatus status;
     status.read = true;
     status.byteCount = static_cast<std::int32_t>(status.bytes.size());
-    status.bytes[STATUS_FLAGS_BYTE] = toggle_ ? STATUS_FLASH_TOGGLE_BIT : 0;
+    status.bytes[morlix::STATUS_FLAGS_BYTE] = toggle_ ? morlix::STATUS_FLASH_TOGGLE_BIT : 0;
     return status;
 }
 

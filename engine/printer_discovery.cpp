@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "app_state.h"
+#include "morlix/printer_codes.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
 #include "printer_io.h"
 #include "printer_lock.h"
-#include "velquin/printer_codes.h"
 
 namespace velquin {
 
@@ -203,10 +203,10 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
 
     state_.PrinterFoundHandle = FLAG_TRUE;
     state_.PrinterSuitable = FLAG_TRUE;
-    std::int32_t portType = PORT_TYPE_USB;
-    std::int32_t logicBoard = LOGIC_BD_MXR_PLUS;
-    std::int32_t printerType = PRINTER_TYPE_KTL;
-    std::int32_t printerModel = PRINTER_MODEL_RVA;
+    std::int32_t portType = morlix::PORT_TYPE_USB;
+    std::int32_t logicBoard = morlix::LOGIC_BD_MXR_PLUS;
+    std::int32_t printerType = morlix::PRINTER_TYPE_KTL;
+    std::int32_t printerModel = morlix::PRINTER_MODEL_RVA;
     panel_.link = PrinterLink::Local;
     if (demo) {
         panel_.printerFound.text = QStringLiteral("FOUND PRINTER Demo");
@@ -283,8 +283,8 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
     panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
     publish();
     // The port type reported is not used: the link is the network.
-    panel_.portTypeCode = PORT_TYPE_ETHERNET;
-    setFact(panel_.portType, GetPortType(PORT_TYPE_ETHERNET), true);
+    panel_.portTypeCode = morlix::PORT_TYPE_ETHERNET;
+    setFact(panel_.portType, GetPortType(morlix::PORT_TYPE_ETHERNET), true);
     showFacts(logicBoard, printerType, printerModel, PrinterLink::Network);
     library_.GetPrinterVersionVB(&state_.PrinterVersion);
     judgeVersion(PrinterLink::Network);

@@ -3,7 +3,7 @@
 #include <QLocale>
 #include <array>
 
-#include "velquin/printer_codes.h"
+#include "morlix/printer_codes.h"
 
 namespace velquin {
 
@@ -44,19 +44,20 @@ QString GetPrinterModel(std::int32_t code) {
 }
 
 bool portTypeAcceptable(std::int32_t code, PrinterLink link) {
-    return link == PrinterLink::Network || code == PORT_TYPE_USB || code == PORT_TYPE_PARALLEL;
+    return link == PrinterLink::Network || code == morlix::PORT_TYPE_USB ||
+           code == morlix::PORT_TYPE_PARALLEL;
 }
 
 bool logicBoardAcceptable(std::int32_t code, PrinterLink link) {
-    return code == (link == PrinterLink::Local ? LOGIC_BD_MXR_PLUS : LOGIC_BD_II);
+    return code == (link == PrinterLink::Local ? morlix::LOGIC_BD_MXR_PLUS : morlix::LOGIC_BD_II);
 }
 
 bool printerTypeAcceptable(std::int32_t code) {
-    return code == PRINTER_TYPE_KTL;
+    return code == morlix::PRINTER_TYPE_KTL;
 }
 
 bool printerModelAcceptable(std::int32_t code) {
-    return code == PRINTER_MODEL_RVA || code == PRINTER_MODEL_RVB;
+    return code == morlix::PRINTER_MODEL_RVA || code == morlix::PRINTER_MODEL_RVB;
 }
 
 bool firmwareVersionAcceptable(float version, PrinterLink link) {

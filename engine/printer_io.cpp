@@ -13,10 +13,10 @@
 #include <climits>
 #include <cstring>
 
+#include "morlix/printer_codes.h"
 #include "morlix_library.h"
 #include "operation_view.h"
 #include "operator_prompts.h"
-#include "velquin/printer_codes.h"
 
 namespace velquin {
 
@@ -43,7 +43,8 @@ SocketState waitReadable(int socket, int timeoutMs) {
 
 QString statusBytesLine(const StatusBytes& status) {
     QStringList bytes;
-    for (std::size_t i = 0; i <= STATUS_FLAGS_BYTE; ++i) bytes << QString::number(status[i], 16).toUpper();
+    for (std::size_t i = 0; i <= morlix::STATUS_FLAGS_BYTE; ++i)
+        bytes << QString::number(status[i], 16).toUpper();
     return bytes.join(QLatin1Char(' '));
 }
 
@@ -147,7 +148,7 @@ bool PrinterIo::GetPrinterBusy() {
                       QString::number(byteCount));
         addStatusLine(statusBytesLine(status));
     }
-    return (status[STATUS_FLAGS_BYTE] & STATUS_BUSY_BIT) != 0;
+    return (status[morlix::STATUS_FLAGS_BYTE] & morlix::STATUS_BUSY_BIT) != 0;
 }
 
 void PrinterIo::drainSocket() {

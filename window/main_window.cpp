@@ -147,9 +147,9 @@ QString StartupPaths::defaultDemoMarker() {
 
 MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, StartupPaths paths, QWidget* parent)
     : QWidget(parent),
+      lstStatus(new QListWidget(this)),
       library(library),
       CD(prompts),
-      lstStatus(new QListWidget(this)),
       statusLog(*lstStatus),
       io(state, library, prompts, statusLog),
       paths_(std::move(paths)),

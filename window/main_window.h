@@ -90,6 +90,10 @@ struct StartupPaths {
 class MainWindow : public QWidget {
     Q_OBJECT
 
+    // The diagnostics list, made first: the status log and the printer I/O
+    // below write into it.
+    QListWidget* lstStatus;
+
 public:
     MainWindow(MorlixLibrary& library, OperatorPrompts& prompts,
                StartupPaths paths = StartupPaths::defaults(), QWidget* parent = nullptr);
@@ -265,7 +269,6 @@ private:
     QGroupBox* FrameProgress;
     QLabel* LblProgress;
     QProgressBar* ProgressBar1;
-    QListWidget* lstStatus;
     QGroupBox* FrameTest;
     QPushButton* cmdTestTTF1;
     QPushButton* CmdTestTTF2;

@@ -10,6 +10,7 @@
 #include "conversion.h"
 #include "flash_maintenance.h"
 #include "ledger.h"
+#include "morlix/printer_codes.h"
 #include "morlix_library.h"
 #include "operation_view.h"
 #include "operator_prompts.h"
@@ -20,7 +21,6 @@
 #include "termination_signals.h"
 #include "transfer_meter.h"
 #include "upload.h"
-#include "velquin/printer_codes.h"
 
 namespace velquin::load {
 
@@ -150,7 +150,7 @@ public:
         PrinterStatus status;
         status.read = true;
         status.byteCount = static_cast<std::int32_t>(status.bytes.size());
-        status.bytes[STATUS_FLAGS_BYTE] = toggle_ ? STATUS_FLASH_TOGGLE_BIT : 0;
+        status.bytes[morlix::STATUS_FLAGS_BYTE] = toggle_ ? morlix::STATUS_FLASH_TOGGLE_BIT : 0;
         return status;
     }
     FlashSpace readFlashSpace() override {
@@ -231,7 +231,7 @@ private:
 QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, QString& ledgerIdentity) {
     std::int32_t portType = 0, logicBoard = 0, printerType = 0, printerModel = 0;
     library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
-    if (!local) portType = PORT_TYPE_ETHERNET;
+    if (!local) portType = morlix::PORT_TYPE_ETHERNET;
     library.GetPrinterVersionVB(&state.PrinterVersion);
     const PrinterLink link = local ? PrinterLink::Local : PrinterLink::Network;
     QJsonArray reasons;

@@ -1,7 +1,7 @@
 #include "preview.h"
 
+#include <morlix/conversion_result.h>
 #include <velquin/conversion_messages.h>
-#include <velquin/conversion_result.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -185,7 +185,7 @@ Preview trueTypePreview(Preview preview, const QString& path, const PreviewLimit
 
 QString conversionProblem(std::int32_t code) {
     // Code 1 also means the file has no font descriptor at its start.
-    if (code == CONVERSION_CANNOT_OPEN)
+    if (code == morlix::CONVERSION_CANNOT_OPEN)
         return QStringLiteral("This file does not begin with a soft font's descriptor");
     const char* message = conversionMessage(code);
     return QStringLiteral("This soft font cannot be converted: %1")
@@ -260,7 +260,7 @@ Preview softFontPreview(Preview preview, const QString& path, const PreviewLimit
     if (!morlix::softfont::openSoftFontFile(QFile::encodeName(path).toStdString(), file))
         return problem(preview, QStringLiteral("The file cannot be read"));
     if (file.tooLarge)
-        return problem(preview, QString::fromLatin1(conversionMessage(CONVERSION_INPUT_TOO_LARGE)));
+        return problem(preview, QString::fromLatin1(conversionMessage(morlix::CONVERSION_INPUT_TOO_LARGE)));
     if (file.bytes.empty()) return problem(preview, QStringLiteral("The file is empty"));
     preview.facts << sizeFact(qint64(file.bytes.size()));
 
@@ -269,7 +269,7 @@ Preview softFontPreview(Preview preview, const QString& path, const PreviewLimit
     morlix::softfont::FontSummary summary;
     const morlix::softfont::Report quiet([](std::string_view) {});
     const std::int32_t result = morlix::softfont::convertSoftFont(input, summary, quiet);
-    if (result != CONVERSION_OK) return problem(preview, conversionProblem(result));
+    if (result != morlix::CONVERSION_OK) return problem(preview, conversionProblem(result));
     QString why;
     const auto font = ConvertedSoftFont::decode(summary.image.file(), why);
     if (!font) return problem(preview, why);

@@ -5,12 +5,12 @@
 
 #include "identity.h"
 #include "morlix/morlix.h"
+#include "morlix/printer_codes.h"
 #include "platform/debug_output.h"
 #include "platform/sleep.h"
 #include "platform/tcp_socket.h"
 #include "printer_data.h"
 #include "query_protocol.h"
-#include "velquin/printer_codes.h"
 
 namespace morlix {
 
@@ -138,7 +138,7 @@ extern "C" int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1, c
     morlix::platform::limitTransferWaits(connection, morlix::TRANSFER_LIMIT);
     debugOutput("Client: connect() is OK");
     debugOutput("Client: setting printerData->portType = PORT_TYPE_ETHERNET");
-    morlix::printerData.portType = velquin::PORT_TYPE_ETHERNET;
+    morlix::printerData.portType = morlix::PORT_TYPE_ETHERNET;
     *socket = connection;
     debugPrintf("CreateEthernetSocketVB - Socket = %d", connection);
     debugPrintf("CreateEthernetSocketVB - Socket = %d", *socket);
@@ -184,7 +184,7 @@ extern "C" int32_t isPrinterReadyEthernetVB(int32_t socket) {
     if (morlix::platform::debugListening())
         for (std::size_t i = 0; i < received.bytes; ++i) debugPrintf("%X ", status[i]);
     // Bit 0 of the flags byte does not matter; bytes that did not arrive read as 0.
-    bool ready = status[3] == 0 && (status[velquin::STATUS_FLAGS_BYTE] & ~0x01) == 0;
+    bool ready = status[3] == 0 && (status[morlix::STATUS_FLAGS_BYTE] & ~0x01) == 0;
     if (ready) {
         debugOutput("GetPrinterIDEthernet - Returning printer ready");
         return 1;

@@ -3,8 +3,8 @@
 #include <charconv>
 
 #include "morlix/morlix.h"
+#include "morlix/printer_codes.h"
 #include "platform/debug_output.h"
-#include "velquin/printer_codes.h"
 
 namespace morlix {
 
@@ -12,30 +12,30 @@ using platform::debugOutput;
 using platform::debugPrintf;
 
 bool ParseModelFromID(PrinterData* record) {
-    record->printerType = velquin::PRINTER_TYPE_NOT_FOUND;
+    record->printerType = morlix::PRINTER_TYPE_NOT_FOUND;
     const std::string_view identity = fieldText(record->deviceId);
     const std::size_t key = identity.find("MDL:");
-    record->printerType = velquin::PRINTER_TYPE_KTL;
+    record->printerType = morlix::PRINTER_TYPE_KTL;
     if (key == std::string_view::npos) return false;
 
     std::string_view model = identity.substr(key + 4);
     model = model.substr(0, model.find(';'));
     // A "G" anywhere after the first character marks the G command language.
     if (model.size() > 1 && model.find('G', 1) != std::string_view::npos)
-        record->printerType = velquin::PRINTER_TYPE_G;
+        record->printerType = morlix::PRINTER_TYPE_G;
     setFieldText(record->printerName, model);
 
-    record->printerModel = velquin::PRINTER_MODEL_UNKNOWN;
+    record->printerModel = morlix::PRINTER_MODEL_UNKNOWN;
     debugOutput("**************************** printerData->printerName");
     debugOutput(fieldText(record->printerName));
     const std::string_view name = fieldText(record->printerName);
     if (name.find("RVB") != std::string_view::npos) {
         debugOutput("RVB found");
-        record->printerModel = velquin::PRINTER_MODEL_RVB;
+        record->printerModel = morlix::PRINTER_MODEL_RVB;
     }
     if (name.find("RVA") != std::string_view::npos) {
         debugOutput("RVA found");
-        record->printerModel = velquin::PRINTER_MODEL_RVA;
+        record->printerModel = morlix::PRINTER_MODEL_RVA;
     }
     return true;
 }
@@ -64,13 +64,13 @@ void GetFWVersionFromID(PrinterData* record) {
     for (char c : version) {
         if (c < '0' || c > '9') continue;
         if (c == '1') {
-            record->logicBdType = velquin::LOGIC_BD_I;
+            record->logicBdType = morlix::LOGIC_BD_I;
             debugOutput("GetFWVersionFromID - LOGIC_BD_I");
         } else if (c == '2') {
-            record->logicBdType = velquin::LOGIC_BD_II;
+            record->logicBdType = morlix::LOGIC_BD_II;
             debugOutput("GetFWVersionFromID - LOGIC_BD_II");
         } else {
-            record->logicBdType = velquin::LOGIC_BD_MXR_PLUS;
+            record->logicBdType = morlix::LOGIC_BD_MXR_PLUS;
             debugOutput("GetFWVersionFromID - LOGIC_BD_MXR_PLUS");
         }
         break;

@@ -9,12 +9,12 @@
 
 #include "identity.h"
 #include "morlix/morlix.h"
+#include "morlix/printer_codes.h"
 #include "platform/debug_output.h"
 #include "platform/device_io.h"
 #include "platform/operator_message.h"
 #include "platform/sleep.h"
 #include "query_protocol.h"
-#include "velquin/printer_codes.h"
 
 namespace morlix {
 
@@ -162,17 +162,17 @@ bool GetPrinterHandle(std::int32_t* handle, PrinterData& record) {
     debugOutput("GetPrinterHandle - entry");
     if (FindUsbPrinter(handle)) {
         debugOutput("GetPrinterHandle - Found USB printer");
-        record.portType = velquin::PORT_TYPE_USB;
+        record.portType = morlix::PORT_TYPE_USB;
         return true;
     }
     debugOutput("GetPrinterHandle - Did not find USB printer");
     if (findPrinterPARALLEL(handle)) {
         debugOutput("GetPrinterHandle - Found Parallel printer");
-        record.portType = velquin::PORT_TYPE_PARALLEL;
+        record.portType = morlix::PORT_TYPE_PARALLEL;
         return true;
     }
     debugOutput("GetPrinterHandle - Did not find Parallel printer");
-    record.portType = velquin::PORT_TYPE_UNKNOWN;
+    record.portType = morlix::PORT_TYPE_UNKNOWN;
     return false;
 }
 

@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "morlix/morlix.h"
+#include "morlix/printer_codes.h"
 #include "platform/debug_output.h"
 #include "platform/device_io.h"
 #include "platform/sleep.h"
 #include "printer_data.h"
-#include "velquin/printer_codes.h"
 
 namespace morlix {
 
@@ -31,7 +31,7 @@ void logBytesWithCharacters(std::span<const std::uint8_t> bytes) {
 }
 
 bool isBusy(const std::uint8_t* status) {
-    return (status[velquin::STATUS_FLAGS_BYTE] & velquin::STATUS_BUSY_BIT) != 0;
+    return (status[morlix::STATUS_FLAGS_BYTE] & morlix::STATUS_BUSY_BIT) != 0;
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <array>
 
+#include "morlix/conversion_result.h"
 #include "pcl_command.h"
 #include "platform/debug_output.h"
-#include "velquin/conversion_result.h"
 
 namespace morlix::softfont {
 namespace {
@@ -15,7 +15,6 @@ using platform::debugPrintf;
 }  // namespace
 
 std::int32_t readCharacterNumber(ByteSource& input, std::uint8_t& code, const Report& report) {
-    using namespace velquin;
     const PclCommand command = readPclCommand(input, '*', 'c', 'E', 0);
     code = static_cast<std::uint8_t>(command.value);  // codes above 255 wrap
     if (command.matched > 0) debugOutput("readCharacterNumber - Found escape\r\n");

@@ -2,13 +2,13 @@
 #include <cstdio>
 #include <new>
 
+#include "morlix/conversion_result.h"
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
 #include "soft_font_converter.h"
-#include "velquin/conversion_result.h"
 
 extern "C" int32_t qkSoftFontFileName(const char* softFontPath) {
-    int32_t result = velquin::CONVERSION_NO_MEMORY;
+    int32_t result = morlix::CONVERSION_NO_MEMORY;
     try {
         result =
             morlix::softfont::convertSoftFontFile(softFontPath, morlix::softfont::Report::standardOutput());

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "morlix/conversion_result.h"
 #include "pcl_command.h"
 #include "platform/debug_output.h"
-#include "velquin/conversion_result.h"
 
 namespace morlix::softfont {
 namespace {
@@ -42,44 +42,44 @@ struct FieldValue {
 };
 
 constexpr FieldValue HEADER_FORMATS[] = {
-    {0, "Header Format = 0 (bitmap, QK compatible)\r\n", nullptr, velquin::CONVERSION_OK},
+    {0, "Header Format = 0 (bitmap, QK compatible)\r\n", nullptr, morlix::CONVERSION_OK},
     {10, "Header Format = 10 (Intellifont Bound Scalable, NOT QK compatible)\r\n", nullptr,
-     velquin::CONVERSION_HEADER_FORMAT_10},
+     morlix::CONVERSION_HEADER_FORMAT_10},
     {11, "Header Format = 11 (Intellifont Unbound Scalable, NOT QK compatible)\r\n", nullptr,
-     velquin::CONVERSION_HEADER_FORMAT_11},
+     morlix::CONVERSION_HEADER_FORMAT_11},
     {15, "Header Format = 15 (True Type Scalable (bound or unbound), NOT QK compatible)\r\n", nullptr,
-     velquin::CONVERSION_HEADER_FORMAT_15},
+     morlix::CONVERSION_HEADER_FORMAT_15},
     {20, "Header Format = 20 (Resolution-Specified Bitmap, NOT QK compatible)\r\n", nullptr,
-     velquin::CONVERSION_HEADER_FORMAT_20},
+     morlix::CONVERSION_HEADER_FORMAT_20},
 };
 
 constexpr FieldValue FONT_TYPES[] = {
     {0, "Font Type = 0, Bound Font\r\n", "Character codes 32 to 127 are printable (QK compatible)\r\n",
-     velquin::CONVERSION_OK},
+     morlix::CONVERSION_OK},
     {1, "Font Type = 1, Bound Font\r\n",
      "Character codes 32 to 127 and 160 to 255 are printable (NOT QK compatible)\r\n",
-     velquin::CONVERSION_FONT_TYPE_1},
+     morlix::CONVERSION_FONT_TYPE_1},
     {2, "Font Type = 2, Bound Font\r\n",
      "Character codes 0 to 255 are printable, except 0,7 to 15, and 27 (NOT QK compatible)\r\n",
-     velquin::CONVERSION_OK},
+     morlix::CONVERSION_OK},
     {10, "Font Type = 10, Unbound Font\r\n", "Character codes HP MSL numbers (NOT QK compatible)\r\n",
-     velquin::CONVERSION_FONT_TYPE_10},
+     morlix::CONVERSION_FONT_TYPE_10},
     {11, "Font Type = 11, Unbound Font\r\n", "Character codes Unicode numbers (NOT QK compatible)\r\n",
-     velquin::CONVERSION_FONT_TYPE_11},
+     morlix::CONVERSION_FONT_TYPE_11},
 };
 
 constexpr FieldValue ORIENTATIONS[] = {
-    {0, "Orientation = portrait\r\n", "\r\n", velquin::CONVERSION_OK},
-    {1, "Orientation = landscape (NOT QK compatible)\r\n", nullptr, velquin::CONVERSION_LANDSCAPE},
+    {0, "Orientation = portrait\r\n", "\r\n", morlix::CONVERSION_OK},
+    {1, "Orientation = landscape (NOT QK compatible)\r\n", nullptr, morlix::CONVERSION_LANDSCAPE},
     {2, "Orientation = reverse portrait (NOT QK compatible)\r\n", nullptr,
-     velquin::CONVERSION_REVERSE_PORTRAIT},
+     morlix::CONVERSION_REVERSE_PORTRAIT},
     {3, "Orientation = reverse landscape (NOT QK compatible)\r\n", nullptr,
-     velquin::CONVERSION_REVERSE_LANDSCAPE},
+     morlix::CONVERSION_REVERSE_LANDSCAPE},
 };
 
 constexpr FieldValue SPACINGS[] = {
-    {0, "Spacing = fixed\r\n", nullptr, velquin::CONVERSION_OK},
-    {1, "Spacing = proportional\r\n", nullptr, velquin::CONVERSION_OK},
+    {0, "Spacing = fixed\r\n", nullptr, morlix::CONVERSION_OK},
+    {1, "Spacing = proportional\r\n", nullptr, morlix::CONVERSION_OK},
 };
 
 // Reports the field's value from its table and gives its verdict; a value
@@ -228,7 +228,6 @@ void dumpHeaderBytes(std::span<const std::uint8_t> descriptor, const Report& rep
 
 std::int32_t displayFontHeaderInfo(std::span<const std::uint8_t> descriptorBytes, FontSummary& summary,
                                    const Report& report) {
-    using namespace velquin;
     const Descriptor descriptor(descriptorBytes);
     const auto blank = [&] { report.line("\r\n"); };
 
@@ -316,26 +315,26 @@ std::int32_t readFontHeader(ByteSource& input, FontSummary& summary, const Repor
     std::int32_t length = 0;
     if (!readSoftFontHeader(input, length, report)) {
         debugOutput("Did not find Soft Font header\r\n");
-        return velquin::CONVERSION_CANNOT_OPEN;
+        return morlix::CONVERSION_CANNOT_OPEN;
     }
     report.printf("\r\nFound Soft Font header, length = %d\r\n", length);
     if (length >= MAX_DESCRIPTOR_BYTES) {
         debugPrintf("Error soft font header > %d bytes\r\n", MAX_DESCRIPTOR_BYTES);
-        return velquin::CONVERSION_DESCRIPTOR_TOO_LONG;
+        return morlix::CONVERSION_DESCRIPTOR_TOO_LONG;
     }
     const ByteSource::Block descriptor = input.readBlock(static_cast<std::size_t>(length));
     if (descriptor.failed) {
         debugOutput("Error reading actual softfont header data\r\n");
-        return velquin::CONVERSION_DESCRIPTOR_SHORT;
+        return morlix::CONVERSION_DESCRIPTOR_SHORT;
     }
     if (descriptor.bytes.size() < static_cast<std::size_t>(length)) {
         debugOutput("Error reading actual header\r\n");
-        return velquin::CONVERSION_DESCRIPTOR_SHORT;
+        return morlix::CONVERSION_DESCRIPTOR_SHORT;
     }
     debugPrintf("Read %d actual header bytes\r\n", length);
     dumpHeaderBytes(descriptor.bytes, report);
     const std::int32_t verdict = displayFontHeaderInfo(descriptor.bytes, summary, report);
-    if (verdict != velquin::CONVERSION_OK) debugOutput("displayFontHeaderInfo detected error");
+    if (verdict != morlix::CONVERSION_OK) debugOutput("displayFontHeaderInfo detected error");
     return verdict;
 }
 

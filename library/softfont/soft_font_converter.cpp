@@ -13,8 +13,8 @@
 #include "character_cell.h"
 #include "character_records.h"
 #include "font_header.h"
+#include "morlix/conversion_result.h"
 #include "platform/debug_output.h"
-#include "velquin/conversion_result.h"
 #include "velquin/converted_file_name.h"
 
 namespace morlix::softfont {
@@ -74,7 +74,6 @@ void logTypeSizes() {
 }  // namespace
 
 std::int32_t convertCharacters(ByteSource& input, FontSummary& summary, const Report& report) {
-    using namespace velquin;
     for (;;) {
         std::uint8_t code = 0;
         const std::int32_t found = readCharacterNumber(input, code, report);
@@ -140,12 +139,12 @@ void finishConvertedFile(FontSummary& summary) {
 
 std::int32_t convertSoftFont(ByteSource& input, FontSummary& summary, const Report& report) {
     std::int32_t result = readFontHeader(input, summary, report);
-    if (result != velquin::CONVERSION_OK) return result;
-    if (!allocateDownloadImage(summary)) return velquin::CONVERSION_NO_MEMORY;
+    if (result != morlix::CONVERSION_OK) return result;
+    if (!allocateDownloadImage(summary)) return morlix::CONVERSION_NO_MEMORY;
     result = convertCharacters(input, summary, report);
-    if (result != velquin::CONVERSION_OK) return result;
+    if (result != morlix::CONVERSION_OK) return result;
     finishConvertedFile(summary);
-    return velquin::CONVERSION_OK;
+    return morlix::CONVERSION_OK;
 }
 
 bool openSoftFontFile(const std::string& path, SoftFontFile& file) {
@@ -256,24 +255,24 @@ std::int32_t convertSoftFontFile(const char* path, const Report& report) {
     SoftFontFile input;
     if (!openSoftFontFile(sourcePath, input)) {
         debugPrintf("Could not open file %s\r\n", sourcePath.c_str());
-        return velquin::CONVERSION_CANNOT_OPEN;
+        return morlix::CONVERSION_CANNOT_OPEN;
     }
     if (input.tooLarge) {
         report.printf("Soft font file %s is larger than %d bytes\r\n", sourcePath.c_str(),
                       static_cast<int>(MAX_SOFT_FONT_FILE_BYTES));
-        return velquin::CONVERSION_INPUT_TOO_LARGE;
+        return morlix::CONVERSION_INPUT_TOO_LARGE;
     }
     ByteSource source(input.bytes, input.readFailed);
     const std::int32_t result = convertSoftFont(source, summary, report);
-    if (result != velquin::CONVERSION_OK) return result;
+    if (result != morlix::CONVERSION_OK) return result;
     // A soft font that already carries the converted name is never overwritten by its own conversion.
     if (isSameFile(destination, input)) {
         report.printf("Could not create file %s\r\n", destination.c_str());
-        return velquin::CONVERSION_WRITE_FAILED;
+        return morlix::CONVERSION_WRITE_FAILED;
     }
     if (!writeConvertedFile(destination, summary.image.file(), report))
-        return velquin::CONVERSION_WRITE_FAILED;
-    return velquin::CONVERSION_OK;
+        return morlix::CONVERSION_WRITE_FAILED;
+    return morlix::CONVERSION_OK;
 }
 
 }  // namespace morlix::softfont

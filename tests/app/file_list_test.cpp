@@ -2,7 +2,7 @@
 #include "file_list.h"
 
 #include <gtest/gtest.h>
-#include <velquin/conversion_result.h>
+#include <morlix/conversion_result.h>
 
 #include <QApplication>
 #include <QFile>
@@ -34,13 +34,13 @@ TEST(ConversionMessages, EveryCodeHasItsMessage) {
     EXPECT_EQ(GetConversionErrorString(11), "Error Soft Font is FONT TYPE 2 Not compatable");
     EXPECT_EQ(GetConversionErrorString(14), "Error Soft Font is LANDSCAPE MODE");
     EXPECT_EQ(GetConversionErrorString(25), "Error read character default");
-    EXPECT_EQ(GetConversionErrorString(CONVERSION_WRITE_FAILED),
+    EXPECT_EQ(GetConversionErrorString(morlix::CONVERSION_WRITE_FAILED),
               "Error application could not write the converted file");
     for (const int unknown : {-1, 26, 30, INT32_MAX, INT32_MIN}) {
         EXPECT_EQ(GetConversionErrorString(unknown), "Unknown conversion error") << unknown;
     }
-    for (int code = 1; code <= CONVERSION_INPUT_TOO_LARGE; ++code) {
-        if (code == CONVERSION_END_OF_FONT) continue;
+    for (int code = 1; code <= morlix::CONVERSION_INPUT_TOO_LARGE; ++code) {
+        if (code == morlix::CONVERSION_END_OF_FONT) continue;
         EXPECT_NE(GetConversionErrorString(code), "Unknown conversion error") << code;
     }
 }
@@ -94,7 +94,7 @@ TEST_F(ConversionWrapperTest, AConvertedFileThatIsNotThereIsAFailure) {
     const ConversionOutcome outcome = ConvertFileSFFtoQKS(
         font, false, [](const QByteArray&) { return 0; }, view);
     EXPECT_FALSE(outcome.converted);
-    EXPECT_EQ(outcome.errorNumber, CONVERSION_WRITE_FAILED);
+    EXPECT_EQ(outcome.errorNumber, morlix::CONVERSION_WRITE_FAILED);
     EXPECT_EQ(view.allLines, QStringList({dir.filePath("Font.QKS") + " could not be opened"}));
 }
 

@@ -7,19 +7,19 @@
 #include <string_view>
 
 #include "../support/soft_font_builder.h"
+#include "morlix/conversion_result.h"
 #include "softfont/byte_source.h"
 #include "softfont/report.h"
 #include "softfont/soft_font_converter.h"
-#include "velquin/conversion_result.h"
 
 namespace {
 
 // Codes the converter can give for bytes in memory: not 11 and 25 (never
 // produced), not 26 (internal), not 27 and 29 (writing and reading the file).
 bool isConversionResult(std::int32_t result) {
-    return (result >= velquin::CONVERSION_OK && result <= velquin::CONVERSION_CODE_NOT_ENDED_BY_E &&
-            result != velquin::CONVERSION_UNUSED_11) ||
-           result == velquin::CONVERSION_FONT_TOO_LARGE;
+    return (result >= morlix::CONVERSION_OK && result <= morlix::CONVERSION_CODE_NOT_ENDED_BY_E &&
+            result != morlix::CONVERSION_UNUSED_11) ||
+           result == morlix::CONVERSION_FONT_TOO_LARGE;
 }
 
 }  // namespace
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FontSummary summary;
         const std::int32_t result = convertSoftFont(input, summary, report);
         if (!isConversionResult(result)) std::abort();
-        if (result != velquin::CONVERSION_OK) continue;
+        if (result != morlix::CONVERSION_OK) continue;
         const auto font = velquin::testing::ConvertedFont::read(summary.image.file());
         if (!font || font->cellHeight != summary.cellHeight || font->count != summary.characterCount ||
             font->image.size() > MAX_IMAGE_BYTES || summary.image.file().size() > MAX_CONVERTED_FILE_BYTES)

@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "link/printer_data.h"
+#include "morlix/printer_codes.h"
 #include "platform/sleep.h"
 #include "platform/tcp_socket.h"
 #include "sim_test_support.h"
-#include "velquin/printer_codes.h"
 
 namespace {
 
@@ -93,12 +93,12 @@ TEST_F(EthernetLink, ConnectsReadsTheIdentityAndParsesIt) {
                            "CreateEthernetSocketVB - Socket on exit = " + s,
                        });
     EXPECT_EQ(deviceId(), printersim::DEFAULT_IDENTITY);
-    EXPECT_EQ(morlix::printerData.portType, velquin::PORT_TYPE_ETHERNET);
+    EXPECT_EQ(morlix::printerData.portType, morlix::PORT_TYPE_ETHERNET);
     EXPECT_EQ(morlix::fieldText(morlix::printerData.printerName), "RVA 300");
-    EXPECT_EQ(morlix::printerData.printerModel, velquin::PRINTER_MODEL_RVA);
-    EXPECT_EQ(morlix::printerData.printerType, velquin::PRINTER_TYPE_KTL);
+    EXPECT_EQ(morlix::printerData.printerModel, morlix::PRINTER_MODEL_RVA);
+    EXPECT_EQ(morlix::printerData.printerType, morlix::PRINTER_TYPE_KTL);
     EXPECT_EQ(morlix::fieldText(morlix::printerData.firmwareVersion), "5.07");
-    EXPECT_EQ(morlix::printerData.logicBdType, velquin::LOGIC_BD_MXR_PLUS);
+    EXPECT_EQ(morlix::printerData.logicBdType, morlix::LOGIC_BD_MXR_PLUS);
     EXPECT_EQ(simulator.printer().requestCount(printersim::Request::Identity), 1u);
     // A printer that goes silent later cannot freeze the program.
     timeval receiveLimit{};
@@ -212,14 +212,14 @@ TEST_F(EthernetLink, APrinterThatClosesAtOnceFailsAfterThePortTypeWasSet) {
     printersim::Faults faults;
     faults.closeOnAccept = true;
     simulator.printer().setFaults(faults);
-    morlix::printerData.portType = velquin::PORT_TYPE_USB;
+    morlix::printerData.portType = morlix::PORT_TYPE_USB;
     std::size_t before = openDescriptorCount();
     DebugCapture log;
     EXPECT_EQ(create(portText.c_str()), 0);
     expectInOrder(log, {"Client: connect() is OK", "GetPrinterIDEthernet - Entry",
                         "GetPrinterIDEthernet - Connection Closed"});
     EXPECT_FALSE(log.contains("CreateEthernetSocketVB - Socket on exit = 0"));
-    EXPECT_EQ(morlix::printerData.portType, velquin::PORT_TYPE_ETHERNET);
+    EXPECT_EQ(morlix::printerData.portType, morlix::PORT_TYPE_ETHERNET);
     // The failed connection is closed and the caller's variable cleared.
     EXPECT_EQ(socket, 0);
     EXPECT_EQ(openDescriptorCount(), before);

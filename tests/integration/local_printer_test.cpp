@@ -18,12 +18,12 @@
 
 #include "fake_device_server.h"
 #include "link/printer_data.h"
+#include "morlix/printer_codes.h"
 #include "platform/device_io.h"
 #include "platform/operator_message.h"
 #include "private_cupsd.h"
 #include "sha256.h"
 #include "sim_test_support.h"
-#include "velquin/printer_codes.h"
 
 namespace {
 
@@ -81,12 +81,12 @@ TEST_F(LocalPrinter, IsFoundAtTheThirdUsbRowAndItsIdentityParsed) {
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
     EXPECT_GE(handle, 3);
     EXPECT_EQ(morlix::printerHandle, handle);
-    EXPECT_EQ(portType(), velquin::PORT_TYPE_USB);
+    EXPECT_EQ(portType(), morlix::PORT_TYPE_USB);
     EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.deviceId)), printersim::DEFAULT_IDENTITY);
     EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.printerName)), "RVA 300");
     EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.firmwareVersion)), "5.07");
-    EXPECT_EQ(morlix::printerData.printerModel, velquin::PRINTER_MODEL_RVA);
-    EXPECT_EQ(morlix::printerData.logicBdType, velquin::LOGIC_BD_MXR_PLUS);
+    EXPECT_EQ(morlix::printerData.printerModel, morlix::PRINTER_MODEL_RVA);
+    EXPECT_EQ(morlix::printerData.logicBdType, morlix::LOGIC_BD_MXR_PLUS);
     float version = 0;
     GetPrinterVersionVB(&version);
     EXPECT_FLOAT_EQ(version, 5.07f);
@@ -130,7 +130,7 @@ TEST_F(LocalPrinter, IsFoundOnLpt2AfterLpt1FailsAndKeepsAShared15SecondPort) {
     printersim::Simulator& simulator = simulatorAt("/dev/lp1");
     DebugCapture log;
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
-    EXPECT_EQ(portType(), velquin::PORT_TYPE_PARALLEL);
+    EXPECT_EQ(portType(), morlix::PORT_TYPE_PARALLEL);
     expectInOrder(
         log, {"GetPrinterHandle - Did not find USB printer", "findPrinterPARALLEL - Entry",
               "IsPrinterPARALLEL -  entry", "IsPrinterPARALLEL - LPT1",
@@ -172,7 +172,7 @@ TEST_F(LocalPrinter, APortThatRefusesTheTimeOutIsStillUsedAndTheOperatorTold) {
     std::ofstream(root.path("/dev/lp0")) << std::string(2048, 'S');
     OperatorMessageCapture messages;
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
-    EXPECT_EQ(portType(), velquin::PORT_TYPE_PARALLEL);
+    EXPECT_EQ(portType(), morlix::PORT_TYPE_PARALLEL);
     EXPECT_EQ(messages.messages(), std::vector<std::string>{"Set cto failed"});
 }
 
@@ -185,7 +185,7 @@ TEST_F(LocalPrinter, ALptPortWithAShortStatusGetsOneZeroByteAndNothingIsFound) {
     EXPECT_EQ(GetPrinterHandleVB(&handle), 1);
     EXPECT_EQ(handle, 12345);  // not written
     EXPECT_EQ(morlix::printerHandle, 0);
-    EXPECT_EQ(portType(), velquin::PORT_TYPE_UNKNOWN);
+    EXPECT_EQ(portType(), morlix::PORT_TYPE_UNKNOWN);
     EXPECT_TRUE(simulator.printer().waitForBytesReceived(1, PATIENCE));
     EXPECT_EQ(simulator.printer().bytesReceived(), 1u);
     expectInOrder(
@@ -205,7 +205,7 @@ TEST_F(LocalPrinter, AFailedIdentityReadKeepsTheIdentityBefore) {
     EXPECT_TRUE(log.contains("Error = 25, IOCTL = " +
                              hex(static_cast<int>(morlix::platform::deviceIdRequestCode(1024)))));
     EXPECT_EQ(std::string(morlix::fieldText(morlix::printerData.printerName)), "RVB 200");
-    EXPECT_EQ(morlix::printerData.logicBdType, velquin::LOGIC_BD_II);
+    EXPECT_EQ(morlix::printerData.logicBdType, morlix::LOGIC_BD_II);
 }
 
 TEST_F(LocalPrinter, WritesArriveByteExactWithTheirDumpLines) {
@@ -283,7 +283,7 @@ TEST_F(LocalPrinter, AParallelPrintersIdentityComesFromTheKernelsProbe) {
         << "CLASS:PRINTER;\nMODEL:RVB 300;\nMANUFACTURER:Maker;\nDESCRIPTION:Ticket printer;\n";
     OperatorMessageCapture messages;  // a plain file takes no write time-out
     ASSERT_EQ(GetPrinterHandleVB(&handle), 0);
-    EXPECT_EQ(portType(), velquin::PORT_TYPE_PARALLEL);
+    EXPECT_EQ(portType(), morlix::PORT_TYPE_PARALLEL);
     EXPECT_EQ(morlix::fieldText(morlix::printerData.deviceId),
               "CLS:PRINTER;MDL:RVB 300;MFG:Maker;DES:Ticket printer;");
     EXPECT_EQ(morlix::fieldText(morlix::printerData.printerName), "RVB 300");

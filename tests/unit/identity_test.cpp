@@ -7,8 +7,8 @@
 #include <string>
 
 #include "link/printer_data.h"
+#include "morlix/printer_codes.h"
 #include "platform/debug_output.h"
-#include "velquin/printer_codes.h"
 
 namespace {
 

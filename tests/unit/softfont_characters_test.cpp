@@ -2,10 +2,10 @@
 // built byte by byte.
 #include <gtest/gtest.h>
 
+#include "morlix/conversion_result.h"
 #include "platform/debug_output.h"
 #include "softfont/character_records.h"
 #include "softfont_test_support.h"
-#include "velquin/conversion_result.h"
 
 namespace {
 
@@ -382,12 +382,12 @@ TEST(CharacterCells, FontLargerThanAnyPrinterHoldsIsRefusedBeforeItsCellIsBuilt)
                                        .character({.width = 65535, .bitmap = std::vector<std::uint8_t>{}})
                                        .bytes(),
                                    conversion);
-    EXPECT_EQ(conversion.result, velquin::CONVERSION_FONT_TOO_LARGE);
+    EXPECT_EQ(conversion.result, morlix::CONVERSION_FONT_TOO_LARGE);
     EXPECT_TRUE(log.contains("Could not allocate 536997886 bytes for master DL image\r\n"));
 
     // 256 cells of 8 bytes a row: 4392 rows make a file just under 9,000,000 bytes, 4393 just over.
     for (const auto& [height, expected] :
-         {std::pair{4392, velquin::CONVERSION_OK}, std::pair{4393, velquin::CONVERSION_FONT_TOO_LARGE}}) {
+         {std::pair{4392, morlix::CONVERSION_OK}, std::pair{4393, morlix::CONVERSION_FONT_TOO_LARGE}}) {
         FontDescriptor descriptor;
         descriptor.cellHeight = static_cast<std::uint16_t>(height);
         SoftFontBuilder builder(descriptor);
@@ -398,7 +398,7 @@ TEST(CharacterCells, FontLargerThanAnyPrinterHoldsIsRefusedBeforeItsCellIsBuilt)
         InMemoryConversion converted;
         velquin::testing::convertBytes(builder.bytes(), converted);
         EXPECT_EQ(converted.result, expected) << height;
-        if (expected == velquin::CONVERSION_OK) {
+        if (expected == morlix::CONVERSION_OK) {
             EXPECT_LT(converted.file.size(), 9'000'000u);
         }
     }

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <map>
 
+#include "morlix/conversion_result.h"
 #include "morlix/morlix.h"
 #include "platform/debug_output.h"
 #include "softfont_test_support.h"
-#include "velquin/conversion_result.h"
 #include "velquin/converted_file_name.h"
 
 namespace {
@@ -153,7 +153,7 @@ TEST_F(ConverterFiles, InputLargerThanAnySoftFontIsRefusedUnread) {
         fs::resize_file(input, size);
         ReportLines output;
         const std::int32_t result = convert(input, output);
-        EXPECT_EQ(result == velquin::CONVERSION_INPUT_TOO_LARGE, refused) << size << " gave " << result;
+        EXPECT_EQ(result == morlix::CONVERSION_INPUT_TOO_LARGE, refused) << size << " gave " << result;
     }
 }
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "morlix/printer_codes.h"
 #include "sha256.h"
-#include "velquin/printer_codes.h"
 
 namespace printersim {
 namespace {
@@ -98,8 +98,8 @@ std::vector<std::uint8_t> PrinterModel::statusBytes() {
     } else {
         status.assign(STATUS_SIZE, 0);
         bool busyNow = faults_.stayBusy || uploadsArriving_ > 0 || !writes_.empty();
-        status[velquin::STATUS_FLAGS_BYTE] = static_cast<std::uint8_t>(
-            (busyNow ? velquin::STATUS_BUSY_BIT : 0) | (toggle_ ? velquin::STATUS_FLASH_TOGGLE_BIT : 0));
+        status[morlix::STATUS_FLAGS_BYTE] = static_cast<std::uint8_t>(
+            (busyNow ? morlix::STATUS_BUSY_BIT : 0) | (toggle_ ? morlix::STATUS_FLASH_TOGGLE_BIT : 0));
     }
     if (faults_.statusLength) status.resize(*faults_.statusLength, 0);
     return status;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace velquin {
+namespace morlix {
 
 enum PortType : std::int32_t {
     PORT_TYPE_USB = 0,
@@ -40,4 +40,4 @@ inline constexpr std::size_t STATUS_FLAGS_BYTE = 4;
 inline constexpr std::uint8_t STATUS_BUSY_BIT = 0x20;
 inline constexpr std::uint8_t STATUS_FLASH_TOGGLE_BIT = 0x02;
 
-}  // namespace velquin
+}  // namespace morlix

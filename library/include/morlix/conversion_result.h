@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace velquin {
+namespace morlix {
 
 enum ConversionResult : std::int32_t {
     CONVERSION_OK = 0,
@@ -39,4 +39,4 @@ enum ConversionResult : std::int32_t {
     CONVERSION_INPUT_TOO_LARGE = 29,  // the file is larger than any soft font can be
 };
 
-}  // namespace velquin
+}  // namespace morlix
