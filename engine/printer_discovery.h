@@ -93,8 +93,7 @@ public:
     // "Find Network Printer": `connectDialog` lets the operator connect
     // (through connectEthernet and adoptConnection) and gives the address
     // connected to, or none; then the network printer's facts.
-    PrinterPanel findNetworkPrinter(
-        const std::function<std::optional<NetworkAddress>()>& connectDialog);
+    PrinterPanel findNetworkPrinter(const std::function<std::optional<NetworkAddress>()>& connectDialog);
     // Shows the facts of the printer just connected over TCP at `address`.
     PrinterPanel showNetworkPrinter(const NetworkAddress& address);
 
