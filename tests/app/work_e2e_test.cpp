@@ -252,6 +252,9 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
     QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
 
     send();
+    // The last file's transfer stays shown: all its bytes went out.
+    const QString lastFile = test::control<QLabel>(*window_, "lblFileTransfer")->text();
+    QVERIFY2(lastFile.contains(QStringLiteral(" bytes")), qPrintable(lastFile));
 
     // What the printer stores: each file in list order, byte for byte (a
     // soft font as its converted file, header included).
@@ -953,8 +956,17 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(),
              formatGrouped(free.toLongLong()));
 
+    // A command started from the keyboard leaves the focus where it was.
+    window_->show();
+    QApplication::setActiveWindow(window_);
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    auto* getStatus = test::control<QPushButton>(*window_, "CmdGetStatus");
+    getStatus->setFocus();
     const bool toggle = simulator_->printer().flashToggle();
-    window_->getBusyStatus();
+    QTest::keyClick(getStatus, Qt::Key_Return);
+    QTRY_VERIFY(!statusLines().isEmpty() &&
+                statusLines().constFirst().startsWith(QStringLiteral("Flash toggle")));
+    QCOMPARE(QApplication::focusWidget(), getStatus);
     QCOMPARE(statusLines().constFirst(), QStringLiteral("Flash toggle = ") + (toggle ? "1" : "0"));
     printersim::Faults faults;
     faults.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22};
