@@ -102,11 +102,13 @@ int main(int argc, char* argv[]) {
     const QString port = QString::number(simulator.port());
     QTimer::singleShot(0, &window, [&window, port] {
         velquin::NetworkAddressDialog& dialog = window.form1();
-        for (auto [box, text] : {std::pair{dialog.txtOctet1, "127"}, std::pair{dialog.txtOctet2, "0"},
-                                 std::pair{dialog.txtOctet3, "0"}, std::pair{dialog.txtOctet4, "1"}})
+        for (auto [box, text] : {std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet1")), "127"},
+                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet2")), "0"},
+                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet3")), "0"},
+                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet4")), "1"}})
             box->setText(QLatin1String(text));
-        dialog.txtPort->setText(port);
-        dialog.cmdCreateSocket->click();
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtPort"))->setText(port);
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdCreateSocket"))->click();
     });
     window.findNetworkPrinter();
     if (!velquin::isTrue(window.state.PrinterIsEthernet)) {

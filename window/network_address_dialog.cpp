@@ -99,6 +99,20 @@ NetworkAddressDialog::NetworkAddressDialog(OperatorPrompts& prompts, QWidget* pa
     connect(cmdCreateSocket, &QPushButton::clicked, this, &NetworkAddressDialog::connectToAddress);
 
     Form_Load();
+    const std::initializer_list<std::pair<QObject*, const char*>> controls = {
+        {Label1, "Label1"},
+        {txtOctet1, "txtOctet1"},
+        {Label3, "Label3"},
+        {txtOctet2, "txtOctet2"},
+        {Label4, "Label4"},
+        {txtOctet3, "txtOctet3"},
+        {Label5, "Label5"},
+        {txtOctet4, "txtOctet4"},
+        {Label2, "Label2"},
+        {txtPort, "txtPort"},
+        {cmdCreateSocket, "cmdCreateSocket"},
+        {lblWait, "lblWait"}};
+    for (const auto& [control, name] : controls) control->setObjectName(QLatin1String(name));
 }
 
 void NetworkAddressDialog::Form_Load() {

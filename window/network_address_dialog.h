@@ -48,19 +48,6 @@ public:
     QString Octet4;
     QString PortNumber;
 
-    QLabel* Label1;
-    QLineEdit* txtOctet1;
-    QLabel* Label3;
-    QLineEdit* txtOctet2;
-    QLabel* Label4;
-    QLineEdit* txtOctet3;
-    QLabel* Label5;
-    QLineEdit* txtOctet4;
-    QLabel* Label2;
-    QLineEdit* txtPort;
-    QPushButton* cmdCreateSocket;
-    QLabel* lblWait;
-
     // True when the last "Connect" connected.
     bool connected() const { return connected_; }
     bool connecting() const { return connecting_; }
@@ -78,6 +65,21 @@ public slots:
 
 private:
     void Form_Load();
+
+    // The controls; each has its name as its object name, which tests and
+    // automation find it by.
+    QLabel* Label1;
+    QLineEdit* txtOctet1;
+    QLabel* Label3;
+    QLineEdit* txtOctet2;
+    QLabel* Label4;
+    QLineEdit* txtOctet3;
+    QLabel* Label5;
+    QLineEdit* txtOctet4;
+    QLabel* Label2;
+    QLineEdit* txtPort;
+    QPushButton* cmdCreateSocket;
+    QLabel* lblWait;
 
     OperatorPrompts& prompts_;
     Connector connector_;

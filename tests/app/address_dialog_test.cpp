@@ -52,18 +52,18 @@ void AddressDialogTest::handsTheAddressAndShowsTheResult() {
     bool dismissedWhileConnecting = true;
     dialog.setConnector([&](const NetworkAddress& address) {
         handed = address;
-        textWhileConnecting = dialog.lblWait->text();
+        textWhileConnecting = test::control<QLabel>(dialog, "lblWait")->text();
         dialog.reject();
         dismissedWhileConnecting = !dialog.isVisible();
         dialog.showConnectResult(connects);
     });
     QTimer::singleShot(0, &dialog, [&] {
-        type(dialog.txtOctet1, "127");
-        type(dialog.txtOctet2, "0");
-        type(dialog.txtOctet3, "0");
-        type(dialog.txtOctet4, "1");
-        type(dialog.txtPort, "9100");
-        dialog.cmdCreateSocket->click();
+        type(test::control<QLineEdit>(dialog, "txtOctet1"), "127");
+        type(test::control<QLineEdit>(dialog, "txtOctet2"), "0");
+        type(test::control<QLineEdit>(dialog, "txtOctet3"), "0");
+        type(test::control<QLineEdit>(dialog, "txtOctet4"), "1");
+        type(test::control<QLineEdit>(dialog, "txtPort"), "9100");
+        test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
     });
     dialog.exec();
 
@@ -71,7 +71,7 @@ void AddressDialogTest::handsTheAddressAndShowsTheResult() {
     QCOMPARE(textWhileConnecting, QStringLiteral("Please wait connecting....."));
     QVERIFY(!dismissedWhileConnecting);
     QCOMPARE(dialog.connected(), connects);
-    QCOMPARE(dialog.lblWait->text(), waitText);
+    QCOMPARE(test::control<QLabel>(dialog, "lblWait")->text(), waitText);
     QCOMPARE(prompts.messages(), messages);
     QVERIFY(dialog.isHidden());
 }
@@ -81,21 +81,21 @@ void AddressDialogTest::reopeningShowsNoStaleWaitText() {
     NetworkAddressDialog dialog(prompts);
     dialog.setConnector([&](const NetworkAddress&) { dialog.showConnectResult(false); });
     QTimer::singleShot(0, &dialog, [&] {
-        type(dialog.txtOctet1, "127");
-        type(dialog.txtOctet4, "1");
-        dialog.cmdCreateSocket->click();
+        type(test::control<QLineEdit>(dialog, "txtOctet1"), "127");
+        type(test::control<QLineEdit>(dialog, "txtOctet4"), "1");
+        test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
     });
     dialog.exec();
-    QCOMPARE(dialog.lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(test::control<QLabel>(dialog, "lblWait")->text(), QStringLiteral("Did not connect"));
 
     QString shownOnReopening = QStringLiteral("not shown");
     QTimer::singleShot(0, &dialog, [&] {
-        shownOnReopening = dialog.lblWait->text();
+        shownOnReopening = test::control<QLabel>(dialog, "lblWait")->text();
         dialog.reject();
     });
     dialog.exec();
     QCOMPARE(shownOnReopening, QString());
-    QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("127"));
+    QCOMPARE(test::control<QLineEdit>(dialog, "txtOctet1")->text(), QStringLiteral("127"));
 }
 
 void AddressDialogTest::octetsTakeZeroTo255Only_data() {
@@ -120,7 +120,9 @@ void AddressDialogTest::octetsTakeZeroTo255Only() {
     QFETCH(QString, kept);
     ScriptedOperatorPrompts prompts;
     NetworkAddressDialog dialog(prompts);
-    for (QLineEdit* box : {dialog.txtOctet1, dialog.txtOctet2, dialog.txtOctet3, dialog.txtOctet4}) {
+    for (QLineEdit* box :
+         {test::control<QLineEdit>(dialog, "txtOctet1"), test::control<QLineEdit>(dialog, "txtOctet2"),
+          test::control<QLineEdit>(dialog, "txtOctet3"), test::control<QLineEdit>(dialog, "txtOctet4")}) {
         type(box, typed);
         QCOMPARE(box->text(), kept);
     }
@@ -133,7 +135,7 @@ void AddressDialogTest::portShowsFiveDigits() {
     ScriptedOperatorPrompts prompts;
     NetworkAddressDialog dialog(prompts);
     dialog.show();
-    QLineEdit* port = dialog.txtPort;
+    QLineEdit* port = test::control<QLineEdit>(dialog, "txtPort");
     port->setText(QStringLiteral("65535"));
     const auto cursorX = [port](int position) {
         port->setCursorPosition(position);

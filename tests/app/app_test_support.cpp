@@ -135,18 +135,18 @@ void connectThroughDialog(MainWindow& window, quint16 port) {
     QTimer::singleShot(0, &window, [&window, port] {
         NetworkAddressDialog& dialog = window.form1();
         typeAddress(dialog, "127", "0", "0", "1", QString::number(port));
-        dialog.cmdCreateSocket->click();
+        test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
     });
     window.findNetworkPrinter();
 }
 
 void typeAddress(NetworkAddressDialog& dialog, const QString& o1, const QString& o2, const QString& o3,
                  const QString& o4, const QString& port) {
-    dialog.txtOctet1->setText(o1);
-    dialog.txtOctet2->setText(o2);
-    dialog.txtOctet3->setText(o3);
-    dialog.txtOctet4->setText(o4);
-    dialog.txtPort->setText(port);
+    test::control<QLineEdit>(dialog, "txtOctet1")->setText(o1);
+    test::control<QLineEdit>(dialog, "txtOctet2")->setText(o2);
+    test::control<QLineEdit>(dialog, "txtOctet3")->setText(o3);
+    test::control<QLineEdit>(dialog, "txtOctet4")->setText(o4);
+    test::control<QLineEdit>(dialog, "txtPort")->setText(port);
 }
 
 }  // namespace velquin::test

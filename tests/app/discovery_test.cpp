@@ -263,7 +263,7 @@ void DiscoveryTest::refusedConnection() {
 
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));
-    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
@@ -274,7 +274,7 @@ void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
     QVERIFY(harness_->start());
     window_->form1().setConnectTimeLimit(300);
     test::connectThroughDialog(*window_, peer.port());
-    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
 
     // The library is still inside the connect: what would call it looks disabled.
     QVERIFY(window_->state.LibraryCallPending);

@@ -388,7 +388,7 @@ void StartupTest::networkPrinterThroughTheDialog() {
     QCOMPARE(harness_->prompts.prompts().front().title, QStringLiteral("Connect to Ethernet Printer"));
     const NetworkAddressDialog& dialog = window_->form1();
     QVERIFY(dialog.isHidden());
-    QCOMPARE(dialog.lblWait->text(), QStringLiteral("Please wait connecting....."));
+    QCOMPARE(test::control<QLabel>(dialog, "lblWait")->text(), QStringLiteral("Please wait connecting....."));
 
     const AppState& state = window_->state;
     QCOMPARE(state.Socket, 9);
@@ -424,7 +424,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
 
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));
-    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->state.PrinterIsEthernet, FLAG_FALSE);
@@ -434,9 +434,9 @@ void StartupTest::failedConnectionForgetsThePrinter() {
     // The dialog keeps what was typed.
     QTimer::singleShot(0, window_, [this] {
         NetworkAddressDialog& dialog = window_->form1();
-        QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("127"));
-        QCOMPARE(dialog.txtOctet4->text(), QStringLiteral("1"));
-        QCOMPARE(dialog.txtPort->text(), QStringLiteral("4321"));
+        QCOMPARE(test::control<QLineEdit>(dialog, "txtOctet1")->text(), QStringLiteral("127"));
+        QCOMPARE(test::control<QLineEdit>(dialog, "txtOctet4")->text(), QStringLiteral("1"));
+        QCOMPARE(test::control<QLineEdit>(dialog, "txtPort")->text(), QStringLiteral("4321"));
         QCOMPARE(dialog.PortNumber, QStringLiteral("4321"));
         dialog.reject();
     });
@@ -469,7 +469,7 @@ void StartupTest::connectAttemptIsBoundedInTime() {
     elapsed.start();
     connectThroughDialog();
     QVERIFY2(elapsed.elapsed() < 2'000, "the window waited for the whole attempt");
-    QCOMPARE(window_->form1().lblWait->text(), QStringLiteral("Did not connect"));
+    QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
     QVERIFY(window_->state.LibraryCallPending);
 

@@ -205,7 +205,7 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
         QTimer::singleShot(0, window_, [this, port] {
             NetworkAddressDialog& dialog = window_->form1();
             test::typeAddress(dialog, "127", "0", "0", "1", port);
-            dialog.cmdCreateSocket->click();
+            test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
         });
         window_->findNetworkPrinter();
         QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
