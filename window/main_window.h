@@ -160,7 +160,7 @@ public:
     // (main_window_work.cpp); a minute unless set.
     void setToggleWaitTimeoutMs(int milliseconds);
     // An upload is running; asked to stop, it ends as Cancel ends it and
-    // the window then closes (cmdResearch_work.cpp).
+    // the window then closes (main_window_work.cpp).
     bool uploadRunning() const;
     void stopUploadAndQuit();
 
