@@ -7,20 +7,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
-#include <random>
 
+#include "bench_window.h"
 #include "ledger.h"
 #include "main_window.h"
 #include "morlix_library.h"
-#include "network_address_dialog.h"
 #include "operator_prompts.h"
 #include "simulator.h"
 
@@ -33,13 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-QByteArray randomBytes(qsizetype size, unsigned seed) {
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(generator());
-    return bytes;
 }
 
 // Records one load per file; with `eachWritten` every record is in the file
@@ -84,14 +72,8 @@ int main(int argc, char* argv[]) {
     printersim::Simulator simulator(config);
     simulator.listenTcp();
 
-    QStringList files;
-    for (int i = 0; i < FILE_COUNT; ++i) {
-        const QString path = dir.filePath(QStringLiteral("font%1.ttf").arg(i));
-        const QByteArray content = randomBytes(FILE_SIZE, static_cast<unsigned>(i + 1));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return 1;
-        files << path;
-    }
+    const QStringList files = velquin::bench::writeFontFiles(QDir(dir.path()), FILE_COUNT, FILE_SIZE);
+    if (files.isEmpty()) return 1;
 
     velquin::ScriptedOperatorPrompts prompts;
     velquin::MorlixLibrary library(QStringLiteral(MORLIX_LIBRARY_PATH));
@@ -99,26 +81,7 @@ int main(int argc, char* argv[]) {
     velquin::MainWindow window(
         library, prompts, velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
     if (!window.Form_Load()) return 1;
-    const QString port = QString::number(simulator.port());
-    QTimer::singleShot(0, &window, [&window, port] {
-        velquin::NetworkAddressDialog& dialog = window.form1();
-        for (auto [box, text] : {std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet1")), "127"},
-                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet2")), "0"},
-                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet3")), "0"},
-                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet4")), "1"}})
-            box->setText(QLatin1String(text));
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtPort"))->setText(port);
-        dialog.findChild<QPushButton*>(QStringLiteral("cmdCreateSocket"))->click();
-    });
-    window.findNetworkPrinter();
-    if (!velquin::isTrue(window.state.PrinterIsEthernet)) {
-        std::fprintf(stderr, "could not connect to printer-sim\n");
-        return 1;
-    }
-    for (const QString& path : files) {
-        prompts.answerFile(path);
-        window.addToList();
-    }
+    if (!velquin::bench::connectAndList(window, prompts, simulator.port(), files)) return 1;
 
     prompts.clear();
     const std::uint64_t receivedBefore = simulator.printer().bytesReceived();
@@ -128,7 +91,8 @@ int main(int argc, char* argv[]) {
     const std::uint64_t uploaded = simulator.printer().bytesReceived() - receivedBefore;
     const std::size_t stored = simulator.printer().journal().size();
     if (prompts.messages() != QStringList{QStringLiteral("Flash Upload Complete")} || stored != FILE_COUNT) {
-        std::fprintf(stderr, "the upload did not complete: %s\n", qPrintable(prompts.messages().join(" / ")));
+        std::fprintf(stderr, "the upload did not complete: %s (%zu of %d files stored)\n",
+                     qPrintable(prompts.messages().join(" / ")), stored, FILE_COUNT);
         return 1;
     }
 

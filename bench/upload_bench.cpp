@@ -12,19 +12,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
-#include <random>
 
+#include "bench_window.h"
 #include "main_window.h"
 #include "morlix_library.h"
-#include "network_address_dialog.h"
 #include "operator_prompts.h"
 #include "simulator.h"
 
@@ -37,13 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-QByteArray randomBytes(qsizetype size, unsigned seed) {
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(generator());
-    return bytes;
 }
 
 // Sends the bytes through a fresh connection with a plain send loop and
@@ -96,14 +84,12 @@ int main(int argc, char* argv[]) {
     simulator.listenTcp();
 
     QByteArray allBytes;
-    QStringList files;
-    for (int i = 0; i < FILE_COUNT; ++i) {
-        const QString path = dir.filePath(QStringLiteral("font%1.ttf").arg(i));
-        const QByteArray content = randomBytes(FILE_SIZE, static_cast<unsigned>(i + 1));
+    const QStringList files = velquin::bench::writeFontFiles(QDir(dir.path()), FILE_COUNT, FILE_SIZE);
+    if (files.isEmpty()) return 1;
+    for (const QString& path : files) {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return 1;
-        files << path;
-        allBytes += "<ttf" + QByteArray::number(FILE_SIZE) + ">" + content;
+        if (!file.open(QIODevice::ReadOnly)) return 1;
+        allBytes += "<ttf" + QByteArray::number(FILE_SIZE) + ">" + file.readAll();
     }
 
     velquin::ScriptedOperatorPrompts prompts;
@@ -117,26 +103,7 @@ int main(int argc, char* argv[]) {
         prescribedSeconds += milliseconds / 1000.0;
     });
     if (!window.Form_Load()) return 1;
-    const QString port = QString::number(simulator.port());
-    QTimer::singleShot(0, &window, [&window, port] {
-        velquin::NetworkAddressDialog& dialog = window.form1();
-        for (auto [box, text] : {std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet1")), "127"},
-                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet2")), "0"},
-                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet3")), "0"},
-                                 std::pair{dialog.findChild<QLineEdit*>(QStringLiteral("txtOctet4")), "1"}})
-            box->setText(QLatin1String(text));
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtPort"))->setText(port);
-        dialog.findChild<QPushButton*>(QStringLiteral("cmdCreateSocket"))->click();
-    });
-    window.findNetworkPrinter();
-    if (!velquin::isTrue(window.state.PrinterIsEthernet)) {
-        std::fprintf(stderr, "could not connect to printer-sim\n");
-        return 1;
-    }
-    for (const QString& path : files) {
-        prompts.answerFile(path);
-        window.addToList();
-    }
+    if (!velquin::bench::connectAndList(window, prompts, simulator.port(), files)) return 1;
 
     prompts.clear();
     prescribedSeconds = 0;

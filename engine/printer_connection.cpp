@@ -106,13 +106,17 @@ ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int
     return result;
 }
 
-PrinterStatus DemoPrinterConnection::readStatus() {
-    toggle_ = !toggle_;
+PrinterStatus idleStatus(bool flashToggle) {
     PrinterStatus status;
     status.read = true;
     status.byteCount = static_cast<std::int32_t>(status.bytes.size());
-    status.bytes[morlix::STATUS_FLAGS_BYTE] = toggle_ ? morlix::STATUS_FLASH_TOGGLE_BIT : 0;
+    status.bytes[morlix::STATUS_FLAGS_BYTE] = flashToggle ? morlix::STATUS_FLASH_TOGGLE_BIT : 0;
     return status;
+}
+
+PrinterStatus DemoPrinterConnection::readStatus() {
+    toggle_ = !toggle_;
+    return idleStatus(toggle_);
 }
 
 bool LinkedPrinterConnection::isEthernet() const {

@@ -65,6 +65,10 @@ public:
     virtual FileTransfer sendFile(const QString& path, OperationView& view) = 0;
 };
 
+// A read status of a printer that is not busy, with the flash toggle bit
+// set or not: what a printer that finishes every flash write at once gives.
+PrinterStatus idleStatus(bool flashToggle);
+
 // The flash toggle bit: 0 or 1 (0 when the read failed).
 int readFlashToggle(PrinterConnection& printer);
 

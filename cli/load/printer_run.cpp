@@ -147,11 +147,7 @@ public:
     bool printerBusy() override { return false; }
     PrinterStatus readStatus() override {
         toggle_ = !toggle_;
-        PrinterStatus status;
-        status.read = true;
-        status.byteCount = static_cast<std::int32_t>(status.bytes.size());
-        status.bytes[morlix::STATUS_FLAGS_BYTE] = toggle_ ? morlix::STATUS_FLASH_TOGGLE_BIT : 0;
-        return status;
+        return idleStatus(toggle_);
     }
     FlashSpace readFlashSpace() override {
         FlashSpace flash;

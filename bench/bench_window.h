@@ -1,0 +1,73 @@
+// The benchmarks' way into the real window: the network printer found
+// through the address dialog (127.0.0.1 only), then the list built with
+// "Add To List", as an operator would.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+#include <cstdio>
+#include <random>
+#include <utility>
+
+#include "main_window.h"
+#include "network_address_dialog.h"
+#include "operator_prompts.h"
+
+namespace velquin::bench {
+
+// Random bytes of `size` behind a TrueType signature, so "Add To List"
+// takes them for a font.
+inline QByteArray fontLikeBytes(qsizetype size, unsigned seed) {
+    std::mt19937 generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(generator());
+    bytes.replace(0, 4, QByteArray("\x00\x01\x00\x00", 4));
+    return bytes;
+}
+
+// Writes `count` such files named fontN.ttf into `folder`; their paths, or
+// nothing when one could not be written.
+inline QStringList writeFontFiles(const QDir& folder, int count, qsizetype size) {
+    QStringList paths;
+    for (int i = 0; i < count; ++i) {
+        const QString path = folder.filePath(QStringLiteral("font%1.ttf").arg(i));
+        const QByteArray content = fontLikeBytes(size, static_cast<unsigned>(i + 1));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return {};
+        paths << path;
+    }
+    return paths;
+}
+
+// False, with a line on standard error, when the window did not connect.
+inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts, int port,
+                           const QStringList& files) {
+    const QString portText = QString::number(port);
+    QTimer::singleShot(0, &window, [&window, portText] {
+        NetworkAddressDialog& dialog = window.form1();
+        const auto box = [&dialog](const char* name) {
+            return dialog.findChild<QLineEdit*>(QLatin1String(name));
+        };
+        for (auto [name, text] : {std::pair{"txtOctet1", "127"}, std::pair{"txtOctet2", "0"},
+                                  std::pair{"txtOctet3", "0"}, std::pair{"txtOctet4", "1"}})
+            box(name)->setText(QLatin1String(text));
+        box("txtPort")->setText(portText);
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdCreateSocket"))->click();
+    });
+    window.findNetworkPrinter();
+    if (!isTrue(window.state.PrinterIsEthernet)) {
+        std::fprintf(stderr, "could not connect to printer-sim\n");
+        return false;
+    }
+    for (const QString& path : files) {
+        prompts.answerFile(path);
+        window.addToList();
+    }
+    return true;
+}
+
+}  // namespace velquin::bench
