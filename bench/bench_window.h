@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <random>
@@ -18,6 +19,24 @@
 #include "operator_prompts.h"
 
 namespace velquin::bench {
+
+// Keeps the library away from this machine's lock, spooler, devices and
+// settings: every such folder lies inside `dir`. Call before QApplication.
+inline void usePrivateEnvironment(const QTemporaryDir& dir) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QDir root(dir.path());
+    for (const char* folder : {"runtime", "devices", "config", "state", "data"}) root.mkpath(folder);
+    QFile::setPermissions(root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto set = [&root](const char* name, const char* entry) {
+        qputenv(name, QFile::encodeName(root.filePath(QLatin1String(entry))));
+    };
+    set("XDG_RUNTIME_DIR", "runtime");
+    set("XDG_CONFIG_HOME", "config");
+    set("XDG_STATE_HOME", "state");
+    set("XDG_DATA_HOME", "data");
+    set("CUPS_SERVER", "no-cupsd.sock");
+    set("MORLIX_DEVICE_ROOT", "devices");
+}
 
 // Random bytes of `size` behind a TrueType signature, so "Add To List"
 // takes them for a font.

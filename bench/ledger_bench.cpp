@@ -52,18 +52,8 @@ double recordLoads(velquin::ledger::Ledger& ledger, const velquin::ledger::Print
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir dir;
-    // Keep the library away from this machine's lock, spooler and devices.
-    for (const char* folder : {"runtime", "devices", "config", "state", "data"})
-        QDir(dir.path()).mkpath(folder);
-    QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("runtime")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath("state")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
-    qputenv("CUPS_SERVER", QFile::encodeName(dir.filePath("no-cupsd.sock")));
-    qputenv("MORLIX_DEVICE_ROOT", QFile::encodeName(dir.filePath("devices")));
+    velquin::bench::usePrivateEnvironment(dir);
     QApplication application(argc, argv);
 
     printersim::PrinterConfig config;
