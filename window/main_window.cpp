@@ -722,7 +722,7 @@ void MainWindow::enableKeyboardAccess() {
     grdInfo->installEventFilter(this);
     for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(this);
     // Alt shortcuts for the main commands; the specified captions stay as they are.
-    const std::array<std::pair<QPushButton*, const char*>, 11> commands = {{
+    const std::array<std::pair<QPushButton*, const char*>, 12> commands = {{
         {cmdAddToList, "Alt+A"},
         {cmdDeleteLastItem, "Alt+L"},
         {cmdDeleteSelectedItem, "Alt+D"},
@@ -734,16 +734,16 @@ void MainWindow::enableKeyboardAccess() {
         {cmdFindNetworkPrinter, "Alt+N"},
         {cmdExit, "Alt+X"},
         {cmdMoveItemUp, "Alt+Up"},
+        {cmdMoveItemDown, "Alt+Down"},
     }};
-    const auto bind = [this](QPushButton* button, const QKeySequence& keys) {
+    for (const auto& [button, keyText] : commands) {
+        const QKeySequence keys{QLatin1String(keyText)};
         auto* shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, button, [button] {
             if (button->isEnabled() && button->isVisible()) button->animateClick();
         });
         button->setToolTip(keys.toString(QKeySequence::NativeText));
-    };
-    for (const auto& [button, keys] : commands) bind(button, QKeySequence(QLatin1String(keys)));
-    bind(cmdMoveItemDown, QKeySequence(QStringLiteral("Alt+Down")));
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -3,6 +3,7 @@
 #include <morlix/conversion_result.h>
 #include <velquin/conversion_messages.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -312,16 +313,13 @@ Preview pcxPreview(Preview preview, const QString& path, const PreviewLimits& li
 }
 
 Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& limits) {
-    const QFileInfo info(path);
-    if (!info.exists()) return problem(preview, QStringLiteral("The file does not exist"));
-    if (!info.isFile()) return problem(preview, QStringLiteral("This is not a regular file"));
-    if (info.size() == 0) return problem(preview, QStringLiteral("The file is empty"));
-    if (info.size() > limits.maxImageFileBytes)
-        return problem(
-            preview, QStringLiteral("The file is %1 bytes; files over %2 bytes are not shown")
-                         .arg(QLocale().toString(info.size()), QLocale().toString(limits.maxImageFileBytes)));
-    preview.facts << sizeFact(info.size());
-    QImageReader reader(path);
+    QByteArray bytes;
+    QString why;
+    if (!readBounded(path, limits.maxImageFileBytes, bytes, why)) return problem(preview, why);
+    preview.facts << sizeFact(bytes.size());
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAllocationLimit(limits.maxImageMegabytes);
     const QSize size = reader.size();
     if (size.width() > limits.maxImageSide || size.height() > limits.maxImageSide)

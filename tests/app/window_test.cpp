@@ -109,20 +109,15 @@ void WindowTest::controlsAndFirstStates() {
              QStringLiteral("Flash Needed"));
 
     // Frames hold their controls.
-    QCOMPARE(test::control<QPushButton>(*window_, "cmdAddToList")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FrameAddToList"));
-    QCOMPARE(test::control<QPushButton>(*window_, "cmdDeleteAllItems")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FrameDeleteFromList"));
-    QCOMPARE(test::control<QLabel>(*window_, "lblVersion")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FramePrinterInfo"));
-    QCOMPARE(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FramePrinterInfo"));
-    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FrameProgress"));
-    QCOMPARE(test::control<QPushButton>(*window_, "CmdTestResidentFonts")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FrameTest"));
-    QCOMPARE(test::control<QRadioButton>(*window_, "OptionBMP")->parentWidget(),
-             test::control<QGroupBox>(*window_, "FrameMode"));
+    const std::pair<const char*, const char*> framed[] = {
+        {"cmdAddToList", "FrameAddToList"}, {"cmdDeleteAllItems", "FrameDeleteFromList"},
+        {"lblVersion", "FramePrinterInfo"}, {"cmdFindNetworkPrinter", "FramePrinterInfo"},
+        {"ProgressBar1", "FrameProgress"},  {"CmdTestResidentFonts", "FrameTest"},
+        {"OptionBMP", "FrameMode"},
+    };
+    for (const auto& [control, frame] : framed)
+        QCOMPARE(test::control<QWidget>(*window_, control)->parentWidget(),
+                 test::control<QGroupBox>(*window_, frame));
     // Test buttons and mode options top to bottom.
     QVERIFY(test::control<QPushButton>(*window_, "cmdTestTTF1")->y() <
             test::control<QPushButton>(*window_, "CmdTestTTF5")->y());
