@@ -160,7 +160,7 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     connectControls();
     panelView_ = std::make_unique<PrinterPanelView>(*this);
     discovery_ = std::make_unique<PrinterDiscovery>(state, library, CD, io, *panelView_);
-    // Below the two specified buttons of its frame.
+    // Below the two classic buttons of its frame.
     holds_ = std::make_unique<PrinterHolds>(*FramePrinterOperations, CD);
     holds_->button()->setGeometry(10, 112, 130, 34);
     createWorkParts();
@@ -191,7 +191,7 @@ void ListStatusLog::selectLastStatusLine() {
 void MainWindow::createControls() {
     setWindowTitle(WINDOW_TITLE_PREFIX);
     area_ = new QWidget;
-    area_->setObjectName(QStringLiteral("SpecifiedArea"));
+    area_->setObjectName(QStringLiteral("ClassicArea"));
     area_->setFixedSize(twipsToPixels(MAIN_CLIENT_WIDTH_TWIPS), twipsToPixels(MAIN_CLIENT_HEIGHT_TWIPS));
     lstStatus->setParent(area_);
 
@@ -721,7 +721,7 @@ void MainWindow::enableKeyboardAccess() {
     grdInfo->setTabKeyNavigation(false);
     grdInfo->installEventFilter(this);
     for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(this);
-    // Alt shortcuts for the main commands; the specified captions stay as they are.
+    // Alt shortcuts for the main commands; the classic captions stay as they are.
     const std::array<std::pair<QPushButton*, const char*>, 12> commands = {{
         {cmdAddToList, "Alt+A"},
         {cmdDeleteLastItem, "Alt+L"},

@@ -125,8 +125,8 @@ public:
     void SaveMode(const QString& path);
     void LoadMode(const QString& path);
     const StartupPaths& paths() const { return paths_; }
-    // The 965 x 715 area that holds the specified controls.
-    QWidget* specifiedArea() const { return area_; }
+    // The 965 x 715 area that holds the classic controls at their fixed places.
+    QWidget* classicArea() const { return area_; }
 
     // Diagnostics list: append a line at its end, select the newest, empty it.
     void addStatusLine(const QString& line) { io.addStatusLine(line); }
@@ -215,7 +215,7 @@ private:
     void connectControls();
     void createWorkParts();  // main_window_work.cpp
     void setUpGrid();
-    // Editing and keyboard access around the specified controls.
+    // Editing and keyboard access around the classic controls.
     void createListEditing();
     void enableKeyboardAccess();
     // The window's size: the whole content when the screen has room for it,
@@ -239,11 +239,11 @@ private:
     QGroupBox* FrameDeleteFromList;
     QPushButton* cmdDeleteLastItem;
     QPushButton* cmdDeleteAllItems;
-    // List editing beside the specified delete buttons.
+    // List editing beside the classic delete buttons.
     QPushButton* cmdDeleteSelectedItem;
     QPushButton* cmdMoveItemUp;
     QPushButton* cmdMoveItemDown;
-    // Beside the specified area: the file being sent, and the preview.
+    // Beside the classic area: the file being sent, and the preview.
     QLabel* lblFileTransfer;
     QCheckBox* chkShowPreview;
     PreviewPanel* previewPanel;
@@ -291,7 +291,7 @@ private:
     QPushButton* cmdExit;
 
     StartupPaths paths_;
-    // The specified area (its controls at their fixed places) and the
+    // The classic area (its controls at their fixed places) and the
     // panel added to its right, together in a scroll area.
     QWidget* area_;
     QWidget* sidePanel_;

@@ -314,7 +314,7 @@ int MainWindow::selectedListRow() const {
 }
 
 void MainWindow::createListEditing() {
-    // Below the two specified buttons of the delete frame.
+    // Below the two classic buttons of the delete frame.
     cmdDeleteSelectedItem = new QPushButton(QStringLiteral("Delete Selected Item"), FrameDeleteFromList);
     cmdDeleteSelectedItem->setObjectName(QStringLiteral("cmdDeleteSelectedItem"));
     cmdDeleteSelectedItem->setGeometry(10, 112, 156, 34);

@@ -67,7 +67,7 @@ void WindowTest::cleanup() {
 }
 
 void WindowTest::controlsAndFirstStates() {
-    QCOMPARE(window_->specifiedArea()->size(), QSize(965, 715));
+    QCOMPARE(window_->classicArea()->size(), QSize(965, 715));
 
     const QList<QPair<QAbstractButton*, QString>> buttons = {
         {test::control<QPushButton>(*window_, "cmdAddToList"), "Add To List"},
@@ -143,7 +143,7 @@ void WindowTest::controlsAndFirstStates() {
 void WindowTest::aSmallScreenScrollsToEveryControl() {
     // The test platform's screen is smaller than the window's content.
     const QSize room = window_->screen()->availableGeometry().size();
-    const QSize content = window_->specifiedArea()->size();
+    const QSize content = window_->classicArea()->size();
     QVERIFY(room.width() < content.width());
     window_->show();
     QVERIFY(window_->width() <= room.width() && window_->height() <= room.height());

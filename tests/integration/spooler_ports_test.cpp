@@ -108,7 +108,7 @@ TEST_F(SpoolerPorts, AFailingThirdQueueStopsTheMoveAndTheFirstTwoComeBack) {
             cupsd.addQueue("queue" + std::to_string(i), USB_URI + std::to_string(i), i == 3 ? "locked" : ""));
     OperatorMessageCapture messages;
     EXPECT_EQ(SetPortsToFile(), 2);
-    // The specified box, then the spooler's own reason and what to do.
+    // The program's own box, then the spooler's own reason and what to do.
     ASSERT_EQ(messages.messages().size(), 2u);
     EXPECT_EQ(messages.messages()[0], "SetPortToFile - SetPrinter failed queue3");
     EXPECT_TRUE(std::regex_search(
