@@ -19,7 +19,7 @@ class OperationView;
 class PrinterIo;
 
 // Status bytes 0 to 4 of one status read (bytes that did not come read 0).
-struct PrinterStatus {
+struct [[nodiscard]] PrinterStatus {
     bool read = false;  // the printer answered
     std::int32_t byteCount = 0;
     std::array<std::uint8_t, 5> bytes{};
@@ -28,7 +28,7 @@ struct PrinterStatus {
     int flashToggle() const;
 };
 
-struct FlashSpace {
+struct [[nodiscard]] FlashSpace {
     std::int32_t freeBytes = 0;   // 0 when the printer did not answer
     std::int32_t resultCode = 0;  // of the library's local query; 0 over TCP
     // A usable reading came. The library's local query gives 0 both for no
@@ -60,9 +60,9 @@ public:
     virtual FlashSpace readFlashSpace() = 0;
     // Writes the bytes (from the window's send buffer); false when the
     // printer did not take them all.
-    virtual bool send(std::span<const std::uint8_t> bytes) = 0;
+    [[nodiscard]] virtual bool send(std::span<const std::uint8_t> bytes) = 0;
     // Streams a file in chunks, with the transfer's diagnostics lines.
-    virtual FileTransfer sendFile(const QString& path, OperationView& view) = 0;
+    [[nodiscard]] virtual FileTransfer sendFile(const QString& path, OperationView& view) = 0;
 };
 
 // A read status of a printer that is not busy, with the flash toggle bit
@@ -70,13 +70,13 @@ public:
 PrinterStatus idleStatus(bool flashToggle);
 
 // The flash toggle bit: 0 or 1 (0 when the read failed).
-int readFlashToggle(PrinterConnection& printer);
+[[nodiscard]] int readFlashToggle(PrinterConnection& printer);
 
 // Streams a file through the connection with the transfer's lines:
 // "Writing file ", the size, then one chunk of up to 8,192 bytes at a time.
 // Stops at the first chunk the printer does not take.
-FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> chunkBuffer,
-                                 PrinterConnection& printer, OperationView& view);
+[[nodiscard]] FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> chunkBuffer,
+                                               PrinterConnection& printer, OperationView& view);
 
 enum class ToggleWait {
     Changed,      // the printer has finished writing its flash
@@ -102,9 +102,9 @@ std::chrono::milliseconds flashWaitLimit(std::chrono::milliseconds base, std::in
 // line with a count). The time-out starts again each time the printer reports
 // busy (it is still writing); a failed read is tried again up to
 // STATUS_READ_ATTEMPTS times in a row.
-ToggleWait waitForToggleChange(PrinterConnection& printer, OperationView& view, int initialToggle,
-                               const QString& waitingLine,
-                               std::chrono::milliseconds timeout = TOGGLE_WAIT_TIMEOUT);
+[[nodiscard]] ToggleWait waitForToggleChange(PrinterConnection& printer, OperationView& view,
+                                             int initialToggle, const QString& waitingLine,
+                                             std::chrono::milliseconds timeout = TOGGLE_WAIT_TIMEOUT);
 
 // A printer that is not there: demo mode. Every write is dropped without
 // touching a descriptor, the printer is never busy, finishes every flash

@@ -186,11 +186,17 @@ std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
     QByteArray field;
     std::int64_t value = 0;
     const int attempts = flashFailureReported_ ? 1 : ETHERNET_FLASH_ATTEMPTS;
+    bool sendFailed = false;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         constexpr std::size_t requestLength = sizeof ETHERNET_FLASH_REQUEST - 1;
         drainSocket();
         std::memcpy(state_.SendBuffer.data(), ETHERNET_FLASH_REQUEST, requestLength);
-        sendFromSendBuffer(requestLength);
+        // A printer that no longer takes a request cannot answer it: asking
+        // again would only make the operator wait out every attempt.
+        if (!sendFromSendBuffer(requestLength)) {
+            sendFailed = true;
+            break;
+        }
         sleep_(ETHERNET_FLASH_WAIT_MS);
         const std::size_t received = readReply(state_.ReceiveBuffer.data(), ETHERNET_FLASH_REPLY_CAPACITY,
                                                ETHERNET_FLASH_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
@@ -202,7 +208,9 @@ std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
         flashFailureReported_ = true;
         prompts_.message(QStringLiteral("Can't read flash remaining"), APPLICATION_TITLE);
     }
-    addStatusLine(QStringLiteral("Can't read flash remaining: the printer gave no usable flash reply"));
+    addStatusLine(sendFailed
+                      ? QStringLiteral("Can't read flash remaining: the printer did not take the request")
+                      : QStringLiteral("Can't read flash remaining: the printer gave no usable flash reply"));
     return std::nullopt;
 }
 

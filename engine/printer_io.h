@@ -55,16 +55,17 @@ public:
 
     // Writes bytes from the start of SendBuffer to the printer link in use;
     // true when the write succeeded.
-    bool sendFromSendBuffer(std::size_t byteCount);
+    [[nodiscard]] bool sendFromSendBuffer(std::size_t byteCount);
 
     // One status read; the local port, or "<SS>" on the socket over TCP.
     // Bytes that did not arrive read as 0. True when the read succeeded.
-    bool readStatus(StatusBytes& status, std::int32_t& byteCount);
+    [[nodiscard]] bool readStatus(StatusBytes& status, std::int32_t& byteCount);
     bool GetPrinterBusy();
     // Free flash reported over TCP; nothing when no usable reply came. A printer that
     // does not answer is reported to the operator once per command: later
-    // reads in the same command ask once, quietly.
-    std::optional<std::int32_t> readFlashSpaceEthernet();
+    // reads in the same command ask once, quietly. A request the printer
+    // does not take ends the read at once.
+    [[nodiscard]] std::optional<std::int32_t> readFlashSpaceEthernet();
     // A new command starts: the next unanswered flash query is reported again.
     void startCommand() { flashFailureReported_ = false; }
 

@@ -487,7 +487,8 @@ void MainWindow::printTestTickets(TicketButton button) {
         CD.message(DEMO_NOTHING_SENT);
         return;
     }
-    sendTestTickets(button, selectedMode(), work->printer());
+    if (!sendTestTickets(button, selectedMode(), work->printer()))
+        io.addStatusLine(QStringLiteral("Test ticket not sent: the printer did not take it"));
 }
 
 void MainWindow::printTest1() {

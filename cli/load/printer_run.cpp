@@ -447,7 +447,9 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             return finish(QStringLiteral("completed"), {});
         }
         case Command::Ticket:
-            sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+            if (!sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection))
+                return finish(QStringLiteral("printer-gone"),
+                              QStringLiteral("the printer did not take the ticket"));
             return finish(QStringLiteral("completed"), {});
         case Command::Export:
         case Command::History:

@@ -101,7 +101,7 @@ TEST_F(FlashMaintenanceTest, GetBusyStatusShowsTheToggleBit) {
 
 std::vector<QByteArray> sentBy(TicketButton button, LoaderMode mode) {
     FakePrinter printer;
-    sendTestTickets(button, mode, printer);
+    EXPECT_TRUE(sendTestTickets(button, mode, printer));
     return printer.writes;
 }
 
@@ -138,7 +138,7 @@ TEST(TestTickets, SequencesMakeOneTicketOfFiveLines) {
 TEST(TestTickets, AFailedWriteDoesNotStopTheSequence) {
     FakePrinter printer;
     printer.writesLeftBeforeFailure = 0;
-    sendTestTickets(TicketButton::ResidentFonts, LoaderMode::ModeTTF, printer);
+    EXPECT_FALSE(sendTestTickets(TicketButton::ResidentFonts, LoaderMode::ModeTTF, printer));
     EXPECT_EQ(printer.sendAttempts, 5);
 }
 

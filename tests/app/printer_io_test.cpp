@@ -80,6 +80,7 @@ private slots:
     void ethernetFlashRetriesAfterBadReplies();
     void ethernetFlashGivesUpAfter21Attempts();
     void ethernetFlashRefusesZero();
+    void ethernetFlashEndsAtOnceWhenThePrinterHasClosed();
 
 private:
     void openLink(Link link);
@@ -296,6 +297,15 @@ void PrinterIoTest::ethernetFlashRefusesZero() {
     openLink(Link::Tcp);
     QCOMPARE(bench_->io.readFlashSpaceEthernet().value_or(0), 0);
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{21});
+    QCOMPARE(bench_->prompts.messages(), QStringList{"Can't read flash remaining"});
+}
+
+void PrinterIoTest::ethernetFlashEndsAtOnceWhenThePrinterHasClosed() {
+    openLink(Link::Tcp);
+    simulator_.reset();
+    // A request the closed printer did not take ends the read: no retries.
+    QVERIFY(!bench_->io.readFlashSpaceEthernet());
+    QVERIFY2(bench_->sleeps.size() <= 1, qPrintable(QString::number(bench_->sleeps.size())));
     QCOMPARE(bench_->prompts.messages(), QStringList{"Can't read flash remaining"});
 }
 
