@@ -32,6 +32,9 @@ std::unique_ptr<velquin::OperatorPrompts> makePrompts() {
 // -style and the like).
 void answerInformationOptions(int argc, char* argv[]) {
     QCommandLineParser parser;
+    // Qt's own options are single-dash words (-reverse, -stylesheet): read
+    // as bundles of letters they would ask for the version or the help.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
         QStringLiteral("Loads fonts and images into the flash memory of ticket printers attached by USB, "
                        "a parallel port or TCP."));

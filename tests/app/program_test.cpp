@@ -7,6 +7,7 @@
 
 #include "app_test_support.h"
 #include "simulator.h"
+#include "velquin/build_info.h"
 
 using namespace velquin;
 
@@ -23,12 +24,14 @@ private slots:
     void initTestCase();
     void secondInstanceIsRefusedWhileTheFirstRuns();
     void missingLibraryEndsCleanly();
+    void commandLineOptions_data();
+    void commandLineOptions();
 
 private:
     // A copy of the program (with the library unless told otherwise) in a
     // folder of its own, so its mode file lands there.
     QString installProgram(const QString& folder, bool withLibrary);
-    std::unique_ptr<QProcess> startProgram(const QString& program);
+    std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& arguments = {});
 
     std::unique_ptr<test::PrivateEnvironment> environment_;
     std::unique_ptr<printersim::Simulator> simulator_;
@@ -50,14 +53,14 @@ QString ProgramTest::installProgram(const QString& folder, bool withLibrary) {
     return program;
 }
 
-std::unique_ptr<QProcess> ProgramTest::startProgram(const QString& program) {
+std::unique_ptr<QProcess> ProgramTest::startProgram(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("VELQUIN_UNATTENDED"), QStringLiteral("1"));
     process->setProcessEnvironment(environment);  // carries the private environment
     process->setWorkingDirectory(QFileInfo(program).absolutePath());
-    process->start(program, QStringList{});
+    process->start(program, arguments);
     return process;
 }
 
@@ -106,6 +109,35 @@ void ProgramTest::missingLibraryEndsCleanly() {
     const QString errors = QString::fromLocal8Bit(process->readAllStandardError());
     QVERIFY2(errors.contains(QStringLiteral("libmorlix.so could not be loaded")), qPrintable(errors));
     QVERIFY(!QFile::exists(environment_->path(QStringLiteral("alone/avrbl.txt"))));
+}
+
+// The program's own options are answered before start-up; Qt's single-dash
+// options go on to Qt, so the program starts (and, without its library,
+// ends with exit code 1).
+void ProgramTest::commandLineOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "velquin " VELQUIN_VERSION;
+    QTest::newRow("-v") << QStringList{"-v"} << 0 << "velquin " VELQUIN_VERSION;
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage:";
+    QTest::newRow("-reverse") << QStringList{"-reverse"} << 1 << "";
+    QTest::newRow("-stylesheet F") << QStringList{"-stylesheet", "none.qss"} << 1 << "";
+}
+
+void ProgramTest::commandLineOptions() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    const QString program = installProgram(environment_->path(QStringLiteral("options")), false);
+    std::unique_ptr<QProcess> process = startProgram(program, arguments);
+    QVERIFY(process->waitForFinished(PROCESS_TIMEOUT_MS));
+    QCOMPARE(process->exitCode(), exitCode);
+    const QString printed = QString::fromLocal8Bit(process->readAllStandardOutput());
+    if (output.isEmpty())
+        QCOMPARE(printed, QString());
+    else
+        QVERIFY2(printed.startsWith(output), qPrintable(printed));
 }
 
 VELQUIN_QTEST_MAIN(ProgramTest)
