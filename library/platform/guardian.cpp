@@ -13,7 +13,7 @@
 #include <string>
 
 #include "debug_output.h"
-#include "link/redirection_record.h"
+#include "process_identity.h"
 
 namespace morlix::platform {
 namespace {
