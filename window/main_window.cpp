@@ -26,6 +26,7 @@
 #include <array>
 #include <charconv>
 
+#include "caption_fit.h"
 #include "file_list.h"
 #include "install_layout.h"
 #include "list_grid.h"
@@ -52,6 +53,12 @@ constexpr int ORDER_COLUMN_TWIPS = 600;
 constexpr int FILE_COLUMN_TWIPS = 10'550;
 constexpr int SIZE_COLUMN_TWIPS = 1'600;
 constexpr int DEFAULT_COLUMN_TWIPS = 960;  // a grid column nobody sized
+constexpr int GRID_ROW_HEIGHT = 20;
+
+// The all-tests button's captions in True Type, soft font and BMP mode.
+constexpr char ALL_TESTS_TTF[] = "Test TTF1-TTF5";
+constexpr char ALL_TESTS_SF[] = "Test SF1-S5";
+constexpr char ALL_TESTS_BMP[] = "Test BMP1-5";
 
 struct ModeCaptions {
     const char* titleSuffix;
@@ -168,6 +175,7 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     createSidePanel();
     enableKeyboardAccess();
     nameControls();
+    fitCaptionsToFont();
     fitToScreen();
 }
 
@@ -209,7 +217,7 @@ void MainWindow::createControls() {
     grdInfo->setItemDelegateForColumn(PATH_COLUMN, new PathColumnDelegate(grdInfo));
     grdInfo->setWordWrap(false);
     grdInfo->horizontalHeader()->setDefaultSectionSize(twipsToPixels(DEFAULT_COLUMN_TWIPS));
-    grdInfo->verticalHeader()->setDefaultSectionSize(20);
+    grdInfo->verticalHeader()->setDefaultSectionSize(GRID_ROW_HEIGHT);
 
     // The add, delete, file, printer-operation and printer-information
     // frames side by side below the grid.
@@ -267,7 +275,7 @@ void MainWindow::createControls() {
     CmdTestTTF3 = makeButton(QStringLiteral("Test TTF3"), FrameTest, 10, 80, 176, 26);
     CmdTestTTF4 = makeButton(QStringLiteral("Test TTF4"), FrameTest, 10, 109, 176, 26);
     CmdTestTTF5 = makeButton(QStringLiteral("Test TTF5"), FrameTest, 10, 138, 176, 26);
-    CmdTestTTFAll = makeButton(QStringLiteral("Test TTF1-TTF5"), FrameTest, 10, 167, 176, 26);
+    CmdTestTTFAll = makeButton(QLatin1String(ALL_TESTS_TTF), FrameTest, 10, 167, 176, 26);
     CmdTestResidentFonts = makeButton(QStringLiteral("Test Resident TTFs"), FrameTest, 10, 196, 176, 26);
 
     FrameMode = makeFrame(QStringLiteral("Mode"), area_, 690, 474, 132, 122);
@@ -428,14 +436,14 @@ void MainWindow::SetCaptions() {
 
     switch (mode) {
         case LoaderMode::ModeTTF:
-            CmdTestTTFAll->setText(QStringLiteral("Test TTF1-TTF5"));
+            CmdTestTTFAll->setText(QLatin1String(ALL_TESTS_TTF));
             CmdTestTTFAll->setEnabled(true);
             CmdTestTTFAll->show();
             CmdTestResidentFonts->setEnabled(true);
             CmdTestResidentFonts->show();
             break;
         case LoaderMode::ModeSF:
-            CmdTestTTFAll->setText(QStringLiteral("Test SF1-S5"));
+            CmdTestTTFAll->setText(QLatin1String(ALL_TESTS_SF));
             CmdTestTTFAll->setEnabled(true);
             CmdTestTTFAll->show();
             CmdTestResidentFonts->setEnabled(false);
@@ -449,7 +457,7 @@ void MainWindow::SetCaptions() {
             break;
         case LoaderMode::ModeBMP:
             // The all-tests button keeps the state the previous mode gave it.
-            CmdTestTTFAll->setText(QStringLiteral("Test BMP1-5"));
+            CmdTestTTFAll->setText(QLatin1String(ALL_TESTS_BMP));
             CmdTestResidentFonts->setEnabled(false);
             CmdTestResidentFonts->hide();
             break;
@@ -467,9 +475,9 @@ void MainWindow::showListRow(int row) {
 
 void MainWindow::setUpGrid() {
     fileList_->removeAll();
-    grdInfo->setColumnWidth(0, twipsToPixels(ORDER_COLUMN_TWIPS));
-    grdInfo->setColumnWidth(1, twipsToPixels(FILE_COLUMN_TWIPS));
-    grdInfo->setColumnWidth(2, twipsToPixels(SIZE_COLUMN_TWIPS));
+    grdInfo->setColumnWidth(0, scaledPixels(twipsToPixels(ORDER_COLUMN_TWIPS)));
+    grdInfo->setColumnWidth(1, scaledPixels(twipsToPixels(FILE_COLUMN_TWIPS)));
+    grdInfo->setColumnWidth(2, scaledPixels(twipsToPixels(SIZE_COLUMN_TWIPS)));
     const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(selectedMode())];
     const std::array<QString, 4> headings = {QStringLiteral("Order"), QLatin1String(captions.fileHeading),
                                              QStringLiteral("File Size"),
@@ -574,6 +582,31 @@ void MainWindow::previewSelectedRow() {
         return;
     }
     previewPanel->showFile(selectedMode(), fileList_->pathAt(row));
+}
+
+void MainWindow::fitCaptionsToFont() {
+    // Captions each mode gives the frames and test buttons, not shown yet.
+    QList<CaptionSet> modeCaptions = {{FrameAddToList, {}}, {FrameDeleteFromList, {}}, {CmdTestTTFAll, {}}};
+    const std::array<QPushButton*, 5> testButtons = {cmdTestTTF1, CmdTestTTF2, CmdTestTTF3, CmdTestTTF4,
+                                                     CmdTestTTF5};
+    for (const ModeCaptions& captions : MODE_CAPTIONS) {
+        modeCaptions[0].captions << QLatin1String(captions.addFrame);
+        modeCaptions[1].captions << QLatin1String(captions.deleteFrame);
+        for (std::size_t i = 0; i < testButtons.size(); ++i)
+            modeCaptions << CaptionSet{testButtons[i],
+                                       {QLatin1String(captions.testPrefix) + QString::number(i + 1)}};
+    }
+    modeCaptions[2].captions = {QLatin1String(ALL_TESTS_TTF), QLatin1String(ALL_TESTS_SF),
+                                QLatin1String(ALL_TESTS_BMP)};
+    layoutScale_ = fitCaptions(*area_, modeCaptions);
+    if (layoutScale_ == 1.0) return;
+    sidePanel_->setFixedSize(scaledPixels(sidePanel_->width()), area_->height());
+    grdInfo->horizontalHeader()->setDefaultSectionSize(scaledPixels(twipsToPixels(DEFAULT_COLUMN_TWIPS)));
+    grdInfo->verticalHeader()->setDefaultSectionSize(scaledPixels(GRID_ROW_HEIGHT));
+}
+
+int MainWindow::scaledPixels(int pixels) const {
+    return static_cast<int>(std::lround(pixels * layoutScale_));
 }
 
 void MainWindow::fitToScreen() {

@@ -125,7 +125,8 @@ public:
     void SaveMode(const QString& path);
     void LoadMode(const QString& path);
     const StartupPaths& paths() const { return paths_; }
-    // The 965 x 715 area that holds the classic controls at their fixed places.
+    // The area that holds the classic controls at their fixed places: 965 x
+    // 715 at the normal font size, grown evenly when a larger font needs it.
     QWidget* classicArea() const { return area_; }
 
     // Diagnostics list: append a line at its end, select the newest, empty it.
@@ -220,6 +221,10 @@ private:
     void enableKeyboardAccess();
     // The window's size: the whole content when the screen has room for it,
     // else what the screen has, the content scrolling.
+    // Grows the classic area evenly when the font's captions need more room.
+    void fitCaptionsToFont();
+    // A size of the classic layout in pixels at the area's scale.
+    int scaledPixels(int pixels) const;
     void fitToScreen();
     // A file dialog opening in the mode's last folder, which it then remembers.
     std::optional<QString> chooseFile(FileDialogRequest request, bool save);
@@ -294,6 +299,8 @@ private:
     // The classic area (its controls at their fixed places) and the
     // panel added to its right, together in a scroll area.
     QWidget* area_;
+    // How much the classic area grew so that every caption fits its control.
+    double layoutScale_ = 1.0;
     QWidget* sidePanel_;
     QScrollArea* scroller_;
     std::unique_ptr<FileList> fileList_;
