@@ -7,35 +7,28 @@
 #include <QDir>
 #include <cerrno>
 #include <cstdio>
+#include <type_traits>
 
 #include "install_layout.h"
+#include "morlix/morlix.h"
 #include "operator_prompts.h"
 
 namespace velquin {
 
 namespace {
 
+#define MORLIX_EXPORT_NAME(name, result, missing, parameters, arguments) #name,
 constexpr std::array<const char*, MorlixLibrary::EXPORT_COUNT> EXPORT_NAMES = {
-    "qkSoftFontFileName",
-    "GetPrinterHandleVB",
-    "ClosePrinterHandleVB",
-    "SetPortsToFile",
-    "RestorePortsToOriginal",
-    "GetPrinterDetailVB",
-    "GetFlashSpaceRemainingVB",
-    "WritePrinterVB",
-    "GetPrinterStatusDataVB",
-    "GetPrinterVersionVB",
-    "CreateEthernetSocketVB",
-    "WriteDataEthernetVB",
-    "ReadDataEthernetVB",
-    "CloseEthernetSocketVB",
-    "isPrinterReadyEthernetVB",
-    "CreateSingleInstance",
-    "IsAnotherInstanceRunning",
-    "ClearInstanceMutex",
-    "GetOSDataVB",
-};
+    MORLIX_EXPORT_LIST(MORLIX_EXPORT_NAME)};
+#undef MORLIX_EXPORT_NAME
+
+// The binding calls each export through exactly the type morlix.h declares.
+#define MORLIX_EXPORT_CHECK(name, result, missing, parameters, arguments)                               \
+    static_assert(                                                                                      \
+        std::is_same_v<MorlixLibrary::Signature<MorlixLibrary::Export::name>::Type, decltype(&::name)>, \
+        "the binding of " #name " differs from its declaration in morlix.h");
+MORLIX_EXPORT_LIST(MORLIX_EXPORT_CHECK)
+#undef MORLIX_EXPORT_CHECK
 
 }  // namespace
 
@@ -125,75 +118,14 @@ void MorlixLibrary::reportFailure(const QString& text) {
     if (failureHandler_) failureHandler_();
 }
 
-std::int32_t MorlixLibrary::qkSoftFontFileName(const char* softFontPath) {
-    return call<std::int32_t>(Export::qkSoftFontFileName, 1, softFontPath);
-}
-std::int32_t MorlixLibrary::GetPrinterHandleVB(std::int32_t* handle) {
-    return call<std::int32_t>(Export::GetPrinterHandleVB, 1, handle);
-}
-std::int32_t MorlixLibrary::ClosePrinterHandleVB(std::int32_t handle) {
-    return call<std::int32_t>(Export::ClosePrinterHandleVB, 0, handle);
-}
-std::int32_t MorlixLibrary::SetPortsToFile() {
-    return call<std::int32_t>(Export::SetPortsToFile, 1);
-}
-std::int32_t MorlixLibrary::RestorePortsToOriginal() {
-    return call<std::int32_t>(Export::RestorePortsToOriginal, 0);
-}
-std::int32_t MorlixLibrary::GetPrinterDetailVB(std::int32_t* portType, std::int32_t* logicBoardType,
-                                               std::int32_t* printerType, std::int32_t* printerModel) {
-    return call<std::int32_t>(Export::GetPrinterDetailVB, 0, portType, logicBoardType, printerType,
-                              printerModel);
-}
-std::int32_t MorlixLibrary::GetFlashSpaceRemainingVB(std::int32_t* freeFlashBytes) {
-    return call<std::int32_t>(Export::GetFlashSpaceRemainingVB, 0, freeFlashBytes);
-}
-std::int32_t MorlixLibrary::WritePrinterVB(std::int32_t handle, const std::uint8_t* data,
-                                           std::uint32_t byteCount) {
-    return call<std::int32_t>(Export::WritePrinterVB, 1, handle, data, byteCount);
-}
-std::int32_t MorlixLibrary::GetPrinterStatusDataVB(std::int32_t handle, std::uint8_t* statusBuffer,
-                                                   std::int32_t* statusByteCount,
-                                                   std::uint8_t specificRequest, const std::uint8_t* request,
-                                                   std::uint8_t requestLength) {
-    return call<std::int32_t>(Export::GetPrinterStatusDataVB, 1, handle, statusBuffer, statusByteCount,
-                              specificRequest, request, requestLength);
-}
-std::int32_t MorlixLibrary::GetPrinterVersionVB(float* version) {
-    return call<std::int32_t>(Export::GetPrinterVersionVB, 0, version);
-}
-std::int32_t MorlixLibrary::CreateEthernetSocketVB(std::int32_t* socket, const char* octet1,
-                                                   const char* octet2, const char* octet3, const char* octet4,
-                                                   const char* port) {
-    return call<std::int32_t>(Export::CreateEthernetSocketVB, 0, socket, octet1, octet2, octet3, octet4,
-                              port);
-}
-std::int32_t MorlixLibrary::WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data,
-                                                std::int32_t length, std::int32_t* bytesSent) {
-    return call<std::int32_t>(Export::WriteDataEthernetVB, 0, socket, data, length, bytesSent);
-}
-std::int32_t MorlixLibrary::ReadDataEthernetVB(std::int32_t socket, std::uint8_t* buffer,
-                                               std::int32_t* length) {
-    return call<std::int32_t>(Export::ReadDataEthernetVB, 0, socket, buffer, length);
-}
-std::int32_t MorlixLibrary::CloseEthernetSocketVB(std::int32_t socket) {
-    return call<std::int32_t>(Export::CloseEthernetSocketVB, 1, socket);
-}
-std::int32_t MorlixLibrary::isPrinterReadyEthernetVB(std::int32_t socket) {
-    return call<std::int32_t>(Export::isPrinterReadyEthernetVB, 0, socket);
-}
-std::uint8_t MorlixLibrary::CreateSingleInstance() {
-    return call<std::uint8_t>(Export::CreateSingleInstance, std::uint8_t{1});
-}
-std::uint8_t MorlixLibrary::IsAnotherInstanceRunning() {
-    return call<std::uint8_t>(Export::IsAnotherInstanceRunning, std::uint8_t{0});
-}
-std::uint8_t MorlixLibrary::ClearInstanceMutex() {
-    return call<std::uint8_t>(Export::ClearInstanceMutex, std::uint8_t{1});
-}
-std::int32_t MorlixLibrary::GetOSDataVB(std::int32_t* majorVersion, std::int32_t* minorVersion,
-                                        std::int32_t* processorArchitecture) {
-    return call<std::int32_t>(Export::GetOSDataVB, 1, majorVersion, minorVersion, processorArchitecture);
-}
+// ", a, b" for "(a, b)", nothing for "()".
+#define MORLIX_EXPORT_ARGUMENTS(...) __VA_OPT__(, ) __VA_ARGS__
+#define MORLIX_EXPORT_DEFINITION(name, result, missing, parameters, arguments)        \
+    result MorlixLibrary::name parameters {                                           \
+        return call<Export::name>(result{missing} MORLIX_EXPORT_ARGUMENTS arguments); \
+    }
+MORLIX_EXPORT_LIST(MORLIX_EXPORT_DEFINITION)
+#undef MORLIX_EXPORT_DEFINITION
+#undef MORLIX_EXPORT_ARGUMENTS
 
 }  // namespace velquin

@@ -17,6 +17,11 @@
 #include <cstdint>
 #include <functional>
 
+// The list names the C integer types.
+#include <stdint.h>
+
+#include "morlix/export_list.h"
+
 namespace velquin {
 
 class OperatorPrompts;
@@ -24,27 +29,16 @@ class OperatorPrompts;
 class MorlixLibrary {
 public:
     enum class Export : int {
-        qkSoftFontFileName,
-        GetPrinterHandleVB,
-        ClosePrinterHandleVB,
-        SetPortsToFile,
-        RestorePortsToOriginal,
-        GetPrinterDetailVB,
-        GetFlashSpaceRemainingVB,
-        WritePrinterVB,
-        GetPrinterStatusDataVB,
-        GetPrinterVersionVB,
-        CreateEthernetSocketVB,
-        WriteDataEthernetVB,
-        ReadDataEthernetVB,
-        CloseEthernetSocketVB,
-        isPrinterReadyEthernetVB,
-        CreateSingleInstance,
-        IsAnotherInstanceRunning,
-        ClearInstanceMutex,
-        GetOSDataVB,
+#define MORLIX_EXPORT_ENUM(name, result, missing, parameters, arguments) name,
+        MORLIX_EXPORT_LIST(MORLIX_EXPORT_ENUM)
+#undef MORLIX_EXPORT_ENUM
     };
-    static constexpr int EXPORT_COUNT = 19;
+#define MORLIX_EXPORT_COUNT(name, result, missing, parameters, arguments) +1
+    static constexpr int EXPORT_COUNT = 0 MORLIX_EXPORT_LIST(MORLIX_EXPORT_COUNT);
+#undef MORLIX_EXPORT_COUNT
+    // The function type of each export.
+    template <Export which>
+    struct Signature;
     static const char* exportName(Export which);
 
     // libmorlix.so beside the program, or in its installed library folder.
@@ -56,57 +50,52 @@ public:
     MorlixLibrary& operator=(const MorlixLibrary&) = delete;
 
     // Where a missing library or export is reported.
-    void setPrompts(OperatorPrompts* prompts) { prompts_ = prompts; }
+    void setPrompts(OperatorPrompts* prompts) {
+        prompts_ = prompts;
+    }
     // Called once, after the first failure has been reported.
-    void setFailureHandler(std::function<void()> handler) { failureHandler_ = std::move(handler); }
+    void setFailureHandler(std::function<void()> handler) {
+        failureHandler_ = std::move(handler);
+    }
 
     // True once the library or an export could not be found.
-    bool failed() const { return failed_; }
-    const QString& path() const { return path_; }
+    bool failed() const {
+        return failed_;
+    }
+    const QString& path() const {
+        return path_;
+    }
     // Resolves an export now (reporting a failure as a call would); lets a
     // caller bind on this thread before calling from a worker thread.
     bool bind(Export which);
     // The export's address (resolving it now), or null when it is missing.
-    QFunctionPointer function(Export which) { return resolve(which); }
+    QFunctionPointer function(Export which) {
+        return resolve(which);
+    }
     // Shows the messages the library has written since the last call.
     void showLibraryMessages();
 
-    std::int32_t qkSoftFontFileName(const char* softFontPath);
-    std::int32_t GetPrinterHandleVB(std::int32_t* handle);
-    std::int32_t ClosePrinterHandleVB(std::int32_t handle);
-    std::int32_t SetPortsToFile();
-    std::int32_t RestorePortsToOriginal();
-    std::int32_t GetPrinterDetailVB(std::int32_t* portType, std::int32_t* logicBoardType,
-                                    std::int32_t* printerType, std::int32_t* printerModel);
-    std::int32_t GetFlashSpaceRemainingVB(std::int32_t* freeFlashBytes);
-    std::int32_t WritePrinterVB(std::int32_t handle, const std::uint8_t* data, std::uint32_t byteCount);
-    std::int32_t GetPrinterStatusDataVB(std::int32_t handle, std::uint8_t* statusBuffer,
-                                        std::int32_t* statusByteCount, std::uint8_t specificRequest,
-                                        const std::uint8_t* request, std::uint8_t requestLength);
-    std::int32_t GetPrinterVersionVB(float* version);
-    std::int32_t CreateEthernetSocketVB(std::int32_t* socket, const char* octet1, const char* octet2,
-                                        const char* octet3, const char* octet4, const char* port);
-    std::int32_t WriteDataEthernetVB(std::int32_t socket, const std::uint8_t* data, std::int32_t length,
-                                     std::int32_t* bytesSent);
-    std::int32_t ReadDataEthernetVB(std::int32_t socket, std::uint8_t* buffer, std::int32_t* length);
-    std::int32_t CloseEthernetSocketVB(std::int32_t socket);
-    std::int32_t isPrinterReadyEthernetVB(std::int32_t socket);
-    std::uint8_t CreateSingleInstance();
-    std::uint8_t IsAnotherInstanceRunning();
-    std::uint8_t ClearInstanceMutex();
-    std::int32_t GetOSDataVB(std::int32_t* majorVersion, std::int32_t* minorVersion,
-                             std::int32_t* processorArchitecture);
+    // The export, resolved now and typed; null when it is missing.
+    template <Export which>
+    typename Signature<which>::Type typedFunction() {
+        return reinterpret_cast<typename Signature<which>::Type>(resolve(which));
+    }
+
+    // One member per export, calling it (see the class comment).
+#define MORLIX_EXPORT_MEMBER(name, result, missing, parameters, arguments) result name parameters;
+    MORLIX_EXPORT_LIST(MORLIX_EXPORT_MEMBER)
+#undef MORLIX_EXPORT_MEMBER
 
 private:
     QFunctionPointer resolve(Export which);
     void reportFailure(const QString& text);
 
-    // Calls the export, or gives back the failure result when it is missing.
-    template <typename Result, typename... Args>
-    Result call(Export which, Result failure, Args... args) {
-        QFunctionPointer function = resolve(which);
-        if (function == nullptr) return failure;
-        const Result result = reinterpret_cast<Result (*)(Args...)>(function)(args...);
+    // Calls the export, or gives back `missing` when it cannot be found.
+    template <Export which, typename Result, typename... Args>
+    Result call(Result missing, Args... args) {
+        const auto function = typedFunction<which>();
+        if (function == nullptr) return missing;
+        const Result result = function(args...);
         showLibraryMessages();
         return result;
     }
@@ -122,5 +111,13 @@ private:
     int messageWriteEnd_ = -1;
     QByteArray partialMessage_;
 };
+
+#define MORLIX_EXPORT_SIGNATURE(name, result, missing, parameters, arguments) \
+    template <>                                                               \
+    struct MorlixLibrary::Signature<MorlixLibrary::Export::name> {            \
+        using Type = result(*) parameters;                                    \
+    };
+MORLIX_EXPORT_LIST(MORLIX_EXPORT_SIGNATURE)
+#undef MORLIX_EXPORT_SIGNATURE
 
 }  // namespace velquin

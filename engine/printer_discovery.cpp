@@ -312,10 +312,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
 }
 
 ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, int timeLimitMs) {
-    using CreateSocket =
-        std::int32_t (*)(std::int32_t*, const char*, const char*, const char*, const char*, const char*);
-    const auto createSocket =
-        reinterpret_cast<CreateSocket>(library_.function(MorlixLibrary::Export::CreateEthernetSocketVB));
+    const auto createSocket = library_.typedFunction<MorlixLibrary::Export::CreateEthernetSocketVB>();
     if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
 
     // The texts as typed, in 8-bit form.

@@ -5,37 +5,26 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "morlix/export_list.h"
 
 namespace {
 
-const std::array<const char*, 19> EXPORTS = {"qkSoftFontFileName",
-                                             "GetPrinterHandleVB",
-                                             "ClosePrinterHandleVB",
-                                             "SetPortsToFile",
-                                             "RestorePortsToOriginal",
-                                             "GetPrinterDetailVB",
-                                             "GetFlashSpaceRemainingVB",
-                                             "WritePrinterVB",
-                                             "GetPrinterStatusDataVB",
-                                             "GetPrinterVersionVB",
-                                             "CreateEthernetSocketVB",
-                                             "WriteDataEthernetVB",
-                                             "ReadDataEthernetVB",
-                                             "CloseEthernetSocketVB",
-                                             "isPrinterReadyEthernetVB",
-                                             "CreateSingleInstance",
-                                             "IsAnotherInstanceRunning",
-                                             "ClearInstanceMutex",
-                                             "GetOSDataVB"};
+#define MORLIX_EXPORT_NAME(name, result, missing, parameters, arguments) #name,
+const std::vector<std::string> EXPORTS = {MORLIX_EXPORT_LIST(MORLIX_EXPORT_NAME)};
+#undef MORLIX_EXPORT_NAME
 
 TEST(ExportedInterface, AllNineteenResolveByName) {
     void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << ::dlerror();
-    for (const char* name : EXPORTS) EXPECT_NE(::dlsym(library, name), nullptr) << name;
+    ASSERT_EQ(EXPORTS.size(), 19u);
+    for (const std::string& name : EXPORTS) EXPECT_NE(::dlsym(library, name.c_str()), nullptr) << name;
     EXPECT_EQ(::dlsym(library, "ParseModelFromID"), nullptr);
     EXPECT_EQ(::dlsym(library, "printerData"), nullptr);
 
@@ -61,6 +50,22 @@ TEST(ExportedInterface, OnlyTheNineteenFunctionsAreVisible) {
     }
     const std::set<std::string> expected(EXPORTS.begin(), EXPORTS.end());
     EXPECT_EQ(defined, expected);
+}
+
+// The version script names the same functions as global, everything else local.
+TEST(ExportedInterface, TheVersionScriptNamesTheList) {
+    std::ifstream map(MORLIX_VERSION_SCRIPT);
+    ASSERT_TRUE(map) << MORLIX_VERSION_SCRIPT;
+    std::set<std::string> global;
+    bool inGlobal = false;
+    for (std::string word; map >> word;) {
+        if (word == "global:" || word == "local:") {
+            inGlobal = word == "global:";
+            continue;
+        }
+        if (inGlobal && word.back() == ';') global.insert(word.substr(0, word.size() - 1));
+    }
+    EXPECT_EQ(global, std::set<std::string>(EXPORTS.begin(), EXPORTS.end()));
 }
 
 }  // namespace
