@@ -89,8 +89,10 @@ int main(int argc, char* argv[]) {
     window.Form_Unload();
 
     velquin::ledger::Ledger ledger;
-    const auto printer = velquin::ledger::PrinterKey::tcp(QStringLiteral("MDL:printer-sim;"),
-                                                          QStringLiteral("127.0.0.1"), simulator.port());
+    const auto printer = velquin::ledger::PrinterKey::tcp(
+        velquin::PrinterIdentity{QStringLiteral("RVA"), QStringLiteral("KTL"), QStringLiteral("MXR PLUS"),
+                                 QStringLiteral("5.07")},
+        QStringLiteral("127.0.0.1"), simulator.port());
     const double queuedSeconds = recordLoads(ledger, printer, files, false);
     if (!ledger.flush(std::chrono::seconds(30))) return 1;
     const double writtenSeconds = recordLoads(ledger, printer, files, true);

@@ -9,38 +9,27 @@ namespace velquin {
 
 namespace {
 
-template <std::size_t N>
-QString textOfCode(const std::array<const char*, N>& texts, std::int32_t code) {
-    if (code < 0 || static_cast<std::size_t>(code) >= N) return {};
-    return QString::fromLatin1(texts[static_cast<std::size_t>(code)]);
+// The panel's captions: the value behind its words ("Hardware = MXR PLUS").
+QString caption(const char* words, const QString& value) {
+    return value.isEmpty() ? QString() : QLatin1String(words) + value;
 }
 
 }  // namespace
 
 QString GetPortType(std::int32_t code) {
-    static constexpr std::array<const char*, 5> texts = {"Port Type = USB", "Port Type = Parallel",
-                                                         "Port Type = Serial", "Port Type = Ethernet",
-                                                         "Port Type = Unknown"};
-    return textOfCode(texts, code);
+    return caption("Port Type = ", portTypeName(code));
 }
 
 QString GetLogicBoardType(std::int32_t code) {
-    static constexpr std::array<const char*, 3> texts = {"Hardware = LOGIC BD I", "Hardware = LOGIC BD II",
-                                                         "Hardware = MXR PLUS"};
-    return textOfCode(texts, code);
+    return caption("Hardware = ", logicBoardName(code));
 }
 
 QString GetPrinterType(std::int32_t code) {
-    static constexpr std::array<const char*, 4> texts = {"Language = G", "Language = KTL",
-                                                         "Language = RASTER", "Language = NOT FOUND"};
-    return textOfCode(texts, code);
+    return caption("Language = ", commandLanguageName(code));
 }
 
 QString GetPrinterModel(std::int32_t code) {
-    static constexpr std::array<const char*, 4> texts = {"Printer type = RVA", "Printer type = RVB",
-                                                         "Printer type = RVC",
-                                                         "Printer type = Unknown printer model"};
-    return textOfCode(texts, code);
+    return caption("Printer type = ", printerModelName(code));
 }
 
 bool portTypeAcceptable(std::int32_t code, PrinterLink link) {
@@ -79,11 +68,9 @@ QString versionCaption(float version) {
            QStringLiteral(")");
 }
 
-QString printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
-                        float version) {
-    return QStringLiteral("MDL:%1;CMD:%2;BOARD:%3;FWV:%4;")
-        .arg(GetPrinterModel(printerModel), GetPrinterType(printerType), GetLogicBoardType(logicBoard),
-             QString::number(static_cast<double>(version), 'f', 2));
+PrinterIdentity printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
+                                float version) {
+    return PrinterIdentity::fromCodes(logicBoard, printerType, printerModel, version);
 }
 
 PanelFact freeFlashFact(std::optional<std::int64_t> freeBytes, bool demo) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "printer_identity.h"
+
 namespace velquin {
 
 QString GetPortType(std::int32_t code);
@@ -75,10 +77,10 @@ struct PrinterPanel {
 // number format.
 QString versionCaption(float version);
 
-// The printer's identity as the ledger keys it: the facts the library gives,
-// "MDL:model;CMD:language;BOARD:board;FWV:version;". The protocol has no
-// serial number, so alike printers on one link share their record.
-QString printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
-                        float version);
+// The printer's identity as the ledger keys it: the values of the facts the
+// library gives. The protocol has no serial number, so alike printers on one
+// link share their record.
+PrinterIdentity printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
+                                float version);
 
 }  // namespace velquin

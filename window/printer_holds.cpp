@@ -76,7 +76,7 @@ void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
 
 QString PrinterHolds::holdsText() {
     if (!printer_) return QStringLiteral("No printer found.");
-    QString text = QStringLiteral("Printer %1 (%2)\n").arg(printer_->identity, printer_->link);
+    QString text = QStringLiteral("Printer %1 (%2)\n").arg(printer_->identity.text(), printer_->link);
     const ledger::FlashCheck check = ledger_->checkFreeFlash(*printer_, freeAtDiscovery_);
     switch (check.agreement) {
         case ledger::FlashAgreement::NeverSeen:

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "json_schema.h"
 #include "printer_run.h"
 #include "termination_signals.h"
 
@@ -197,7 +198,9 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         reports.append(worker.report);
     }
     if (options.json) {
-        const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("printers"), reports}}).toJson();
+        const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("schema"), JSON_SCHEMA},
+                                                          {QStringLiteral("printers"), reports}})
+                                    .toJson();
         std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), stdout);
     } else {
         for (const QJsonValue& report : reports)

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <cstdio>
 
+#include "json_schema.h"
 #include "ledger.h"
 
 namespace velquin::load {
@@ -42,17 +43,20 @@ int runHistory(const LoadOptions& options) {
     for (const ledger::PrinterKey& printer : printers) {
         const QJsonArray history = ledger.historyJson(printer);
         if (options.json) {
-            reports.append(QJsonObject{{QStringLiteral("identity"), printer.identity},
+            reports.append(QJsonObject{{QStringLiteral("identity"), printer.identity.toJson()},
                                        {QStringLiteral("link"), printer.link},
                                        {QStringLiteral("history"), history}});
             continue;
         }
-        std::printf("%s  %s\n", qPrintable(printer.link), qPrintable(printer.identity));
+        std::printf("%s  %s\n", qPrintable(printer.link), qPrintable(printer.identity.text()));
         for (const QJsonValue& entry : history)
             std::printf("  %s\n", qPrintable(entryLine(entry.toObject())));
     }
     if (options.json)
-        std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("printers"), reports}}).toJson().constData(),
+        std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("schema"), JSON_SCHEMA},
+                                             {QStringLiteral("printers"), reports}})
+                       .toJson()
+                       .constData(),
                    stdout);
     return ledger.usable() ? 0 : 1;
 }

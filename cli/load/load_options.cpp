@@ -106,7 +106,7 @@ QString usageText() {
         "Printers:\n"
         "  tcp:HOST[:PORT]   a network printer (port 10001 when left out)\n"
         "  local             the first USB or parallel printer found\n"
-        "  history also takes any part of a printer's identity (MDL:...;FWV:...;)\n"
+        "  history also takes any part of a printer's identity (\"model RVA\", \"firmware 5.07\")\n"
         "\n"
         "Every load and erase is recorded in $XDG_DATA_HOME/velquin/ledger.sqlite;\n"
         "history shows a printer's loads and erases, newest first.\n"

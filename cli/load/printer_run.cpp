@@ -224,7 +224,7 @@ private:
 };
 
 // The identity the panel of the window shows, with its verdict.
-QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, QString& ledgerIdentity) {
+QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, PrinterIdentity& ledgerIdentity) {
     std::int32_t portType = 0, logicBoard = 0, printerType = 0, printerModel = 0;
     library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
     if (!local) portType = morlix::PORT_TYPE_ETHERNET;
@@ -234,25 +234,19 @@ QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, QStr
     auto judge = [&reasons](bool acceptable, const QString& what) {
         if (!acceptable) reasons.append(what);
     };
-    judge(portTypeAcceptable(portType, link), QStringLiteral("port type ") + GetPortType(portType));
-    judge(logicBoardAcceptable(logicBoard, link),
-          QStringLiteral("logic board ") + GetLogicBoardType(logicBoard));
-    judge(printerTypeAcceptable(printerType),
-          QStringLiteral("command language ") + GetPrinterType(printerType));
-    judge(printerModelAcceptable(printerModel), QStringLiteral("model ") + GetPrinterModel(printerModel));
-    judge(firmwareVersionAcceptable(state.PrinterVersion, link),
-          QStringLiteral("firmware ") + QString::number(state.PrinterVersion, 'f', 2));
-    state.PrinterSuitable = toFlag(reasons.isEmpty());
     ledgerIdentity = printerIdentity(logicBoard, printerType, printerModel, state.PrinterVersion);
-    return QJsonObject{
-        {QStringLiteral("port_type"), GetPortType(portType)},
-        {QStringLiteral("logic_board"), GetLogicBoardType(logicBoard)},
-        {QStringLiteral("printer_type"), GetPrinterType(printerType)},
-        {QStringLiteral("printer_model"), GetPrinterModel(printerModel)},
-        {QStringLiteral("firmware_version"), QString::number(state.PrinterVersion, 'f', 2)},
-        {QStringLiteral("suitable"), reasons.isEmpty()},
-        {QStringLiteral("reasons"), reasons},
-    };
+    judge(portTypeAcceptable(portType, link), QStringLiteral("port type ") + portTypeName(portType));
+    judge(logicBoardAcceptable(logicBoard, link), QStringLiteral("logic board ") + ledgerIdentity.logicBoard);
+    judge(printerTypeAcceptable(printerType), QStringLiteral("command language ") + ledgerIdentity.language);
+    judge(printerModelAcceptable(printerModel), QStringLiteral("model ") + ledgerIdentity.model);
+    judge(firmwareVersionAcceptable(state.PrinterVersion, link),
+          QStringLiteral("firmware ") + ledgerIdentity.firmware);
+    state.PrinterSuitable = toFlag(reasons.isEmpty());
+    QJsonObject identity = ledgerIdentity.toJson();
+    identity.insert(QStringLiteral("port_type"), portTypeName(portType));
+    identity.insert(QStringLiteral("suitable"), reasons.isEmpty());
+    identity.insert(QStringLiteral("reasons"), reasons);
+    return identity;
 }
 
 // The free flash for the report: null when the printer gave no reading.
@@ -331,7 +325,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
     TransferMeter meter;
     MeteredConnection connection(linked, meter);
     connection.refuseWritesWhen([&stop] { return stop; });
-    QString identity;
+    PrinterIdentity identity;
     report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
     // A ledger that cannot be used is told once; the run goes on without it.
     ledger::Ledger ledger(ledger::Ledger::defaultFile(),

@@ -272,7 +272,7 @@ std::vector<bool> Ledger::heldFiles(const PrinterKey& printer, const QStringList
 std::vector<PrinterKey> Ledger::printersMatching(const QString& text) {
     std::vector<PrinterKey> out;
     for (PrinterKey& printer : printers())
-        if (printer.link == text || printer.identity.contains(text, Qt::CaseInsensitive))
+        if (printer.link == text || printer.identity.text().contains(text, Qt::CaseInsensitive))
             out.push_back(std::move(printer));
     return out;
 }

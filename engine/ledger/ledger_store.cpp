@@ -10,7 +10,8 @@ namespace velquin::ledger {
 
 namespace {
 
-// Each step takes the schema from its index to the next version.
+// Each step takes the schema from its index to the next version; a null
+// step is done in code (LedgerStore::rekeyPrinters).
 constexpr std::array<const char*, SCHEMA_VERSION> MIGRATIONS = {
     R"sql(
 CREATE TABLE printers (
@@ -40,7 +41,24 @@ CREATE TABLE loads (
     erased_by INTEGER REFERENCES erases(id));
 CREATE INDEX loads_held ON loads (printer_id, erased_by, sha256);
 )sql",
+    nullptr,
 };
+
+// Schema 1 keyed a printer by the panel's captions,
+// "MDL:Printer type = RVA;CMD:Language = KTL;BOARD:Hardware = MXR PLUS;FWV:5.07;".
+PrinterIdentity identityOfCaptions(const QString& text) {
+    auto field = [&text](QLatin1String key, QLatin1String captionWords) {
+        const qsizetype start = text.indexOf(key);
+        if (start < 0) return QString();
+        const qsizetype from = start + key.size();
+        QString value = text.mid(from, text.indexOf(QLatin1Char(';'), from) - from);
+        if (value.startsWith(captionWords)) value.remove(0, captionWords.size());
+        return value;
+    };
+    return {field(QLatin1String("MDL:"), QLatin1String("Printer type = ")),
+            field(QLatin1String("CMD:"), QLatin1String("Language = ")),
+            field(QLatin1String("BOARD:"), QLatin1String("Hardware = ")), field(QLatin1String("FWV:"), {})};
+}
 
 // Times are stored as fixed-width UTC text so that they sort as text.
 QString timeText(const QDateTime& time) {
@@ -96,6 +114,15 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_ = SQLITE_OK;
 };
+
+// Binds a printer's key as ?1 to ?5: model, language, board, firmware, link.
+void bindKey(Statement& statement, const PrinterKey& printer) {
+    statement.bind(1, printer.identity.model);
+    statement.bind(2, printer.identity.language);
+    statement.bind(3, printer.identity.logicBoard);
+    statement.bind(4, printer.identity.firmware);
+    statement.bind(5, printer.link);
+}
 
 bool isBusy(int code) {
     const int primary = code & 0xff;
@@ -168,51 +195,96 @@ std::optional<StoreError> LedgerStore::exec(const char* sql) {
 }
 
 std::optional<StoreError> LedgerStore::migrate() {
-    Statement version(db_, "PRAGMA user_version");
-    if (!version.ok() || version.step() != SQLITE_ROW) return error("reading the schema version");
-    const qint64 current = version.integer(0);
-    if (current == SCHEMA_VERSION) return std::nullopt;
-    if (current > SCHEMA_VERSION)
-        return StoreError{false,
-                          QStringLiteral("the file was written by a newer version (schema %1)").arg(current)};
-    if (auto failed = exec("BEGIN IMMEDIATE")) return failed;
+    std::optional<qint64> current = schemaVersion();
+    if (!current) return error("reading the schema version");
+    if (*current == SCHEMA_VERSION) return std::nullopt;
+    if (*current > SCHEMA_VERSION)
+        return StoreError{
+            false, QStringLiteral("the file was written by a newer version (schema %1)").arg(*current)};
+    // A step may rebuild a table the others refer to: the references are
+    // checked once, before the commit (the setting is fixed in a transaction).
+    if (auto failed = exec("PRAGMA foreign_keys=OFF")) return failed;
+    auto finish = [this](std::optional<StoreError> failure) {
+        if (failure) exec("ROLLBACK");
+        exec("PRAGMA foreign_keys=ON");
+        return failure;
+    };
+    if (auto failed = exec("BEGIN IMMEDIATE")) return finish(failed);
     // Another process may have migrated while this one waited for the lock.
-    Statement again(db_, "PRAGMA user_version");
-    if (!again.ok() || again.step() != SQLITE_ROW) {
-        exec("ROLLBACK");
-        return error("reading the schema version");
+    current = schemaVersion();
+    if (!current) return finish(error("reading the schema version"));
+    for (qint64 step = *current; step < SCHEMA_VERSION; ++step) {
+        const char* sql = MIGRATIONS[static_cast<std::size_t>(step)];
+        if (auto failed = sql != nullptr ? exec(sql) : rekeyPrinters()) return finish(failed);
     }
-    for (qint64 step = again.integer(0); step < SCHEMA_VERSION; ++step) {
-        if (auto failed = exec(MIGRATIONS[static_cast<std::size_t>(step)])) {
-            exec("ROLLBACK");
-            return failed;
-        }
+    {
+        Statement check(db_, "PRAGMA foreign_key_check");
+        if (!check.ok() || check.step() != SQLITE_DONE)
+            return finish(StoreError{false, QStringLiteral("the migration left a dangling reference")});
     }
     const QByteArray setVersion = "PRAGMA user_version=" + QByteArray::number(SCHEMA_VERSION);
-    if (auto failed = exec(setVersion.constData())) {
-        exec("ROLLBACK");
+    if (auto failed = exec(setVersion.constData())) return finish(failed);
+    return finish(exec("COMMIT"));
+}
+
+std::optional<qint64> LedgerStore::schemaVersion() {
+    Statement version(db_, "PRAGMA user_version");
+    if (!version.ok() || version.step() != SQLITE_ROW) return std::nullopt;
+    return version.integer(0);
+}
+
+std::optional<StoreError> LedgerStore::rekeyPrinters() {
+    // The rows keep their ids, so the loads and erases still point at them.
+    if (auto failed = exec(R"sql(
+CREATE TABLE printers_by_value (
+    id INTEGER PRIMARY KEY,
+    model TEXT NOT NULL,
+    language TEXT NOT NULL,
+    board TEXT NOT NULL,
+    firmware TEXT NOT NULL,
+    link TEXT NOT NULL,
+    UNIQUE (model, language, board, firmware, link));
+)sql"))
         return failed;
+    {
+        // Finalized before the old table is dropped.
+        Statement select(db_, "SELECT id, identity, link FROM printers");
+        Statement insert(db_,
+                         "INSERT INTO printers_by_value (id, model, language, board, firmware, link) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        if (!select.ok() || !insert.ok()) return error("re-keying the printers");
+        int rc;
+        while ((rc = select.step()) == SQLITE_ROW) {
+            const PrinterIdentity identity = identityOfCaptions(select.text(1));
+            insert.reset();
+            insert.bind(1, select.integer(0));
+            insert.bind(2, identity.model);
+            insert.bind(3, identity.language);
+            insert.bind(4, identity.logicBoard);
+            insert.bind(5, identity.firmware);
+            insert.bind(6, select.text(2));
+            if (insert.step() != SQLITE_DONE) return error("re-keying the printers");
+        }
+        if (rc != SQLITE_DONE) return error("re-keying the printers");
     }
-    if (auto failed = exec("COMMIT")) {
-        exec("ROLLBACK");
-        return failed;
-    }
-    return std::nullopt;
+    return exec("DROP TABLE printers; ALTER TABLE printers_by_value RENAME TO printers;");
 }
 
 std::optional<StoreError> LedgerStore::printerId(const PrinterKey& printer, bool create, qint64& id) {
     id = 0;
     if (create) {
-        Statement insert(db_, "INSERT OR IGNORE INTO printers (identity, link) VALUES (?1, ?2)");
+        Statement insert(db_,
+                         "INSERT OR IGNORE INTO printers (model, language, board, firmware, link) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5)");
         if (!insert.ok()) return error("recording the printer");
-        insert.bind(1, printer.identity);
-        insert.bind(2, printer.link);
+        bindKey(insert, printer);
         if (insert.step() != SQLITE_DONE) return error("recording the printer");
     }
-    Statement select(db_, "SELECT id FROM printers WHERE identity = ?1 AND link = ?2");
+    Statement select(db_,
+                     "SELECT id FROM printers WHERE model = ?1 AND language = ?2 AND board = ?3 "
+                     "AND firmware = ?4 AND link = ?5");
     if (!select.ok()) return error("finding the printer");
-    select.bind(1, printer.identity);
-    select.bind(2, printer.link);
+    bindKey(select, printer);
     const int rc = select.step();
     if (rc == SQLITE_ROW)
         id = select.integer(0);
@@ -387,10 +459,11 @@ std::optional<StoreError> LedgerStore::lastFreeFlash(const PrinterKey& printer, 
 
 std::optional<StoreError> LedgerStore::printers(std::vector<PrinterKey>& out) {
     out.clear();
-    Statement select(db_, "SELECT identity, link FROM printers ORDER BY id");
+    Statement select(db_, "SELECT model, language, board, firmware, link FROM printers ORDER BY id");
     if (!select.ok()) return error("reading printers");
     int rc;
-    while ((rc = select.step()) == SQLITE_ROW) out.push_back({select.text(0), select.text(1)});
+    while ((rc = select.step()) == SQLITE_ROW)
+        out.push_back({{select.text(0), select.text(1), select.text(2), select.text(3)}, select.text(4)});
     if (rc != SQLITE_DONE) return error("reading printers");
     return std::nullopt;
 }

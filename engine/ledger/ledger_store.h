@@ -16,7 +16,7 @@ struct sqlite3;
 
 namespace velquin::ledger {
 
-inline constexpr int SCHEMA_VERSION = 1;
+inline constexpr int SCHEMA_VERSION = 2;
 
 struct StoreError {
     bool busy = false;  // another writer held the file past the busy time-out
@@ -71,6 +71,9 @@ private:
     StoreError error(const char* doing) const;
     std::optional<StoreError> exec(const char* sql);
     std::optional<StoreError> migrate();
+    std::optional<qint64> schemaVersion();
+    // Schema 1 to 2: printers keyed by identity values instead of caption texts.
+    std::optional<StoreError> rekeyPrinters();
     std::optional<StoreError> printerId(const PrinterKey& printer, bool create, qint64& id);
 
     sqlite3* db_;

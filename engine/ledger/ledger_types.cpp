@@ -50,11 +50,11 @@ std::optional<Outcome> outcomeFromName(const QString& name) {
     return valueOf<Outcome>(OUTCOME_NAMES, name);
 }
 
-PrinterKey PrinterKey::local(const QString& identity) {
+PrinterKey PrinterKey::local(const PrinterIdentity& identity) {
     return {identity, QStringLiteral("local")};
 }
 
-PrinterKey PrinterKey::tcp(const QString& identity, const QString& address, quint16 port) {
+PrinterKey PrinterKey::tcp(const PrinterIdentity& identity, const QString& address, quint16 port) {
     return {identity, QStringLiteral("%1:%2").arg(address).arg(port)};
 }
 
@@ -64,10 +64,10 @@ QJsonObject toJson(const LoadRecord& load) {
             {QStringLiteral("mode"), modeName(load.mode)},
             {QStringLiteral("sha256"), QString::fromLatin1(load.sha256)},
             {QStringLiteral("size"), static_cast<double>(load.size)},
-            {QStringLiteral("fontId"), optionalNumber(load.fontId)},
+            {QStringLiteral("font_id"), optionalNumber(load.fontId)},
             {QStringLiteral("time"), load.time.toString(Qt::ISODateWithMs)},
-            {QStringLiteral("freeBefore"), optionalNumber(load.freeBefore)},
-            {QStringLiteral("freeAfter"), optionalNumber(load.freeAfter)},
+            {QStringLiteral("free_before"), optionalNumber(load.freeBefore)},
+            {QStringLiteral("free_after"), optionalNumber(load.freeAfter)},
             {QStringLiteral("outcome"), outcomeName(load.outcome)},
             {QStringLiteral("erased"), load.erased}};
 }
@@ -75,8 +75,8 @@ QJsonObject toJson(const LoadRecord& load) {
 QJsonObject toJson(const EraseRecord& erase) {
     return {{QStringLiteral("kind"), QStringLiteral("erase")},
             {QStringLiteral("time"), erase.time.toString(Qt::ISODateWithMs)},
-            {QStringLiteral("freeBefore"), optionalNumber(erase.freeBefore)},
-            {QStringLiteral("freeAfter"), optionalNumber(erase.freeAfter)},
+            {QStringLiteral("free_before"), optionalNumber(erase.freeBefore)},
+            {QStringLiteral("free_after"), optionalNumber(erase.freeAfter)},
             {QStringLiteral("outcome"), outcomeName(erase.outcome)}};
 }
 

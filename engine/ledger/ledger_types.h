@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "printer_identity.h"
+
 namespace velquin::ledger {
 
 enum class LoadMode { TrueType, SoftFont, Pcx, Bmp };
@@ -27,14 +29,14 @@ std::optional<LoadMode> modeFromName(const QString& name);
 QString outcomeName(Outcome outcome);
 std::optional<Outcome> outcomeFromName(const QString& name);
 
-// A printer as the ledger knows it: its identity text and the link it was
+// A printer as the ledger knows it: its identity values and the link it was
 // reached by ("local", or the TCP address and port as "ADDRESS:PORT").
 struct PrinterKey {
-    QString identity;
+    PrinterIdentity identity;
     QString link;
 
-    static PrinterKey local(const QString& identity);
-    static PrinterKey tcp(const QString& identity, const QString& address, quint16 port);
+    static PrinterKey local(const PrinterIdentity& identity);
+    static PrinterKey tcp(const PrinterIdentity& identity, const QString& address, quint16 port);
     bool operator==(const PrinterKey&) const = default;
 };
 

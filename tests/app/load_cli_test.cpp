@@ -60,6 +60,55 @@ QByteArray readAll(const std::filesystem::path& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The example document the man page shows for a command: the lines between
+// ".nf" and ".fi" after the comment "json-example COMMAND".
+QJsonValue manPageExample(const QString& command) {
+    QFile page(QStringLiteral(VELQUIN_LOAD_MAN_PAGE));
+    if (!page.open(QIODevice::ReadOnly)) return {};
+    const QStringList lines = QString::fromUtf8(page.readAll()).split(QLatin1Char('\n'));
+    const qsizetype marker = lines.indexOf(QStringLiteral(".\\\" json-example ") + command);
+    const qsizetype begin = lines.indexOf(QStringLiteral(".nf"), marker);
+    const qsizetype end = lines.indexOf(QStringLiteral(".fi"), begin);
+    if (marker < 0 || begin < 0 || end < 0) return {};
+    QString text = lines.mid(begin + 1, end - begin - 1).join(QLatin1Char(' '));
+    text.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+// Where `run` differs in shape (keys and types) from `example`; empty when
+// it has the example's shape. Null stands for any type (a value not known);
+// an array's items each have the shape of one of the example's items; a
+// report leaves out "message" and "skipped" when it has none.
+QString shapeMismatch(const QJsonValue& run, const QJsonValue& example, const QString& at) {
+    if (run.isNull() || example.isNull()) return {};
+    if (run.type() != example.type()) return at + QStringLiteral(": type");
+    if (run.isArray()) {
+        const QJsonArray shapes = example.toArray();
+        if (shapes.isEmpty()) return {};
+        for (const QJsonValue& item : run.toArray()) {
+            QString mismatch = at + QStringLiteral("[]: no example item of its shape");
+            for (const QJsonValue& shape : shapes)
+                if (shapeMismatch(item, shape, at + QStringLiteral("[]")).isEmpty()) mismatch.clear();
+            if (!mismatch.isEmpty()) return mismatch;
+        }
+        return {};
+    }
+    if (!run.isObject()) return {};
+    const QJsonObject got = run.toObject();
+    const QJsonObject shape = example.toObject();
+    for (auto field = got.begin(); field != got.end(); ++field) {
+        if (!shape.contains(field.key()))
+            return at + QLatin1Char('.') + field.key() + QStringLiteral(": not shown");
+        const QString mismatch =
+            shapeMismatch(field.value(), shape[field.key()], at + QLatin1Char('.') + field.key());
+        if (!mismatch.isEmpty()) return mismatch;
+    }
+    for (const QString& key : shape.keys())
+        if (!got.contains(key) && key != QLatin1String("message") && key != QLatin1String("skipped"))
+            return at + QLatin1Char('.') + key + QStringLiteral(": missing");
+    return {};
+}
+
 class LoadCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -296,13 +345,13 @@ TEST_F(LoadCliTest, HistoryListsLoadsAndErasesNewestFirst) {
         EXPECT_EQ(load[QStringLiteral("size")].toInteger(), bytes.size());
         EXPECT_EQ(load[QStringLiteral("outcome")].toString(), QStringLiteral("confirmed"));
         EXPECT_EQ(load[QStringLiteral("erased")].toBool(), expected.erased);
-        EXPECT_GT(load[QStringLiteral("freeBefore")].toInteger(),
-                  load[QStringLiteral("freeAfter")].toInteger());
+        EXPECT_GT(load[QStringLiteral("free_before")].toInteger(),
+                  load[QStringLiteral("free_after")].toInteger());
     }
     // The identity finds it too; an unknown printer is an error.
-    EXPECT_EQ(
-        runLoad({QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("fwv:")}).exitCode,
-        0);
+    EXPECT_EQ(runLoad({QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("board mxr")})
+                  .exitCode,
+              0);
     EXPECT_EQ(
         runLoad({QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:1")})
             .exitCode,
@@ -333,6 +382,34 @@ TEST_F(LoadCliTest, APrinterHeldByAnotherProgramIsRefusedNamingItsProcess) {
     EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("in-use"));
     EXPECT_TRUE(report[QStringLiteral("message")].toString().contains(QString::number(::getpid())));
     EXPECT_TRUE(simulator.printer().journal().empty());
+}
+
+// Each command's --json document has the shape of its example in the man page.
+TEST_F(LoadCliTest, EachJsonDocumentHasTheShapeOfItsManPageExample) {
+    addPrinter();
+    const QStringList printer = printerArguments();
+    const QStringList json{QStringLiteral("--json")};
+    const std::pair<const char*, QStringList> runs[] = {
+        {"send",
+         QStringList{QStringLiteral("send"), files_[0], QStringLiteral("--skip-loaded")} + printer + json},
+        {"erase", QStringList{QStringLiteral("erase"), QStringLiteral("--yes")} + printer + json},
+        {"status", QStringList{QStringLiteral("status")} + printer + json},
+        {"ticket", QStringList{QStringLiteral("ticket"), QStringLiteral("1"), QStringLiteral("--mode"),
+                               QStringLiteral("ttf")} +
+                       printer + json},
+        {"history",
+         QStringList{QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("model RVA")} +
+             json},
+    };
+    for (const auto& [command, arguments] : runs) {
+        const QJsonValue example = manPageExample(QLatin1String(command));
+        ASSERT_TRUE(example.isObject()) << "no example for " << command;
+        const LoadRun run = runLoad(arguments);
+        ASSERT_EQ(run.exitCode, 0) << command << run.err.toStdString();
+        EXPECT_EQ(run.json()[QStringLiteral("schema")].toInt(), 1) << command;
+        EXPECT_EQ(shapeMismatch(run.json(), example, QLatin1String(command)), QString())
+            << run.out.toStdString();
+    }
 }
 
 }  // namespace

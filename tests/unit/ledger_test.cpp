@@ -18,9 +18,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const PrinterKey PRINTER =
-    PrinterKey::tcp(QStringLiteral("MDL:RVB 3;FWV:5.03;"), QStringLiteral("127.0.0.1"), 9100);
-const PrinterKey OTHER = PrinterKey::local(QStringLiteral("MDL:RVB 3;FWV:5.03;"));
+const velquin::PrinterIdentity RVB{QStringLiteral("RVB 3"), QStringLiteral("KTL"), QStringLiteral("MXR PLUS"),
+                                   QStringLiteral("5.03")};
+const PrinterKey PRINTER = PrinterKey::tcp(RVB, QStringLiteral("127.0.0.1"), 9100);
+const PrinterKey OTHER = PrinterKey::local(RVB);
 
 LoadStart start(const QString& path, LoadMode mode = LoadMode::TrueType,
                 std::optional<qint64> freeBefore = std::nullopt) {
@@ -280,6 +281,40 @@ TEST_F(LedgerTest, AnUnusableLedgerIsReportedOnceAndLeftAlone) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(QFile::exists(file()));
+}
+
+// A ledger written at schema 1 (printers keyed by caption texts) opens with
+// every row kept, each printer keyed by its values, its loads and erases
+// still its own.
+TEST_F(LedgerTest, ASchemaOneLedgerIsRekeyedByValuesLosingNothing) {
+    QDir().mkpath(QFileInfo(file()).absolutePath());
+    ASSERT_TRUE(QFile::copy(QStringLiteral(SCHEMA1_LEDGER), file()));
+    QFile(file()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    Ledger ledger(file());
+    const velquin::PrinterIdentity rva{QStringLiteral("RVA"), QStringLiteral("KTL"),
+                                       QStringLiteral("MXR PLUS"), QStringLiteral("5.07")};
+    const PrinterKey tcp = PrinterKey::tcp(rva, QStringLiteral("127.0.0.1"), 40197);
+    const PrinterKey local = PrinterKey::local(rva);
+    EXPECT_EQ(ledger.printers(), (std::vector<PrinterKey>{tcp, local})) << ledger.problem().toStdString();
+    const struct {
+        PrinterKey printer;
+        std::size_t loads, current, erases;
+        const char* held;  // the file the printer holds since its erase
+    } expected[] = {{tcp, 4, 1, 1, "fonts/b.ttf"}, {local, 3, 2, 1, "fonts/courier10.sfp"}};
+    for (const auto& row : expected) {
+        EXPECT_EQ(ledger.loads(row.printer, LoadScope::All).size(), row.loads)
+            << row.printer.link.toStdString();
+        const std::vector<LoadRecord> current = ledger.loads(row.printer);
+        ASSERT_EQ(current.size(), row.current);
+        EXPECT_EQ(current.front().path, QLatin1String(row.held));
+        EXPECT_EQ(ledger.held(row.printer, {current.front().sha256}), std::vector<bool>{true});
+        EXPECT_EQ(ledger.erases(row.printer).size(), row.erases);
+    }
+    // New records go to the re-keyed printer.
+    load(ledger, tcp, makeFile(QStringLiteral("c.ttf"), "new"), Outcome::Confirmed);
+    EXPECT_EQ(ledger.loads(tcp).size(), 2u);
+    EXPECT_EQ(ledger.printers().size(), 2u);
+    EXPECT_TRUE(ledger.usable()) << ledger.problem().toStdString();
 }
 
 }  // namespace
