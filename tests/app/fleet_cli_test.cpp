@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "load_cli_support.h"
+#include "private_cupsd.h"
 #include "simulator.h"
 
 namespace {
@@ -166,6 +167,28 @@ files = "c.ttf"
     EXPECT_EQ(human.exitCode, 3);
     EXPECT_TRUE(human.out.contains("would change  would send: " + files[0].toUtf8()))
         << human.out.toStdString();
+}
+
+TEST_F(FleetCliTest, DiscoverListsTheSpoolersQueuesOnAPrinterPort) {
+    using velquin::testing::PrivateCupsd;
+    if (std::string reason = PrivateCupsd::unavailableReason(); !reason.empty()) GTEST_SKIP() << reason;
+    PrivateCupsd cupsd;
+    ASSERT_TRUE(cupsd.start()) << cupsd.error();
+    for (const auto& [name, uri] :
+         {std::pair{"box_office", "socket://127.0.0.2:10001"},
+          std::pair{"plain_socket", "socket://127.0.0.3"}, std::pair{"to_file", "file:/dev/null"},
+          std::pair{"usb", "usb://Maker/Ticket%20Printer?serial=A1"}})
+        ASSERT_TRUE(cupsd.addQueue(name, uri)) << name;
+    const LoadRun run =
+        runLoad({QStringLiteral("discover"), QStringLiteral("--spooler"), QStringLiteral("--json")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QStringList printers;
+    for (const QJsonValue& queue : run.json()[QStringLiteral("queues")].toArray())
+        printers << queue[QStringLiteral("queue")].toString() + QLatin1Char(' ') +
+                        queue[QStringLiteral("printer")].toString();
+    printers.sort();
+    EXPECT_EQ(printers, (QStringList{QStringLiteral("box_office tcp:127.0.0.2:10001"),
+                                     QStringLiteral("plain_socket tcp:127.0.0.3:9100")}));
 }
 
 TEST_F(FleetCliTest, BadRangesAndFleetFilesAreUsageErrors) {
