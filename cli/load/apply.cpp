@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "discover.h"
+#include "event_log.h"
 #include "fleet_file.h"
 #include "printer_run.h"
 #include "worker_pool.h"
@@ -150,10 +151,8 @@ int runApply(const LoadOptions& options) {
             }
         }
 
-    auto showEvent = [](const QString& printer, const QString& line) {
-        if (line.startsWith(QLatin1String(PROGRESS_PREFIX))) return;
-        std::fprintf(stderr, "%s: %s\n", qPrintable(printer), qPrintable(line));
-        std::fflush(stderr);
+    auto showEvent = [format = options.log](const QString& printer, const QString& line) {
+        logWorkerLine(format, printer, line);
     };
 
     // The members of the fleet, in the order the file names them.

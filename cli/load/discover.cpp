@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "event_log.h"
 #include "printer_facts.h"
 #include "spooler_queues.h"
 #include "worker_pool.h"
@@ -229,7 +230,10 @@ int runDiscover(const LoadOptions& options) {
         return 2;
     }
     const Discovery discovery =
-        discoverPrinters(ranges, options.port, options.jobs, discoveryTimeout(options));
+        discoverPrinters(ranges, options.port, options.jobs, discoveryTimeout(options),
+                         [format = options.log](const QString& printer, const QString& line) {
+                             logWorkerLine(format, printer, line);
+                         });
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     if (options.json) {
         QJsonArray printers, unanswered;

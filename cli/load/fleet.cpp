@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "event_log.h"
 #include "printer_run.h"
 #include "termination_signals.h"
 
@@ -121,15 +122,23 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
     QEventLoop loop;
     int running = 0;
 
+    // A log system gets JSON events instead of the lines; a pipe gets lines with a time.
+    const bool jsonLog = options.log == LogFormat::Json;
+    const bool liveLines = terminal && !jsonLog;
     auto show = [&](Worker& worker, const QString& line) {
+        if (jsonLog) {
+            writeJsonEvent(eventObject(logTimestamp(), worker.printer.name(), line));
+            return;
+        }
         const bool progress = line.startsWith(QLatin1String(PROGRESS_PREFIX));
         const QString text =
             progress ? progressText(line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1))) : line;
-        if (terminal) {
+        if (liveLines) {
             worker.shown = text;
             live.redraw();
         } else if (!progress || !line.contains(QLatin1String("|sending"))) {
-            writeError(worker.printer.name() + QStringLiteral(": ") + text + QLatin1Char('\n'));
+            writeError(logTimestamp() + QLatin1Char(' ') + worker.printer.name() + QStringLiteral(": ") +
+                       text + QLatin1Char('\n'));
         }
     };
 
@@ -142,8 +151,11 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
                             ? document.object()
                             : QJsonObject{{QStringLiteral("printer"), worker.printer.name()},
                                           {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
-        show(worker,
-             QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+        if (jsonLog)
+            writeJsonEvent(finishedObject(logTimestamp(), worker.report));
+        else
+            show(worker,
+                 QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
         startMore();
     };
     startMore = [&] {
@@ -182,7 +194,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
             if (worker.started && !worker.finished) worker.process->terminate();
     });
 
-    if (terminal) live.redraw();
+    if (liveLines) live.redraw();
     startMore();
     if (running > 0) loop.exec();
 

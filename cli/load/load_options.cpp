@@ -94,7 +94,7 @@ QString usageText() {
         "Usage:\n"
         "  velquin-load send (FILE... | --list LISTFILE) --printer P [--printer P ...]\n"
         "                    [--mode ttf|softfont|pcx] [--jobs N] [--json] [--force] [--wait]\n"
-        "                    [--skip-loaded] [--erase-if-changed] [--check]\n"
+        "                    [--skip-loaded] [--erase-if-changed] [--check] [--log json]\n"
         "  velquin-load export (FILE... | --list LISTFILE) [--mode M] [--output FILE]\n"
         "  velquin-load erase --printer P... [--yes] [--json] [--wait]\n"
         "  velquin-load status --printer P... [--json] [--wait]\n"
@@ -120,6 +120,10 @@ QString usageText() {
         "  --printer P       a printer; repeat for a fleet\n"
         "  --jobs N          at most N printers at a time (default: all)\n"
         "  --json            write one JSON report to standard output\n"
+        "  --log json        write each event (timestamp, printer, file, event, bytes,\n"
+        "                    outcome) as one JSON object per line on standard error\n"
+        "                    instead of the human lines (which carry a timestamp\n"
+        "                    when standard error is not a terminal)\n"
         "  --force           send a list larger than the free flash without asking\n"
         "  --yes             erase without asking\n"
         "  --wait            wait for a printer that another program is using\n"
@@ -238,6 +242,14 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             options.port = static_cast<quint16>(port);
         } else if (argument == QLatin1String("--probe") && options.worker) {
             options.probe = true;
+        } else if (argument == QLatin1String("--log")) {
+            if (!value(text)) return usageError(QStringLiteral("--log needs a value"));
+            if (text == QLatin1String("json"))
+                options.log = LogFormat::Json;
+            else if (text == QLatin1String("human"))
+                options.log = LogFormat::Human;
+            else
+                return usageError(QStringLiteral("bad --log \"%1\" (json or human)").arg(text));
         } else if (argument == QLatin1String("--spooler")) {
             options.spooler = true;
         } else if (argument == QLatin1String("--timeout")) {

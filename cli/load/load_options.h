@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app_state.h"
+#include "event_log.h"
 #include "test_tickets.h"
 
 namespace velquin::load {
@@ -35,6 +36,8 @@ struct LoadOptions {
     QList<PrinterAddress> printers;
     int jobs = 0;  // 0: all at once
     bool json = false;
+    // --log json: worker events as JSON objects on standard error.
+    LogFormat log = LogFormat::Human;
     bool force = false;
     bool yes = false;
     bool wait = false;

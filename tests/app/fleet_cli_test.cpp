@@ -2,9 +2,11 @@
 // 127.0.0.0/24: discover, and apply with its plan (--check).
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <memory>
 #include <vector>
@@ -189,6 +191,42 @@ TEST_F(FleetCliTest, DiscoverListsTheSpoolersQueuesOnAPrinterPort) {
     printers.sort();
     EXPECT_EQ(printers, (QStringList{QStringLiteral("box_office tcp:127.0.0.2:10001"),
                                      QStringLiteral("plain_socket tcp:127.0.0.3:9100")}));
+}
+
+TEST_F(FleetCliTest, LogJsonWritesOneObjectPerEventAndPipedLinesCarryATime) {
+    const QStringList files = {writeFont(dir_.path(), QStringLiteral("a.ttf"), 9'000, 1),
+                               writeFont(dir_.path(), QStringLiteral("b.ttf"), 300, 2)};
+    const QString printer = QStringLiteral("tcp:127.0.0.1:%1").arg(addPrinter(1, 0).port());
+    const QStringList send =
+        QStringList{QStringLiteral("send")} + files + QStringList{QStringLiteral("--printer"), printer};
+    const LoadRun run = runLoad(send + QStringList{QStringLiteral("--log"), QStringLiteral("json")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QStringList completed;
+    qint64 finishedBytes = -1;
+    for (const QByteArray& line : run.err.trimmed().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        ASSERT_FALSE(event.isEmpty()) << line.toStdString();
+        for (const char* key : {"timestamp", "printer", "file", "event", "bytes", "outcome"})
+            EXPECT_TRUE(event.contains(QLatin1String(key))) << key << " in " << line.toStdString();
+        EXPECT_EQ(event[QStringLiteral("printer")].toString(), printer);
+        EXPECT_TRUE(QDateTime::fromString(event[QStringLiteral("timestamp")].toString(), Qt::ISODateWithMs)
+                        .isValid());
+        if (event[QStringLiteral("event")].toString() == QLatin1String("completed"))
+            completed << event[QStringLiteral("file")].toString();
+        if (event[QStringLiteral("event")].toString() == QLatin1String("finished")) {
+            EXPECT_EQ(event[QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
+            finishedBytes = event[QStringLiteral("bytes")].toInteger();
+        }
+    }
+    EXPECT_EQ(completed, files);
+    // Each file went with its header "<ttfN>".
+    EXPECT_EQ(finishedBytes, 9'000 + 9 + 300 + 8);
+
+    const LoadRun human = runLoad(send);
+    const QByteArray first = human.err.split('\n').first();
+    EXPECT_TRUE(QDateTime::fromString(QString::fromLatin1(first.left(first.indexOf(' '))), Qt::ISODateWithMs)
+                    .isValid())
+        << first.toStdString();
 }
 
 TEST_F(FleetCliTest, BadRangesAndFleetFilesAreUsageErrors) {
