@@ -304,7 +304,14 @@ FlashCheck Ledger::checkFreeFlash(const PrinterKey& printer, std::optional<qint6
 }
 
 HeldVerdict Ledger::verifyHolds(const PrinterKey& printer, std::optional<qint64> freeNow) {
-    const FlashCheck check = checkFreeFlash(printer, freeNow);
+    FlashCheck check = checkFreeFlash(printer, freeNow);
+    // A reader that meets another process's write sees nothing that time
+    // (many workers open one ledger at once): asked again before giving up.
+    constexpr int READ_ATTEMPTS = 4;
+    for (int attempt = 1; attempt < READ_ATTEMPTS && check.agreement == FlashAgreement::Unknown &&
+                          reading(freeNow) && usable();
+         ++attempt)
+        check = checkFreeFlash(printer, freeNow);
     bool otherIdentity = false;
     if (check.agreement == FlashAgreement::NeverSeen)
         for (const PrinterKey& known : printers())
