@@ -168,7 +168,7 @@ Discovery discoverPrinters(const QList<AddressRange>& ranges, std::uint16_t port
                                                       : std::nullopt;
                          }});
     PoolOptions pool;
-    pool.jobs = jobs;
+    pool.jobs = jobs > 0 ? jobs : DEFAULT_DISCOVERY_JOBS;
     pool.timeout = timeout;
     pool.onEvent = onEvent;
     const std::vector<QList<QJsonObject>> reports = runPrinterTasks(tasks, pool);

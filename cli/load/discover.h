@@ -54,6 +54,8 @@ Discovery discoverPrinters(const QList<AddressRange>& ranges, std::uint16_t port
 
 // How long one address may take to answer, from --timeout or the default.
 inline constexpr std::chrono::milliseconds DEFAULT_DISCOVERY_TIMEOUT{5000};
+// Printers asked at once when --jobs does not say.
+inline constexpr int DEFAULT_DISCOVERY_JOBS = 64;
 std::chrono::milliseconds discoveryTimeout(const LoadOptions& options);
 
 // velquin-load discover: 0 when the search ran, 2 on a usage error.

@@ -222,7 +222,7 @@ TEST_F(FleetCliTest, LogJsonWritesOneObjectPerEventAndPipedLinesCarryATime) {
     // Each file went with its header "<ttfN>".
     EXPECT_EQ(finishedBytes, 9'000 + 9 + 300 + 8);
 
-    const LoadRun human = runLoad(send);
+    const LoadRun human = runLoad({QStringLiteral("status"), QStringLiteral("--printer"), printer});
     const QByteArray first = human.err.split('\n').first();
     EXPECT_TRUE(QDateTime::fromString(QString::fromLatin1(first.left(first.indexOf(' '))), Qt::ISODateWithMs)
                     .isValid())
