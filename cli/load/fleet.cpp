@@ -90,6 +90,9 @@ QString summaryLine(const QJsonObject& report) {
         }
         line += QStringLiteral("  %1 of %2 files, %3 bytes").arg(completed).arg(files.size()).arg(bytes);
     }
+    if (report.contains(QStringLiteral("would_send")))
+        line += QStringLiteral("  would send %1 file(s)")
+                    .arg(report.value(QStringLiteral("would_send")).toArray().size());
     const QJsonArray skipped = report.value(QStringLiteral("skipped")).toArray();
     if (!skipped.isEmpty()) line += QStringLiteral("  %1 skipped (already held)").arg(skipped.size());
     const QString message = report.value(QStringLiteral("message")).toString();
