@@ -24,8 +24,9 @@ cleanup() {
 trap cleanup EXIT
 export XDG_DATA_HOME="$work/data"
 
-# A 64 MiB file that starts as a True Type font does.
-{ printf '\000\001\000\000'; head -c $((64 << 20)) /dev/urandom; } >"$work/big.ttf"
+# A 256 MiB file that starts as a True Type font does (seconds on the wire).
+printf '\000\001\000\000' >"$work/big.ttf"
+truncate -s $((256 << 20)) "$work/big.ttf"
 
 # One round: printer-sim with OPTIONS, velquin-load sending, STALL run after
 # WAIT seconds, SIGINT a second later; prints the time from SIGINT to exit.
@@ -37,7 +38,7 @@ round() {
   until grep -q '^port ' "$work/sim.out" 2>/dev/null; do sleep 0.05; done
   local port
   port=$(sed -n 's/^port //p' "$work/sim.out")
-  "$load" send "$work/big.ttf" --printer "tcp:127.0.0.1:$port" --json >"$work/report.json" 2>/dev/null &
+  "$load" send "$work/big.ttf" --printer "tcp:127.0.0.1:$port" --force --json >"$work/report.json" 2>/dev/null &
   local load_pid=$!
   sleep "$wait"
   if [ "$stall" = stop ]; then kill -STOP "$sim_pid"; fi
@@ -57,5 +58,5 @@ round() {
   sim_pid=
 }
 
-round "printer stopped mid-file" stop 0.6
+round "printer stopped mid-file" stop 1.5 --flash-size $((512 << 20))
 round "printer answering after 60 s" none 0 --reply-delay 60000

@@ -33,9 +33,12 @@ constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 // more (the fleet is gone), so the run stops as on a stop request.
 bool eventReaderGone = false;
 
-void event(const QString& line) {
-    if (std::fprintf(stderr, "%s\n", qPrintable(shownText(line))) < 0 || std::fflush(stderr) != 0)
-        eventReaderGone = true;
+// A message of several lines goes out as several event lines; any other
+// control character (a terminal escape in a name) is shown escaped.
+void event(const QString& text) {
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        if (std::fprintf(stderr, "%s\n", qPrintable(shownText(line))) < 0) eventReaderGone = true;
+    if (std::fflush(stderr) != 0) eventReaderGone = true;
 }
 
 QString uploadOutcomeName(UploadOutcome outcome) {
@@ -373,7 +376,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                     }
                     skipped.append(files.paths[index]);
                     event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                              .arg(files.paths[index]));
+                              .arg(shownText(files.paths[index])));
                 }
                 report.insert(QStringLiteral("skipped"), skipped);
                 files.paths = toSend;
