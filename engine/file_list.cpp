@@ -1,9 +1,7 @@
 #include "file_list.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QMimeData>
-#include <QSaveFile>
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -122,45 +120,6 @@ std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
         return std::nullopt;
     }
     return conversion.sizeOfConvertedFile;
-}
-
-bool writeListFile(const QString& listFile, const QStringList& paths) {
-    QByteArray content;
-    for (const QString& path : paths) content += QFile::encodeName(path) + "\r\n";
-    QSaveFile file(listFile);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
-}
-
-std::optional<QStringList> readListFile(const QString& listFile, QString* problem) {
-    auto refuse = [problem](const QString& why) -> std::optional<QStringList> {
-        if (problem) *problem = why;
-        return std::nullopt;
-    };
-    // Only a regular file, and only as much as a list can sensibly hold: a
-    // device (/dev/zero), a FIFO or a huge file is never read whole.
-    if (!QFileInfo(listFile).isFile()) return refuse(QStringLiteral("not a regular file"));
-    QFile file(listFile);
-    if (!file.open(QIODevice::ReadOnly)) return refuse(file.errorString());
-    const QByteArray content = file.read(MAX_LIST_FILE_SIZE + 1);
-    if (file.error() != QFileDevice::NoError) return refuse(file.errorString());
-    if (content.size() > MAX_LIST_FILE_SIZE)
-        return refuse(QStringLiteral("larger than %1 bytes").arg(MAX_LIST_FILE_SIZE));
-
-    QStringList lines;
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = start;
-        while (end < content.size() && content[end] != '\r' && content[end] != '\n') ++end;
-        const QByteArray line = content.mid(start, end - start);
-        // No file name holds a NUL byte: the line would name another file.
-        if (line.contains('\0'))
-            return refuse(QStringLiteral("line %1 holds a NUL byte").arg(lines.size() + 1));
-        lines << QFile::decodeName(line);
-        if (end < content.size() && content[end] == '\r') ++end;
-        if (end < content.size() && content[end] == '\n') ++end;
-        start = end;
-    }
-    return lines;
 }
 
 namespace {

@@ -20,10 +20,11 @@ constexpr std::chrono::minutes RETRY_LIMIT{10};
 constexpr std::chrono::seconds FIRST_PAUSE{1};
 constexpr std::chrono::seconds LONGEST_PAUSE{60};
 
-// Whether the record still holds a queue whose owner has ended.
+// Whether the record still holds a queue of an ended process, or one this
+// guardian took over from it and could not put back.
 bool queuesLeftOfEndedOwners() {
     for (const auto& [queue, entry] : morlix::loadRedirectionRecord())
-        if (!morlix::isAlive(entry.owner)) return true;
+        if (entry.owner == morlix::currentProcess() || !morlix::isAlive(entry.owner)) return true;
     return false;
 }
 

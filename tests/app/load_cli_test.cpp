@@ -515,4 +515,20 @@ TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {
     EXPECT_EQ(simulator.printer().journal().size(), 2u);
 }
 
+TEST_F(LoadCliTest, HistoryOfALedgerThatCannotBeOpenedSaysSoRatherThanNoPrinter) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
+    addPrinter();
+    ASSERT_EQ(runLoad({QStringLiteral("send"), files_[1], QStringLiteral("--printer"), printerArguments()[1]})
+                  .exitCode,
+              0);
+    // The rows are there, in a ledger another user may read but not write.
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther);
+    const LoadRun run =
+        runLoadAsNobody({QStringLiteral("history"), QStringLiteral("--printer"), printerArguments()[1]});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("the ledger could not be read")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("no printer matching")) << run.err.toStdString();
+}
+
 }  // namespace
