@@ -43,6 +43,15 @@ int main(int argc, char* argv[]) {
     application.setApplicationName(QStringLiteral("velquin-load"));
     application.setApplicationVersion(QStringLiteral(VELQUIN_VERSION));
     const QStringList arguments = application.arguments().mid(1);
+    // A name that is not valid UTF-8 cannot be carried through as text: say
+    // so, rather than let it pass as another file that is then not found.
+    for (int index = 1; index < argc; ++index) {
+        if (QFile::encodeName(QFile::decodeName(argv[index])) != QByteArray(argv[index])) {
+            std::fprintf(stderr, "velquin-load: argument %d is not valid UTF-8 (%s); rename the file\n",
+                         index, qPrintable(shownText(QFile::decodeName(argv[index]))));
+            return 2;
+        }
+    }
 
     const ParseResult parsed = parseCommandLine(arguments);
     switch (parsed.kind) {

@@ -495,6 +495,16 @@ TEST_F(LoadCliTest, HostileFileNamesReachNoLineRaw) {
         EXPECT_FALSE(shown.contains("a\nb")) << shown.toStdString();
     }
     EXPECT_TRUE(run.out.contains("completed")) << run.out.toStdString();
+
+    // A name that is not UTF-8 is named as such, not taken for another file.
+    QProcess shell;
+    shell.start(
+        QStringLiteral("bash"),
+        {QStringLiteral("-c"), QStringLiteral("\"%1\" send \"$(printf 'a\\377.ttf')\" --printer local")
+                                   .arg(QStringLiteral(VELQUIN_LOAD_PATH))});
+    ASSERT_TRUE(shell.waitForFinished(30'000));
+    EXPECT_EQ(shell.exitCode(), 2);
+    EXPECT_TRUE(shell.readAllStandardError().contains("not valid UTF-8"));
 }
 
 TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {
