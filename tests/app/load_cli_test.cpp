@@ -429,7 +429,7 @@ TEST_F(LoadCliTest, APrinterHasOneLockForEveryUserSessionAndSpellingOfItsAddress
         return runLoadAsNobody({QStringLiteral("status"), QStringLiteral("--printer"),
                                 QStringLiteral("tcp:%1:%2").arg(address, port), QStringLiteral("--json")});
     };
-    const QStringList lockFilesBefore = QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("velquin-*")});
+    const QStringList lockFiles{QStringLiteral("velquin-*%1*").arg(port)};
     {
         // Held here, it is held for another user, with no runtime folder and
         // another spelling of the address.
@@ -449,7 +449,7 @@ TEST_F(LoadCliTest, APrinterHasOneLockForEveryUserSessionAndSpellingOfItsAddress
                     velquin::PrinterLock::networkKey(QStringLiteral("127.0.0.1"), simulator.port()))
                     .lock);
     // Nothing is left in the shared folder for anyone to plant or trip over.
-    EXPECT_EQ(QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("velquin-*")}), lockFilesBefore);
+    EXPECT_TRUE(QDir(QStringLiteral("/tmp")).entryList(lockFiles).isEmpty());
 }
 
 TEST_F(LoadCliTest, ListFilesThatAreNoListAreRefusedNamingWhy) {
