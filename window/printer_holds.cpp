@@ -73,7 +73,7 @@ void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
     if (printer_) {
         // Soft fonts are held as the converted bytes the printer got.
         if (mode == LoaderMode::ModeSF)
-            for (QString& path : sent) path = ConvertFileName(path);
+            for (QString& path : sent) path = convertedFileOf(path);
         if (verdictAtDiscovery_.recordTrusted()) {
             held = ledger_->heldFiles(*printer_, sent);
         } else {

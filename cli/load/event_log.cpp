@@ -49,10 +49,11 @@ QJsonObject finishedObject(const QString& timestamp, const QJsonObject& report) 
             {QStringLiteral("outcome"), report.value(QStringLiteral("outcome"))}};
 }
 
-void writeJsonEvent(const QJsonObject& event) {
+bool writeJsonEvent(const QJsonObject& event) {
     const QByteArray line = QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
-    std::fflush(stderr);
+    const std::size_t written =
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+    return std::fflush(stderr) == 0 && written == static_cast<std::size_t>(line.size());
 }
 
 void logWorkerLine(LogFormat format, const QString& printer, const QString& line) {

@@ -20,8 +20,9 @@ QJsonObject finishedObject(const QString& timestamp, const QJsonObject& report);
 // The current time as the log writes it.
 QString logTimestamp();
 
-// Writes one JSON event object as a line on standard error.
-void writeJsonEvent(const QJsonObject& event);
+// Writes one JSON event object as a line on standard error; false when it
+// could not be written (the reader went away).
+bool writeJsonEvent(const QJsonObject& event);
 
 // A worker's event line as discover and apply show it: a JSON event, or
 // its message with the time (progress lines left out).
