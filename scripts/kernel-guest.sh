@@ -52,7 +52,7 @@ prepare() {
   local package
   package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
   [ -n "$package" ] || cannot "apt-cache does not know what linux-image-amd64 depends on"
-  [ -f "$CACHE/package" ] && [ "$(cat "$CACHE/package")" = "$package" ] && [ -f "$CACHE/initrd.gz" ] && return 0
+  [ -f "$CACHE/package" ] && [ "$(cat "$CACHE/package")" = "$package" ] && return 0
   rm -rf "$CACHE"
   mkdir -p "$CACHE/download" "$CACHE/unpacked" "$CACHE/initrd/bin" "$CACHE/initrd/modules"
   (cd "$CACHE/download" && apt-get download "$package" >/dev/null 2>"$CACHE/download.log") ||
@@ -71,14 +71,23 @@ prepare() {
   printf '%s\n' "${MODULES[@]}" >"$CACHE/initrd/modules/order"
   cp "$(command -v busybox)" "$CACHE/initrd/bin/busybox"
   ln -s busybox "$CACHE/initrd/bin/sh"
-  cp "$(dirname "$0")/kernel-guest-init.sh" "$CACHE/initrd/init"
-  chmod +x "$CACHE/initrd/init"
-  (cd "$CACHE/initrd" && find . | cpio -o -H newc --quiet | gzip -1 >"$CACHE/initrd.gz")
   rm -rf "$CACHE/download" "$CACHE/unpacked"
   echo "$package" >"$CACHE/package"
 }
 
+# The initramfs, made again whenever the init script changed.
+make_initrd() {
+  local init
+  init="$(dirname "$0")/kernel-guest-init.sh"
+  [ -f "$CACHE/initrd.gz" ] && cmp -s "$init" "$CACHE/initrd/init" && return 0
+  cp "$init" "$CACHE/initrd/init"
+  chmod +x "$CACHE/initrd/init"
+  (cd "$CACHE/initrd" && find . | cpio -o -H newc --quiet | gzip -1 >"$CACHE/initrd.gz.new")
+  mv "$CACHE/initrd.gz.new" "$CACHE/initrd.gz"
+}
+
 prepare
+make_initrd
 mkdir -p "$RESULTS"
 rm -f "$RESULTS/exit-status" "$RESULTS/output.txt" "$RESULTS/console.log" "$RESULTS/parallel.out"
 : >"$RESULTS/parallel.out"
