@@ -3,7 +3,10 @@
 // printer gadget (dummy_hcd and the configfs printer function) whose printer
 // side printer-sim serves, and lp on QEMU's emulated parallel port, whose
 // bytes land in a file on the host.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -28,6 +31,7 @@
 #include "link/printer_data.h"
 #include "morlix/morlix.h"
 #include "platform/device_io.h"
+#include "private_cupsd.h"
 #include "simulator.h"
 
 namespace {
@@ -294,7 +298,11 @@ TEST_F(KernelDrivers, APrinterThatStopsReadingEndsTheWriteAtItsDeadline) {
     EXPECT_EQ(run.report()[QStringLiteral("outcome")].toString(), QStringLiteral("printer-gone"))
         << run.out.toStdString();
     EXPECT_EQ(simulator.printer().bytesReceived(), TAKEN);
-    std::cout << "stalled write ended after " << run.seconds << " s\n";
+    // The write waited for its deadline (the port's 10 s) before giving up.
+    EXPECT_GE(run.seconds, 10.0);
+    const QJsonObject file = run.report()[QStringLiteral("files")][0].toObject();
+    EXPECT_EQ(file[QStringLiteral("outcome")].toString(), QStringLiteral("printer-gone"))
+        << run.out.toStdString();
 }
 
 TEST_F(KernelDrivers, APrinterUnpluggedMidFileFailsAtOnceAndIsFoundAgainWhenPluggedBack) {
@@ -410,6 +418,53 @@ TEST_F(KernelDrivers, AParallelPrinterTakesAPcxListByteExactUnderItsTimeOut) {
     morlix::platform::handleClose(port);
     EXPECT_TRUE(waitFor([&] { return readFile(arrived).size() >= before + list.size(); }, 10s));
     EXPECT_EQ(readFile(arrived).mid(before), list);
+}
+
+TEST_F(KernelDrivers, TheSpoolersUsbQueueLeavesThePrinterForALoadAndComesBackAfterAKill) {
+    velquin::testing::PrivateCupsd cupsd;
+    ASSERT_TRUE(cupsd.start()) << cupsd.error();
+    printer();
+    // The queue as the spooler makes it: on the URI its own usb backend gives.
+    std::string listing;
+    velquin::testing::runProgram({"/usr/lib/cups/backend/usb"}, &listing);
+    const std::size_t at = listing.find("usb://");
+    ASSERT_NE(at, std::string::npos) << listing;
+    const std::string uri = listing.substr(at, listing.find(' ', at) - at);
+    ASSERT_TRUE(cupsd.addQueue("ticket", uri));
+    // Stopped, so its job waits and the backend never takes the printer.
+    ASSERT_TRUE(cupsd.stopQueue("ticket"));
+    ASSERT_TRUE(cupsd.submitJob("ticket"));
+
+    const LoadRun run = send({trueType(QStringLiteral("a.ttf"), 5'000)});
+    EXPECT_EQ(run.report()[QStringLiteral("outcome")].toString(), QStringLiteral("completed"))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.indexOf("spooler could not be reached") < 0) << run.err.toStdString();
+    EXPECT_EQ(cupsd.deviceUri("ticket"), uri);
+    EXPECT_EQ(cupsd.unfinishedJobs("ticket"), 1);
+    EXPECT_TRUE(cupsd.isStopped("ticket"));
+
+    // A program killed while it holds the queue: its guardian puts it back.
+    int moved[2];
+    ASSERT_EQ(::pipe(moved), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::unsetenv("MORLIX_GUARDIAN");
+        void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
+        auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
+        if (move) move();
+        [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
+        for (;;) ::pause();
+    }
+    ::close(moved[1]);
+    char done;
+    ASSERT_EQ(::read(moved[0], &done, 1), 1);
+    ::close(moved[0]);
+    EXPECT_NE(cupsd.deviceUri("ticket"), uri);
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    EXPECT_TRUE(waitFor([&] { return cupsd.deviceUri("ticket") == uri; }, 10s));
+    EXPECT_EQ(cupsd.unfinishedJobs("ticket"), 1);
 }
 
 class GadgetEnvironment : public ::testing::Environment {
