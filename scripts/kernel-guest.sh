@@ -109,4 +109,10 @@ if [ ! -f "$RESULTS/exit-status" ]; then
   cat "$RESULTS/console.log" >&2
   exit 125
 fi
-exit "$(cat "$RESULTS/exit-status")"
+cat "$RESULTS/output.txt"
+status=$(cat "$RESULTS/exit-status")
+if [ "$status" != 0 ]; then
+  echo "kernel-guest: the command failed with status $status; the guest's console:"
+  cat "$RESULTS/console.log"
+fi
+exit "$status"

