@@ -50,7 +50,15 @@ case "$RESULTS" in *[[:space:]]*) cannot "the results folder's path has white sp
 # The kernel package and an initramfs made from it, once per build folder.
 prepare() {
   local package
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
+  kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1
+  }
+  package=$(kernel_package)
+  # A machine whose package lists were cleaned fetches them first.
+  if [ -z "$package" ] && [ "$(id -u)" = 0 ]; then
+    apt-get update -qq >/dev/null 2>&1 || true
+    package=$(kernel_package)
+  fi
   [ -n "$package" ] || cannot "apt-cache does not know what linux-image-amd64 depends on"
   [ -f "$CACHE/package" ] && [ "$(cat "$CACHE/package")" = "$package" ] && return 0
   rm -rf "$CACHE"

@@ -12,6 +12,7 @@ PACKAGES=(
   libsqlite3-dev
   xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
   clang-format dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()
