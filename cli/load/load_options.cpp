@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "file_list.h"
+#include "printer_lock.h"
 
 namespace velquin::load {
 
@@ -56,7 +58,7 @@ QString PrinterAddress::name() const {
 }
 
 QString PrinterAddress::lockKey() const {
-    return local ? QStringLiteral("local") : QStringLiteral("tcp-%1-%2").arg(host).arg(port);
+    return local ? PrinterLock::localKey() : PrinterLock::networkKey(host, port);
 }
 
 std::optional<PrinterAddress> parsePrinter(const QString& text) {
@@ -77,15 +79,22 @@ std::optional<PrinterAddress> parsePrinter(const QString& text) {
         rest = rest.left(colon);
     }
     if (rest == QLatin1String("localhost")) rest = QStringLiteral("127.0.0.1");
-    // The library takes the address as four decimal octets.
+    // Four decimal octets of digits only. The library reads a leading 0 as
+    // octal, so the address goes on in its plain decimal form ("127.0.0.010"
+    // is 127.0.0.10, as typed, and one printer however it is written).
     const QStringList octets = rest.split(QLatin1Char('.'));
     if (octets.size() != 4) return std::nullopt;
+    QStringList numbers;
     for (const QString& octet : octets) {
-        bool ok = false;
-        const uint value = octet.toUInt(&ok);
-        if (!ok || value > 255 || octet.isEmpty() || octet.size() > 3) return std::nullopt;
+        const bool digits =
+            !octet.isEmpty() && octet.size() <= 3 && std::all_of(octet.begin(), octet.end(), [](QChar c) {
+                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            });
+        const uint value = octet.toUInt();
+        if (!digits || value > 255) return std::nullopt;
+        numbers << QString::number(value);
     }
-    printer.host = rest;
+    printer.host = numbers.join(QLatin1Char('.'));
     return printer;
 }
 
@@ -286,13 +295,20 @@ std::optional<LoaderMode> modeOfContent(const QString& path) {
 ResolvedFiles resolveFiles(const LoadOptions& options) {
     ResolvedFiles resolved;
     if (!options.listFile.isEmpty()) {
-        const std::optional<QStringList> lines = readListFile(options.listFile);
+        QString problem;
+        const std::optional<QStringList> lines = readListFile(options.listFile, &problem);
         if (!lines) {
-            resolved.error = QStringLiteral("cannot read list file %1").arg(options.listFile);
+            resolved.error = QStringLiteral("cannot read list file %1: %2").arg(options.listFile, problem);
             return resolved;
         }
         for (const QString& line : *lines)
-            if (!line.isEmpty()) resolved.paths.append(line);
+            if (!line.trimmed().isEmpty()) resolved.paths.append(line);
+        if (resolved.paths.isEmpty()) {
+            resolved.nothingToSend = true;
+            resolved.error =
+                QStringLiteral("list file %1 names no file: nothing to send").arg(options.listFile);
+            return resolved;
+        }
         std::optional<LoaderMode> mode = options.mode ? options.mode : modeOfListFile(options.listFile);
         if (!mode && !resolved.paths.isEmpty()) mode = modeOfContent(resolved.paths.first());
         if (!mode) {

@@ -68,6 +68,8 @@ struct ResolvedFiles {
     LoaderMode mode = LoaderMode::ModeTTF;
     QStringList paths;
     QString error;  // non-empty when the files cannot be used
+    // The list file was empty or blank: a failure of the run, not of its usage.
+    bool nothingToSend = false;
 };
 
 // The files to send and their mode, from --list or the file arguments and

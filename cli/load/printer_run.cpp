@@ -18,6 +18,7 @@
 #include "printer_facts.h"
 #include "printer_io.h"
 #include "printer_lock.h"
+#include "shown_text.h"
 #include "termination_signals.h"
 #include "transfer_meter.h"
 #include "upload.h"
@@ -28,9 +29,16 @@ namespace {
 
 constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 
-void event(const QString& line) {
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
+// Set once standard error could not be written: nobody reads the events any
+// more (the fleet is gone), so the run stops as on a stop request.
+bool eventReaderGone = false;
+
+// A message of several lines goes out as several event lines; any other
+// control character (a terminal escape in a name) is shown escaped.
+void event(const QString& text) {
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        if (std::fprintf(stderr, "%s\n", qPrintable(shownText(line))) < 0) eventReaderGone = true;
+    if (std::fflush(stderr) != 0) eventReaderGone = true;
 }
 
 QString uploadOutcomeName(UploadOutcome outcome) {
@@ -103,7 +111,7 @@ public:
     void setFlashNeededCaption(const QString&) override {}
     void setCurrentListRow(int) override {}
     void setCancelOffered(bool) override {}
-    bool cancelRequested() const override { return stop_; }
+    bool cancelRequested() const override { return stop_ || eventReaderGone; }
     OperatorPrompts& prompts() override { return prompts_; }
 
     QStringList lines;
@@ -116,7 +124,7 @@ private:
 
 void progressEvent(const FileProgress& file, const QString& state) {
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
-                                               .arg(file.path)
+                                               .arg(shownText(file.path, u"|"))
                                                .arg(file.bytesSent)
                                                .arg(file.size)
                                                .arg(file.bytesPerSecond())
@@ -315,7 +323,9 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                                                                       return !stop;
                                                                   })
                                     : PrinterLock::tryAcquire(printer.lockKey());
-    if (!lock.lock) return finish(QStringLiteral("in-use"), lockRefusalText(printer.name(), lock.holderPid));
+    if (!lock.lock)
+        return finish(lock.failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
+                      lockRefusalText(printer.name(), lock));
 
     UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force);
     MorlixLibrary library;
@@ -330,7 +340,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
     // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
     TransferMeter meter;
     MeteredConnection connection(linked, meter);
-    connection.refuseWritesWhen([&stop] { return stop; });
+    connection.refuseWritesWhen([&stop] { return stop || eventReaderGone; });
     QString identity;
     report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
     // A ledger that cannot be used is told once; the run goes on without it.
@@ -345,10 +355,17 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             ResolvedFiles files = resolveFiles(options);
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
             if (options.skipLoaded) {
-                // Soft fonts are held as the converted bytes the printer got.
+                // Soft fonts are held as the converted bytes the printer got:
+                // convert each now, as the send would (a converted file left
+                // beside it may be of an older font).
                 QStringList sentFiles = files.paths;
-                if (files.mode == LoaderMode::ModeSF)
-                    for (QString& path : sentFiles) path = ConvertFileName(path);
+                if (files.mode == LoaderMode::ModeSF) {
+                    for (QString& path : sentFiles) {
+                        const ConversionOutcome converted =
+                            ConvertFileSFFtoQKS(path, false, converterOf(library), view);
+                        path = converted.converted ? converted.convertedFileName : QString();
+                    }
+                }
                 const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
                 QStringList toSend;
                 QJsonArray skipped;
@@ -359,7 +376,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                     }
                     skipped.append(files.paths[index]);
                     event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                              .arg(files.paths[index]));
+                              .arg(shownText(files.paths[index])));
                 }
                 report.insert(QStringLiteral("skipped"), skipped);
                 files.paths = toSend;
@@ -400,7 +417,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                                       ? QStringLiteral("not-confirmed")
                                       : QStringLiteral("completed");
                 else if (index == reached && !everyFileSent)
-                    outcomeWord = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
+                    outcomeWord =
+                        stop || eventReaderGone ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
                 fileReports.append(QJsonObject{
                     {QStringLiteral("path"), file.path},
                     {QStringLiteral("size"), static_cast<qint64>(file.size)},
@@ -414,7 +432,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             }
             report.insert(QStringLiteral("files"), fileReports);
             if (outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
-            return finish(stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome), prompts.lastMessage);
+            return finish(stop || eventReaderGone ? QStringLiteral("stopped") : uploadOutcomeName(outcome),
+                          prompts.lastMessage);
         }
         case Command::Erase: {
             FlashMaintenance flash(
@@ -446,9 +465,17 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                 return finish(QStringLiteral("printer-gone"), QStringLiteral("status read failed"));
             return finish(QStringLiteral("completed"), {});
         }
-        case Command::Ticket:
-            sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+        case Command::Ticket: {
+            const bool taken =
+                sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+            // A printer that dropped the link mid-way may have left the last
+            // writes in the socket's buffer: only a status read after them
+            // shows that it still listens, so every ticket reached it.
+            if (!taken || !connection.readStatus().read)
+                return finish(QStringLiteral("printer-gone"),
+                              QStringLiteral("the printer did not take every ticket"));
             return finish(QStringLiteral("completed"), {});
+        }
         case Command::Export:
         case Command::History:
             break;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -14,6 +15,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -71,8 +74,10 @@ protected:
                   writeFont(dir_.path(), QStringLiteral("c.ttf"), 40'000, 3)};
     }
 
-    printersim::Simulator& addPrinter(const printersim::Faults& faults = {}) {
+    printersim::Simulator& addPrinter(const printersim::Faults& faults = {},
+                                      std::uint64_t writeBytesPerSecond = 50'000'000) {
         printersim::PrinterConfig config;
+        config.writeBytesPerSecond = writeBytesPerSecond;
         config.journalFolder =
             (dir_.path() + QStringLiteral("/journal%1").arg(printers_.size())).toStdString();
         auto& simulator = *printers_.emplace_back(std::make_unique<printersim::Simulator>(config));
@@ -194,6 +199,64 @@ TEST_F(LoadCliTest, ASoftFontExportIsExactlyTheConvertedFile) {
     EXPECT_EQ(exported.out, converted);
 }
 
+// A soft font in a folder that cannot take the converted file (read-only:
+// a bind mount in a private mount namespace as root, the mode bits
+// otherwise) is converted in the cache folder and exported all the same.
+TEST_F(LoadCliTest, ASoftFontInAReadOnlyFolderIsConvertedInTheCache) {
+    const QString folder = dir_.path() + QStringLiteral("/fonts");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString font = folder + QStringLiteral("/courier10.sfp");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/courier10.sfp"), font));
+    const LoadRun writable = runLoad({QStringLiteral("export"), font});
+    ASSERT_EQ(writable.exitCode, 0) << writable.err.toStdString();
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/courier10.QKS")));
+    qputenv("XDG_CACHE_HOME", (dir_.path() + QStringLiteral("/cache")).toLocal8Bit());
+
+    QStringList command{QStringLiteral(VELQUIN_LOAD_PATH), QStringLiteral("export"), font};
+    if (geteuid() == 0) {
+        command =
+            QStringList{QStringLiteral("unshare"),
+                        QStringLiteral("-m"),
+                        QStringLiteral("sh"),
+                        QStringLiteral("-c"),
+                        QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && "
+                                       "shift && exec \"$@\""),
+                        QStringLiteral("sh"),
+                        folder} +
+            command;
+    } else {
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    QProcess process;
+    process.start(command.takeFirst(), command);
+    ASSERT_TRUE(process.waitForFinished(60'000));
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.readAllStandardOutput(), writable.out);
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/courier10.QKS")));
+}
+
+// A file the converter cannot load is refused with the cause behind the
+// converter's message.
+TEST_F(LoadCliTest, AFontThatDoesNotConvertSaysWhy) {
+    QFile noise(dir_.path() + QStringLiteral("/x.sfp"));
+    ASSERT_TRUE(noise.open(QIODevice::WriteOnly));
+    noise.write(QByteArray(3000, '\x5a'));
+    noise.close();
+    const struct {
+        QString font;
+        const char* cause;
+    } cases[] = {
+        {noise.fileName(), "Soft font file not found (no soft font header in the file)"},
+        {QStringLiteral("/etc/hostname"), "Soft font file not found (no soft font header in the file)"}};
+    for (const auto& c : cases) {
+        const LoadRun run =
+            runLoad({QStringLiteral("export"), QStringLiteral("--mode"), QStringLiteral("softfont"), c.font});
+        EXPECT_NE(run.exitCode, 0) << c.font.toStdString();
+        EXPECT_TRUE(run.err.contains(c.cause)) << run.err.toStdString();
+    }
+}
+
 TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
     const QString file = files_[0];
     const std::vector<QStringList> cases = {
@@ -203,6 +266,8 @@ TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
         {QStringLiteral("send"), QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("usb:1")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:70000")},
+        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.+1")},
+        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0. 1")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("local"),
          QStringLiteral("--mode"), QStringLiteral("bmp")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("local"),
@@ -333,6 +398,205 @@ TEST_F(LoadCliTest, APrinterHeldByAnotherProgramIsRefusedNamingItsProcess) {
     EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("in-use"));
     EXPECT_TRUE(report[QStringLiteral("message")].toString().contains(QString::number(::getpid())));
     EXPECT_TRUE(simulator.printer().journal().empty());
+}
+
+// velquin-load as another local user (nobody), without a runtime folder.
+LoadRun runLoadAsNobody(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    process.setProcessEnvironment(environment);
+    process.setProgram(QStringLiteral("setpriv"));
+    process.setArguments(QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                     QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                                     QStringLiteral(VELQUIN_LOAD_PATH)} +
+                         arguments);
+    process.start();
+    EXPECT_TRUE(process.waitForFinished(60'000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString outcomeOf(const LoadRun& run) {
+    return run.json()[QStringLiteral("printers")][0][QStringLiteral("outcome")].toString();
+}
+
+TEST_F(LoadCliTest, APrinterHasOneLockForEveryUserSessionAndSpellingOfItsAddress) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
+    auto& simulator = addPrinter();
+    const QString port = QString::number(simulator.port());
+    auto statusAsNobody = [&](const QString& address) {
+        return runLoadAsNobody({QStringLiteral("status"), QStringLiteral("--printer"),
+                                QStringLiteral("tcp:%1:%2").arg(address, port), QStringLiteral("--json")});
+    };
+    const QStringList lockFiles{QStringLiteral("velquin-*%1*").arg(port)};
+    {
+        // Held here, it is held for another user, with no runtime folder and
+        // another spelling of the address.
+        const auto held = velquin::PrinterLock::tryAcquire(
+            velquin::PrinterLock::networkKey(QStringLiteral("127.0.0.1"), simulator.port()));
+        ASSERT_TRUE(held.lock);
+        for (const QString& spelling : {QStringLiteral("127.0.0.01"), QStringLiteral("127.000.000.001")}) {
+            const LoadRun refused = statusAsNobody(spelling);
+            EXPECT_EQ(outcomeOf(refused), QStringLiteral("in-use")) << refused.err.toStdString();
+            EXPECT_TRUE(refused.out.contains(QByteArray::number(::getpid()))) << refused.out.toStdString();
+        }
+    }
+    // Released, nobody is locked out; and nobody's run leaves it free for us.
+    const LoadRun served = statusAsNobody(QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(outcomeOf(served), QStringLiteral("completed")) << served.err.toStdString();
+    EXPECT_TRUE(velquin::PrinterLock::tryAcquire(
+                    velquin::PrinterLock::networkKey(QStringLiteral("127.0.0.1"), simulator.port()))
+                    .lock);
+    // Nothing is left in the shared folder for anyone to plant or trip over.
+    EXPECT_TRUE(QDir(QStringLiteral("/tmp")).entryList(lockFiles).isEmpty());
+}
+
+TEST_F(LoadCliTest, ListFilesThatAreNoListAreRefusedNamingWhy) {
+    const QString sparse = dir_.path() + QStringLiteral("/sparse.TFL");
+    QFile big(sparse);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(256 << 20));
+    big.close();
+    auto listOf = [&](const QString& name, const QByteArray& content) {
+        const QString path = dir_.path() + QLatin1Char('/') + name;
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    };
+    const struct {
+        QString list;
+        int exitCode;
+        QByteArray says;
+    } cases[] = {
+        {QStringLiteral("/dev/zero"), 2, "not a regular file"},
+        {sparse, 2, "larger than"},
+        {listOf(QStringLiteral("nul.TFL"), files_[0].toUtf8() + "\r\n" + files_[1].toUtf8() + '\0' + "x\r\n"),
+         2, "line 2"},
+        {listOf(QStringLiteral("empty.TFL"), ""), 1, "nothing to send"},
+        {listOf(QStringLiteral("blank.TFL"), "\r\n  \n\t\r\n"), 1, "nothing to send"},
+    };
+    for (const auto& c : cases) {
+        const LoadRun run = runLoad({QStringLiteral("send"), QStringLiteral("--list"), c.list,
+                                     QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:1")});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.list.toStdString();
+        EXPECT_TRUE(run.err.contains(c.says)) << run.err.toStdString();
+    }
+}
+
+TEST_F(LoadCliTest, TicketsThePrinterDidNotAllTakeFailItsPrinter) {
+    printersim::Faults closing;
+    closing.closeAfterBytes = 200;
+    addPrinter();
+    addPrinter(closing);
+    const LoadRun run =
+        runLoad(QStringList{QStringLiteral("ticket"), QStringLiteral("all"), QStringLiteral("--mode"),
+                            QStringLiteral("ttf"), QStringLiteral("--json")} +
+                printerArguments());
+    EXPECT_EQ(run.exitCode, 1);
+    const QJsonArray reports = run.json()[QStringLiteral("printers")].toArray();
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reports[0][QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
+    EXPECT_EQ(reports[1][QStringLiteral("outcome")].toString(), QStringLiteral("printer-gone"));
+}
+
+TEST_F(LoadCliTest, AStopEndsTheRunAtOnceWhileThePrinterStalls) {
+    printersim::Faults stalled;
+    stalled.replyDelay = std::chrono::seconds(20);
+    addPrinter(stalled);
+    QProcess process;
+    process.start(
+        QStringLiteral(VELQUIN_LOAD_PATH),
+        QStringList{QStringLiteral("send"), files_[0], QStringLiteral("--json")} + printerArguments());
+    ASSERT_TRUE(process.waitForStarted());
+    QThread::msleep(1000);  // the worker now waits inside the library for an answer
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    // Far below the library's own limit on a read.
+    ASSERT_TRUE(process.waitForFinished(5000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QJsonObject report =
+        QJsonDocument::fromJson(process.readAllStandardOutput())[QStringLiteral("printers")][0].toObject();
+    EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("stopped"));
+    EXPECT_FALSE(report[QStringLiteral("message")].toString().isEmpty());
+}
+
+TEST_F(LoadCliTest, AReaderOfTheEventsGoingAwayStopsTheRunAndRecordsTheFileInFlight) {
+    // Slow flash writes: the reader (head) is gone long before the second file.
+    addPrinter({}, 20'000);
+    const QString command =
+        QStringLiteral("\"%1\" send %2 --printer %3 2>&1 | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}")
+            .arg(QStringLiteral(VELQUIN_LOAD_PATH), files_.join(QLatin1Char(' ')), printerArguments()[1]);
+    QProcess shell;
+    shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
+    ASSERT_TRUE(shell.waitForFinished(60'000));
+    EXPECT_EQ(shell.exitCode(), 1) << "not 141: SIGPIPE did not end it";
+
+    const LoadRun history = runLoad({QStringLiteral("history"), QStringLiteral("--printer"),
+                                     printerArguments()[1], QStringLiteral("--json")});
+    const QJsonArray loads =
+        history.json()[QStringLiteral("printers")][0][QStringLiteral("history")].toArray();
+    ASSERT_FALSE(loads.isEmpty()) << history.err.toStdString();
+    // Newest first: the file in flight when it stopped is not confirmed.
+    EXPECT_EQ(loads[0][QStringLiteral("outcome")].toString(), QStringLiteral("not confirmed"));
+    EXPECT_LT(loads.size(), files_.size());
+}
+
+TEST_F(LoadCliTest, HostileFileNamesReachNoLineRaw) {
+    addPrinter();
+    const QString hostile = dir_.path() + QStringLiteral("/a\nb|c\x1b[31m.ttf");
+    ASSERT_TRUE(QFile::copy(files_[1], hostile));
+    const LoadRun run =
+        runLoad({QStringLiteral("send"), hostile, QStringLiteral("--printer"), printerArguments()[1]});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    for (const QByteArray& shown : {run.out, run.err}) {
+        EXPECT_FALSE(shown.contains('\x1b')) << shown.toStdString();
+        EXPECT_FALSE(shown.contains("a\nb")) << shown.toStdString();
+    }
+    EXPECT_TRUE(run.out.contains("completed")) << run.out.toStdString();
+
+    // A name that is not UTF-8 is named as such, not taken for another file.
+    QProcess shell;
+    shell.start(
+        QStringLiteral("bash"),
+        {QStringLiteral("-c"), QStringLiteral("\"%1\" send \"$(printf 'a\\377.ttf')\" --printer local")
+                                   .arg(QStringLiteral(VELQUIN_LOAD_PATH))});
+    ASSERT_TRUE(shell.waitForFinished(30'000));
+    EXPECT_EQ(shell.exitCode(), 2);
+    EXPECT_TRUE(shell.readAllStandardError().contains("not valid UTF-8"));
+}
+
+TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {
+    auto& simulator = addPrinter();
+    const QString font = dir_.path() + QStringLiteral("/venue.sfp");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/courier10.sfp"), font));
+    auto send = [&] {
+        return runLoad({QStringLiteral("send"), font, QStringLiteral("--printer"), printerArguments()[1],
+                        QStringLiteral("--skip-loaded"), QStringLiteral("--json")});
+    };
+    ASSERT_EQ(send().exitCode, 0);
+    // Another font under the same name; the old converted file is still beside it.
+    ASSERT_TRUE(QFile::remove(font));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/times-bold24.sfp"), font));
+    const LoadRun again = send();
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.json()[QStringLiteral("printers")][0][QStringLiteral("skipped")].toArray().isEmpty());
+    EXPECT_EQ(simulator.printer().journal().size(), 2u);
+}
+
+TEST_F(LoadCliTest, HistoryOfALedgerThatCannotBeOpenedSaysSoRatherThanNoPrinter) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
+    addPrinter();
+    ASSERT_EQ(runLoad({QStringLiteral("send"), files_[1], QStringLiteral("--printer"), printerArguments()[1]})
+                  .exitCode,
+              0);
+    // The rows are there, in a ledger another user may read but not write.
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther);
+    const LoadRun run =
+        runLoadAsNobody({QStringLiteral("history"), QStringLiteral("--printer"), printerArguments()[1]});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("the ledger could not be read")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("no printer matching")) << run.err.toStdString();
 }
 
 }  // namespace
