@@ -27,8 +27,7 @@ gadget=/sys/kernel/config/usb_gadget/bench
 mkdir -p "$gadget/functions/printer.usb0" "$gadget/configs/c.1"
 echo 0x1209 >"$gadget/idVendor"
 echo 1 >"$gadget/functions/printer.usb0/q_len"
-# Two bytes more: the printer function's length does not count its own two bytes.
-printf '%s  ' "$("$BIN/printer-sim" --print-device-id)" >"$gadget/functions/printer.usb0/pnp_string"
+"$BIN/printer-sim" --print-device-id >"$gadget/functions/printer.usb0/pnp_string"
 ln -s "$gadget/functions/printer.usb0" "$gadget/configs/c.1/"
 ls /sys/class/udc >"$gadget/UDC"
 for _ in $(seq 100); do [ -e /dev/usb/lp0 ] && [ -e /dev/g_printer0 ] && break; sleep 0.1; done

@@ -83,7 +83,8 @@ public:
     }
     // The IEEE 1284 identity the host reads. The printer function sends as
     // the length the text's own length, where a device ID counts the two
-    // length bytes too: two bytes more make the host see the whole text.
+    // length bytes too: two bytes more make the host see the whole text
+    // (printer-sim --print-device-id adds them too).
     static void setIdentity(const QByteArray& identity) {
         writeFile(FUNCTION / "pnp_string", identity + "  ");
     }

@@ -36,7 +36,7 @@ const char* const USAGE =
     "  --lpt N               serve a parallel printer at DIR/dev/lpN (repeatable)\n"
     "  --gadget DEVICE       serve the printer side of a USB printer gadget, such as\n"
     "                        /dev/g_printer0 (its queue length set to 1)\n"
-    "  --print-device-id     print the identity as a gadget's pnp_string and exit\n"
+    "  --print-device-id     print the gadget's pnp_string for the identity and exit\n"
     "\n"
     "Printer:\n"
     "  --identity TEXT       identity text (default: a model RVA, firmware 5.07)\n"
@@ -201,9 +201,12 @@ int main(int argc, char** argv) {
     if (printDeviceId) {
         printersim::PrinterModel printer(config);
         printer.setFaults(faults);
-        const std::vector<std::uint8_t> identity = printer.identityBytes();
-        std::fwrite(identity.data(), 1, identity.size(), stdout);
-        std::fputc('\n', stdout);
+        // The printer function sends the text's length where a device ID
+        // counts its two length bytes too: two bytes more, so that the host
+        // reads the whole text. One write, as the attribute takes it.
+        std::vector<std::uint8_t> pnp = printer.identityBytes();
+        pnp.insert(pnp.end(), {' ', ' '});
+        std::fwrite(pnp.data(), 1, pnp.size(), stdout);
         return 0;
     }
     if ((!usbDevices.empty() || !parallelDevices.empty()) && deviceRoot.empty())
