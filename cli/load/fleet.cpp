@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "event_log.h"
 #include "printer_run.h"
 #include "shown_text.h"
 #include "termination_signals.h"
@@ -113,6 +114,9 @@ QString summaryLine(const QJsonObject& report) {
         }
         line += QStringLiteral("  %1 of %2 files, %3 bytes").arg(completed).arg(files.size()).arg(bytes);
     }
+    if (report.contains(QStringLiteral("would_send")))
+        line += QStringLiteral("  would send %1 file(s)")
+                    .arg(report.value(QStringLiteral("would_send")).toArray().size());
     const QJsonArray skipped = report.value(QStringLiteral("skipped")).toArray();
     if (!skipped.isEmpty()) line += QStringLiteral("  %1 skipped (already held)").arg(skipped.size());
     const QString message = report.value(QStringLiteral("message")).toString();
@@ -145,6 +149,10 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
     QEventLoop loop;
     int running = 0;
 
+    // A log system gets JSON events instead of the lines; a pipe gets lines with a time.
+    const bool jsonLog = options.log == LogFormat::Json;
+    const bool liveLines = terminal && !jsonLog;
+
     // Ctrl-C, SIGTERM or a lost reader of the events: every worker stops
     // between chunks and reports; one stuck in a call is ended after the grace.
     auto stopAll = [&] {
@@ -166,12 +174,18 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         const QString fields =
             progress ? line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1)) : QString();
         if (progress) worker.inFlight = fields.endsWith(QLatin1String("|sending")) ? fields : QString();
-        const QString text = shownText(progress ? progressText(fields) : line);
-        if (terminal) {
-            worker.shown = text;
-            live.redraw();
-        } else if (!progress || !line.contains(QLatin1String("|sending"))) {
-            writeError(worker.printer.name() + QStringLiteral(": ") + text + QLatin1Char('\n'));
+        if (jsonLog) {
+            if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.name(), line)))
+                errorOutputLost = true;
+        } else {
+            const QString text = shownText(progress ? progressText(fields) : line);
+            if (liveLines) {
+                worker.shown = text;
+                live.redraw();
+            } else if (!progress || !line.contains(QLatin1String("|sending"))) {
+                writeError(logTimestamp() + QLatin1Char(' ') + worker.printer.name() + QStringLiteral(": ") +
+                           text + QLatin1Char('\n'));
+            }
         }
         if (errorOutputLost) stopAll();
     };
@@ -188,8 +202,12 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         else
             worker.report = QJsonObject{{QStringLiteral("printer"), worker.printer.name()},
                                         {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
-        show(worker,
-             QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+        if (jsonLog) {
+            if (!writeJsonEvent(finishedObject(logTimestamp(), worker.report))) errorOutputLost = true;
+        } else {
+            show(worker,
+                 QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+        }
         startMore();
     };
     startMore = [&] {
@@ -223,7 +241,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
 
     TerminationSignals termination(stopAll);
 
-    if (terminal) live.redraw();
+    if (liveLines) live.redraw();
     startMore();
     if (running > 0) loop.exec();
 

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "apply.h"
+#include "discover.h"
 #include "fleet.h"
 #include "history.h"
 #include "load_options.h"
@@ -70,6 +72,8 @@ int main(int argc, char* argv[]) {
     const LoadOptions& options = parsed.options;
 
     if (options.command == Command::History) return runHistory(options);
+    if (options.command == Command::Discover && !options.worker) return runDiscover(options);
+    if (options.command == Command::Apply && !options.worker) return runApply(options);
 
     if (options.command == Command::Export) {
         FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;

@@ -88,6 +88,7 @@ public:
     std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
         return std::nullopt;
     }
+    void answerYes(bool yes) { yes_ = yes; }
     QString lastMessage;
 
 private:
@@ -354,36 +355,70 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
         case Command::Send: {
             ResolvedFiles files = resolveFiles(options);
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
-            if (options.skipLoaded) {
-                // Soft fonts are held as the converted bytes the printer got:
-                // convert each now, as the send would (a converted file left
-                // beside it may be of an older font).
-                QStringList sentFiles = files.paths;
-                if (files.mode == LoaderMode::ModeSF) {
-                    for (QString& path : sentFiles) {
-                        const ConversionOutcome converted =
-                            ConvertFileSFFtoQKS(path, false, converterOf(library), view);
-                        path = converted.converted ? converted.convertedFileName : QString();
+            // What the ledger says the printer holds counts only once the
+            // printer's free flash now agrees with it.
+            FlashSpace flash = linked.readFlashSpace();
+            if (options.skipLoaded || options.eraseIfChanged) {
+                const ledger::HeldVerdict verdict = ledger.verifyHolds(key, flash.known());
+                report.insert(QStringLiteral("verification"), ledger::trustName(verdict.trust));
+                const QString text = ledger::verdictText(verdict);
+                if (!text.isEmpty()) {
+                    event(text);
+                    report.insert(QStringLiteral("verification_message"), text);
+                }
+                if (options.eraseIfChanged && verdict.changed()) {
+                    report.insert(QStringLiteral("erased"), !options.check);
+                    if (!options.check) {
+                        event(QStringLiteral("Erasing the font space before sending every file"));
+                        FlashMaintenance maintenance(
+                            connection, view, [&io](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT);
+                        maintenance.recordIn(ledger::PrinterLedger(&ledger, key));
+                        prompts.answerYes(true);
+                        const EraseOutcome erased = maintenance.clearFontSpace(false);
+                        prompts.answerYes(options.force);
+                        if (erased != EraseOutcome::Erased)
+                            return finish(QStringLiteral("erase-failed"), prompts.lastMessage);
+                        flash = linked.readFlashSpace();
                     }
                 }
-                const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
-                QStringList toSend;
-                QJsonArray skipped;
-                for (qsizetype index = 0; index < files.paths.size(); ++index) {
-                    if (!held[static_cast<std::size_t>(index)]) {
-                        toSend << files.paths[index];
-                        continue;
+                if (options.skipLoaded) {
+                    // Soft fonts are held as the converted bytes the printer got:
+                    // convert each now, as the send would (a converted file left
+                    // beside it may be of an older font).
+                    QStringList sentFiles = files.paths;
+                    if (files.mode == LoaderMode::ModeSF) {
+                        for (QString& path : sentFiles) {
+                            const ConversionOutcome converted =
+                                ConvertFileSFFtoQKS(path, false, converterOf(library), view);
+                            path = converted.converted ? converted.convertedFileName : QString();
+                        }
                     }
-                    skipped.append(files.paths[index]);
-                    event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                              .arg(shownText(files.paths[index])));
+                    const std::vector<bool> held = ledger.heldFilesVerified(key, sentFiles, verdict);
+                    QStringList toSend;
+                    QJsonArray skipped;
+                    for (qsizetype index = 0; index < files.paths.size(); ++index) {
+                        if (!held[static_cast<std::size_t>(index)]) {
+                            toSend << files.paths[index];
+                            continue;
+                        }
+                        skipped.append(files.paths[index]);
+                        event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
+                                  .arg(shownText(files.paths[index])));
+                    }
+                    report.insert(QStringLiteral("skipped"), skipped);
+                    files.paths = toSend;
                 }
-                report.insert(QStringLiteral("skipped"), skipped);
-                files.paths = toSend;
-                if (files.paths.isEmpty()) {
-                    report.insert(QStringLiteral("files"), QJsonArray());
-                    return finish(QStringLiteral("completed"), {});
-                }
+            }
+            if (options.check) {
+                // The plan only: nothing is written to the printer.
+                report.insert(QStringLiteral("would_send"), QJsonArray::fromStringList(files.paths));
+                report.insert(QStringLiteral("free_flash"), knownFlash(flash));
+                report.insert(QStringLiteral("files"), QJsonArray());
+                return finish(QStringLiteral("completed"), {});
+            }
+            if (files.paths.isEmpty()) {
+                report.insert(QStringLiteral("files"), QJsonArray());
+                return finish(QStringLiteral("completed"), {});
             }
             meter.setFiles(files.paths);
             showProgressOf(meter);
@@ -393,7 +428,6 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             request.mode = files.mode;
             request.paths = files.paths;
             request.flashNeeded = files.mode == LoaderMode::ModeSF ? 0 : needed;
-            const FlashSpace flash = linked.readFlashSpace();
             if (flash.known()) request.freeFlash = flash.freeBytes;
             report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
@@ -456,7 +490,10 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
         }
         case Command::Status: {
             const PrinterStatus status = connection.readStatus();
-            const FlashSpace flash = connection.readFlashSpace();
+            // A discovery probe does not ask a busy printer for its flash: it
+            // would refuse, and the retries would hold the search up.
+            const bool askFlash = !options.probe || (status.read && !status.busy());
+            const FlashSpace flash = askFlash ? connection.readFlashSpace() : FlashSpace{};
             report.insert(QStringLiteral("busy"), status.read ? QJsonValue(status.busy()) : QJsonValue());
             report.insert(QStringLiteral("flash_toggle"),
                           status.read ? QJsonValue(status.flashToggle()) : QJsonValue());
@@ -478,6 +515,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
         }
         case Command::Export:
         case Command::History:
+        case Command::Discover:
+        case Command::Apply:
             break;
     }
     return finish(QStringLiteral("failed"), {});

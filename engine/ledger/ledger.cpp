@@ -316,6 +316,28 @@ FlashCheck Ledger::checkFreeFlash(const PrinterKey& printer, std::optional<qint6
     return {*freeNow == *expected ? FlashAgreement::Agrees : FlashAgreement::ChangedSinceLastSeen, expected};
 }
 
+HeldVerdict Ledger::verifyHolds(const PrinterKey& printer, std::optional<qint64> freeNow) {
+    FlashCheck check = checkFreeFlash(printer, freeNow);
+    // A reader that meets another process's write sees nothing that time
+    // (many workers open one ledger at once): asked again before giving up.
+    constexpr int READ_ATTEMPTS = 4;
+    for (int attempt = 1; attempt < READ_ATTEMPTS && check.agreement == FlashAgreement::Unknown &&
+                          reading(freeNow) && usable();
+         ++attempt)
+        check = checkFreeFlash(printer, freeNow);
+    bool otherIdentity = false;
+    if (check.agreement == FlashAgreement::NeverSeen)
+        for (const PrinterKey& known : printers())
+            if (known.link == printer.link && known.identity != printer.identity) otherIdentity = true;
+    return verifyHeld(check, freeNow, otherIdentity);
+}
+
+std::vector<bool> Ledger::heldFilesVerified(const PrinterKey& printer, const QStringList& sentFiles,
+                                            const HeldVerdict& verdict) {
+    if (!verdict.recordTrusted()) return std::vector<bool>(static_cast<std::size_t>(sentFiles.size()), false);
+    return heldFiles(printer, sentFiles);
+}
+
 void PrinterLedger::beforeLoad(const QString& path, LoadMode mode, std::optional<qint64> freeBefore,
                                const QString& sentFile, std::optional<qint64> fontId) {
     if (!ledger_) return;

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "held_verification.h"
 #include "ledger_store.h"
 #include "ledger_types.h"
 
@@ -92,6 +93,13 @@ public:
     // Whether the free flash the printer reports now is what the ledger last
     // saw after a load or an erase.
     FlashCheck checkFreeFlash(const PrinterKey& printer, std::optional<qint64> freeNow);
+    // Whether what the ledger records for the printer can be taken as held
+    // now (verifyHeld over the printer's free flash now and the link's
+    // records).
+    HeldVerdict verifyHolds(const PrinterKey& printer, std::optional<qint64> freeNow);
+    // heldFiles(), every file unheld unless the verdict trusts the record.
+    std::vector<bool> heldFilesVerified(const PrinterKey& printer, const QStringList& sentFiles,
+                                        const HeldVerdict& verdict);
 
     // The printers whose link is `text` or whose identity contains it
     // (case-insensitive); all of them for an empty text.

@@ -13,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
@@ -21,42 +20,15 @@
 #include <memory>
 #include <vector>
 
+#include "load_cli_support.h"
 #include "printer_lock.h"
 #include "simulator.h"
 
 namespace {
 
-struct LoadRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-};
-
-LoadRun runLoad(const QStringList& arguments) {
-    QProcess process;
-    process.setProgram(QStringLiteral(VELQUIN_LOAD_PATH));
-    process.setArguments(arguments);
-    process.start();
-    EXPECT_TRUE(process.waitForFinished(120'000)) << arguments.join(' ').toStdString();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-// A "True Type" file: the sfnt version, then bytes that differ from place to place.
-QString writeFont(const QString& folder, const QString& name, int size, unsigned seed) {
-    QByteArray bytes("\x00\x01\x00\x00", 4);
-    std::uint32_t state = seed * 2654435761u + 1;
-    while (bytes.size() < size) {
-        state = state * 1103515245u + 12345u;
-        bytes.append(static_cast<char>(state >> 16));
-    }
-    const QString path = folder + QLatin1Char('/') + name;
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
+using velquin::test::LoadRun;
+using velquin::test::runLoad;
+using velquin::test::writeFont;
 
 QByteArray readAll(const std::filesystem::path& path) {
     QFile file(QString::fromStdString(path.string()));
@@ -323,6 +295,74 @@ TEST_F(LoadCliTest, SkipLoadedSendsOnlyWhatTheLedgerDoesNotShowSinceTheLastErase
     const auto journal = simulator.printer().journal();
     ASSERT_EQ(journal.size(), 5u);  // the erase is an entry too
     EXPECT_EQ(journal.back().kind, printersim::EntryKind::TrueType);
+}
+
+// The ledger of this workstation is believed only while the printer's free
+// flash agrees with it: an erase or a load from another workstation (another
+// ledger), or another printer at the address, makes every file go out again.
+TEST_F(LoadCliTest, SkipLoadedVerifiesTheLedgerWithThePrinter) {
+    enum class Change { ErasedElsewhere, LoadedElsewhereEraseIfChanged, PrinterSwapped };
+    struct Case {
+        Change change;
+        const char* verification;
+        std::size_t journalAfter;  // entries of the printer that got the last send
+    };
+    // Entries: the first load, the change (an erase, a load, or none on
+    // another printer), the erase of --erase-if-changed, the load again.
+    for (const Case& c : {Case{Change::ErasedElsewhere, "stale", 1 + 1 + 1},
+                          Case{Change::LoadedElsewhereEraseIfChanged, "stale", 1 + 1 + 1 + 1},
+                          Case{Change::PrinterSwapped, "other-printer", 1}}) {
+        printers_.clear();
+        const QString ledgerHome = dir_.path() + QStringLiteral("/ledger%1").arg(static_cast<int>(c.change));
+        const QString elsewhere = ledgerHome + QStringLiteral("-elsewhere");
+        auto* simulator = &addPrinter();
+        const QString printer = printerArguments()[1];
+        const QString file = files_[1];
+        QStringList send = {QStringLiteral("send"),          file,
+                            QStringLiteral("--printer"),     printer,
+                            QStringLiteral("--skip-loaded"), QStringLiteral("--json")};
+        ASSERT_EQ(runLoad({QStringLiteral("send"), file, QStringLiteral("--printer"), printer}, ledgerHome)
+                      .exitCode,
+                  0);
+        switch (c.change) {
+            case Change::ErasedElsewhere:
+                ASSERT_EQ(runLoad({QStringLiteral("erase"), QStringLiteral("--printer"), printer,
+                                   QStringLiteral("--yes")},
+                                  elsewhere)
+                              .exitCode,
+                          0);
+                break;
+            case Change::LoadedElsewhereEraseIfChanged:
+                ASSERT_EQ(
+                    runLoad({QStringLiteral("send"), file, QStringLiteral("--printer"), printer}, elsewhere)
+                        .exitCode,
+                    0);
+                send << QStringLiteral("--erase-if-changed");
+                break;
+            case Change::PrinterSwapped: {
+                const std::uint16_t port = simulator->port();
+                printers_.clear();
+                printersim::PrinterConfig config;
+                config.identity = "MFG:Ticket printer;CMD:KTL;MDL:RVA 300;FWV:5.09;";
+                simulator = printers_.emplace_back(std::make_unique<printersim::Simulator>(config)).get();
+                simulator->listenTcp(port);
+                break;
+            }
+        }
+        const LoadRun run = runLoad(send, ledgerHome);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QJsonObject report = run.json()[QStringLiteral("printers")][0].toObject();
+        EXPECT_EQ(report[QStringLiteral("verification")].toString(), QLatin1String(c.verification));
+        EXPECT_TRUE(report[QStringLiteral("skipped")].toArray().isEmpty());
+        EXPECT_EQ(report[QStringLiteral("files")].toArray().size(), 1);
+        EXPECT_EQ(simulator->printer().journal().size(), c.journalAfter);
+        EXPECT_EQ(simulator->printer().journal().back().kind, printersim::EntryKind::TrueType);
+        // Now the record agrees with the printer: nothing goes out again.
+        const LoadRun again = runLoad(send, ledgerHome);
+        EXPECT_EQ(again.json()[QStringLiteral("printers")][0][QStringLiteral("verification")].toString(),
+                  QStringLiteral("verified"));
+        EXPECT_EQ(simulator->printer().journal().size(), c.journalAfter);
+    }
 }
 
 TEST_F(LoadCliTest, HistoryListsLoadsAndErasesNewestFirst) {
