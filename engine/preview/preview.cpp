@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "converted_soft_font.h"
+#include "image_converter.h"
 #include "pcx.h"
 #include "softfont/byte_source.h"
 #include "softfont/report.h"
@@ -320,7 +321,12 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    reader.setAllocationLimit(limits.maxImageMegabytes);
+    if (const QString refusal = image::readerRefusal(reader, qint64(limits.maxImageMegabytes) << 20);
+        !refusal.isEmpty())
+        return problem(preview, refusal);
+    // Qt's SVG reader would read the files a drawing names.
+    if (reader.format().startsWith("svg"))
+        return problem(preview, QStringLiteral("Stored as SVG, not BMP; a drawing is not shown here"));
     const QSize size = reader.size();
     if (size.width() > limits.maxImageSide || size.height() > limits.maxImageSide)
         return problem(preview,
