@@ -52,6 +52,11 @@ QImage imageOf(const image::MonoImage& mono) {
 QImage colourPreview(const image::ImageConversion& conversion) {
     QImageReader reader(conversion.imagePath());
     reader.setAutoTransform(true);
+    // Qt's SVG reader would read the files a drawing names: a drawing shows
+    // as the conversion drew it.
+    if (!image::readerRefusal(reader, conversion.options.limits.maxDecodedBytes).isEmpty() ||
+        reader.format().startsWith("svg"))
+        return conversion.source();
     const QSize size = conversion.sourceSize();
     if (size.width() > PREVIEW_SIDE || size.height() > PREVIEW_SIDE)
         reader.setScaledSize(size.scaled(PREVIEW_SIDE, PREVIEW_SIDE, Qt::KeepAspectRatio));
