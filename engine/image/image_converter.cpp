@@ -81,17 +81,17 @@ struct Probe {
 QString pngRefusal(QIODevice& device) {
     static constexpr char SIGNATURE[] = "\x89PNG\r\n\x1a\n";
     const qint64 start = device.pos();
-    const qint64 size = device.size();
+    const qint64 fileEnd = device.size();
     QString refusal;
     if (device.peek(8) == QByteArray(SIGNATURE, 8)) {
         qint64 at = start + 8;
-        while (at + 12 <= start + size || at < start + size) {
+        while (at < fileEnd) {
             if (!device.seek(at)) break;
             const QByteArray header = device.read(8);
             if (header.size() < 8) break;
             const quint32 length = qFromBigEndian<quint32>(header.constData());
             const qint64 end = at + 12 + qint64(length);
-            if (length > 0x7FFFFFFFu || end > start + size) {
+            if (length > 0x7FFFFFFFu || end > fileEnd) {
                 refusal = QStringLiteral(
                               "The file is damaged: a part of it declares %1 bytes, more than "
                               "the file holds")

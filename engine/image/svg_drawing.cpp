@@ -117,14 +117,20 @@ Cleaned cleaned(const QByteArray& text) {
                 result.widthMm = millimetres(reader.attributes().value(QLatin1String("width")).toString());
                 result.heightMm = millimetres(reader.attributes().value(QLatin1String("height")).toString());
             }
-            if (!namesOnlyItself(reader.attributes())) {
+            // Of what Qt's renderer draws, only a picture is read from where
+            // it points (a link or a reuse stays inside the file).
+            if (reader.name() == QLatin1String("image") && !namesOnlyItself(reader.attributes())) {
                 QString target;
                 for (const QXmlStreamAttribute& attribute : reader.attributes())
-                    if (attribute.name() == QLatin1String("href")) target = attribute.value().toString();
+                    if (attribute.name() == QLatin1String("href"))
+                        target = attribute.value().left(200).toString();
+                // The name reaches a terminal: no control characters.
+                for (QChar& character : target)
+                    if (character.category() == QChar::Other_Control) character = QLatin1Char('?');
                 result.warnings << QStringLiteral(
-                                       "The SVG's <%1> naming %2 is left out: only what the file "
+                                       "The SVG's picture %1 is left out: only what the file "
                                        "itself holds is drawn")
-                                       .arg(reader.name().toString(), target.left(200));
+                                       .arg(target);
                 reader.skipCurrentElement();
                 continue;
             }
