@@ -241,7 +241,8 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
             const QString failure =
                 QStringLiteral("File ") + path + QStringLiteral(" did not convert properly");
             view_.addStatusLine(failure);
-            view_.prompts().message(failure);
+            // The box carries the reason: the diagnostics list may be hidden.
+            view_.prompts().message(failure + QStringLiteral(": ") + conversion.reason);
             view_.addStatusLine(QStringLiteral("Send List to printer complete .. aborted"));
             view_.setProgressCaption(QStringLiteral("Upload not started, a soft font did not convert"));
             return UploadOutcome::ConversionFailed;

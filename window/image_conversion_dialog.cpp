@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -50,12 +51,14 @@ QImage imageOf(const image::MonoImage& mono) {
 // The image in its colours for the "before" view, drawn small; the grey the
 // conversion works on when it cannot be read again.
 QImage colourPreview(const image::ImageConversion& conversion) {
-    QImageReader reader(conversion.imagePath());
-    reader.setAutoTransform(true);
     // Qt's SVG reader would read the files a drawing names: a drawing shows
     // as the conversion drew it.
-    if (!image::readerRefusal(reader, conversion.options.limits.maxDecodedBytes).isEmpty() ||
-        reader.format().startsWith("svg"))
+    QFile file(conversion.imagePath());
+    if (!file.open(QIODevice::ReadOnly) || QImageReader::imageFormat(&file).startsWith("svg"))
+        return conversion.source();
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    if (!image::readerRefusal(reader, conversion.options.limits.maxDecodedBytes).isEmpty())
         return conversion.source();
     const QSize size = conversion.sourceSize();
     if (size.width() > PREVIEW_SIDE || size.height() > PREVIEW_SIDE)
@@ -266,7 +269,7 @@ std::optional<QString> convertImageForList(const QString& imagePath, OperatorPro
     if (conversion.checkTarget(target, written) == image::ImageConversion::SaveCheck::NotOurs &&
         !prompts.askYesNo(
             QStringLiteral("%1 exists and was not made by this program. Replace it?").arg(target),
-            APPLICATION_TITLE))
+            APPLICATION_TITLE, DefaultAnswer::No))
         return std::nullopt;
     if (!conversion.write(target, written)) {
         prompts.message(conversion.error(), APPLICATION_TITLE, MessageIcon::Exclamation);

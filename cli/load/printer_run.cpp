@@ -348,7 +348,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                 // Soft fonts are held as the converted bytes the printer got.
                 QStringList sentFiles = files.paths;
                 if (files.mode == LoaderMode::ModeSF)
-                    for (QString& path : sentFiles) path = ConvertFileName(path);
+                    for (QString& path : sentFiles) path = convertedFileOf(path);
                 const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
                 QStringList toSend;
                 QJsonArray skipped;

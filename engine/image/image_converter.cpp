@@ -118,6 +118,9 @@ Probe probe(QIODevice& device, const ConversionLimits& limits) {
                 QStringLiteral("The file is not an image that can be read (%1)").arg(reader.errorString());
         } else {
             result.format = reader.format();
+            // Some readers do not name a format they guessed; the data does.
+            if (result.format.isEmpty() && device.seek(start))
+                result.format = QImageReader::imageFormat(&device);
             // Qt's SVG reader would parse the drawing, and read what it names, to
             // give a size; the drawing's own reading gives it.
             if (!isSvgFormat(result.format)) result.size = reader.size();

@@ -329,15 +329,17 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
     preview.facts << sizeFact(bytes.size());
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
+    // A reader that guessed its format does not name it; ask the data first.
+    const QByteArray format = QImageReader::imageFormat(&buffer);
     QImageReader reader(&buffer);
     if (const QString refusal = image::readerRefusal(reader, qint64(limits.maxImageMegabytes) << 20);
         !refusal.isEmpty())
         return problem(preview, refusal);
     // Drawings are not pictures the printer takes as BMP; and Qt's SVG
     // reader would read the files a drawing names.
-    if (reader.format().startsWith("svg") || reader.format() == "pdf")
+    if (format.startsWith("svg") || format == "pdf")
         return problem(preview, QStringLiteral("Stored as %1, not BMP; a drawing is not shown here")
-                                    .arg(QString::fromLatin1(reader.format()).toUpper()));
+                                    .arg(QString::fromLatin1(format).toUpper()));
     const QSize size = reader.size();
     if (size.width() > limits.maxImageSide || size.height() > limits.maxImageSide)
         return problem(preview,
@@ -349,9 +351,8 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
     if (picture.isNull())
         return problem(preview, QStringLiteral("This image cannot be read: %1").arg(reader.errorString()));
     preview.facts << dotsFact(picture.size());
-    if (reader.format() != "bmp")
-        preview.facts
-            << QStringLiteral("Stored as %1, not BMP").arg(QString::fromLatin1(reader.format()).toUpper());
+    if (format != "bmp")
+        preview.facts << QStringLiteral("Stored as %1, not BMP").arg(QString::fromLatin1(format).toUpper());
     preview.image = std::move(picture);
     return preview;
 }
