@@ -53,7 +53,11 @@ public:
                  std::chrono::milliseconds toggleTimeout);
 
     // Where each file of later runs is recorded (nowhere by default).
-    void recordIn(ledger::PrinterLedger ledger) { ledger_ = std::move(ledger); }
+    // The record hashes a file's bytes as they go out to the printer.
+    void recordIn(ledger::PrinterLedger ledger) {
+        ledger_ = std::move(ledger);
+        link_.tapFileBytes([this](std::span<const std::uint8_t> bytes) { ledger_.fileBytesSent(bytes); });
+    }
 
     UploadOutcome run(const UploadRequest& request);
     // The files of the last run whose storing the printer did not confirm

@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QVBoxLayout>
 
 #include "conversion.h"
@@ -48,6 +49,10 @@ PrinterHolds::~PrinterHolds() = default;
 void PrinterHolds::printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) {
     printer_ = printer;
     freeAtDiscovery_ = freeFlash;
+    verdictAtDiscovery_ = ledger_->verifyHolds(printer, freeFlash);
+    // Record times are kept to the second.
+    foundAt_ = QDateTime::currentDateTimeUtc();
+    foundAt_.setTime(QTime(foundAt_.time().hour(), foundAt_.time().minute(), foundAt_.time().second()));
     button_->setEnabled(true);
 }
 
@@ -69,7 +74,18 @@ void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
         // Soft fonts are held as the converted bytes the printer got.
         if (mode == LoaderMode::ModeSF)
             for (QString& path : sent) path = convertedFileOf(path);
-        held = ledger_->heldFiles(*printer_, sent);
+        if (verdictAtDiscovery_.recordTrusted()) {
+            held = ledger_->heldFiles(*printer_, sent);
+        } else {
+            QSet<QByteArray> loadedSince;
+            for (const ledger::LoadRecord& load : ledger_->loads(*printer_))
+                if (load.outcome == ledger::Outcome::Confirmed && load.time >= foundAt_)
+                    loadedSince.insert(load.sha256);
+            for (qsizetype row = 0; row < sent.size(); ++row) {
+                const QByteArray sha256 = ledger::Ledger::sha256OfFile(sent[row]);
+                held[static_cast<std::size_t>(row)] = !sha256.isEmpty() && loadedSince.contains(sha256);
+            }
+        }
     }
     list.setHeld(held);
 }

@@ -18,6 +18,7 @@
 #include "printer_facts.h"
 #include "printer_io.h"
 #include "printer_lock.h"
+#include "shown_text.h"
 #include "termination_signals.h"
 #include "transfer_meter.h"
 #include "upload.h"
@@ -28,9 +29,16 @@ namespace {
 
 constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 
-void event(const QString& line) {
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
+// Set once standard error could not be written: nobody reads the events any
+// more (the fleet is gone), so the run stops as on a stop request.
+bool eventReaderGone = false;
+
+// A message of several lines goes out as several event lines; any other
+// control character (a terminal escape in a name) is shown escaped.
+void event(const QString& text) {
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        if (std::fprintf(stderr, "%s\n", qPrintable(shownText(line))) < 0) eventReaderGone = true;
+    if (std::fflush(stderr) != 0) eventReaderGone = true;
 }
 
 QString uploadOutcomeName(UploadOutcome outcome) {
@@ -80,6 +88,7 @@ public:
     std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
         return std::nullopt;
     }
+    void answerYes(bool yes) { yes_ = yes; }
     QString lastMessage;
 
 private:
@@ -103,7 +112,7 @@ public:
     void setFlashNeededCaption(const QString&) override {}
     void setCurrentListRow(int) override {}
     void setCancelOffered(bool) override {}
-    bool cancelRequested() const override { return stop_; }
+    bool cancelRequested() const override { return stop_ || eventReaderGone; }
     OperatorPrompts& prompts() override { return prompts_; }
 
     QStringList lines;
@@ -116,7 +125,7 @@ private:
 
 void progressEvent(const FileProgress& file, const QString& state) {
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
-                                               .arg(file.path)
+                                               .arg(shownText(file.path, u"|"))
                                                .arg(file.bytesSent)
                                                .arg(file.size)
                                                .arg(file.bytesPerSecond())
@@ -315,7 +324,9 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                                                                       return !stop;
                                                                   })
                                     : PrinterLock::tryAcquire(printer.lockKey());
-    if (!lock.lock) return finish(QStringLiteral("in-use"), lockRefusalText(printer.name(), lock.holderPid));
+    if (!lock.lock)
+        return finish(lock.failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
+                      lockRefusalText(printer.name(), lock));
 
     UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force);
     MorlixLibrary library;
@@ -330,7 +341,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
     // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
     TransferMeter meter;
     MeteredConnection connection(linked, meter);
-    connection.refuseWritesWhen([&stop] { return stop; });
+    connection.refuseWritesWhen([&stop] { return stop || eventReaderGone; });
     QString identity;
     report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
     // A ledger that cannot be used is told once; the run goes on without it.
@@ -344,29 +355,70 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
         case Command::Send: {
             ResolvedFiles files = resolveFiles(options);
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
-            if (options.skipLoaded) {
-                // Soft fonts are held as the converted bytes the printer got.
-                QStringList sentFiles = files.paths;
-                if (files.mode == LoaderMode::ModeSF)
-                    for (QString& path : sentFiles) path = convertedFileOf(path);
-                const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
-                QStringList toSend;
-                QJsonArray skipped;
-                for (qsizetype index = 0; index < files.paths.size(); ++index) {
-                    if (!held[static_cast<std::size_t>(index)]) {
-                        toSend << files.paths[index];
-                        continue;
+            // What the ledger says the printer holds counts only once the
+            // printer's free flash now agrees with it.
+            FlashSpace flash = linked.readFlashSpace();
+            if (options.skipLoaded || options.eraseIfChanged) {
+                const ledger::HeldVerdict verdict = ledger.verifyHolds(key, flash.known());
+                report.insert(QStringLiteral("verification"), ledger::trustName(verdict.trust));
+                const QString text = ledger::verdictText(verdict);
+                if (!text.isEmpty()) {
+                    event(text);
+                    report.insert(QStringLiteral("verification_message"), text);
+                }
+                if (options.eraseIfChanged && verdict.changed()) {
+                    report.insert(QStringLiteral("erased"), !options.check);
+                    if (!options.check) {
+                        event(QStringLiteral("Erasing the font space before sending every file"));
+                        FlashMaintenance maintenance(
+                            connection, view, [&io](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT);
+                        maintenance.recordIn(ledger::PrinterLedger(&ledger, key));
+                        prompts.answerYes(true);
+                        const EraseOutcome erased = maintenance.clearFontSpace(false);
+                        prompts.answerYes(options.force);
+                        if (erased != EraseOutcome::Erased)
+                            return finish(QStringLiteral("erase-failed"), prompts.lastMessage);
+                        flash = linked.readFlashSpace();
                     }
-                    skipped.append(files.paths[index]);
-                    event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                              .arg(files.paths[index]));
                 }
-                report.insert(QStringLiteral("skipped"), skipped);
-                files.paths = toSend;
-                if (files.paths.isEmpty()) {
-                    report.insert(QStringLiteral("files"), QJsonArray());
-                    return finish(QStringLiteral("completed"), {});
+                if (options.skipLoaded) {
+                    // Soft fonts are held as the converted bytes the printer got:
+                    // convert each now, as the send would (a converted file left
+                    // beside it may be of an older font).
+                    QStringList sentFiles = files.paths;
+                    if (files.mode == LoaderMode::ModeSF) {
+                        for (QString& path : sentFiles) {
+                            const ConversionOutcome converted =
+                                ConvertFileSFFtoQKS(path, false, converterOf(library), view);
+                            path = converted.converted ? converted.convertedFileName : QString();
+                        }
+                    }
+                    const std::vector<bool> held = ledger.heldFilesVerified(key, sentFiles, verdict);
+                    QStringList toSend;
+                    QJsonArray skipped;
+                    for (qsizetype index = 0; index < files.paths.size(); ++index) {
+                        if (!held[static_cast<std::size_t>(index)]) {
+                            toSend << files.paths[index];
+                            continue;
+                        }
+                        skipped.append(files.paths[index]);
+                        event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
+                                  .arg(shownText(files.paths[index])));
+                    }
+                    report.insert(QStringLiteral("skipped"), skipped);
+                    files.paths = toSend;
                 }
+            }
+            if (options.check) {
+                // The plan only: nothing is written to the printer.
+                report.insert(QStringLiteral("would_send"), QJsonArray::fromStringList(files.paths));
+                report.insert(QStringLiteral("free_flash"), knownFlash(flash));
+                report.insert(QStringLiteral("files"), QJsonArray());
+                return finish(QStringLiteral("completed"), {});
+            }
+            if (files.paths.isEmpty()) {
+                report.insert(QStringLiteral("files"), QJsonArray());
+                return finish(QStringLiteral("completed"), {});
             }
             meter.setFiles(files.paths);
             showProgressOf(meter);
@@ -376,7 +428,6 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             request.mode = files.mode;
             request.paths = files.paths;
             request.flashNeeded = files.mode == LoaderMode::ModeSF ? 0 : needed;
-            const FlashSpace flash = linked.readFlashSpace();
             if (flash.known()) request.freeFlash = flash.freeBytes;
             report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
@@ -400,7 +451,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                                       ? QStringLiteral("not-confirmed")
                                       : QStringLiteral("completed");
                 else if (index == reached && !everyFileSent)
-                    outcomeWord = stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
+                    outcomeWord =
+                        stop || eventReaderGone ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
                 fileReports.append(QJsonObject{
                     {QStringLiteral("path"), file.path},
                     {QStringLiteral("size"), static_cast<qint64>(file.size)},
@@ -414,7 +466,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             }
             report.insert(QStringLiteral("files"), fileReports);
             if (outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
-            return finish(stop ? QStringLiteral("stopped") : uploadOutcomeName(outcome), prompts.lastMessage);
+            return finish(stop || eventReaderGone ? QStringLiteral("stopped") : uploadOutcomeName(outcome),
+                          prompts.lastMessage);
         }
         case Command::Erase: {
             FlashMaintenance flash(
@@ -437,7 +490,10 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
         }
         case Command::Status: {
             const PrinterStatus status = connection.readStatus();
-            const FlashSpace flash = connection.readFlashSpace();
+            // A discovery probe does not ask a busy printer for its flash: it
+            // would refuse, and the retries would hold the search up.
+            const bool askFlash = !options.probe || (status.read && !status.busy());
+            const FlashSpace flash = askFlash ? connection.readFlashSpace() : FlashSpace{};
             report.insert(QStringLiteral("busy"), status.read ? QJsonValue(status.busy()) : QJsonValue());
             report.insert(QStringLiteral("flash_toggle"),
                           status.read ? QJsonValue(status.flashToggle()) : QJsonValue());
@@ -446,11 +502,21 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                 return finish(QStringLiteral("printer-gone"), QStringLiteral("status read failed"));
             return finish(QStringLiteral("completed"), {});
         }
-        case Command::Ticket:
-            sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+        case Command::Ticket: {
+            const bool taken =
+                sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+            // A printer that dropped the link mid-way may have left the last
+            // writes in the socket's buffer: only a status read after them
+            // shows that it still listens, so every ticket reached it.
+            if (!taken || !connection.readStatus().read)
+                return finish(QStringLiteral("printer-gone"),
+                              QStringLiteral("the printer did not take every ticket"));
             return finish(QStringLiteral("completed"), {});
+        }
         case Command::Export:
         case Command::History:
+        case Command::Discover:
+        case Command::Apply:
             break;
     }
     return finish(QStringLiteral("failed"), {});
