@@ -14,6 +14,7 @@
 #include "fleet.h"
 #include "history.h"
 #include "load_options.h"
+#include "output_file.h"
 #include "printer_run.h"
 #include "shown_text.h"
 
@@ -76,21 +77,21 @@ int main(int argc, char* argv[]) {
     if (options.command == Command::Apply && !options.worker) return runApply(options);
 
     if (options.command == Command::Export) {
-        FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;
-        QString error;
-        const QByteArray bytes = exportBytes(options, error);
+        const QString target =
+            options.output.isEmpty() ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
+        FILE* output =
+            target == QLatin1String(velquin::STANDARD_OUTPUT_NAME) ? reserveStandardOutput() : stdout;
+        QStringList inputs = resolveFiles(options).paths;
+        if (!options.listFile.isEmpty()) inputs << options.listFile;
+        QString error = velquin::outputRefusal(target, inputs);
         if (!error.isEmpty()) {
             std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
             return 1;
         }
-        if (options.output.isEmpty()) {
-            const std::size_t written =
-                std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), output);
-            return std::fflush(output) == 0 && written == static_cast<std::size_t>(bytes.size()) ? 0 : 1;
-        }
-        QFile file(options.output);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-            std::fprintf(stderr, "velquin-load: cannot write %s\n", qPrintable(options.output));
+        const QByteArray bytes = exportBytes(options, error);
+        if (error.isEmpty()) error = velquin::writeOutputFile(target, bytes, inputs, ::fileno(output));
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
             return 1;
         }
         return 0;
