@@ -23,15 +23,18 @@ using namespace velquin::load;
 namespace {
 
 // The library's soft font converter prints its header report on standard
-// output. Where standard output carries bytes or a report, they go to a
-// copy of it and descriptor 1 goes to /dev/null.
+// output. Standard output carries only the exported bytes or a report: they
+// go to a copy of it, and descriptor 1 goes to standard error while the
+// library's debug channel is on (MORLIX_DEBUG), else to /dev/null.
 FILE* reserveStandardOutput() {
     std::fflush(stdout);
     const int copy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (copy < 0 || null < 0) return stdout;
-    ::dup2(null, STDOUT_FILENO);
-    ::close(null);
+    const bool debugging = !qEnvironmentVariableIsEmpty("MORLIX_DEBUG");
+    const int sink =
+        debugging ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (copy < 0 || sink < 0) return stdout;
+    ::dup2(sink, STDOUT_FILENO);
+    ::close(sink);
     FILE* output = ::fdopen(copy, "wb");
     return output != nullptr ? output : stdout;
 }
@@ -79,8 +82,7 @@ int main(int argc, char* argv[]) {
     if (options.command == Command::Export) {
         const QString target =
             options.output.isEmpty() ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
-        FILE* output =
-            target == QLatin1String(velquin::STANDARD_OUTPUT_NAME) ? reserveStandardOutput() : stdout;
+        FILE* output = reserveStandardOutput();
         QStringList inputs = resolveFiles(options).paths;
         if (!options.listFile.isEmpty()) inputs << options.listFile;
         QString error = velquin::outputRefusal(target, inputs);

@@ -170,6 +170,13 @@ TEST_F(LoadCliTest, ASoftFontExportIsExactlyTheConvertedFile) {
     const QByteArray converted = readAll((dir_.path() + QStringLiteral("/courier10.QKS")).toStdString());
     ASSERT_FALSE(converted.isEmpty());
     EXPECT_EQ(exported.out, converted);
+
+    // Nor may it reach standard output when the export goes to a file.
+    const QString output = dir_.path() + QStringLiteral("/exported.bin");
+    const LoadRun toFile = runLoad({QStringLiteral("export"), font, QStringLiteral("--output"), output});
+    ASSERT_EQ(toFile.exitCode, 0) << toFile.err.toStdString();
+    EXPECT_EQ(toFile.out, QByteArray());
+    EXPECT_EQ(readAll(output.toStdString()), converted);
 }
 
 // Export's output is written whole or not at all: never over an input or
