@@ -37,7 +37,6 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
     while (true) {
         const qint64 bytesRead =
             opened ? file.read(reinterpret_cast<char*>(chunkBuffer.data()), chunkSize) : -1;
-        view.processEvents();
         if (bytesRead < 0) {
             view.addStatusLine(QStringLiteral("Writing file ") + path + QStringLiteral(" ERROR"));
             view.selectLastStatusLine();
@@ -52,7 +51,6 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
             break;
         }
     }
-    view.processEvents();
     return result;
 }
 
@@ -72,7 +70,6 @@ ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int
         const PrinterStatus status = link.readStatus();
         if (!status.read) {
             view.addRepeatedStatusLine(QStringLiteral("Waiting for done, status read failed"));
-            view.processEvents();
             if (++failedReads < STATUS_READ_ATTEMPTS && !view.cancelRequested()) continue;
             result = ToggleWait::PrinterGone;
             break;
@@ -80,11 +77,9 @@ ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int
         failedReads = 0;
         if (status.flashToggle() != initialToggle) {
             view.addStatusLine(QStringLiteral("Waiting for done, found toggle change"));
-            view.processEvents();
             break;
         }
         view.addRepeatedStatusLine(waitingLine);
-        view.processEvents();
         if (view.cancelRequested()) {
             view.addStatusLine(QStringLiteral("Waiting for done, cancelled"));
             result = ToggleWait::Cancelled;

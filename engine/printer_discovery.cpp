@@ -100,7 +100,7 @@ void PrinterDiscovery::judgeVersion(PrinterLink link) {
 void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {
     panel_.freeFlash = freeFlash;
     panel_.flash = freeFlashFact(freeFlash, isTrue(state_.DemoMode));
-    view_.showFlash(panel_.flash);
+    view_.showFlash(panel_.flash, panel_.freeFlash);
 }
 
 // No printer is reachable: nothing of the last one stays on screen.
@@ -111,7 +111,7 @@ void PrinterDiscovery::showNoPrinter() {
     publish();
     panel_.freeFlash.reset();
     panel_.flash = {};
-    view_.showFlash(panel_.flash);
+    view_.showFlash(panel_.flash, panel_.freeFlash);
 }
 
 // Empties the five fact labels; each keeps its colour, and the found label

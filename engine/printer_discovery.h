@@ -61,7 +61,7 @@ public:
     virtual void showPanel(const PrinterPanel& panel) = 0;
     // Draws the free flash; other operations update it too, so it is drawn
     // only when discovery changes it.
-    virtual void showFlash(const PanelFact& flash) = 0;
+    virtual void showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) = 0;
     virtual void setControlEnabled(DiscoveryControl control, bool enabled) = 0;
     // While a connect given up on is still inside the library, every command
     // that would reach the library or the list looks disabled; Exit stays.

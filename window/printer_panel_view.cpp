@@ -33,8 +33,9 @@ void PrinterPanelView::showPanel(const PrinterPanel& panel) {
         drawFact(*label, *fact);
 }
 
-void PrinterPanelView::showFlash(const PanelFact& flash) {
+void PrinterPanelView::showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) {
     drawFact(*window_.lblFlashSpaceRemaining, flash);
+    window_.noteFreeFlash(freeBytes);
 }
 
 void PrinterPanelView::setControlEnabled(DiscoveryControl control, bool enabled) {

@@ -33,7 +33,7 @@ public:
     explicit PrinterPanelView(MainWindow& window) : window_(window) {}
 
     void showPanel(const PrinterPanel& panel) override;
-    void showFlash(const PanelFact& flash) override;
+    void showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) override;
     void setControlEnabled(DiscoveryControl control, bool enabled) override;
     void holdCommands(bool held) override;
     void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) override;

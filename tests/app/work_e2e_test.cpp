@@ -1,6 +1,7 @@
 // The work commands of the real window against printer-sim, over a simulated
 // USB printer and over TCP on 127.0.0.1, with real fonts and images: what the
 // printer stores, what the operator is shown, and the ways a run can fail.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -94,6 +95,7 @@ private slots:
     void demoModeTouchesNoPrinter_data();
     void demoModeTouchesNoPrinter();
     void commandsCannotNestInsideAnUpload();
+    void everyClickDuringAnUploadLeavesItUnharmed();
     void aRefusedTestClickLeavesADemoRunAlone();
     void closingTheWindowEndsAnUploadQuietly_data();
     void closingTheWindowEndsAnUploadQuietly();
@@ -129,6 +131,7 @@ private:
     void send() {
         harness_->prompts.clear();
         window_->sendList();
+        window_->waitForWork();
     }
     QStringList statusLines() const {
         QStringList lines;
@@ -571,10 +574,15 @@ void WorkEndToEndTest::demoModeTouchesNoPrinter() {
     QVERIFY(harness_->prompts.messages().constLast().startsWith(QStringLiteral("Flash Upload Complete")));
     harness_->prompts.answerYesNo(true);
     window_->clearFontSpace();
+    window_->waitForWork();
     window_->getFlash();
+    window_->waitForWork();
     window_->getBusyStatus();
+    window_->waitForWork();
     window_->printTest1();
+    window_->waitForWork();
     window_->printTestsOneToFive();
+    window_->waitForWork();
 
     QCOMPARE(simulator_->printer().connectionsAccepted(), std::uint64_t(0));
     QVERIFY(journal().empty());
@@ -610,6 +618,49 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
     QCOMPARE(window_->state.NextOrder, std::int16_t{2});
     QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
+    verifyControlsReleased();
+}
+
+// The operator clicks every control that is enabled, and the close box
+// (answering No), all through an upload: the run goes on undisturbed, the
+// printer stores each file once byte for byte, and the window ends truthful.
+void WorkEndToEndTest::everyClickDuringAnUploadLeavesItUnharmed() {
+    printersim::PrinterConfig slowFlash;
+    slowFlash.writeBytesPerSecond = 400'000;
+    startWindow(Link::Tcp, slowFlash);
+    addFile(trueTypeFonts_[0]);
+    addFile(trueTypeFonts_[1]);
+    int rounds = 0;
+    QTimer intruder;
+    connect(&intruder, &QTimer::timeout, window_, [&] {
+        if (!window_->uploadRunning()) return;
+        ++rounds;
+        for (QAbstractButton* control : window_->findChildren<QAbstractButton*>()) {
+            // Cancel is the one control meant to change the run.
+            if (control->objectName() == QStringLiteral("cmdCancelWait")) continue;
+            if (control->isEnabled() && control->isVisible()) control->click();
+        }
+        harness_->prompts.answerYesNo(false);
+        window_->close();
+    });
+    intruder.start(50);
+
+    send();
+    intruder.stop();
+
+    QVERIFY(rounds > 0);
+    QVERIFY(!window_->endRequested());
+    QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
+    const auto entries = journal();
+    QCOMPARE(entries.size(), std::size_t(2));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const QByteArray bytes = test::readFile(trueTypeFonts_[static_cast<qsizetype>(i)]);
+        QVERIFY2(entries[i].stored && !entries[i].error, printersim::describe(entries[i]).c_str());
+        QCOMPARE(QByteArray::fromStdString(entries[i].sha256), sha256Hex(bytes));
+    }
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(), QStringLiteral("Flash Upload Complete"));
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->value(), 2);
+    QCOMPARE(cell(2, 1), trueTypeFonts_[1]);
     verifyControlsReleased();
 }
 
@@ -916,6 +967,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
     harness_->prompts.clear();
     harness_->prompts.answerYesNo(false);
     window_->clearFontSpace();
+    window_->waitForWork();
     QCOMPARE(statusLines().constLast(), QStringLiteral("kept"));
     QCOMPARE(journal().size(), std::size_t(1));
     QCOMPARE(harness_->prompts.prompts().front().text,
@@ -925,6 +977,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
 
     harness_->prompts.answerYesNo(true);
     window_->clearFontSpace();
+    window_->waitForWork();
     QCOMPARE(journal().size(), std::size_t(2));
     QVERIFY(journal().back().kind == printersim::EntryKind::Erase);
     QCOMPARE(statusLines().constFirst(), QStringLiteral("Clearing flash memory"));
@@ -947,6 +1000,7 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     startWindow(link);
     test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->clear();
     window_->getFlash();
+    window_->waitForWork();
     const QString free = QString::number(simulator_->printer().freeFlash());
     QStringList expected = {QStringLiteral("Getflash space remaining start")};
     if (link == Link::Usb)
@@ -972,6 +1026,7 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     faults.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22};
     simulator_->printer().setFaults(faults);
     window_->getBusyStatus();
+    window_->waitForWork();
     QCOMPARE(statusLines(), QStringList({QStringLiteral("Flash toggle = 1"),
                                          QStringLiteral("Printer busy, flash toggle = 1")}));
 }
@@ -1014,7 +1069,10 @@ void WorkEndToEndTest::testTicketsPerMode() {
     for (QPushButton* button : {test::control<QPushButton>(*window_, "CmdTestTTF3"),
                                 test::control<QPushButton>(*window_, "CmdTestTTFAll"),
                                 test::control<QPushButton>(*window_, "CmdTestResidentFonts")})
-        if (!button->isHidden()) button->click();
+        if (!button->isHidden()) {
+            button->click();
+            window_->waitForWork();
+        }
 
     QVERIFY(simulator_->printer().waitForJournal(static_cast<std::size_t>(tickets.size()),
                                                  std::chrono::seconds(5)));
