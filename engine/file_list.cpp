@@ -116,8 +116,7 @@ std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
     const ConversionOutcome conversion = ConvertFileSFFtoQKS(path, false, convert, status);
     if (!conversion.converted) {
         if (problem)
-            *problem = QStringLiteral("is not a soft font the converter can load: ") +
-                       GetConversionErrorString(conversion.errorNumber);
+            *problem = QStringLiteral("is not a soft font the converter can load: ") + conversion.reason;
         return std::nullopt;
     }
     return conversion.sizeOfConvertedFile;

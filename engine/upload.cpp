@@ -321,8 +321,9 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
             const QString failure =
                 QStringLiteral("File ") + path + QStringLiteral(" did not convert properly");
             view_.addStatusLine(failure);
-            reason_ = failure;
-            view_.prompts().message(failure);
+            // The box carries the reason: the diagnostics list may be hidden.
+            reason_ = failure + QStringLiteral(": ") + conversion.reason;
+            view_.prompts().message(reason_);
             view_.addStatusLine(QStringLiteral("Send List to printer complete .. aborted"));
             view_.setProgressCaption(QStringLiteral("Upload not started, a soft font did not convert"));
             return UploadOutcome::ConversionFailed;

@@ -261,7 +261,7 @@ std::optional<QString> convertImageForList(const QString& imagePath, OperatorPro
     if (conversion.checkTarget(target, written) == image::ImageConversion::SaveCheck::NotOurs &&
         !prompts.askYesNo(
             QStringLiteral("%1 exists and was not made by this program. Replace it?").arg(target),
-            APPLICATION_TITLE))
+            APPLICATION_TITLE, DefaultAnswer::No))
         return std::nullopt;
     if (!conversion.write(target, written)) {
         prompts.message(conversion.error(), APPLICATION_TITLE, MessageIcon::Exclamation);

@@ -461,6 +461,12 @@ void MainWindow::SetCaptions() {
             CmdTestResidentFonts->hide();
             break;
     }
+    // The button stays grey in BMP mode; say why where the operator looks.
+    cmdSendListToPrinter->setToolTip(
+        mode == LoaderMode::ModeBMP
+            ? QStringLiteral("BMP lists are kept on this computer only: the printer takes no BMP upload, "
+                             "so a BMP list is never sent to it.")
+            : QString());
     QCoreApplication::processEvents();
 
     // The headings always go to the heading row, never over a listed path.

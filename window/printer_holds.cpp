@@ -68,7 +68,7 @@ void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
     if (printer_) {
         // Soft fonts are held as the converted bytes the printer got.
         if (mode == LoaderMode::ModeSF)
-            for (QString& path : sent) path = ConvertFileName(path);
+            for (QString& path : sent) path = convertedFileOf(path);
         held = ledger_->heldFiles(*printer_, sent);
     }
     list.setHeld(held);

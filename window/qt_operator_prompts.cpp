@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -42,16 +43,29 @@ QMessageBox::Icon qtIcon(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+// Window managers cut a title wider than its box ("True … onts"): the box
+// is made wide enough for its title and the frame's own buttons.
+void widenForTitle(QMessageBox& box) {
+    constexpr int FRAME_BUTTONS_ALLOWANCE = 160;
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) return;
+    const int wanted = box.fontMetrics().horizontalAdvance(box.windowTitle()) + FRAME_BUTTONS_ALLOWANCE;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0,
+                  1, grid->columnCount());
+}
+
 }  // namespace
 
 void QtOperatorPrompts::message(const QString& text, const QString& title, MessageIcon icon) {
     QMessageBox box(qtIcon(icon), title, text, QMessageBox::Ok, parent_);
+    widenForTitle(box);
     box.exec();
 }
 
 bool QtOperatorPrompts::askYesNo(const QString& text, const QString& title, DefaultAnswer defaultAnswer) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent_);
     box.setDefaultButton(defaultAnswer == DefaultAnswer::No ? QMessageBox::No : QMessageBox::Yes);
+    widenForTitle(box);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -347,7 +347,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                 // Soft fonts are held as the converted bytes the printer got.
                 QStringList sentFiles = files.paths;
                 if (files.mode == LoaderMode::ModeSF)
-                    for (QString& path : sentFiles) path = ConvertFileName(path);
+                    for (QString& path : sentFiles) path = convertedFileOf(path);
                 const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
                 QStringList toSend;
                 QJsonArray skipped;

@@ -319,6 +319,8 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
     preview.facts << sizeFact(bytes.size());
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
+    // A reader that guessed its format does not name it; ask the data first.
+    const QByteArray format = QImageReader::imageFormat(&buffer);
     QImageReader reader(&buffer);
     reader.setAllocationLimit(limits.maxImageMegabytes);
     const QSize size = reader.size();
@@ -332,9 +334,8 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
     if (picture.isNull())
         return problem(preview, QStringLiteral("This image cannot be read: %1").arg(reader.errorString()));
     preview.facts << dotsFact(picture.size());
-    if (reader.format() != "bmp")
-        preview.facts
-            << QStringLiteral("Stored as %1, not BMP").arg(QString::fromLatin1(reader.format()).toUpper());
+    if (format != "bmp")
+        preview.facts << QStringLiteral("Stored as %1, not BMP").arg(QString::fromLatin1(format).toUpper());
     preview.image = std::move(picture);
     return preview;
 }

@@ -31,6 +31,7 @@ private slots:
     void flashReplyField();
     void fileFiltersMatchEitherCase();
     void openedListFileNameTakesTheDefaultExtension();
+    void boxesAreWideEnoughForTheirTitles();
 };
 
 void FactsTest::displayTexts_data() {
@@ -188,6 +189,29 @@ void FactsTest::openedListFileNameTakesTheDefaultExtension() {
     const std::optional<QString> chosen = prompts.openFileName(openListDialog(LoaderMode::ModeTTF));
     QVERIFY(typed);
     QCOMPARE(chosen.value_or(QString()), listFile);
+}
+
+void FactsTest::boxesAreWideEnoughForTheirTitles() {
+    const QString title =
+        QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 (True Type Fonts Mode)");
+    QtOperatorPrompts prompts;
+    for (bool question : {false, true}) {
+        int boxWidth = 0;
+        int titleWidth = 0;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr) return;
+            boxWidth = box->sizeHint().width();
+            titleWidth = box->fontMetrics().horizontalAdvance(title);
+            box->close();
+        });
+        if (question)
+            prompts.askYesNo(QStringLiteral("Go?"), title, DefaultAnswer::No);
+        else
+            prompts.message(QStringLiteral("Done."), title, MessageIcon::None);
+        QVERIFY(titleWidth > 0);
+        QVERIFY2(boxWidth > titleWidth, qPrintable(QStringLiteral("%1 <= %2").arg(boxWidth).arg(titleWidth)));
+    }
 }
 
 VELQUIN_QTEST_MAIN(FactsTest)

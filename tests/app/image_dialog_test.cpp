@@ -118,6 +118,7 @@ void ImageDialogTest::okWritesBesideTheImage() {
     const std::optional<QString> result = convertWithOk(20);
 
     QCOMPARE(prompts.prompts().size(), std::size_t(asked ? 1 : 0));
+    if (asked) QCOMPARE(prompts.prompts().front().defaultAnswer, DefaultAnswer::No);
     QCOMPARE(result, written ? std::optional<QString>(pcx) : std::nullopt);
     QFile file(pcx);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -192,6 +193,64 @@ TEST_F(LoadCliTest, ASoftFontExportIsExactlyTheConvertedFile) {
     const QByteArray converted = readAll((dir_.path() + QStringLiteral("/courier10.QKS")).toStdString());
     ASSERT_FALSE(converted.isEmpty());
     EXPECT_EQ(exported.out, converted);
+}
+
+// A soft font in a folder that cannot take the converted file (read-only:
+// a bind mount in a private mount namespace as root, the mode bits
+// otherwise) is converted in the cache folder and exported all the same.
+TEST_F(LoadCliTest, ASoftFontInAReadOnlyFolderIsConvertedInTheCache) {
+    const QString folder = dir_.path() + QStringLiteral("/fonts");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString font = folder + QStringLiteral("/courier10.sfp");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/courier10.sfp"), font));
+    const LoadRun writable = runLoad({QStringLiteral("export"), font});
+    ASSERT_EQ(writable.exitCode, 0) << writable.err.toStdString();
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/courier10.QKS")));
+    qputenv("XDG_CACHE_HOME", (dir_.path() + QStringLiteral("/cache")).toLocal8Bit());
+
+    QStringList command{QStringLiteral(VELQUIN_LOAD_PATH), QStringLiteral("export"), font};
+    if (geteuid() == 0) {
+        command =
+            QStringList{QStringLiteral("unshare"),
+                        QStringLiteral("-m"),
+                        QStringLiteral("sh"),
+                        QStringLiteral("-c"),
+                        QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && "
+                                       "shift && exec \"$@\""),
+                        QStringLiteral("sh"),
+                        folder} +
+            command;
+    } else {
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    QProcess process;
+    process.start(command.takeFirst(), command);
+    ASSERT_TRUE(process.waitForFinished(60'000));
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.readAllStandardOutput(), writable.out);
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/courier10.QKS")));
+}
+
+// A file the converter cannot load is refused with the cause behind the
+// converter's message.
+TEST_F(LoadCliTest, AFontThatDoesNotConvertSaysWhy) {
+    QFile noise(dir_.path() + QStringLiteral("/x.sfp"));
+    ASSERT_TRUE(noise.open(QIODevice::WriteOnly));
+    noise.write(QByteArray(3000, '\x5a'));
+    noise.close();
+    const struct {
+        QString font;
+        const char* cause;
+    } cases[] = {
+        {noise.fileName(), "Soft font file not found (no soft font header in the file)"},
+        {QStringLiteral("/etc/hostname"), "Soft font file not found (no soft font header in the file)"}};
+    for (const auto& c : cases) {
+        const LoadRun run =
+            runLoad({QStringLiteral("export"), QStringLiteral("--mode"), QStringLiteral("softfont"), c.font});
+        EXPECT_NE(run.exitCode, 0) << c.font.toStdString();
+        EXPECT_TRUE(run.err.contains(c.cause)) << run.err.toStdString();
+    }
 }
 
 TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {

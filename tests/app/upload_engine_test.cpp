@@ -164,7 +164,8 @@ TEST_F(UploadEngineTest, ASoftFontThatFailsToConvertStopsTheListBeforeAnythingIs
         QStringList({"File " + fonts[0] + " converted properly", "File " + fonts[1] + " converted properly",
                      fonts[2] + " Error Soft Font is LANDSCAPE MODE", failure,
                      "Send List to printer complete .. aborted"}));
-    EXPECT_EQ(view.scripted.messages(), QStringList({"Soft Font Mode", failure}));
+    EXPECT_EQ(view.scripted.messages(),
+              QStringList({"Soft Font Mode", failure + ": Error Soft Font is LANDSCAPE MODE"}));
 }
 
 TEST_F(UploadEngineTest, AnEmptyListRunsTheEntryAndEndSteps) {

@@ -246,9 +246,12 @@ void WindowTest::allTestsButtonInBmpModeKeepsItsState() {
     QVERIFY(test::control<QPushButton>(*window_, "CmdTestResidentFonts")->isHidden());
     QVERIFY(window_->windowTitle().endsWith(QStringLiteral("(BMP Mode)")));
     QCOMPARE(heading(*window_, 1), QStringLiteral("BMP image File"));
+    auto* send = test::control<QPushButton>(*window_, "cmdSendListToPrinter");
+    QVERIFY(send->toolTip().contains(QStringLiteral("never sent")));
 
     window_->selectMode(LoaderMode::ModePCX);
     window_->SetCaptions();
+    QVERIFY(send->toolTip().isEmpty());
     window_->selectMode(LoaderMode::ModeBMP);
     window_->SetCaptions();
     QVERIFY(test::control<QPushButton>(*window_, "CmdTestTTFAll")->isHidden());

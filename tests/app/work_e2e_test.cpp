@@ -442,7 +442,9 @@ void WorkEndToEndTest::aSoftFontThatFailsToConvertReachesNothing() {
     send();
 
     const QString failure = "File " + renamed + " did not convert properly";
-    QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Soft Font Mode"), failure}));
+    QCOMPARE(harness_->prompts.messages(),
+             QStringList({QStringLiteral("Soft Font Mode"),
+                          failure + ": Soft font file not found (no soft font header in the file)"}));
     QVERIFY(journal().empty());
     QCOMPARE(simulator_->printer().bytesReceived(), statusRequestsBefore);
     QCOMPARE(statusLines().constLast(), QStringLiteral("Send List to printer complete .. aborted"));

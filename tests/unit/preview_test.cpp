@@ -141,20 +141,29 @@ TEST(Preview, ImagesAreShownDotForDot) {
     for (int y = 0; y < mono.height(); ++y)
         for (int x = 0; x < mono.width(); ++x)
             picture.setPixel(x, y, mono.isBlack(x, y) ? 0xFF000000 : 0xFFFFFFFF);
-    QByteArray bmp;
-    QBuffer buffer(&bmp);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(picture.save(&buffer, "BMP"));
+    const auto encoded = [&picture](const char* format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, format);
+        return bytes;
+    };
 
+    // A BMP list entry that holds another format says which.
     const struct {
         LoaderMode mode;
         QString path;
-    } cases[] = {{LoaderMode::ModePCX, write(folder, QStringLiteral("a.pcx"), image::writePcx(mono))},
-                 {LoaderMode::ModeBMP, write(folder, QStringLiteral("a.bmp"), bmp)}};
+        QString storedAs;
+    } cases[] = {{LoaderMode::ModePCX, write(folder, QStringLiteral("a.pcx"), image::writePcx(mono)), {}},
+                 {LoaderMode::ModeBMP, write(folder, QStringLiteral("a.bmp"), encoded("BMP")), {}},
+                 {LoaderMode::ModeBMP, write(folder, QStringLiteral("b.bmp"), encoded("PNG")),
+                  QStringLiteral("Stored as PNG, not BMP")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
         const Preview preview = makePreview(c.mode, c.path);
         ASSERT_TRUE(preview.ok()) << preview.problem.toStdString();
+        const QStringList storedAs = preview.facts.filter(QStringLiteral("Stored as"));
+        EXPECT_EQ(storedAs, c.storedAs.isEmpty() ? QStringList() : QStringList{c.storedAs});
         ASSERT_EQ(preview.image.size(), QSize(mono.width(), mono.height()));
         for (int y = 0; y < mono.height(); ++y)
             for (int x = 0; x < mono.width(); ++x)
