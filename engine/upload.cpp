@@ -135,6 +135,14 @@ void UploadLedgerRecorder::fileEnded(const FileEnded& file) {
     }
 }
 
+std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
+                                     const QStringList& listedPaths, LoaderMode mode) {
+    QStringList sent = listedPaths;
+    if (mode == LoaderMode::ModeSF)
+        for (QString& path : sent) path = convertedFileOf(path);
+    return ledger.heldFiles(printer, sent);
+}
+
 UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
                            std::chrono::milliseconds toggleTimeout, UploadObserver& observer)
     : counting_(std::make_unique<CountingLink>(link, *this)),

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app_state.h"
 #include "conversion.h"
@@ -48,6 +49,11 @@ public:
 private:
     ledger::PrinterLedger ledger_;
 };
+
+// For each listed file, whether the printer holds it since its last erase,
+// as the ledger shows: a soft font by the converted bytes the printer got.
+std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
+                                     const QStringList& listedPaths, LoaderMode mode);
 
 class UploadEngine {
 public:

@@ -12,6 +12,7 @@
 #include "conversion.h"
 #include "file_list.h"
 #include "operator_prompts.h"
+#include "upload.h"
 
 namespace velquin {
 
@@ -63,15 +64,8 @@ ledger::PrinterLedger PrinterHolds::recorder() {
 }
 
 void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
-    QStringList sent = list.paths();
-    std::vector<bool> held(static_cast<std::size_t>(sent.size()), false);
-    if (printer_) {
-        // Soft fonts are held as the converted bytes the printer got.
-        if (mode == LoaderMode::ModeSF)
-            for (QString& path : sent) path = convertedFileOf(path);
-        held = ledger_->heldFiles(*printer_, sent);
-    }
-    list.setHeld(held);
+    list.setHeld(printer_ ? filesHeldByPrinter(*ledger_, *printer_, list.paths(), mode)
+                          : std::vector<bool>(static_cast<std::size_t>(list.count()), false));
 }
 
 QString PrinterHolds::holdsText() {

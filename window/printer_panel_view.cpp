@@ -38,29 +38,27 @@ void PrinterPanelView::showFlash(const PanelFact& flash, std::optional<std::int6
     window_.noteFreeFlash(freeBytes);
 }
 
-void PrinterPanelView::setControlEnabled(DiscoveryControl control, bool enabled) {
-    QWidget* widget = nullptr;
-    switch (control) {
-        case DiscoveryControl::SendList:
-            widget = window_.cmdSendListToPrinter;
-            break;
-        case DiscoveryControl::DeleteLastItem:
-            widget = window_.cmdDeleteLastItem;
-            break;
-        case DiscoveryControl::DeleteAllItems:
-            widget = window_.cmdDeleteAllItems;
-            break;
-        case DiscoveryControl::ClearFont:
-            widget = window_.cmdClearFont;
-            break;
-        case DiscoveryControl::FindNetworkPrinter:
-            widget = window_.cmdFindNetworkPrinter;
-            break;
-        case DiscoveryControl::FlashSpaceRemaining:
-            widget = window_.lblFlashSpaceRemaining;
-            break;
+// Each command discovery decides on is one control of the window (the list
+// edits are two).
+void PrinterPanelView::setCommandAvailable(DiscoveryCommand command, bool available) {
+    switch (command) {
+        case DiscoveryCommand::Sending:
+            window_.cmdSendListToPrinter->setEnabled(available);
+            return;
+        case DiscoveryCommand::ListEditing:
+            window_.cmdDeleteLastItem->setEnabled(available);
+            window_.cmdDeleteAllItems->setEnabled(available);
+            return;
+        case DiscoveryCommand::Erasing:
+            window_.cmdClearFont->setEnabled(available);
+            return;
+        case DiscoveryCommand::NetworkSearch:
+            window_.cmdFindNetworkPrinter->setEnabled(available);
+            return;
+        case DiscoveryCommand::FreeFlashShown:
+            window_.lblFlashSpaceRemaining->setEnabled(available);
+            return;
     }
-    widget->setEnabled(enabled);
 }
 
 // Greys the controls whose commands an abandoned connect holds off (all

@@ -34,7 +34,7 @@ public:
 
     void showPanel(const PrinterPanel& panel) override;
     void showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) override;
-    void setControlEnabled(DiscoveryControl control, bool enabled) override;
+    void setCommandAvailable(DiscoveryCommand command, bool available) override;
     void holdCommands(bool held) override;
     void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) override;
     void printerLost() override;

@@ -344,11 +344,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             ResolvedFiles files = resolveFiles(options);
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
             if (options.skipLoaded) {
-                // Soft fonts are held as the converted bytes the printer got.
-                QStringList sentFiles = files.paths;
-                if (files.mode == LoaderMode::ModeSF)
-                    for (QString& path : sentFiles) path = convertedFileOf(path);
-                const std::vector<bool> held = ledger.heldFiles(key, sentFiles);
+                const std::vector<bool> held = filesHeldByPrinter(ledger, key, files.paths, files.mode);
                 QStringList toSend;
                 QJsonArray skipped;
                 for (qsizetype index = 0; index < files.paths.size(); ++index) {
