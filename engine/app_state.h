@@ -47,14 +47,6 @@ struct AppState {
     float PrinterVersion = 0.0f;
     Flag PrinterSuitable = FLAG_FALSE;
 
-    // File list: the order number of the next row (data rows + 1), the sum
-    // of the listed sizes, the size of the file being added, and the size
-    // of each row (entry n-1 is row n).
-    std::int16_t NextOrder = 0;
-    std::int32_t FlashNeeded = 0;
-    std::int32_t CurrentFileSize = 0;
-    std::array<std::int32_t, FILE_LIST_CAPACITY> FileSizes{};
-
     // One scratch buffer for everything the program sends itself, and one
     // for what it receives; neither is cleared between uses.
     TransferBuffer SendBuffer{};

@@ -253,7 +253,7 @@ PrinterPanel PrinterDiscovery::findPrinter() {
         state_.PrinterFoundHandle = FLAG_FALSE;
     }
     FindPrinterGetHandle();
-    const bool listReady = isTrue(state_.PrinterFoundHandle) && state_.NextOrder > 1;
+    const bool listReady = isTrue(state_.PrinterFoundHandle) && view_.listHasFiles();
     view_.setCommandAvailable(DiscoveryCommand::Sending, listReady);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, listReady);
     return finish();

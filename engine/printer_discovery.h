@@ -69,6 +69,8 @@ public:
     // The printer whose ledger record the program follows, or none.
     virtual void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) = 0;
     virtual void printerLost() = 0;
+    // The operator's list holds at least one file.
+    virtual bool listHasFiles() const = 0;
     // The program is ending (the shutdown has put the spooler ports back).
     virtual bool endRequested() const = 0;
     virtual void endProgram(int exitCode) = 0;

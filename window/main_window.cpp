@@ -156,7 +156,7 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
       crossThreadPrompts(prompts, hop),
       io(state, library, crossThreadPrompts, crossThreadLog),
       paths_(std::move(paths)),
-      fileList_(std::make_unique<FileList>(state)),
+      fileList_(std::make_unique<FileList>()),
       settings_(std::make_unique<ProgramSettings>()) {
     setObjectName(QStringLiteral("cmdResearch"));
     // The library reports from whichever thread calls it.
@@ -661,7 +661,6 @@ bool MainWindow::Form_Load() {
     discovery_->FindPrinterGetHandle();
     if (endRequested_) return false;
 
-    state.NextOrder = 1;
     // Green is the colour of a good reading; "unknown" stays as the search showed it.
     if (lblFlashSpaceRemaining->text() != FLASH_UNKNOWN) {
         QPalette palette = lblFlashSpaceRemaining->palette();
@@ -669,7 +668,6 @@ bool MainWindow::Form_Load() {
         lblFlashSpaceRemaining->setPalette(palette);
     }
     lblFlashNeeded->setText(QStringLiteral("0"));
-    state.FlashNeeded = 0;
     lstStatus->hide();
     state.FormLoading = FLAG_FALSE;
     return true;

@@ -299,9 +299,8 @@ void MainWindow::addToList() {
         }
         return;
     }
-    state.CurrentFileSize = *size;
     work->list.append(*path, *size);
-    lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
+    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     work->setListButtons(true);
     markHeldRows();
 }
@@ -314,8 +313,8 @@ void MainWindow::deleteLastItem() {
     const OperationGuard guard(state);
     if (!guard) return;
     work->list.removeLast();
-    lblFlashNeeded->setText(QString::number(work->list.recomputeFlashNeeded()));
-    if (state.NextOrder == 1) work->setListButtons(false);
+    lblFlashNeeded->setText(QString::number(work->list.flashNeeded()));
+    if (work->list.count() == 0) work->setListButtons(false);
 }
 
 std::optional<QString> MainWindow::chooseFile(FileDialogRequest request, bool save) {
@@ -370,7 +369,7 @@ void MainWindow::deleteSelectedItem() {
     const int row = selectedListRow();
     if (row == 0) return;
     work->list.removeRowAt(row);
-    lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
+    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     if (work->list.count() == 0) {
         work->setListButtons(false);
         return;
@@ -420,7 +419,7 @@ void MainWindow::getListFromFile() {
 
     work->emptyList();
     const FileList::LoadReport report = work->list.load(*lines, selectedMode(), work->converter(), *work);
-    lblFlashNeeded->setText(formatGrouped(state.FlashNeeded));
+    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     if (report.added > 0) work->setListButtons(true);
     markHeldRows();
     if (!report.notAdded.isEmpty()) {
@@ -465,7 +464,7 @@ void MainWindow::sendList() {
     request.mode = selectedMode();
     request.paths = work->list.paths();
     request.demoMode = work->demoMode();
-    request.flashNeeded = state.FlashNeeded;
+    request.flashNeeded = work->list.flashNeeded();
     request.freeFlash = work->freeFlash;
     std::optional<ledger::PrinterLedger> record;
     if (!request.demoMode) record = printerHolds().recorder();

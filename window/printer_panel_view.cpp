@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "file_list.h"
 #include "main_window.h"
 #include "printer_holds.h"
 
@@ -78,6 +79,10 @@ void PrinterPanelView::printerFound(const ledger::PrinterKey& printer, std::opti
 
 void PrinterPanelView::printerLost() {
     window_.printerHolds().printerLost();
+}
+
+bool PrinterPanelView::listHasFiles() const {
+    return window_.fileList().count() > 0;
 }
 
 bool PrinterPanelView::endRequested() const {

@@ -38,6 +38,7 @@ public:
     void holdCommands(bool held) override;
     void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) override;
     void printerLost() override;
+    bool listHasFiles() const override;
     bool endRequested() const override;
     void endProgram(int exitCode) override;
 

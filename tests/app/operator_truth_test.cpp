@@ -329,14 +329,14 @@ void OperatorTruthTest::filesOfTheWrongKindAreRefused() {
         test::writeFile(dir_->filePath(name), content.isEmpty() ? test::readFile(MONO) : content);
 
     addFile(path);
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QVERIFY2(harness_->prompts.messages().constLast().contains(path + ' ' + reason),
              qPrintable(harness_->prompts.messages().constLast()));
 
     const QString list = test::writeFile(dir_->filePath("list"), QFile::encodeName(path));
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QVERIFY(harness_->prompts.messages().constLast().contains(reason));
 }
 

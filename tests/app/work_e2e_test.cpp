@@ -251,7 +251,7 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
                                : mode == LoaderMode::ModePCX ? pcxImages_
                                                              : softFonts_;
     for (const QString& file : files) addFile(file);
-    QCOMPARE(window_->state.NextOrder, std::int16_t{4});
+    QCOMPARE(window_->fileList().count(), 3);
     QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
 
     send();
@@ -618,7 +618,7 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     QVERIFY(nestedAttempts > 0);
     QCOMPARE(journal().size(), std::size_t(1));
     QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
-    QCOMPARE(window_->state.NextOrder, std::int16_t{2});
+    QCOMPARE(window_->fileList().count(), 1);
     QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
     verifyControlsReleased();
 }
@@ -740,7 +740,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(pcxImages_[0]);
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{4});
+    QCOMPARE(window_->fileList().count(), 3);
     std::int64_t total = 0;
     for (int row = 1; row <= 3; ++row) {
         QCOMPARE(cell(row, ORDER_COLUMN), " " + QString::number(row));
@@ -763,7 +763,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(trueTypeFonts_[0]);
     harness_->prompts.answerFile(empty);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
@@ -774,7 +774,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     const QString shown = test::control<QLabel>(*window_, "lblFlashNeeded")->text();
     harness_->prompts.answerFile(std::nullopt);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{2});
+    QCOMPARE(window_->fileList().count(), 1);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), shown);
     const QString unwritable = dir_->filePath("no/such/folder/list.TFL");
     harness_->prompts.answerFile(unwritable);
@@ -792,7 +792,7 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
 
-    QCOMPARE(window_->state.NextOrder, std::int16_t{3});
+    QCOMPARE(window_->fileList().count(), 2);
     QCOMPARE(cell(2, PATH_COLUMN), pcxImages_[1]);
     QCOMPARE(harness_->prompts.messages().size(), 1);
     const QString message = harness_->prompts.messages().constFirst();
@@ -807,13 +807,13 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
     selectMode(LoaderMode::ModeBMP);
     const QString image = test::writeFile(dir_->filePath("tiny.bmp"), "BM" + QByteArray(8, 'b'));
     for (int i = 0; i < 100; ++i) addFile(image);
-    QCOMPARE(window_->state.NextOrder, std::int16_t{101});
+    QCOMPARE(window_->fileList().count(), 100);
     QCOMPARE(cell(100, ORDER_COLUMN), QStringLiteral(" 100"));
     harness_->prompts.clear();
     window_->addToList();
     QCOMPARE(harness_->prompts.messages(),
              QStringList({QStringLiteral("The list holds 100 files, no more can be added")}));
-    QCOMPARE(window_->state.NextOrder, std::int16_t{101});
+    QCOMPARE(window_->fileList().count(), 100);
 
     // BMP mode has no upload.
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
@@ -846,7 +846,7 @@ void WorkEndToEndTest::flashNeededFormats() {
     // A file that is gone by the time it is sized is not listed.
     harness_->prompts.answerFile(dir_->filePath("gone.ttf"));
     window_->addToList();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(harness_->prompts.messages().constLast(),
              "File " + dir_->filePath("gone.ttf") + " can not be opened");
 }
@@ -860,10 +860,10 @@ void WorkEndToEndTest::modeSwitchEmptiesTheList() {
     QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
     QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
     QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
-    QCOMPARE(window_->state.NextOrder, std::int16_t{3});
+    QCOMPARE(window_->fileList().count(), 2);
     harness_->prompts.answerYesNo(true);
     test::control<QRadioButton>(*window_, "OptionPCX")->click();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->rowCount(), 1);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
