@@ -144,21 +144,18 @@ FlashSpace LinkedPrinterConnection::readFlashSpace() {
 }
 
 bool LinkedPrinterConnection::send(std::span<const std::uint8_t> bytes) {
-    // Everything the program sends itself goes out from the send buffer. An
-    // empty text (a BMP test ticket) is still one write, of length 0.
-    if (bytes.empty()) return io_.sendFromSendBuffer(0);
+    // An empty text (a BMP test ticket) is still one write, of length 0.
+    if (bytes.empty()) return io_.send(bytes);
     while (!bytes.empty()) {
-        const std::size_t count = std::min(bytes.size(), state_.SendBuffer.size());
-        if (bytes.data() != state_.SendBuffer.data())
-            std::copy_n(bytes.begin(), count, state_.SendBuffer.begin());
-        if (!io_.sendFromSendBuffer(count)) return false;
+        const std::size_t count = std::min(bytes.size(), LARGEST_WRITE);
+        if (!io_.send(bytes.first(count))) return false;
         bytes = bytes.subspan(count);
     }
     return true;
 }
 
 FileTransfer LinkedPrinterConnection::sendFile(const QString& path, OperationView& view) {
-    return streamFileToPrinter(path, state_.SendBuffer, *this, view);
+    return streamFileToPrinter(path, chunk_, *this, view);
 }
 
 }  // namespace velquin

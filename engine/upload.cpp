@@ -440,7 +440,13 @@ void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, cons
                              ? QString::number(static_cast<std::int64_t>(before.freeBytes) - after.freeBytes)
                              : UNKNOWN));
     view_.setFlashSpaceRemaining(after.known());
-    FileEnded ended = current_.value_or(FileEnded{row_, path});
+    FileEnded ended;
+    if (current_) {
+        ended = *current_;
+    } else {
+        ended.row = row_;
+        ended.path = path;
+    }
     current_.reset();
     ended.freeFlashAfter = after.known();
     const bool confirmed = before.read && after.read && (size == 0 || after.freeBytes < before.freeBytes);
