@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QMimeData>
-#include <QSaveFile>
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -120,32 +119,6 @@ std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
         return std::nullopt;
     }
     return conversion.sizeOfConvertedFile;
-}
-
-bool writeListFile(const QString& listFile, const QStringList& paths) {
-    QByteArray content;
-    for (const QString& path : paths) content += QFile::encodeName(path) + "\r\n";
-    QSaveFile file(listFile);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
-}
-
-std::optional<QStringList> readListFile(const QString& listFile) {
-    QFile file(listFile);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) return std::nullopt;
-
-    QStringList lines;
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = start;
-        while (end < content.size() && content[end] != '\r' && content[end] != '\n') ++end;
-        lines << QFile::decodeName(content.mid(start, end - start));
-        if (end < content.size() && content[end] == '\r') ++end;
-        if (end < content.size() && content[end] == '\n') ++end;
-        start = end;
-    }
-    return lines;
 }
 
 namespace {

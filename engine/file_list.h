@@ -12,6 +12,7 @@
 
 #include "app_state.h"
 #include "conversion.h"
+#include "list_file.h"
 #include "operator_prompts.h"
 
 class QMimeData;
@@ -49,12 +50,6 @@ std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
 // OpenType or a collection; a PCX image; a BMP image); nothing when they
 // are. Soft fonts are judged by their converter.
 std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head);
-
-// List files: one path per line, each ended by CR LF.
-bool writeListFile(const QString& listFile, const QStringList& paths);
-// The lines of a list file (ended by CR LF, CR or LF; the last may lack
-// its end); nothing when the file cannot be read.
-std::optional<QStringList> readListFile(const QString& listFile);
 
 // The operator's list as the model the grid shows. Row 0 is the heading
 // row (the mode's column headings, not selectable); rows 1 to count() are the

@@ -44,12 +44,14 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
             break;
         }
         if (bytesRead == 0) break;
-        if (!link.send(chunkBuffer.first(static_cast<std::size_t>(bytesRead)))) {
+        const auto chunk = chunkBuffer.first(static_cast<std::size_t>(bytesRead));
+        if (!link.send(chunk)) {
             view.addStatusLine(QStringLiteral("lRC = 1, fail"));
             // The printer is gone: the rest of the file would go nowhere.
             result = FileTransfer::PrinterGone;
             break;
         }
+        link.fileBytesTaken(chunk);
     }
     return result;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -63,6 +64,17 @@ public:
     virtual bool send(std::span<const std::uint8_t> bytes) = 0;
     // Streams a file in chunks, with the transfer's diagnostics lines.
     virtual FileTransfer sendFile(const QString& path, OperationView& view) = 0;
+
+    // Told of every piece of a file the printer took, as it goes out: what
+    // the ledger hashes, so it records the bytes sent, not the file as it
+    // is on disk later.
+    void tapFileBytes(std::function<void(std::span<const std::uint8_t>)> tap) { fileTap_ = std::move(tap); }
+    void fileBytesTaken(std::span<const std::uint8_t> bytes) const {
+        if (fileTap_) fileTap_(bytes);
+    }
+
+private:
+    std::function<void(std::span<const std::uint8_t>)> fileTap_;
 };
 
 // A read status of a printer that is not busy, with the flash toggle bit

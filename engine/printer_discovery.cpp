@@ -154,7 +154,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         localLock_ = std::move(attempt.lock);
         if (!localLock_) {
             lockRefused = true;
-            prompts_.message(lockRefusalText(PrinterLock::localKey(), attempt.holderPid), APPLICATION_TITLE);
+            prompts_.message(lockRefusalText(QStringLiteral("local"), attempt), APPLICATION_TITLE);
         }
     }
     if (!demo && !lockRefused) {
@@ -325,21 +325,19 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, 
 
     // Refused when another program drives that printer; a reconnect to the
     // printer this window holds keeps its lock.
-    const QString key = PrinterLock::networkKey(QStringLiteral("%1.%2.%3.%4")
-                                                    .arg(octet1.trimmed().toInt())
-                                                    .arg(octet2.trimmed().toInt())
-                                                    .arg(octet3.trimmed().toInt())
-                                                    .arg(octet4.trimmed().toInt()),
-                                                static_cast<quint16>(port.trimmed().toUInt()));
+    // Keyed by the address the library will connect to (its octets as typed).
+    const QString key =
+        PrinterLock::networkKey(QString::fromLocal8Bit(octet1 + '.' + octet2 + '.' + octet3 + '.' + octet4),
+                                static_cast<quint16>(port.trimmed().toUInt()));
     pendingNetworkLock_.reset();
     pendingNetworkLockKey_ = key;
     if (!networkLock_ || networkLockKey_ != key) {
         PrinterLock::Attempt attempt = PrinterLock::tryAcquire(key);
         if (!attempt.lock) {
-            prompts_.message(lockRefusalText(QStringLiteral("tcp:") +
-                                                 key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')),
-                                             attempt.holderPid),
-                             APPLICATION_TITLE);
+            prompts_.message(
+                lockRefusalText(
+                    QStringLiteral("tcp:") + key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')), attempt),
+                APPLICATION_TITLE);
             return {ConnectOutcome::Result::Failed, 0};
         }
         pendingNetworkLock_ = std::move(attempt.lock);

@@ -52,11 +52,14 @@ std::vector<QByteArray> testTicketStrings(TicketButton button, LoaderMode mode) 
     }
 }
 
-void sendTestTickets(TicketButton button, LoaderMode mode, PrinterConnection& link) {
+bool sendTestTickets(TicketButton button, LoaderMode mode, PrinterConnection& link) {
+    bool allTaken = true;
     for (const QByteArray& ticket : testTicketStrings(button, mode)) {
-        link.send(std::span(reinterpret_cast<const std::uint8_t*>(ticket.constData()),
-                            static_cast<std::size_t>(ticket.size())));
+        allTaken = link.send(std::span(reinterpret_cast<const std::uint8_t*>(ticket.constData()),
+                                       static_cast<std::size_t>(ticket.size()))) &&
+                   allTaken;
     }
+    return allTaken;
 }
 
 }  // namespace velquin

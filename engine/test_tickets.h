@@ -18,7 +18,7 @@ enum class TicketButton { Test1 = 1, Test2, Test3, Test4, Test5, TestAll, Reside
 std::vector<QByteArray> testTicketStrings(TicketButton button, LoaderMode mode);
 
 // Sends the button's strings over the link, one write each; a failed write
-// does not stop the rest.
-void sendTestTickets(TicketButton button, LoaderMode mode, PrinterConnection& link);
+// does not stop the rest. False when a write was not taken whole.
+bool sendTestTickets(TicketButton button, LoaderMode mode, PrinterConnection& link);
 
 }  // namespace velquin

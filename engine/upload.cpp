@@ -135,12 +135,16 @@ void UploadLedgerRecorder::fileEnded(const FileEnded& file) {
     }
 }
 
-std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
-                                     const QStringList& listedPaths, LoaderMode mode) {
+QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode) {
     QStringList sent = listedPaths;
     if (mode == LoaderMode::ModeSF)
         for (QString& path : sent) path = convertedFileOf(path);
-    return ledger.heldFiles(printer, sent);
+    return sent;
+}
+
+std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
+                                     const QStringList& listedPaths, LoaderMode mode) {
+    return ledger.heldFiles(printer, filesAsSent(listedPaths, mode));
 }
 
 UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
@@ -150,7 +154,10 @@ UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFon
       view_(view),
       convert_(std::move(convert)),
       toggleTimeout_(toggleTimeout),
-      observer_(observer) {}
+      observer_(observer) {
+    counting_->tapFileBytes(
+        [this](std::span<const std::uint8_t> bytes) { observer_.fileBytesTaken(row_, bytes); });
+}
 
 UploadEngine::~UploadEngine() = default;
 

@@ -44,11 +44,17 @@ class UploadLedgerRecorder final : public UploadObserver {
 public:
     explicit UploadLedgerRecorder(ledger::PrinterLedger ledger) : ledger_(std::move(ledger)) {}
     void fileStarted(const FileStarted& file) override;
+    // The record hashes a file's bytes as they go out to the printer.
+    void fileBytesTaken(int, std::span<const std::uint8_t> bytes) override { ledger_.fileBytesSent(bytes); }
     void fileEnded(const FileEnded& file) override;
 
 private:
     ledger::PrinterLedger ledger_;
 };
+
+// The files whose bytes go to the printer for the listed ones: a soft font's
+// converted file, the others as listed.
+QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode);
 
 // For each listed file, whether the printer holds it since its last erase,
 // as the ledger shows: a soft font by the converted bytes the printer got.

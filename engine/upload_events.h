@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "app_state.h"
@@ -75,6 +76,9 @@ public:
     // A file's own bytes begin to stream (after its header), `size` of them.
     virtual void transferStarted(int /*row*/, std::int64_t /*size*/) {}
     virtual void bytesSent(int /*row*/, std::int64_t /*count*/, bool /*ofTransfer*/) {}
+    // The file's own bytes the printer took, as they went out; told on the
+    // engine thread only, while the bytes are there (not passed across threads).
+    virtual void fileBytesTaken(int /*row*/, std::span<const std::uint8_t> /*bytes*/) {}
     virtual void flashWriteBegan(int /*row*/) {}
     virtual void flashWriteEnded(int /*row*/) {}
     virtual void fileEnded(const FileEnded&) {}
@@ -93,6 +97,9 @@ public:
     }
     void bytesSent(int row, std::int64_t count, bool ofTransfer) override {
         for (UploadObserver* o : observers_) o->bytesSent(row, count, ofTransfer);
+    }
+    void fileBytesTaken(int row, std::span<const std::uint8_t> bytes) override {
+        for (UploadObserver* o : observers_) o->fileBytesTaken(row, bytes);
     }
     void flashWriteBegan(int row) override {
         for (UploadObserver* o : observers_) o->flashWriteBegan(row);

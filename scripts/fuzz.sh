@@ -2,14 +2,15 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each on a copy of its seed corpus,
 # sharing FUZZ_SECONDS (default 120) between them: the soft font converter,
-# and the image converter with the PCX reader. Exits non-zero on any
+# the image converter with the PCX reader, the printer's replies (identity
+# and flash) as the library reads them, and list files. Exits non-zero on any
 # finding; the inputs that caused it are kept in build-fuzz/findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-120}
 BUILD_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
-TARGETS=(softfont image)
+TARGETS=(softfont image reply list)
 seconds=$((FUZZ_SECONDS / ${#TARGETS[@]}))
 ((seconds > 0)) || seconds=1
 

@@ -10,6 +10,7 @@ PACKAGES=(
   libqt6svg6 qt6-image-formats-plugins qt6-image-formats-plugin-pdf
   libcups2-dev cups
   libsqlite3-dev
+  libtomlplusplus-dev ansible-core
   xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
   clang-format dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
 )

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -59,7 +60,8 @@ NetworkAddressDialog::NetworkAddressDialog(OperatorPrompts& prompts, QWidget* pa
     : QDialog(parent), prompts_(prompts) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Set IP Address"));
-    setFixedSize(twipsToPixels(FORM1_CLIENT_WIDTH_TWIPS), twipsToPixels(FORM1_CLIENT_HEIGHT_TWIPS));
+    const int classicHeight = twipsToPixels(FORM1_CLIENT_HEIGHT_TWIPS);
+    setFixedSize(twipsToPixels(FORM1_CLIENT_WIDTH_TWIPS), classicHeight + SEARCH_AREA_HEIGHT);
     setModal(true);
 
     Label1 = makeLabel(QStringLiteral("IP Address"), this, twipsToPixels(1'200), OCTET_ROW_Y - 22, 120);
@@ -84,11 +86,44 @@ NetworkAddressDialog::NetworkAddressDialog(OperatorPrompts& prompts, QWidget* pa
     cmdCreateSocket->setAutoDefault(false);
     lblWait = makeLabel(QString(), this, twipsToPixels(1'200), 168, twipsToPixels(3'495));
 
+    // The search, below the classic area: it suggests the operator's own
+    // network and runs only when "Search" is pressed.
+    const int left = twipsToPixels(1'200) / 2;
+    const int searchWidth = width() - 2 * left;
+    lblSearchRange =
+        makeLabel(QStringLiteral("Search for printers in"), this, left, classicHeight, searchWidth);
+    txtSearchRange = new QLineEdit(suggestedSearchRange(), this);
+    txtSearchRange->setPlaceholderText(QStringLiteral("A.B.C.D/N"));
+    txtSearchRange->setGeometry(left, classicHeight + 20, searchWidth - 110 - 8, BOX_HEIGHT + 4);
+    cmdSearch = new QPushButton(QStringLiteral("Search"), this);
+    cmdSearch->setGeometry(left + searchWidth - 110, classicHeight + 18, 110, BOX_HEIGHT + 8);
+    cmdSearch->setAutoDefault(false);
+    lblSearchResult = makeLabel(QString(), this, left, classicHeight + 50, searchWidth);
+    lstFoundPrinters = new QListWidget(this);
+    lstFoundPrinters->setGeometry(left, classicHeight + 70, searchWidth, SEARCH_AREA_HEIGHT - 80);
+    connect(cmdSearch, &QPushButton::clicked, this, &NetworkAddressDialog::searchRange);
+    connect(lstFoundPrinters, &QListWidget::currentRowChanged, this, &NetworkAddressDialog::pickFoundPrinter);
+    connect(&search_, &NetworkSearch::finished, this,
+            [this](const QList<FoundPrinter>& printers, const QString& error) {
+                found_ = printers;
+                lstFoundPrinters->clear();
+                for (const FoundPrinter& printer : printers) lstFoundPrinters->addItem(printer.caption);
+                lblSearchResult->setText(
+                    !error.isEmpty() ? error
+                    : printers.isEmpty()
+                        ? QStringLiteral("No printer found")
+                        : QStringLiteral("%1 printer(s) found: pick one").arg(printers.size()));
+                cmdSearch->setEnabled(true);
+            });
+
     setTabOrder(txtOctet1, txtOctet2);
     setTabOrder(txtOctet2, txtOctet3);
     setTabOrder(txtOctet3, txtOctet4);
     setTabOrder(txtOctet4, txtPort);
     setTabOrder(txtPort, cmdCreateSocket);
+    setTabOrder(cmdCreateSocket, txtSearchRange);
+    setTabOrder(txtSearchRange, cmdSearch);
+    setTabOrder(cmdSearch, lstFoundPrinters);
 
     // Each box's whole text goes into its variable as it changes.
     connect(txtOctet1, &QLineEdit::textChanged, this, [this](const QString& text) { Octet1 = text; });
@@ -111,7 +146,12 @@ NetworkAddressDialog::NetworkAddressDialog(OperatorPrompts& prompts, QWidget* pa
         {Label2, "Label2"},
         {txtPort, "txtPort"},
         {cmdCreateSocket, "cmdCreateSocket"},
-        {lblWait, "lblWait"}};
+        {lblWait, "lblWait"},
+        {lblSearchRange, "lblSearchRange"},
+        {txtSearchRange, "txtSearchRange"},
+        {cmdSearch, "cmdSearch"},
+        {lblSearchResult, "lblSearchResult"},
+        {lstFoundPrinters, "lstFoundPrinters"}};
     for (const auto& [control, name] : controls) control->setObjectName(QLatin1String(name));
 }
 
@@ -132,6 +172,28 @@ int NetworkAddressDialog::exec() {
     connected_ = false;
     lblWait->clear();
     return QDialog::exec();
+}
+
+void NetworkAddressDialog::searchRange() {
+    if (search_.running()) return;
+    cmdSearch->setEnabled(false);
+    lstFoundPrinters->clear();
+    found_.clear();
+    lblSearchResult->setText(
+        QStringLiteral("Searching %1 on port %2 ...").arg(txtSearchRange->text(), PortNumber));
+    search_.start(txtSearchRange->text().trimmed(), PortNumber);
+}
+
+void NetworkAddressDialog::pickFoundPrinter(int row) {
+    if (row < 0 || row >= found_.size()) return;
+    const FoundPrinter& printer = found_[row];
+    const QStringList octets = printer.address.split(QLatin1Char('.'));
+    if (octets.size() != 4) return;
+    txtOctet1->setText(octets[0]);
+    txtOctet2->setText(octets[1]);
+    txtOctet3->setText(octets[2]);
+    txtOctet4->setText(octets[3]);
+    txtPort->setText(printer.port);
 }
 
 void NetworkAddressDialog::reject() {

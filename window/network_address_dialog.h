@@ -8,10 +8,12 @@
 #include <QString>
 #include <functional>
 
+#include "network_search.h"
 #include "printer_discovery.h"
 
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace velquin {
@@ -20,6 +22,8 @@ class OperatorPrompts;
 
 inline constexpr int FORM1_CLIENT_WIDTH_TWIPS = 5'970;
 inline constexpr int FORM1_CLIENT_HEIGHT_TWIPS = 3'015;
+// Below the classic area: the range to search, "Search", and the printers found.
+inline constexpr int SEARCH_AREA_HEIGHT = 196;
 // The longest the window may stand still while connecting; the operator is
 // told so before the attempt.
 inline constexpr int CONNECT_TIME_LIMIT_MS = 30'000;
@@ -58,8 +62,17 @@ public:
     // progress text left from the last one.
     int exec() override;
 
+    // The search: the program it runs (velquin-load beside this one unless
+    // set), and whether one is running.
+    void setSearchProgram(const QString& path) { search_.setProgram(path); }
+    bool searching() const { return search_.running(); }
+
 public slots:
     void connectToAddress();
+    // Searches the typed range on the typed port; runs only when asked.
+    void searchRange();
+    // Puts the picked printer's address and port in the boxes.
+    void pickFoundPrinter(int row);
     // The dialog cannot be dismissed while a connection attempt runs.
     void reject() override;
 
@@ -80,8 +93,15 @@ private:
     QLineEdit* txtPort;
     QPushButton* cmdCreateSocket;
     QLabel* lblWait;
+    QLabel* lblSearchRange;
+    QLineEdit* txtSearchRange;
+    QPushButton* cmdSearch;
+    QLabel* lblSearchResult;
+    QListWidget* lstFoundPrinters;
 
     OperatorPrompts& prompts_;
+    NetworkSearch search_;
+    QList<FoundPrinter> found_;
     Connector connector_;
     bool connected_ = false;
     bool connecting_ = false;

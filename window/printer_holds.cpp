@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QVBoxLayout>
 
 #include "conversion.h"
@@ -49,6 +50,10 @@ PrinterHolds::~PrinterHolds() = default;
 void PrinterHolds::printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) {
     printer_ = printer;
     freeAtDiscovery_ = freeFlash;
+    verdictAtDiscovery_ = ledger_->verifyHolds(printer, freeFlash);
+    // Record times are kept to the second.
+    foundAt_ = QDateTime::currentDateTimeUtc();
+    foundAt_.setTime(QTime(foundAt_.time().hour(), foundAt_.time().minute(), foundAt_.time().second()));
     button_->setEnabled(true);
 }
 
@@ -64,8 +69,23 @@ ledger::PrinterLedger PrinterHolds::recorder() {
 }
 
 void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
-    list.setHeld(printer_ ? filesHeldByPrinter(*ledger_, *printer_, list.paths(), mode)
-                          : std::vector<bool>(static_cast<std::size_t>(list.count()), false));
+    std::vector<bool> held(static_cast<std::size_t>(list.count()), false);
+    if (printer_) {
+        if (verdictAtDiscovery_.recordTrusted()) {
+            held = filesHeldByPrinter(*ledger_, *printer_, list.paths(), mode);
+        } else {
+            const QStringList sent = filesAsSent(list.paths(), mode);
+            QSet<QByteArray> loadedSince;
+            for (const ledger::LoadRecord& load : ledger_->loads(*printer_))
+                if (load.outcome == ledger::Outcome::Confirmed && load.time >= foundAt_)
+                    loadedSince.insert(load.sha256);
+            for (qsizetype row = 0; row < sent.size(); ++row) {
+                const QByteArray sha256 = ledger::Ledger::sha256OfFile(sent[row]);
+                held[static_cast<std::size_t>(row)] = !sha256.isEmpty() && loadedSince.contains(sha256);
+            }
+        }
+    }
+    list.setHeld(held);
 }
 
 QString PrinterHolds::holdsText() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -45,7 +46,8 @@ public:
 
     // Marks the list's rows whose file the printer holds (the grid shows
     // them with a tooltip and a text colour; no cell text changes) and
-    // unmarks the others.
+    // unmarks the others. A record the printer's free flash did not confirm
+    // when it was found marks only what was loaded since.
     void markHeldRows(FileList& list, LoaderMode mode);
 
     // The view's text: the printer, whether its free flash agrees with the
@@ -63,6 +65,10 @@ private:
     std::unique_ptr<ledger::Ledger> ledger_;
     std::optional<ledger::PrinterKey> printer_;
     std::optional<qint64> freeAtDiscovery_;
+    // Whether the ledger's record could be believed when the printer was
+    // found; when not, only what was loaded since counts as held.
+    ledger::HeldVerdict verdictAtDiscovery_;
+    QDateTime foundAt_;
     QPushButton* button_;
 };
 

@@ -7,11 +7,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "event_log.h"
 #include "printer_run.h"
+#include "shown_text.h"
 #include "termination_signals.h"
 
 namespace velquin::load {
@@ -26,11 +29,20 @@ struct Worker {
     QJsonObject report;
     bool started = false;
     bool finished = false;
+    bool killed = false;  // ended by the fleet after the stop's grace
+    QString inFlight;     // the last progress line's fields while a file is sent
 };
 
+// A worker that has not ended this long after a stop request is stuck in a
+// call to the printer (a stalled printer): it is ended, and the guardian of
+// its library puts back any spooler queues it moved.
+constexpr int STOP_GRACE_MS = 1000;
+
+// Set once standard error could not be written (its reader went away).
+bool errorOutputLost = false;
+
 void writeError(const QString& text) {
-    std::fputs(qPrintable(text), stderr);
-    std::fflush(stderr);
+    if (std::fputs(qPrintable(text), stderr) < 0 || std::fflush(stderr) != 0) errorOutputLost = true;
 }
 
 // The live lines of a terminal: one per printer, redrawn in place.
@@ -50,6 +62,19 @@ private:
     std::vector<Worker>& workers_;
     int drawn_ = 0;
 };
+
+// The report of a worker ended during a stop: which file it was sending.
+QJsonObject stoppedReport(const Worker& worker) {
+    QJsonObject report{{QStringLiteral("printer"), worker.printer.name()},
+                       {QStringLiteral("outcome"), QStringLiteral("stopped")}};
+    const QStringList parts = worker.inFlight.split(QLatin1Char('|'));
+    report.insert(
+        QStringLiteral("message"),
+        parts.size() == 5
+            ? QStringLiteral("stopped mid-file: %1 (%2 of %3 bytes sent)").arg(parts[0], parts[1], parts[2])
+            : QStringLiteral("stopped while the printer did not answer"));
+    return report;
+}
 
 QString progressText(const QString& fields) {
     const QStringList parts = fields.split(QLatin1Char('|'));
@@ -89,6 +114,9 @@ QString summaryLine(const QJsonObject& report) {
         }
         line += QStringLiteral("  %1 of %2 files, %3 bytes").arg(completed).arg(files.size()).arg(bytes);
     }
+    if (report.contains(QStringLiteral("would_send")))
+        line += QStringLiteral("  would send %1 file(s)")
+                    .arg(report.value(QStringLiteral("would_send")).toArray().size());
     const QJsonArray skipped = report.value(QStringLiteral("skipped")).toArray();
     if (!skipped.isEmpty()) line += QStringLiteral("  %1 skipped (already held)").arg(skipped.size());
     const QString message = report.value(QStringLiteral("message")).toString();
@@ -121,16 +149,45 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
     QEventLoop loop;
     int running = 0;
 
+    // A log system gets JSON events instead of the lines; a pipe gets lines with a time.
+    const bool jsonLog = options.log == LogFormat::Json;
+    const bool liveLines = terminal && !jsonLog;
+
+    // Ctrl-C, SIGTERM or a lost reader of the events: every worker stops
+    // between chunks and reports; one stuck in a call is ended after the grace.
+    auto stopAll = [&] {
+        if (stopping) return;
+        stopping = true;
+        for (Worker& worker : workers)
+            if (worker.started && !worker.finished) worker.process->terminate();
+        QTimer::singleShot(STOP_GRACE_MS, &loop, [&workers] {
+            for (Worker& worker : workers) {
+                if (!worker.started || worker.finished) continue;
+                worker.killed = true;
+                worker.process->kill();
+            }
+        });
+    };
+
     auto show = [&](Worker& worker, const QString& line) {
         const bool progress = line.startsWith(QLatin1String(PROGRESS_PREFIX));
-        const QString text =
-            progress ? progressText(line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1))) : line;
-        if (terminal) {
-            worker.shown = text;
-            live.redraw();
-        } else if (!progress || !line.contains(QLatin1String("|sending"))) {
-            writeError(worker.printer.name() + QStringLiteral(": ") + text + QLatin1Char('\n'));
+        const QString fields =
+            progress ? line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1)) : QString();
+        if (progress) worker.inFlight = fields.endsWith(QLatin1String("|sending")) ? fields : QString();
+        if (jsonLog) {
+            if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.name(), line)))
+                errorOutputLost = true;
+        } else {
+            const QString text = shownText(progress ? progressText(fields) : line);
+            if (liveLines) {
+                worker.shown = text;
+                live.redraw();
+            } else if (!progress || !line.contains(QLatin1String("|sending"))) {
+                writeError(logTimestamp() + QLatin1Char(' ') + worker.printer.name() + QStringLiteral(": ") +
+                           text + QLatin1Char('\n'));
+            }
         }
+        if (errorOutputLost) stopAll();
     };
 
     std::function<void()> startMore;
@@ -138,12 +195,19 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         worker.finished = true;
         --running;
         const QJsonDocument document = QJsonDocument::fromJson(worker.process->readAllStandardOutput());
-        worker.report = document.isObject()
-                            ? document.object()
-                            : QJsonObject{{QStringLiteral("printer"), worker.printer.name()},
-                                          {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
-        show(worker,
-             QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+        if (document.isObject())
+            worker.report = document.object();
+        else if (worker.killed)
+            worker.report = stoppedReport(worker);
+        else
+            worker.report = QJsonObject{{QStringLiteral("printer"), worker.printer.name()},
+                                        {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
+        if (jsonLog) {
+            if (!writeJsonEvent(finishedObject(logTimestamp(), worker.report))) errorOutputLost = true;
+        } else {
+            show(worker,
+                 QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+        }
         startMore();
     };
     startMore = [&] {
@@ -175,14 +239,9 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         if (running == 0) loop.quit();
     };
 
-    // Ctrl-C or SIGTERM: every worker stops between chunks and reports.
-    TerminationSignals termination([&] {
-        stopping = true;
-        for (Worker& worker : workers)
-            if (worker.started && !worker.finished) worker.process->terminate();
-    });
+    TerminationSignals termination(stopAll);
 
-    if (terminal) live.redraw();
+    if (liveLines) live.redraw();
     startMore();
     if (running > 0) loop.exec();
 
@@ -201,7 +260,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), stdout);
     } else {
         for (const QJsonValue& report : reports)
-            std::printf("%s\n", qPrintable(summaryLine(report.toObject())));
+            std::printf("%s\n", qPrintable(shownText(summaryLine(report.toObject()))));
     }
     std::fflush(stdout);
     return allCompleted ? 0 : 1;

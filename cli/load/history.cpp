@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "ledger.h"
+#include "shown_text.h"
 
 namespace velquin::load {
 
@@ -28,11 +29,15 @@ QString entryLine(const QJsonObject& entry) {
 }  // namespace
 
 int runHistory(const LoadOptions& options) {
-    ledger::Ledger ledger(ledger::Ledger::defaultFile(), [](const QString& problem) {
-        std::fprintf(stderr, "velquin-load: %s\n", qPrintable(problem));
-    });
+    // A ledger that cannot be opened says so once, below: its rows may be there.
+    ledger::Ledger ledger(ledger::Ledger::defaultFile());
     const std::vector<ledger::PrinterKey> printers =
         ledger.printersMatching(ledgerPrinterText(options.historyPrinter));
+    if (!ledger.usable()) {
+        std::fprintf(stderr, "velquin-load: the ledger could not be read: %s\n",
+                     qPrintable(ledger.problem()));
+        return 1;
+    }
     if (printers.empty()) {
         std::fprintf(stderr, "velquin-load: the ledger has no printer matching \"%s\"\n",
                      qPrintable(options.historyPrinter));
@@ -49,12 +54,17 @@ int runHistory(const LoadOptions& options) {
         }
         std::printf("%s  %s\n", qPrintable(printer.link), qPrintable(printer.identity));
         for (const QJsonValue& entry : history)
-            std::printf("  %s\n", qPrintable(entryLine(entry.toObject())));
+            std::printf("  %s\n", qPrintable(shownText(entryLine(entry.toObject()))));
     }
     if (options.json)
         std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("printers"), reports}}).toJson().constData(),
                    stdout);
-    return ledger.usable() ? 0 : 1;
+    if (!ledger.usable()) {
+        std::fprintf(stderr, "velquin-load: the ledger could not be read: %s\n",
+                     qPrintable(ledger.problem()));
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace velquin::load

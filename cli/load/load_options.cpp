@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "file_list.h"
+#include "printer_lock.h"
 
 namespace velquin::load {
 
@@ -56,7 +58,7 @@ QString PrinterAddress::name() const {
 }
 
 QString PrinterAddress::lockKey() const {
-    return local ? QStringLiteral("local") : QStringLiteral("tcp-%1-%2").arg(host).arg(port);
+    return local ? PrinterLock::localKey() : PrinterLock::networkKey(host, port);
 }
 
 std::optional<PrinterAddress> parsePrinter(const QString& text) {
@@ -77,15 +79,22 @@ std::optional<PrinterAddress> parsePrinter(const QString& text) {
         rest = rest.left(colon);
     }
     if (rest == QLatin1String("localhost")) rest = QStringLiteral("127.0.0.1");
-    // The library takes the address as four decimal octets.
+    // Four decimal octets of digits only. The library reads a leading 0 as
+    // octal, so the address goes on in its plain decimal form ("127.0.0.010"
+    // is 127.0.0.10, as typed, and one printer however it is written).
     const QStringList octets = rest.split(QLatin1Char('.'));
     if (octets.size() != 4) return std::nullopt;
+    QStringList numbers;
     for (const QString& octet : octets) {
-        bool ok = false;
-        const uint value = octet.toUInt(&ok);
-        if (!ok || value > 255 || octet.isEmpty() || octet.size() > 3) return std::nullopt;
+        const bool digits =
+            !octet.isEmpty() && octet.size() <= 3 && std::all_of(octet.begin(), octet.end(), [](QChar c) {
+                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            });
+        const uint value = octet.toUInt();
+        if (!digits || value > 255) return std::nullopt;
+        numbers << QString::number(value);
     }
-    printer.host = rest;
+    printer.host = numbers.join(QLatin1Char('.'));
     return printer;
 }
 
@@ -94,12 +103,16 @@ QString usageText() {
         "Usage:\n"
         "  velquin-load send (FILE... | --list LISTFILE) --printer P [--printer P ...]\n"
         "                    [--mode ttf|softfont|pcx] [--jobs N] [--json] [--force] [--wait]\n"
-        "                    [--skip-loaded]\n"
+        "                    [--skip-loaded] [--erase-if-changed] [--check] [--log json]\n"
         "  velquin-load export (FILE... | --list LISTFILE) [--mode M] [--output FILE]\n"
         "  velquin-load erase --printer P... [--yes] [--json] [--wait]\n"
         "  velquin-load status --printer P... [--json] [--wait]\n"
         "  velquin-load ticket (1-5|all|resident) --mode M --printer P... [--json] [--wait]\n"
         "  velquin-load history --printer P [--json]\n"
+        "  velquin-load discover (--subnet CIDR... | --spooler) [--port N] [--json]\n"
+        "                        [--jobs N] [--timeout MS] [--force]\n"
+        "  velquin-load apply FLEETFILE [--check] [--json] [--jobs N] [--timeout MS]\n"
+        "                     [--log json]\n"
         "\n"
         "Loads fonts and images into the flash of ticket printers, several at once.\n"
         "\n"
@@ -117,19 +130,39 @@ QString usageText() {
         "  --printer P       a printer; repeat for a fleet\n"
         "  --jobs N          at most N printers at a time (default: all)\n"
         "  --json            write one JSON report to standard output\n"
-        "  --force           send a list larger than the free flash without asking\n"
+        "  --log json        write each event (timestamp, printer, file, event, bytes,\n"
+        "                    outcome) as one JSON object per line on standard error\n"
+        "                    instead of the human lines (which carry a timestamp\n"
+        "                    when standard error is not a terminal)\n"
+        "  --force           send a list larger than the free flash without asking;\n"
+        "                    discover: search more addresses than a /16 has\n"
         "  --yes             erase without asking\n"
         "  --wait            wait for a printer that another program is using\n"
         "  --skip-loaded     send only the files the ledger does not show on the\n"
-        "                    printer since its last erase; say which were skipped\n"
+        "                    printer since its last erase; say which were skipped.\n"
+        "                    The ledger counts only while the printer's free flash\n"
+        "                    is what it expects: else every file is sent\n"
+        "  --erase-if-changed  send: when the printer no longer matches the ledger\n"
+        "                    (erased or loaded elsewhere, another printer at the\n"
+        "                    address), erase it first and send every file\n"
+        "  --check           send, apply: say what would be sent; write nothing to\n"
+        "                    a printer's flash\n"
         "  --output FILE     export: write the bytes to FILE instead of standard output\n"
+        "  --subnet CIDR     discover: search the range A.B.C.D/N (repeatable); more\n"
+        "                    than a /16 needs --force\n"
+        "  --port N          discover: the printer port to search (default 10001)\n"
+        "  --spooler         discover: list the spooler's queues on socket://HOST:PORT\n"
+        "  --timeout MS      discover, apply: the longest one printer may take\n"
+        "                    (discover: 5000; apply: no limit on sends)\n"
+
         "  --help            show this text\n"
         "  --version         show the version\n"
         "\n"
         "Exit status:\n"
         "  0  every printer succeeded\n"
         "  1  at least one printer failed\n"
-        "  2  usage error\n");
+        "  2  usage error\n"
+        "  3  apply --check: some printer would be changed\n");
 }
 
 ParseResult parseCommandLine(const QStringList& arguments) {
@@ -164,6 +197,10 @@ ParseResult parseCommandLine(const QStringList& arguments) {
         options.command = Command::Ticket;
     else if (command == QLatin1String("history"))
         options.command = Command::History;
+    else if (command == QLatin1String("discover"))
+        options.command = Command::Discover;
+    else if (command == QLatin1String("apply"))
+        options.command = Command::Apply;
     else
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
@@ -204,6 +241,34 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             bool ok = false;
             options.jobs = text.toInt(&ok);
             if (!ok || options.jobs < 1) return usageError(QStringLiteral("bad --jobs \"%1\"").arg(text));
+        } else if (argument == QLatin1String("--subnet")) {
+            if (!value(text)) return usageError(QStringLiteral("--subnet needs a value"));
+            options.subnets << text;
+        } else if (argument == QLatin1String("--port")) {
+            if (!value(text)) return usageError(QStringLiteral("--port needs a value"));
+            bool ok = false;
+            const uint port = text.toUInt(&ok);
+            if (!ok || port == 0 || port > 65'535)
+                return usageError(QStringLiteral("bad --port \"%1\"").arg(text));
+            options.port = static_cast<quint16>(port);
+        } else if (argument == QLatin1String("--probe") && options.worker) {
+            options.probe = true;
+        } else if (argument == QLatin1String("--log")) {
+            if (!value(text)) return usageError(QStringLiteral("--log needs a value"));
+            if (text == QLatin1String("json"))
+                options.log = LogFormat::Json;
+            else if (text == QLatin1String("human"))
+                options.log = LogFormat::Human;
+            else
+                return usageError(QStringLiteral("bad --log \"%1\" (json or human)").arg(text));
+        } else if (argument == QLatin1String("--spooler")) {
+            options.spooler = true;
+        } else if (argument == QLatin1String("--timeout")) {
+            if (!value(text)) return usageError(QStringLiteral("--timeout needs a value"));
+            bool ok = false;
+            options.timeoutMs = text.toInt(&ok);
+            if (!ok || options.timeoutMs < 1)
+                return usageError(QStringLiteral("bad --timeout \"%1\"").arg(text));
         } else if (argument == QLatin1String("--output")) {
             if (!value(options.output)) return usageError(QStringLiteral("--output needs a value"));
         } else if (argument == QLatin1String("--json")) {
@@ -216,6 +281,10 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             options.wait = true;
         } else if (argument == QLatin1String("--skip-loaded")) {
             options.skipLoaded = true;
+        } else if (argument == QLatin1String("--erase-if-changed")) {
+            options.eraseIfChanged = true;
+        } else if (argument == QLatin1String("--check")) {
+            options.check = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
             return usageError(QStringLiteral("unknown option \"%1\"").arg(argument));
         } else if (options.command == Command::Ticket && !ticketGiven) {
@@ -226,6 +295,8 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             ticketGiven = true;
         } else if (options.command == Command::Send || options.command == Command::Export) {
             options.files.append(argument);
+        } else if (options.command == Command::Apply && options.fleetFile.isEmpty()) {
+            options.fleetFile = argument;
         } else {
             return usageError(QStringLiteral("unexpected argument \"%1\"").arg(argument));
         }
@@ -239,8 +310,24 @@ ParseResult parseCommandLine(const QStringList& arguments) {
         return usageError(QStringLiteral("history needs --printer"));
     if (options.skipLoaded && options.command != Command::Send)
         return usageError(QStringLiteral("--skip-loaded belongs to send"));
-    if (options.command != Command::Export && options.command != Command::History &&
-        options.printers.isEmpty())
+    if (options.eraseIfChanged && options.command != Command::Send)
+        return usageError(QStringLiteral("--erase-if-changed belongs to send"));
+    if (options.check && options.command != Command::Send && options.command != Command::Apply)
+        return usageError(QStringLiteral("--check belongs to send and apply"));
+    const bool discovering = options.command == Command::Discover;
+    if (!discovering &&
+        (!options.subnets.isEmpty() || options.spooler || options.port != DEFAULT_NETWORK_PORT))
+        return usageError(QStringLiteral("--subnet, --port and --spooler belong to discover"));
+    if (options.timeoutMs > 0 && !discovering && options.command != Command::Apply && !options.worker)
+        return usageError(QStringLiteral("--timeout belongs to discover and apply"));
+    if (discovering && options.subnets.isEmpty() && !options.spooler)
+        return usageError(QStringLiteral("discover needs --subnet CIDR or --spooler"));
+    if (options.command == Command::Apply && options.fleetFile.isEmpty())
+        return usageError(QStringLiteral("apply needs a fleet file"));
+    if ((discovering || options.command == Command::Apply) && !options.printers.isEmpty())
+        return usageError(QStringLiteral("discover and apply take no --printer"));
+    if (options.command != Command::Export && options.command != Command::History && !discovering &&
+        options.command != Command::Apply && options.printers.isEmpty())
         return usageError(QStringLiteral("no --printer given"));
     if (options.command == Command::Export && !options.printers.isEmpty())
         return usageError(QStringLiteral("export touches no printer; leave out --printer"));
@@ -286,13 +373,20 @@ std::optional<LoaderMode> modeOfContent(const QString& path) {
 ResolvedFiles resolveFiles(const LoadOptions& options) {
     ResolvedFiles resolved;
     if (!options.listFile.isEmpty()) {
-        const std::optional<QStringList> lines = readListFile(options.listFile);
+        QString problem;
+        const std::optional<QStringList> lines = readListFile(options.listFile, &problem);
         if (!lines) {
-            resolved.error = QStringLiteral("cannot read list file %1").arg(options.listFile);
+            resolved.error = QStringLiteral("cannot read list file %1: %2").arg(options.listFile, problem);
             return resolved;
         }
         for (const QString& line : *lines)
-            if (!line.isEmpty()) resolved.paths.append(line);
+            if (!line.trimmed().isEmpty()) resolved.paths.append(line);
+        if (resolved.paths.isEmpty()) {
+            resolved.nothingToSend = true;
+            resolved.error =
+                QStringLiteral("list file %1 names no file: nothing to send").arg(options.listFile);
+            return resolved;
+        }
         std::optional<LoaderMode> mode = options.mode ? options.mode : modeOfListFile(options.listFile);
         if (!mode && !resolved.paths.isEmpty()) mode = modeOfContent(resolved.paths.first());
         if (!mode) {

@@ -6,11 +6,12 @@
 #include <optional>
 
 #include "app_state.h"
+#include "event_log.h"
 #include "test_tickets.h"
 
 namespace velquin::load {
 
-enum class Command { Send, Export, Erase, Status, Ticket, History };
+enum class Command { Send, Export, Erase, Status, Ticket, History, Discover, Apply };
 
 // A printer named on the command line: "tcp:HOST[:PORT]" or "local".
 struct PrinterAddress {
@@ -35,17 +36,33 @@ struct LoadOptions {
     QList<PrinterAddress> printers;
     int jobs = 0;  // 0: all at once
     bool json = false;
+    // --log json: worker events as JSON objects on standard error.
+    LogFormat log = LogFormat::Human;
     bool force = false;
     bool yes = false;
     bool wait = false;
     // send: leave out the files the ledger shows on the printer.
     bool skipLoaded = false;
+    // send: when the printer no longer matches the ledger, erase it before sending every file.
+    bool eraseIfChanged = false;
+    // send: report what would be sent (would_send) and touch no printer's flash.
+    bool check = false;
     // history: the printer as the operator names it (a link or part of its identity).
     QString historyPrinter;
     QString output;  // export: empty for standard output
     TicketButton ticket = TicketButton::Test1;
+    // discover: the ranges to search ("A.B.C.D/N"), the port, the spooler's queues.
+    QStringList subnets;
+    quint16 port = DEFAULT_NETWORK_PORT;
+    bool spooler = false;
+    // discover and apply: the longest a printer may take per run (0: the command's default).
+    int timeoutMs = 0;
+    // apply: the fleet file.
+    QString fleetFile;
     // Internal: this process drives the one printer it is given.
     bool worker = false;
+    // Internal: a discovery's status worker (--probe).
+    bool probe = false;
 };
 
 // What parsing gives: the options, or help, version, or a usage error.
@@ -68,6 +85,8 @@ struct ResolvedFiles {
     LoaderMode mode = LoaderMode::ModeTTF;
     QStringList paths;
     QString error;  // non-empty when the files cannot be used
+    // The list file was empty or blank: a failure of the run, not of its usage.
+    bool nothingToSend = false;
 };
 
 // The files to send and their mode, from --list or the file arguments and

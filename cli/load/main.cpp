@@ -6,12 +6,16 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <csignal>
 #include <cstdio>
 
+#include "apply.h"
+#include "discover.h"
 #include "fleet.h"
 #include "history.h"
 #include "load_options.h"
 #include "printer_run.h"
+#include "shown_text.h"
 
 using namespace velquin::load;
 
@@ -34,10 +38,22 @@ FILE* reserveStandardOutput() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A reader of the output that goes away (`| head -1`) is a failed write,
+    // not the end of a load in the middle of a file.
+    ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("velquin-load"));
     application.setApplicationVersion(QStringLiteral(VELQUIN_VERSION));
     const QStringList arguments = application.arguments().mid(1);
+    // A name that is not valid UTF-8 cannot be carried through as text: say
+    // so, rather than let it pass as another file that is then not found.
+    for (int index = 1; index < argc; ++index) {
+        if (QFile::encodeName(QFile::decodeName(argv[index])) != QByteArray(argv[index])) {
+            std::fprintf(stderr, "velquin-load: argument %d is not valid UTF-8 (%s); rename the file\n",
+                         index, qPrintable(shownText(QFile::decodeName(argv[index]))));
+            return 2;
+        }
+    }
 
     const ParseResult parsed = parseCommandLine(arguments);
     switch (parsed.kind) {
@@ -56,13 +72,15 @@ int main(int argc, char* argv[]) {
     const LoadOptions& options = parsed.options;
 
     if (options.command == Command::History) return runHistory(options);
+    if (options.command == Command::Discover && !options.worker) return runDiscover(options);
+    if (options.command == Command::Apply && !options.worker) return runApply(options);
 
     if (options.command == Command::Export) {
         FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;
         QString error;
         const QByteArray bytes = exportBytes(options, error);
         if (!error.isEmpty()) {
-            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(error));
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
             return 1;
         }
         if (options.output.isEmpty()) {
@@ -82,8 +100,8 @@ int main(int argc, char* argv[]) {
     if (options.command == Command::Send && !options.worker) {
         const ResolvedFiles files = resolveFiles(options);
         if (!files.error.isEmpty()) {
-            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(files.error));
-            return 2;
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(files.error)));
+            return files.nothingToSend ? 1 : 2;
         }
     }
 

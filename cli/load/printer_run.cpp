@@ -21,6 +21,7 @@
 #include "printer_facts.h"
 #include "printer_io.h"
 #include "printer_lock.h"
+#include "shown_text.h"
 #include "termination_signals.h"
 #include "transfer_meter.h"
 #include "upload.h"
@@ -31,9 +32,16 @@ namespace {
 
 constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 
-void event(const QString& line) {
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
+// Set once standard error could not be written: nobody reads the events any
+// more (the fleet is gone), so the run stops as on a stop request.
+bool eventReaderGone = false;
+
+// A message of several lines goes out as several event lines; any other
+// control character (a terminal escape in a name) is shown escaped.
+void event(const QString& text) {
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        if (std::fprintf(stderr, "%s\n", qPrintable(shownText(line))) < 0) eventReaderGone = true;
+    if (std::fflush(stderr) != 0) eventReaderGone = true;
 }
 
 QString uploadOutcomeName(UploadOutcome outcome) {
@@ -62,11 +70,6 @@ QString uploadOutcomeName(UploadOutcome outcome) {
     return QStringLiteral("failed");
 }
 
-// Said of a question that was answered No for want of an operator.
-QString answeredNo(const QString& question) {
-    return question + QStringLiteral(" (answered no; --force or --yes answers yes)");
-}
-
 // Answers the engine's questions without an operator: the list larger than
 // the free flash is sent only with --force, the erase only with --yes (the
 // fleet asked on the terminal before it started the workers). Messages
@@ -81,9 +84,37 @@ public:
     std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
         return std::nullopt;
     }
+    void answerYes(bool yes) { yes_ = yes; }
 
 private:
     bool yes_;
+};
+
+// The engine's view for a worker: no window, only the events a fleet shows.
+class WorkerView final : public OperationView {
+public:
+    WorkerView(OperatorPrompts& prompts, const StopRequest& stop) : prompts_(prompts), stop_(stop) {}
+
+    void clearStatus() override {}
+    void addStatusLine(const QString& line) override { lines.append(line); }
+    void selectLastStatusLine() override {}
+    void setProgressRange(int, int) override {}
+    void setProgressValue(int value) override { progress_ = value; }
+    int progressValue() const override { return progress_; }
+    void setProgressCaption(const QString&) override {}
+    void setFlashSpaceRemaining(std::optional<std::int64_t>) override {}
+    void setFlashNeededCaption(const QString&) override {}
+    void setCurrentListRow(int) override {}
+    void setCancelOffered(bool) override {}
+    bool cancelRequested() const override { return stop_.requested() || eventReaderGone; }
+    OperatorPrompts& prompts() override { return prompts_; }
+
+    QStringList lines;
+
+private:
+    OperatorPrompts& prompts_;
+    const StopRequest& stop_;
+    int progress_ = 0;
 };
 
 // Runs `job` on the engine thread, where every library call is made, while
@@ -105,36 +136,14 @@ public:
     RunEnded run;
 };
 
-// The engine's view for a worker: no window, only the events a fleet shows.
-class WorkerView final : public OperationView {
-public:
-    WorkerView(OperatorPrompts& prompts, const StopRequest& stop) : prompts_(prompts), stop_(stop) {}
-
-    void clearStatus() override {}
-    void addStatusLine(const QString& line) override { lines.append(line); }
-    void selectLastStatusLine() override {}
-    void setProgressRange(int, int) override {}
-    void setProgressValue(int value) override { progress_ = value; }
-    int progressValue() const override { return progress_; }
-    void setProgressCaption(const QString&) override {}
-    void setFlashSpaceRemaining(std::optional<std::int64_t>) override {}
-    void setFlashNeededCaption(const QString&) override {}
-    void setCurrentListRow(int) override {}
-    void setCancelOffered(bool) override {}
-    bool cancelRequested() const override { return stop_.requested(); }
-    OperatorPrompts& prompts() override { return prompts_; }
-
-    QStringList lines;
-
-private:
-    OperatorPrompts& prompts_;
-    const StopRequest& stop_;
-    int progress_ = 0;
-};
+// Said of a question that was answered No for want of an operator.
+QString answeredNo(const QString& question) {
+    return question + QStringLiteral(" (answered no; --force or --yes answers yes)");
+}
 
 void progressEvent(const FileProgress& file, const QString& state) {
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
-                                               .arg(file.path)
+                                               .arg(shownText(file.path, u"|"))
                                                .arg(file.bytesSent)
                                                .arg(file.size)
                                                .arg(file.bytesPerSecond())
@@ -343,25 +352,70 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
         case Command::Send: {
             ResolvedFiles files = resolveFiles(options);
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
-            if (options.skipLoaded) {
-                const std::vector<bool> held = filesHeldByPrinter(ledger, key, files.paths, files.mode);
-                QStringList toSend;
-                QJsonArray skipped;
-                for (qsizetype index = 0; index < files.paths.size(); ++index) {
-                    if (!held[static_cast<std::size_t>(index)]) {
-                        toSend << files.paths[index];
-                        continue;
+            // What the ledger says the printer holds counts only once the
+            // printer's free flash now agrees with it.
+            FlashSpace flash = connection.readFlashSpace();
+            if (options.skipLoaded || options.eraseIfChanged) {
+                const ledger::HeldVerdict verdict = ledger.verifyHolds(key, flash.known());
+                report.insert(QStringLiteral("verification"), ledger::trustName(verdict.trust));
+                const QString text = ledger::verdictText(verdict);
+                if (!text.isEmpty()) {
+                    event(text);
+                    report.insert(QStringLiteral("verification_message"), text);
+                }
+                if (options.eraseIfChanged && verdict.changed()) {
+                    report.insert(QStringLiteral("erased"), !options.check);
+                    if (!options.check) {
+                        event(QStringLiteral("Erasing the font space before sending every file"));
+                        FlashMaintenance maintenance(
+                            connection, view, [&io](int ms) { io.sleepMs(ms); }, TOGGLE_WAIT_TIMEOUT);
+                        maintenance.recordIn(ledger::PrinterLedger(&ledger, key));
+                        prompts.answerYes(true);
+                        const EraseOutcome erased = maintenance.clearFontSpace(false);
+                        prompts.answerYes(options.force);
+                        if (erased != EraseOutcome::Erased)
+                            return finish(QStringLiteral("erase-failed"), maintenance.reason());
+                        flash = connection.readFlashSpace();
                     }
-                    skipped.append(files.paths[index]);
-                    event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                              .arg(files.paths[index]));
                 }
-                report.insert(QStringLiteral("skipped"), skipped);
-                files.paths = toSend;
-                if (files.paths.isEmpty()) {
-                    report.insert(QStringLiteral("files"), QJsonArray());
-                    return finish(QStringLiteral("completed"), {});
+                if (options.skipLoaded) {
+                    // Soft fonts are held as the converted bytes the printer got:
+                    // convert each now, as the send would (a converted file left
+                    // beside it may be of an older font).
+                    QStringList sentFiles = files.paths;
+                    if (files.mode == LoaderMode::ModeSF) {
+                        for (QString& path : sentFiles) {
+                            const ConversionOutcome converted =
+                                ConvertFileSFFtoQKS(path, false, converterOf(library), view);
+                            path = converted.converted ? converted.convertedFileName : QString();
+                        }
+                    }
+                    const std::vector<bool> held = ledger.heldFilesVerified(key, sentFiles, verdict);
+                    QStringList toSend;
+                    QJsonArray skipped;
+                    for (qsizetype index = 0; index < files.paths.size(); ++index) {
+                        if (!held[static_cast<std::size_t>(index)]) {
+                            toSend << files.paths[index];
+                            continue;
+                        }
+                        skipped.append(files.paths[index]);
+                        event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
+                                  .arg(shownText(files.paths[index])));
+                    }
+                    report.insert(QStringLiteral("skipped"), skipped);
+                    files.paths = toSend;
                 }
+            }
+            if (options.check) {
+                // The plan only: nothing is written to the printer.
+                report.insert(QStringLiteral("would_send"), QJsonArray::fromStringList(files.paths));
+                report.insert(QStringLiteral("free_flash"), knownFlash(flash));
+                report.insert(QStringLiteral("files"), QJsonArray());
+                return finish(QStringLiteral("completed"), {});
+            }
+            if (files.paths.isEmpty()) {
+                report.insert(QStringLiteral("files"), QJsonArray());
+                return finish(QStringLiteral("completed"), {});
             }
             meter.setFiles(files.paths);
             showProgressOf(meter);
@@ -371,7 +425,6 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             request.mode = files.mode;
             request.paths = files.paths;
             request.flashNeeded = files.mode == LoaderMode::ModeSF ? 0 : needed;
-            const FlashSpace flash = connection.readFlashSpace();
             if (flash.known()) request.freeFlash = flash.freeBytes;
             report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
@@ -385,13 +438,15 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             observers.add(outcomes);
             UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT, observers);
             // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
-            engine.refuseWritesWhen([&stop] { return stop.requested(); });
+            engine.refuseWritesWhen([&stop] { return stop.requested() || eventReaderGone; });
             engine.run(request);
             const RunEnded& run = outcomes.run;
-            const QString stopWord =
-                stop.requested() ? QStringLiteral("stopped") : uploadOutcomeName(run.outcome);
+            const QString stopWord = stop.requested() || eventReaderGone ? QStringLiteral("stopped")
+                                                                         : uploadOutcomeName(run.outcome);
             QJsonArray fileReports;
             for (const FileProgress& file : meter.files()) {
+                // A file the run never reached is not sent; the one it stopped
+                // at ends with the run's outcome.
                 QString outcomeWord = QStringLiteral("not-sent");
                 bool sent = false;
                 if (const auto ended = outcomes.files.find(file.row); ended != outcomes.files.end()) {
@@ -449,7 +504,10 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
         }
         case Command::Status: {
             const PrinterStatus status = connection.readStatus();
-            const FlashSpace flash = connection.readFlashSpace();
+            // A discovery probe does not ask a busy printer for its flash: it
+            // would refuse, and the retries would hold the search up.
+            const bool askFlash = !options.probe || (status.read && !status.busy());
+            const FlashSpace flash = askFlash ? connection.readFlashSpace() : FlashSpace{};
             report.insert(QStringLiteral("busy"), status.read ? QJsonValue(status.busy()) : QJsonValue());
             report.insert(QStringLiteral("flash_toggle"),
                           status.read ? QJsonValue(status.flashToggle()) : QJsonValue());
@@ -458,11 +516,21 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                 return finish(QStringLiteral("printer-gone"), QStringLiteral("status read failed"));
             return finish(QStringLiteral("completed"), {});
         }
-        case Command::Ticket:
-            sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+        case Command::Ticket: {
+            const bool taken =
+                sendTestTickets(options.ticket, options.mode.value_or(LoaderMode::ModeTTF), connection);
+            // A printer that dropped the link mid-way may have left the last
+            // writes in the socket's buffer: only a status read after them
+            // shows that it still listens, so every ticket reached it.
+            if (!taken || !connection.readStatus().read)
+                return finish(QStringLiteral("printer-gone"),
+                              QStringLiteral("the printer did not take every ticket"));
             return finish(QStringLiteral("completed"), {});
+        }
         case Command::Export:
         case Command::History:
+        case Command::Discover:
+        case Command::Apply:
             break;
     }
     return finish(QStringLiteral("failed"), {});
@@ -494,7 +562,9 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                                                                       return !stop.requested();
                                                                   })
                                     : PrinterLock::tryAcquire(printer.lockKey());
-    if (!lock.lock) return finish(QStringLiteral("in-use"), lockRefusalText(printer.name(), lock.holderPid));
+    if (!lock.lock)
+        return finish(lock.failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
+                      lockRefusalText(printer.name(), lock));
 
     QJsonObject result;
     runOnEngine([&] { result = runOnLink(options, stop, finish, report); });

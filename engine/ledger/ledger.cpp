@@ -17,6 +17,9 @@ constexpr std::chrono::milliseconds WRITER_BUSY_TIMEOUT{2000};
 constexpr std::chrono::milliseconds READER_BUSY_TIMEOUT{250};
 // A file locked through this many writer time-outs in a row is given up.
 constexpr int BUSY_ATTEMPTS = 10;
+// At the end of a run the records still queued wait this long at most for a
+// file another program keeps locked.
+constexpr std::chrono::seconds FINAL_WRITE_LIMIT{10};
 // Records queued while the writer cannot keep up; beyond, they are dropped.
 constexpr std::size_t MAX_QUEUED = 100'000;
 constexpr std::chrono::milliseconds QUERY_FLUSH_TIMEOUT{500};
@@ -28,7 +31,8 @@ std::optional<qint64> reading(std::optional<qint64> freeFlash) {
 
 }  // namespace
 
-LoadEvent Ledger::loadEvent(Pending pending, Outcome outcome, std::optional<qint64> freeAfter) {
+LoadEvent Ledger::loadEvent(Pending pending, Outcome outcome, std::optional<qint64> freeAfter,
+                            std::optional<SentBytes> sent) {
     LoadRecord load;
     load.path = pending.start.path;
     load.mode = pending.start.mode;
@@ -37,6 +41,10 @@ LoadEvent Ledger::loadEvent(Pending pending, Outcome outcome, std::optional<qint
     load.freeBefore = reading(pending.start.freeBefore);
     load.freeAfter = reading(freeAfter);
     load.outcome = outcome;
+    if (sent) {
+        load.sha256 = std::move(sent->sha256);
+        load.size = sent->size;
+    }
     const QString hashFile = pending.start.sentFile.isEmpty() ? pending.start.path : pending.start.sentFile;
     return {std::move(pending.printer), std::move(load), hashFile};
 }
@@ -82,14 +90,15 @@ LoadTicket Ledger::loadStarting(const PrinterKey& printer, const LoadStart& star
     return ticket;
 }
 
-void Ledger::loadFinished(LoadTicket ticket, Outcome outcome, std::optional<qint64> freeAfter) {
+void Ledger::loadFinished(LoadTicket ticket, Outcome outcome, std::optional<qint64> freeAfter,
+                          std::optional<SentBytes> sent) {
     std::unique_lock lock(mutex_);
     auto found = pending_.find(ticket);
     if (found == pending_.end()) return;
     Pending pending = std::move(found->second);
     pending_.erase(found);
     lock.unlock();
-    enqueue(loadEvent(std::move(pending), outcome, freeAfter));
+    enqueue(loadEvent(std::move(pending), outcome, freeAfter, std::move(sent)));
 }
 
 void Ledger::erased(const PrinterKey& printer, Outcome outcome, std::optional<qint64> freeBefore,
@@ -124,6 +133,7 @@ bool Ledger::flush(std::chrono::milliseconds timeout) {
 void Ledger::writerLoop() {
     std::unique_lock lock(mutex_);
     int busyAttempts = 0;
+    std::optional<std::chrono::steady_clock::time_point> finalDeadline;
     for (;;) {
         wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
         if (queue_.empty() || failed_) {
@@ -136,6 +146,7 @@ void Ledger::writerLoop() {
         queue_.clear();
         writing_ = true;
         const bool stopping = stop_;
+        if (stopping && !finalDeadline) finalDeadline = std::chrono::steady_clock::now() + FINAL_WRITE_LIMIT;
         lock.unlock();
 
         const bool done = writeBatch(batch, stopping);
@@ -145,9 +156,11 @@ void Ledger::writerLoop() {
         if (!done && !failed_) {
             // Still locked by another writer: keep the records, in order,
             // and try again shortly, unless it has lasted too long.
-            if (++busyAttempts >= BUSY_ATTEMPTS || stopping) {
+            const bool pastFinalDeadline = stopping && std::chrono::steady_clock::now() >= *finalDeadline;
+            if (++busyAttempts >= BUSY_ATTEMPTS || pastFinalDeadline) {
                 lock.unlock();
-                report(QStringLiteral("another program kept the file locked"));
+                report(QStringLiteral("another program kept the file locked; %1 record(s) were not written")
+                           .arg(batch.size()));
                 lock.lock();
             } else {
                 queue_.insert(queue_.begin(), std::make_move_iterator(batch.begin()),
@@ -303,6 +316,28 @@ FlashCheck Ledger::checkFreeFlash(const PrinterKey& printer, std::optional<qint6
     return {*freeNow == *expected ? FlashAgreement::Agrees : FlashAgreement::ChangedSinceLastSeen, expected};
 }
 
+HeldVerdict Ledger::verifyHolds(const PrinterKey& printer, std::optional<qint64> freeNow) {
+    FlashCheck check = checkFreeFlash(printer, freeNow);
+    // A reader that meets another process's write sees nothing that time
+    // (many workers open one ledger at once): asked again before giving up.
+    constexpr int READ_ATTEMPTS = 4;
+    for (int attempt = 1; attempt < READ_ATTEMPTS && check.agreement == FlashAgreement::Unknown &&
+                          reading(freeNow) && usable();
+         ++attempt)
+        check = checkFreeFlash(printer, freeNow);
+    bool otherIdentity = false;
+    if (check.agreement == FlashAgreement::NeverSeen)
+        for (const PrinterKey& known : printers())
+            if (known.link == printer.link && known.identity != printer.identity) otherIdentity = true;
+    return verifyHeld(check, freeNow, otherIdentity);
+}
+
+std::vector<bool> Ledger::heldFilesVerified(const PrinterKey& printer, const QStringList& sentFiles,
+                                            const HeldVerdict& verdict) {
+    if (!verdict.recordTrusted()) return std::vector<bool>(static_cast<std::size_t>(sentFiles.size()), false);
+    return heldFiles(printer, sentFiles);
+}
+
 void PrinterLedger::beforeLoad(const QString& path, LoadMode mode, std::optional<qint64> freeBefore,
                                const QString& sentFile, std::optional<qint64> fontId) {
     if (!ledger_) return;
@@ -315,12 +350,25 @@ void PrinterLedger::beforeLoad(const QString& path, LoadMode mode, std::optional
     start.fontId = fontId;
     start.sentFile = sentFile;
     ticket_ = ledger_->loadStarting(printer_, start);
+    sentHash_.reset();
+    sentSize_ = 0;
+}
+
+void PrinterLedger::fileBytesSent(std::span<const std::uint8_t> bytes) {
+    if (!ledger_ || !ticket_) return;
+    if (!sentHash_) sentHash_ = std::make_shared<QCryptographicHash>(QCryptographicHash::Sha256);
+    sentHash_->addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    sentSize_ += static_cast<qint64>(bytes.size());
 }
 
 void PrinterLedger::afterLoad(Outcome outcome, std::optional<qint64> freeAfter) {
     if (!ledger_ || !ticket_) return;
-    ledger_->loadFinished(*ticket_, outcome, freeAfter);
+    std::optional<SentBytes> sent;
+    if (sentHash_) sent = SentBytes{sentHash_->result().toHex(), sentSize_};
+    ledger_->loadFinished(*ticket_, outcome, freeAfter, std::move(sent));
     ticket_.reset();
+    sentHash_.reset();
+    sentSize_ = 0;
 }
 
 void PrinterLedger::afterErase(Outcome outcome, std::optional<qint64> freeBefore,

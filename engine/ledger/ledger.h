@@ -6,6 +6,7 @@
 // session; the load goes on.
 #pragma once
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QString>
 #include <QStringList>
@@ -16,9 +17,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
+#include "held_verification.h"
 #include "ledger_store.h"
 #include "ledger_types.h"
 
@@ -36,6 +39,12 @@ struct LoadStart {
 };
 
 using LoadTicket = quint64;
+
+// The bytes of a file as they went out to the printer.
+struct SentBytes {
+    QByteArray sha256;  // lower-case hex
+    qint64 size = 0;
+};
 
 class Ledger {
 public:
@@ -58,7 +67,10 @@ public:
     // Per file of an upload: before the header is sent, and once its end is
     // known (the free flash after is taken as unknown when 0).
     LoadTicket loadStarting(const PrinterKey& printer, const LoadStart& start);
-    void loadFinished(LoadTicket ticket, Outcome outcome, std::optional<qint64> freeAfter);
+    // `sent`: the bytes that went out, when they were seen; else the file
+    // is hashed as it is on disk.
+    void loadFinished(LoadTicket ticket, Outcome outcome, std::optional<qint64> freeAfter,
+                      std::optional<SentBytes> sent = std::nullopt);
     // After an erase of the printer's font space.
     void erased(const PrinterKey& printer, Outcome outcome, std::optional<qint64> freeBefore,
                 std::optional<qint64> freeAfter);
@@ -81,6 +93,13 @@ public:
     // Whether the free flash the printer reports now is what the ledger last
     // saw after a load or an erase.
     FlashCheck checkFreeFlash(const PrinterKey& printer, std::optional<qint64> freeNow);
+    // Whether what the ledger records for the printer can be taken as held
+    // now (verifyHeld over the printer's free flash now and the link's
+    // records).
+    HeldVerdict verifyHolds(const PrinterKey& printer, std::optional<qint64> freeNow);
+    // heldFiles(), every file unheld unless the verdict trusts the record.
+    std::vector<bool> heldFilesVerified(const PrinterKey& printer, const QStringList& sentFiles,
+                                        const HeldVerdict& verdict);
 
     // The printers whose link is `text` or whose identity contains it
     // (case-insensitive); all of them for an empty text.
@@ -100,7 +119,8 @@ private:
         QDateTime time;
     };
 
-    static LoadEvent loadEvent(Pending pending, Outcome outcome, std::optional<qint64> freeAfter);
+    static LoadEvent loadEvent(Pending pending, Outcome outcome, std::optional<qint64> freeAfter,
+                               std::optional<SentBytes> sent = std::nullopt);
     void enqueue(LedgerEvent event);
     void writerLoop();
     bool writeBatch(std::vector<LedgerEvent>& batch, bool stopping);
@@ -145,6 +165,8 @@ public:
                     const QString& sentFile = {}, std::optional<qint64> fontId = std::nullopt);
     // Once the file's end is known. A second call, or one without a load
     // started, does nothing.
+    // A piece of the file's own bytes went out (not the header before it).
+    void fileBytesSent(std::span<const std::uint8_t> bytes);
     void afterLoad(Outcome outcome, std::optional<qint64> freeAfter);
     void afterErase(Outcome outcome, std::optional<qint64> freeBefore, std::optional<qint64> freeAfter);
 
@@ -152,6 +174,9 @@ private:
     Ledger* ledger_ = nullptr;
     PrinterKey printer_;
     std::optional<LoadTicket> ticket_;
+    // The bytes of the current file sent so far; null before the first.
+    std::shared_ptr<QCryptographicHash> sentHash_;
+    qint64 sentSize_ = 0;
 };
 
 }  // namespace velquin::ledger

@@ -78,7 +78,7 @@ bool GetPrinterIDEthernet(std::int32_t socket, PrinterData* record) {
     debugPrintf("GetPrinterIDEthernet - Sent <SA08> bytes send = %d", static_cast<int>(sent.bytes));
     platform::sleepMs(IDENTITY_WAIT_MS);
     // One receive only: an identity that arrives in pieces is cut at the first.
-    platform::IoResult received = platform::socketReceive(socket, reply);
+    platform::IoResult received = platform::socketReceive(socket, reply, TRANSFER_LIMIT);
     if (connectionClosed(received)) {
         debugOutput("GetPrinterIDEthernet - Connection Closed");
         return false;
@@ -222,8 +222,8 @@ extern "C" int32_t ReadDataEthernetVB(int32_t socket, uint8_t* buffer, int32_t* 
                 static_cast<void*>(buffer), length ? *length : 0);
     morlix::platform::IoResult received{false, 0, EINVAL};
     if (length != nullptr && *length >= 0 && (buffer != nullptr || *length == 0))
-        received =
-            morlix::platform::socketReceive(socket, std::span(buffer, static_cast<std::size_t>(*length)));
+        received = morlix::platform::socketReceive(
+            socket, std::span(buffer, static_cast<std::size_t>(*length)), morlix::TRANSFER_LIMIT);
     if (!received.ok || received.bytes == 0) {
         debugOutput("ReadDataEthernet - Connection Closed");
         return 0;

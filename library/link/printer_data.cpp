@@ -11,7 +11,8 @@ PrinterData printerData{};
 std::int32_t printerHandle = 0;
 
 void storeDeviceId(PrinterData& record, std::span<const std::uint8_t> identity) {
-    const void* nul = std::memchr(identity.data(), '\0', identity.size());
+    // An empty span may have no bytes behind it at all.
+    const void* nul = identity.empty() ? nullptr : std::memchr(identity.data(), '\0', identity.size());
     std::size_t length =
         nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - identity.data())
             : identity.size();

@@ -92,8 +92,28 @@ IoResult socketSend(int socket, std::span<const std::uint8_t> bytes) {
     }
 }
 
-IoResult socketReceive(int socket, std::span<std::uint8_t> buffer) {
+IoResult socketReceive(int socket, std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) {
     if (!isPrinterHandle(socket)) return {false, 0, EBADF};
+    // The socket's own bound holds when it is tighter.
+    timeval own{};
+    socklen_t size = sizeof own;
+    if (::getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &own, &size) == 0 &&
+        (own.tv_sec > 0 || own.tv_usec > 0))
+        limit =
+            std::min(limit, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::seconds(own.tv_sec) + std::chrono::microseconds(own.tv_usec)));
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd wait{socket, POLLIN, 0};
+        const int ready =
+            ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return {false, 0, errno};
+        if (ready == 0) return {false, 0, ETIMEDOUT};
+        break;
+    }
     for (;;) {
         ssize_t got = ::recv(socket, buffer.data(), buffer.size(), 0);
         if (got >= 0) return {true, static_cast<std::size_t>(got), 0};

@@ -35,7 +35,9 @@ bool limitTransferWaits(int socket, std::chrono::milliseconds limit);
 IoResult socketSend(int socket, std::span<const std::uint8_t> bytes);
 
 // One receive of up to buffer.size() bytes; 0 bytes means the peer closed.
-IoResult socketReceive(int socket, std::span<std::uint8_t> buffer);
+// Nothing arriving within `limit` fails with ETIMEDOUT, also on a socket
+// whose own waits were never bounded (one the library did not open).
+IoResult socketReceive(int socket, std::span<std::uint8_t> buffer, std::chrono::milliseconds limit);
 
 // Reads and drops whatever has already arrived on the socket (at most
 // `most` bytes), without waiting; gives how many bytes were dropped.

@@ -2,11 +2,15 @@
 // whoever opened it and shows the result it is told; its boxes.
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <memory>
+#include <vector>
 
 #include "app_test_support.h"
 #include "network_address_dialog.h"
+#include "simulator.h"
 
 using namespace velquin;
 
@@ -29,6 +33,8 @@ private slots:
     void octetsTakeZeroTo255Only_data();
     void octetsTakeZeroTo255Only();
     void portShowsFiveDigits();
+    void searchRunsOnlyWhenAskedAndFillsThePickedPrinter();
+    void suggestsTheOwnNetworkAtMostASlash24();
 };
 
 void AddressDialogTest::handsTheAddressAndShowsTheResult_data() {
@@ -145,6 +151,53 @@ void AddressDialogTest::portShowsFiveDigits() {
     const int start = cursorX(0);
     QVERIFY(qAbs(end - start - port->fontMetrics().horizontalAdvance(QStringLiteral("65535"))) <= 1);
     QVERIFY(end < port->width());
+}
+
+void AddressDialogTest::searchRunsOnlyWhenAskedAndFillsThePickedPrinter() {
+    test::PrivateEnvironment environment;
+    printersim::PrinterConfig config;
+    config.identity = "MFG:Ticket printer;CMD:KTL;MDL:RVA 300;FWV:2.10;";
+    std::vector<std::unique_ptr<printersim::Simulator>> printers;
+    std::uint16_t port = 0;
+    for (const char* address : {"127.0.0.50", "127.0.0.53"}) {
+        printers.push_back(std::make_unique<printersim::Simulator>(config));
+        port = printers.back()->listenTcp(port, address);
+    }
+    ScriptedOperatorPrompts prompts;
+    NetworkAddressDialog dialog(prompts);
+    dialog.setSearchProgram(QStringLiteral(VELQUIN_LOAD_PATH));
+    dialog.show();
+    QVERIFY(!dialog.searching());
+    auto* found = test::control<QListWidget>(dialog, "lstFoundPrinters");
+    auto* result = test::control<QLabel>(dialog, "lblSearchResult");
+    auto search = [&](const QString& range) {
+        type(test::control<QLineEdit>(dialog, "txtSearchRange"), range);
+        test::control<QPushButton>(dialog, "cmdSearch")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.searching(), 20'000);
+    };
+    type(test::control<QLineEdit>(dialog, "txtPort"), QString::number(port));
+
+    search(QStringLiteral("127.0.0.0/33"));
+    QVERIFY2(result->text().contains(QStringLiteral("bad range")), qPrintable(result->text()));
+    search(QStringLiteral("127.0.0.48/29"));
+    QCOMPARE(found->count(), 2);
+    QVERIFY2(found->item(1)->text().startsWith(QStringLiteral("127.0.0.53:%1").arg(port)),
+             qPrintable(found->item(1)->text()));
+    found->setCurrentRow(1);
+    QCOMPARE(dialog.address(), (NetworkAddress{"127", "0", "0", "53", QString::number(port)}));
+}
+
+void AddressDialogTest::suggestsTheOwnNetworkAtMostASlash24() {
+    auto entry = [](const char* address, int prefix) {
+        QNetworkAddressEntry result;
+        result.setIp(QHostAddress(QLatin1String(address)));
+        result.setPrefixLength(prefix);
+        return result;
+    };
+    QCOMPARE(suggestedSearchRange({entry("127.0.0.1", 8), entry("10.20.30.40", 16)}),
+             QStringLiteral("10.20.30.0/24"));
+    QCOMPARE(suggestedSearchRange({entry("192.168.7.130", 25)}), QStringLiteral("192.168.7.128/25"));
+    QCOMPARE(suggestedSearchRange({entry("::1", 128)}), QString());
 }
 
 VELQUIN_QTEST_MAIN(AddressDialogTest)

@@ -21,6 +21,8 @@ PrivateEnvironment::PrivateEnvironment() {
     // No spooler answers here, so no queue of this machine is ever moved.
     qputenv("CUPS_SERVER", QFile::encodeName(path(QStringLiteral("no-cupsd.sock"))));
     qputenv("MORLIX_DEVICE_ROOT", QFile::encodeName(path(QStringLiteral("devices"))));
+    // Stand-in printers at one address in other test processes are not this one's.
+    qputenv("VELQUIN_LOCK_SCOPE", QFile::encodeName(dir_.path()));
 }
 
 FakeMorlix::FakeMorlix(const QString& path) : library_(path) {

@@ -13,48 +13,22 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <vector>
 
+#include "load_cli_support.h"
 #include "printer_lock.h"
 #include "simulator.h"
 
 namespace {
 
-struct LoadRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-};
-
-LoadRun runLoad(const QStringList& arguments) {
-    QProcess process;
-    process.setProgram(QStringLiteral(VELQUIN_LOAD_PATH));
-    process.setArguments(arguments);
-    process.start();
-    EXPECT_TRUE(process.waitForFinished(120'000)) << arguments.join(' ').toStdString();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-// A "True Type" file: the sfnt version, then bytes that differ from place to place.
-QString writeFont(const QString& folder, const QString& name, int size, unsigned seed) {
-    QByteArray bytes("\x00\x01\x00\x00", 4);
-    std::uint32_t state = seed * 2654435761u + 1;
-    while (bytes.size() < size) {
-        state = state * 1103515245u + 12345u;
-        bytes.append(static_cast<char>(state >> 16));
-    }
-    const QString path = folder + QLatin1Char('/') + name;
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
+using velquin::test::LoadRun;
+using velquin::test::runLoad;
+using velquin::test::writeFont;
 
 QByteArray readAll(const std::filesystem::path& path) {
     QFile file(QString::fromStdString(path.string()));
@@ -72,8 +46,10 @@ protected:
                   writeFont(dir_.path(), QStringLiteral("c.ttf"), 40'000, 3)};
     }
 
-    printersim::Simulator& addPrinter(const printersim::Faults& faults = {}) {
+    printersim::Simulator& addPrinter(const printersim::Faults& faults = {},
+                                      std::uint64_t writeBytesPerSecond = 50'000'000) {
         printersim::PrinterConfig config;
+        config.writeBytesPerSecond = writeBytesPerSecond;
         config.journalFolder =
             (dir_.path() + QStringLiteral("/journal%1").arg(printers_.size())).toStdString();
         auto& simulator = *printers_.emplace_back(std::make_unique<printersim::Simulator>(config));
@@ -262,6 +238,8 @@ TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
         {QStringLiteral("send"), QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("usb:1")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:70000")},
+        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.+1")},
+        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0. 1")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("local"),
          QStringLiteral("--mode"), QStringLiteral("bmp")},
         {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("local"),
@@ -317,6 +295,74 @@ TEST_F(LoadCliTest, SkipLoadedSendsOnlyWhatTheLedgerDoesNotShowSinceTheLastErase
     const auto journal = simulator.printer().journal();
     ASSERT_EQ(journal.size(), 5u);  // the erase is an entry too
     EXPECT_EQ(journal.back().kind, printersim::EntryKind::TrueType);
+}
+
+// The ledger of this workstation is believed only while the printer's free
+// flash agrees with it: an erase or a load from another workstation (another
+// ledger), or another printer at the address, makes every file go out again.
+TEST_F(LoadCliTest, SkipLoadedVerifiesTheLedgerWithThePrinter) {
+    enum class Change { ErasedElsewhere, LoadedElsewhereEraseIfChanged, PrinterSwapped };
+    struct Case {
+        Change change;
+        const char* verification;
+        std::size_t journalAfter;  // entries of the printer that got the last send
+    };
+    // Entries: the first load, the change (an erase, a load, or none on
+    // another printer), the erase of --erase-if-changed, the load again.
+    for (const Case& c : {Case{Change::ErasedElsewhere, "stale", 1 + 1 + 1},
+                          Case{Change::LoadedElsewhereEraseIfChanged, "stale", 1 + 1 + 1 + 1},
+                          Case{Change::PrinterSwapped, "other-printer", 1}}) {
+        printers_.clear();
+        const QString ledgerHome = dir_.path() + QStringLiteral("/ledger%1").arg(static_cast<int>(c.change));
+        const QString elsewhere = ledgerHome + QStringLiteral("-elsewhere");
+        auto* simulator = &addPrinter();
+        const QString printer = printerArguments()[1];
+        const QString file = files_[1];
+        QStringList send = {QStringLiteral("send"),          file,
+                            QStringLiteral("--printer"),     printer,
+                            QStringLiteral("--skip-loaded"), QStringLiteral("--json")};
+        ASSERT_EQ(runLoad({QStringLiteral("send"), file, QStringLiteral("--printer"), printer}, ledgerHome)
+                      .exitCode,
+                  0);
+        switch (c.change) {
+            case Change::ErasedElsewhere:
+                ASSERT_EQ(runLoad({QStringLiteral("erase"), QStringLiteral("--printer"), printer,
+                                   QStringLiteral("--yes")},
+                                  elsewhere)
+                              .exitCode,
+                          0);
+                break;
+            case Change::LoadedElsewhereEraseIfChanged:
+                ASSERT_EQ(
+                    runLoad({QStringLiteral("send"), file, QStringLiteral("--printer"), printer}, elsewhere)
+                        .exitCode,
+                    0);
+                send << QStringLiteral("--erase-if-changed");
+                break;
+            case Change::PrinterSwapped: {
+                const std::uint16_t port = simulator->port();
+                printers_.clear();
+                printersim::PrinterConfig config;
+                config.identity = "MFG:Ticket printer;CMD:KTL;MDL:RVA 300;FWV:5.09;";
+                simulator = printers_.emplace_back(std::make_unique<printersim::Simulator>(config)).get();
+                simulator->listenTcp(port);
+                break;
+            }
+        }
+        const LoadRun run = runLoad(send, ledgerHome);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QJsonObject report = run.json()[QStringLiteral("printers")][0].toObject();
+        EXPECT_EQ(report[QStringLiteral("verification")].toString(), QLatin1String(c.verification));
+        EXPECT_TRUE(report[QStringLiteral("skipped")].toArray().isEmpty());
+        EXPECT_EQ(report[QStringLiteral("files")].toArray().size(), 1);
+        EXPECT_EQ(simulator->printer().journal().size(), c.journalAfter);
+        EXPECT_EQ(simulator->printer().journal().back().kind, printersim::EntryKind::TrueType);
+        // Now the record agrees with the printer: nothing goes out again.
+        const LoadRun again = runLoad(send, ledgerHome);
+        EXPECT_EQ(again.json()[QStringLiteral("printers")][0][QStringLiteral("verification")].toString(),
+                  QStringLiteral("verified"));
+        EXPECT_EQ(simulator->printer().journal().size(), c.journalAfter);
+    }
 }
 
 TEST_F(LoadCliTest, HistoryListsLoadsAndErasesNewestFirst) {
@@ -392,6 +438,205 @@ TEST_F(LoadCliTest, APrinterHeldByAnotherProgramIsRefusedNamingItsProcess) {
     EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("in-use"));
     EXPECT_TRUE(report[QStringLiteral("message")].toString().contains(QString::number(::getpid())));
     EXPECT_TRUE(simulator.printer().journal().empty());
+}
+
+// velquin-load as another local user (nobody), without a runtime folder.
+LoadRun runLoadAsNobody(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    process.setProcessEnvironment(environment);
+    process.setProgram(QStringLiteral("setpriv"));
+    process.setArguments(QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                     QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                                     QStringLiteral(VELQUIN_LOAD_PATH)} +
+                         arguments);
+    process.start();
+    EXPECT_TRUE(process.waitForFinished(60'000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString outcomeOf(const LoadRun& run) {
+    return run.json()[QStringLiteral("printers")][0][QStringLiteral("outcome")].toString();
+}
+
+TEST_F(LoadCliTest, APrinterHasOneLockForEveryUserSessionAndSpellingOfItsAddress) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
+    auto& simulator = addPrinter();
+    const QString port = QString::number(simulator.port());
+    auto statusAsNobody = [&](const QString& address) {
+        return runLoadAsNobody({QStringLiteral("status"), QStringLiteral("--printer"),
+                                QStringLiteral("tcp:%1:%2").arg(address, port), QStringLiteral("--json")});
+    };
+    const QStringList lockFiles{QStringLiteral("velquin-*%1*").arg(port)};
+    {
+        // Held here, it is held for another user, with no runtime folder and
+        // another spelling of the address.
+        const auto held = velquin::PrinterLock::tryAcquire(
+            velquin::PrinterLock::networkKey(QStringLiteral("127.0.0.1"), simulator.port()));
+        ASSERT_TRUE(held.lock);
+        for (const QString& spelling : {QStringLiteral("127.0.0.01"), QStringLiteral("127.000.000.001")}) {
+            const LoadRun refused = statusAsNobody(spelling);
+            EXPECT_EQ(outcomeOf(refused), QStringLiteral("in-use")) << refused.err.toStdString();
+            EXPECT_TRUE(refused.out.contains(QByteArray::number(::getpid()))) << refused.out.toStdString();
+        }
+    }
+    // Released, nobody is locked out; and nobody's run leaves it free for us.
+    const LoadRun served = statusAsNobody(QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(outcomeOf(served), QStringLiteral("completed")) << served.err.toStdString();
+    EXPECT_TRUE(velquin::PrinterLock::tryAcquire(
+                    velquin::PrinterLock::networkKey(QStringLiteral("127.0.0.1"), simulator.port()))
+                    .lock);
+    // Nothing is left in the shared folder for anyone to plant or trip over.
+    EXPECT_TRUE(QDir(QStringLiteral("/tmp")).entryList(lockFiles).isEmpty());
+}
+
+TEST_F(LoadCliTest, ListFilesThatAreNoListAreRefusedNamingWhy) {
+    const QString sparse = dir_.path() + QStringLiteral("/sparse.TFL");
+    QFile big(sparse);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(256 << 20));
+    big.close();
+    auto listOf = [&](const QString& name, const QByteArray& content) {
+        const QString path = dir_.path() + QLatin1Char('/') + name;
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    };
+    const struct {
+        QString list;
+        int exitCode;
+        QByteArray says;
+    } cases[] = {
+        {QStringLiteral("/dev/zero"), 2, "not a regular file"},
+        {sparse, 2, "larger than"},
+        {listOf(QStringLiteral("nul.TFL"), files_[0].toUtf8() + "\r\n" + files_[1].toUtf8() + '\0' + "x\r\n"),
+         2, "line 2"},
+        {listOf(QStringLiteral("empty.TFL"), ""), 1, "nothing to send"},
+        {listOf(QStringLiteral("blank.TFL"), "\r\n  \n\t\r\n"), 1, "nothing to send"},
+    };
+    for (const auto& c : cases) {
+        const LoadRun run = runLoad({QStringLiteral("send"), QStringLiteral("--list"), c.list,
+                                     QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:1")});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.list.toStdString();
+        EXPECT_TRUE(run.err.contains(c.says)) << run.err.toStdString();
+    }
+}
+
+TEST_F(LoadCliTest, TicketsThePrinterDidNotAllTakeFailItsPrinter) {
+    printersim::Faults closing;
+    closing.closeAfterBytes = 200;
+    addPrinter();
+    addPrinter(closing);
+    const LoadRun run =
+        runLoad(QStringList{QStringLiteral("ticket"), QStringLiteral("all"), QStringLiteral("--mode"),
+                            QStringLiteral("ttf"), QStringLiteral("--json")} +
+                printerArguments());
+    EXPECT_EQ(run.exitCode, 1);
+    const QJsonArray reports = run.json()[QStringLiteral("printers")].toArray();
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reports[0][QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
+    EXPECT_EQ(reports[1][QStringLiteral("outcome")].toString(), QStringLiteral("printer-gone"));
+}
+
+TEST_F(LoadCliTest, AStopEndsTheRunAtOnceWhileThePrinterStalls) {
+    printersim::Faults stalled;
+    stalled.replyDelay = std::chrono::seconds(20);
+    addPrinter(stalled);
+    QProcess process;
+    process.start(
+        QStringLiteral(VELQUIN_LOAD_PATH),
+        QStringList{QStringLiteral("send"), files_[0], QStringLiteral("--json")} + printerArguments());
+    ASSERT_TRUE(process.waitForStarted());
+    QThread::msleep(1000);  // the worker now waits inside the library for an answer
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    // Far below the library's own limit on a read.
+    ASSERT_TRUE(process.waitForFinished(5000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QJsonObject report =
+        QJsonDocument::fromJson(process.readAllStandardOutput())[QStringLiteral("printers")][0].toObject();
+    EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("stopped"));
+    EXPECT_FALSE(report[QStringLiteral("message")].toString().isEmpty());
+}
+
+TEST_F(LoadCliTest, AReaderOfTheEventsGoingAwayStopsTheRunAndRecordsTheFileInFlight) {
+    // Slow flash writes: the reader (head) is gone long before the second file.
+    addPrinter({}, 20'000);
+    const QString command =
+        QStringLiteral("\"%1\" send %2 --printer %3 2>&1 | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}")
+            .arg(QStringLiteral(VELQUIN_LOAD_PATH), files_.join(QLatin1Char(' ')), printerArguments()[1]);
+    QProcess shell;
+    shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
+    ASSERT_TRUE(shell.waitForFinished(60'000));
+    EXPECT_EQ(shell.exitCode(), 1) << "not 141: SIGPIPE did not end it";
+
+    const LoadRun history = runLoad({QStringLiteral("history"), QStringLiteral("--printer"),
+                                     printerArguments()[1], QStringLiteral("--json")});
+    const QJsonArray loads =
+        history.json()[QStringLiteral("printers")][0][QStringLiteral("history")].toArray();
+    ASSERT_FALSE(loads.isEmpty()) << history.err.toStdString();
+    // Newest first: the file in flight when it stopped is not confirmed.
+    EXPECT_EQ(loads[0][QStringLiteral("outcome")].toString(), QStringLiteral("not confirmed"));
+    EXPECT_LT(loads.size(), files_.size());
+}
+
+TEST_F(LoadCliTest, HostileFileNamesReachNoLineRaw) {
+    addPrinter();
+    const QString hostile = dir_.path() + QStringLiteral("/a\nb|c\x1b[31m.ttf");
+    ASSERT_TRUE(QFile::copy(files_[1], hostile));
+    const LoadRun run =
+        runLoad({QStringLiteral("send"), hostile, QStringLiteral("--printer"), printerArguments()[1]});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    for (const QByteArray& shown : {run.out, run.err}) {
+        EXPECT_FALSE(shown.contains('\x1b')) << shown.toStdString();
+        EXPECT_FALSE(shown.contains("a\nb")) << shown.toStdString();
+    }
+    EXPECT_TRUE(run.out.contains("completed")) << run.out.toStdString();
+
+    // A name that is not UTF-8 is named as such, not taken for another file.
+    QProcess shell;
+    shell.start(
+        QStringLiteral("bash"),
+        {QStringLiteral("-c"), QStringLiteral("\"%1\" send \"$(printf 'a\\377.ttf')\" --printer local")
+                                   .arg(QStringLiteral(VELQUIN_LOAD_PATH))});
+    ASSERT_TRUE(shell.waitForFinished(30'000));
+    EXPECT_EQ(shell.exitCode(), 2);
+    EXPECT_TRUE(shell.readAllStandardError().contains("not valid UTF-8"));
+}
+
+TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {
+    auto& simulator = addPrinter();
+    const QString font = dir_.path() + QStringLiteral("/venue.sfp");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/courier10.sfp"), font));
+    auto send = [&] {
+        return runLoad({QStringLiteral("send"), font, QStringLiteral("--printer"), printerArguments()[1],
+                        QStringLiteral("--skip-loaded"), QStringLiteral("--json")});
+    };
+    ASSERT_EQ(send().exitCode, 0);
+    // Another font under the same name; the old converted file is still beside it.
+    ASSERT_TRUE(QFile::remove(font));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELQUIN_SAMPLE_FONTS "/times-bold24.sfp"), font));
+    const LoadRun again = send();
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.json()[QStringLiteral("printers")][0][QStringLiteral("skipped")].toArray().isEmpty());
+    EXPECT_EQ(simulator.printer().journal().size(), 2u);
+}
+
+TEST_F(LoadCliTest, HistoryOfALedgerThatCannotBeOpenedSaysSoRatherThanNoPrinter) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
+    addPrinter();
+    ASSERT_EQ(runLoad({QStringLiteral("send"), files_[1], QStringLiteral("--printer"), printerArguments()[1]})
+                  .exitCode,
+              0);
+    // The rows are there, in a ledger another user may read but not write.
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther);
+    const LoadRun run =
+        runLoadAsNobody({QStringLiteral("history"), QStringLiteral("--printer"), printerArguments()[1]});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("the ledger could not be read")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("no printer matching")) << run.err.toStdString();
 }
 
 }  // namespace

@@ -77,6 +77,9 @@ void PrinterHoldsTest::marksHeldRowsAndSeesALoadThatBypassedTheLedger() {
     text = holds.holdsText();
     QVERIFY2(text.contains(QStringLiteral("changed since last seen")), qPrintable(text));
     QVERIFY(!text.contains(other));
+    // A record the printer no longer agrees with marks nothing.
+    holds.markHeldRows(list, LoaderMode::ModeTTF);
+    QVERIFY(!grid.index(1, 1).data(Qt::ForegroundRole).isValid());
 }
 
 VELQUIN_QTEST_MAIN(PrinterHoldsTest)

@@ -1,8 +1,10 @@
 // printer-sim's own behaviour, seen over real loopback and device sockets:
 // what it stores, its flash accounting and toggle, its faults, its device
 // front end and the program.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -14,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
+#include <string>
 
 #include "link/printer_data.h"
 #include "sha256.h"
@@ -284,6 +288,37 @@ TEST(SimulatorLifetime, StopsPromptlyWithClientsAttached) {
     std::int32_t length = sizeof buffer;
     EXPECT_EQ(ReadDataEthernetVB(socket, buffer, &length), 0);
     CloseEthernetSocketVB(socket);
+}
+
+TEST(SimulatorAddress, ListensOnAnyLoopbackAddressAndRefusesTheRest) {
+    struct Case {
+        const char* address;
+        bool listens;
+    };
+    for (const Case& c : {Case{"127.0.0.1", true}, Case{"127.0.0.77", true}, Case{"127.255.255.254", true},
+                          Case{"10.0.0.1", false}, Case{"0.0.0.0", false}, Case{"128.0.0.1", false},
+                          Case{"127.0.0", false}, Case{"localhost", false}}) {
+        printersim::Simulator simulator;
+        if (!c.listens) {
+            EXPECT_THROW(simulator.listenTcp(0, c.address), std::invalid_argument) << c.address;
+            continue;
+        }
+        const std::uint16_t port = simulator.listenTcp(0, c.address);
+        // Only that address answers.
+        const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(port);
+        ::inet_pton(AF_INET, std::string(c.address) == "127.0.0.1" ? "127.0.0.2" : "127.0.0.1",
+                    &target.sin_addr);
+        EXPECT_NE(::connect(other, reinterpret_cast<const sockaddr*>(&target), sizeof target), 0)
+            << c.address;
+        ::close(other);
+        ::inet_pton(AF_INET, c.address, &target.sin_addr);
+        const int own = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::connect(own, reinterpret_cast<const sockaddr*>(&target), sizeof target), 0) << c.address;
+        ::close(own);
+    }
 }
 
 // The client side of the device protocol, just enough to drive the simulator.

@@ -305,32 +305,44 @@ TEST_F(SpoolerPorts, MovedQueuesKeepTheirJobsAndAStoppedQueueStaysStopped) {
 }
 
 TEST_F(SpoolerPorts, TheGuardianPutsBackTheQueuesOfAKilledProcess) {
-    addQueues({{"ticket_usb", USB_URI}});
-    int moved[2];
-    ASSERT_EQ(::pipe(moved), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The library as the program loads it, with the guardian beside it.
-        ::unsetenv("MORLIX_GUARDIAN");
-        void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
-        auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
-        if (move) move();
-        [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
-        for (;;) ::pause();
+    // Also with the spooler frozen at the crash for longer than one attempt:
+    // the guardian tries again until it answers.
+    const struct {
+        const char* queue;
+        std::chrono::seconds frozen;
+    } cases[] = {{"ticket_usb", std::chrono::seconds(0)}, {"frozen_usb", std::chrono::seconds(5)}};
+    for (const auto& c : cases) {
+        addQueues({{c.queue, USB_URI}});
+        int moved[2];
+        ASSERT_EQ(::pipe(moved), 0);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The library as the program loads it, with the guardian beside it.
+            ::unsetenv("MORLIX_GUARDIAN");
+            void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
+            auto move =
+                library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
+            if (move) move();
+            [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
+            for (;;) ::pause();
+        }
+        ::close(moved[1]);
+        char done;
+        ASSERT_EQ(::read(moved[0], &done, 1), 1);
+        ::close(moved[0]);
+        EXPECT_EQ(cupsd.deviceUri(c.queue), NULL_DEVICE);
+        if (c.frozen.count() > 0) cupsd.freeze(true);
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        std::this_thread::sleep_for(c.frozen);
+        cupsd.freeze(false);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (cupsd.deviceUri(c.queue) != USB_URI && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(cupsd.deviceUri(c.queue), USB_URI) << c.queue;
+        EXPECT_FALSE(cupsd.isStopped(c.queue));
     }
-    ::close(moved[1]);
-    char done;
-    ASSERT_EQ(::read(moved[0], &done, 1), 1);
-    ::close(moved[0]);
-    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), NULL_DEVICE);
-    ::kill(child, SIGKILL);
-    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (cupsd.deviceUri("ticket_usb") != USB_URI && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(cupsd.deviceUri("ticket_usb"), USB_URI);
-    EXPECT_FALSE(cupsd.isStopped("ticket_usb"));
 }
 
 // A spooler socket whose peer misbehaves in one way.

@@ -153,9 +153,14 @@ bool PrivateCupsd::start() {
     return true;
 }
 
+void PrivateCupsd::freeze(bool frozen) {
+    if (server_ > 0) ::kill(server_, frozen ? SIGSTOP : SIGCONT);
+}
+
 void PrivateCupsd::stop() {
     if (server_ <= 0) return;
     ::kill(server_, SIGTERM);
+    ::kill(server_, SIGCONT);  // a frozen server ends too
     int status = 0;
     ::waitpid(server_, &status, 0);
     server_ = -1;

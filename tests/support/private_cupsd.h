@@ -24,6 +24,8 @@ public:
     // error() when it does not come up.
     bool start();
     void stop();
+    // Freezes the server (SIGSTOP) as a hung spooler, or lets it go on.
+    void freeze(bool frozen);
     const std::string& error() const { return error_; }
     const std::string& folder() const { return folder_; }
     std::string stateHome() const { return folder_ + "/state-home"; }

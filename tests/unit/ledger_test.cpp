@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
+#include <thread>
 
 using namespace velquin::ledger;
 using namespace std::chrono_literals;
@@ -280,6 +281,46 @@ TEST_F(LedgerTest, AnUnusableLedgerIsReportedOnceAndLeftAlone) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(QFile::exists(file()));
+}
+
+TEST_F(LedgerTest, ALoadRecordsTheBytesSentNotTheFileAsItIsLater) {
+    const QByteArray sent = "the bytes the printer got";
+    const QString path = makeFile(QStringLiteral("a.ttf"), sent);
+    Ledger ledger(file());
+    PrinterLedger printer(&ledger, PRINTER);
+    printer.beforeLoad(path, LoadMode::TrueType, 1000);
+    printer.fileBytesSent(std::span(reinterpret_cast<const std::uint8_t*>(sent.constData()),
+                                    static_cast<std::size_t>(sent.size())));
+    makeFile(QStringLiteral("a.ttf"), "edited while the ledger was busy");
+    printer.afterLoad(Outcome::Confirmed, 900);
+
+    const std::vector<LoadRecord> loads = ledger.loads(PRINTER);
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0].sha256, QCryptographicHash::hash(sent, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(loads[0].size, sent.size());
+    // The edited file is not what the printer holds.
+    EXPECT_EQ(ledger.heldFiles(PRINTER, {path}), std::vector<bool>{false});
+}
+
+TEST_F(LedgerTest, RowsLeftAtTheEndWaitOutALockLongerThanOneBusyTimeOut) {
+    const QString path = makeFile(QStringLiteral("a.ttf"), "font");
+    { Ledger(file()).printers(); }  // creates the file
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(file()).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([other] {
+        std::this_thread::sleep_for(3s);
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+    });
+    std::atomic<int> reports = 0;
+    {
+        Ledger ledger(file(), [&reports](const QString&) { ++reports; });
+        for (int n = 0; n < 3; ++n) load(ledger, PRINTER, path, Outcome::Confirmed, 1000);
+    }
+    release.join();
+    EXPECT_EQ(reports, 0);
+    EXPECT_EQ(Ledger(file()).loads(PRINTER).size(), 3u);
 }
 
 }  // namespace

@@ -28,7 +28,9 @@ const char* const USAGE =
     "entry is then printed as: order kind size sha256 source stored|not-stored [ERROR why].\n"
     "\n"
     "Link:\n"
-    "  --port N              TCP port on 127.0.0.1 (default 0: pick a free one)\n"
+    "  --port N              TCP port (default 0: pick a free one)\n"
+    "  --address 127.0.0.N   loopback address to listen on (default 127.0.0.1;\n"
+    "                        nothing outside 127.0.0.0/8)\n"
     "  --no-tcp              serve no TCP port (devices only)\n"
     "  --device-root DIR     folder under which simulated devices are served\n"
     "                        (default: $MORLIX_DEVICE_ROOT)\n"
@@ -99,6 +101,7 @@ int main(int argc, char** argv) {
     printersim::PrinterConfig config;
     printersim::Faults faults;
     std::uint16_t port = 0;
+    std::string address = "127.0.0.1";
     bool tcp = true, quiet = false;
     std::string deviceRoot = std::getenv("MORLIX_DEVICE_ROOT") ? std::getenv("MORLIX_DEVICE_ROOT") : "";
     std::vector<int> usbDevices, parallelDevices;
@@ -119,6 +122,8 @@ int main(int argc, char** argv) {
             std::uint64_t wanted = number(option, value());
             if (wanted > 65535) fail("--port must be 0 to 65535");
             port = static_cast<std::uint16_t>(wanted);
+        } else if (option == "--address") {
+            address = value();
         } else if (option == "--no-tcp") {
             tcp = false;
         } else if (option == "--device-root") {
@@ -205,7 +210,7 @@ int main(int argc, char** argv) {
                 std::printf("%s\n", printersim::describe(entry).c_str());
                 std::fflush(stdout);
             });
-        if (tcp) std::printf("port %u\n", static_cast<unsigned>(simulator.listenTcp(port)));
+        if (tcp) std::printf("port %u\n", static_cast<unsigned>(simulator.listenTcp(port, address)));
         for (int index : usbDevices) {
             auto path = printersim::usbDevicePath(deviceRoot, index);
             simulator.addDevice(path, "usb" + std::to_string(index));

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <stdexcept>
 #include <system_error>
 
 #include "session.h"
@@ -109,20 +110,23 @@ Simulator::~Simulator() {
     stop();
 }
 
-std::uint16_t Simulator::listenTcp(std::uint16_t port) {
+std::uint16_t Simulator::listenTcp(std::uint16_t port, const std::string& loopbackAddress) {
+    in_addr wanted{};
+    if (::inet_pton(AF_INET, loopbackAddress.c_str(), &wanted) != 1 || (ntohl(wanted.s_addr) >> 24) != 127)
+        throw std::invalid_argument("not a loopback address (127.0.0.0/8): " + loopbackAddress);
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0) throw systemError("socket");
     int on = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // loopback only, always
+    address.sin_addr = wanted;  // loopback only, always
     address.sin_port = htons(port);
     socklen_t length = sizeof address;
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, 16) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        auto error = systemError("listen on 127.0.0.1:" + std::to_string(port));
+        auto error = systemError("listen on " + loopbackAddress + ":" + std::to_string(port));
         ::close(listener);
         throw error;
     }

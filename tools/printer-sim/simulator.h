@@ -34,9 +34,11 @@ public:
 
     PrinterModel& printer() { return printer_; }
 
-    // Listens on 127.0.0.1 at `port` (0 picks a free port); gives the port.
-    // Throws std::system_error when the port cannot be had.
-    std::uint16_t listenTcp(std::uint16_t port = 0);
+    // Listens on `address` (127.0.0.1 unless given; loopback only) at `port`
+    // (0 picks a free port); gives the port. Throws std::system_error when
+    // the port cannot be had, std::invalid_argument for an address outside
+    // 127.0.0.0/8.
+    std::uint16_t listenTcp(std::uint16_t port = 0, const std::string& address = "127.0.0.1");
     std::uint16_t port() const { return port_; }
 
     // Serves a simulated device: a UNIX-domain socket at `socketPath`, its

@@ -1,0 +1,69 @@
+#include "event_log.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <cstdio>
+
+#include "printer_run.h"
+
+namespace velquin::load {
+
+QString logTimestamp() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QJsonObject eventObject(const QString& timestamp, const QString& printer, const QString& line) {
+    QJsonObject event{{QStringLiteral("timestamp"), timestamp},
+                      {QStringLiteral("printer"), printer},
+                      {QStringLiteral("file"), QJsonValue()},
+                      {QStringLiteral("bytes"), QJsonValue()},
+                      {QStringLiteral("outcome"), QJsonValue()}};
+    const QLatin1String prefix(PROGRESS_PREFIX);
+    // "@progress FILE|BYTES|SIZE|BYTES_PER_SECOND|STATE"; a file name may hold "|".
+    const QStringList fields = line.mid(prefix.size()).split(QLatin1Char('|'));
+    if (line.startsWith(prefix) && fields.size() >= 5) {
+        const qsizetype count = fields.size();
+        event.insert(QStringLiteral("file"), fields.mid(0, count - 4).join(QLatin1Char('|')));
+        event.insert(QStringLiteral("bytes"), fields[count - 4].toLongLong());
+        event.insert(QStringLiteral("size"), fields[count - 3].toLongLong());
+        event.insert(QStringLiteral("event"), fields[count - 1]);
+        if (fields[count - 1] == QLatin1String("completed"))
+            event.insert(QStringLiteral("outcome"), QStringLiteral("completed"));
+        return event;
+    }
+    event.insert(QStringLiteral("event"), QStringLiteral("message"));
+    event.insert(QStringLiteral("message"), line);
+    return event;
+}
+
+QJsonObject finishedObject(const QString& timestamp, const QJsonObject& report) {
+    qint64 bytes = 0;
+    for (const QJsonValue& file : report.value(QStringLiteral("files")).toArray())
+        bytes += file[QStringLiteral("bytes_sent")].toInteger();
+    return {{QStringLiteral("timestamp"), timestamp},
+            {QStringLiteral("printer"), report.value(QStringLiteral("printer"))},
+            {QStringLiteral("file"), QJsonValue()},
+            {QStringLiteral("event"), QStringLiteral("finished")},
+            {QStringLiteral("bytes"), bytes},
+            {QStringLiteral("outcome"), report.value(QStringLiteral("outcome"))}};
+}
+
+bool writeJsonEvent(const QJsonObject& event) {
+    const QByteArray line = QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
+    const std::size_t written =
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+    return std::fflush(stderr) == 0 && written == static_cast<std::size_t>(line.size());
+}
+
+void logWorkerLine(LogFormat format, const QString& printer, const QString& line) {
+    if (format == LogFormat::Json) {
+        writeJsonEvent(eventObject(logTimestamp(), printer, line));
+        return;
+    }
+    if (line.startsWith(QLatin1String(PROGRESS_PREFIX))) return;
+    std::fprintf(stderr, "%s %s: %s\n", qPrintable(logTimestamp()), qPrintable(printer), qPrintable(line));
+    std::fflush(stderr);
+}
+
+}  // namespace velquin::load
