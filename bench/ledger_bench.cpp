@@ -77,6 +77,7 @@ int main(int argc, char* argv[]) {
     const std::uint64_t receivedBefore = simulator.printer().bytesReceived();
     const auto start = Clock::now();
     window.sendList();
+    window.waitForWork();
     const double wallSeconds = secondsSince(start);
     const std::uint64_t uploaded = simulator.printer().bytesReceived() - receivedBefore;
     const std::size_t stored = simulator.printer().journal().size();

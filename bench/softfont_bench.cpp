@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -192,16 +193,26 @@ void measurePeakMemory(const fs::path& folder) {
                     missing ? intmax_t{0} : static_cast<intmax_t>(size), peak);
         fs::remove(converted, missing);
     };
+    // The largest sample soft font (the folder also holds a True Type font,
+    // which is no soft font), and a large generated one.
+    const auto isSoftFont = [](const fs::path& path) {
+        std::string extension = path.extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return extension == ".sfp";
+    };
     fs::path largestSample;
     for (const auto& sample : fs::directory_iterator(SAMPLE_FONTS_DIR))
-        if (sample.is_regular_file() &&
+        if (sample.is_regular_file() && isSoftFont(sample.path()) &&
             (largestSample.empty() || sample.file_size() > fs::file_size(largestSample)))
             largestSample = sample.path();
     if (!largestSample.empty()) {
         fs::copy_file(largestSample, folder / largestSample.filename(), fs::copy_options::overwrite_existing);
-        report(("largest sample font " + largestSample.filename().string()).c_str(),
+        report(("largest sample soft font " + largestSample.filename().string()).c_str(),
                (folder / largestSample.filename()).string());
     }
+    writeFont((folder / "generated.sfp").string(), largeFont(256, 256));
+    report("generated: 256 codes, cells of 256 x 256", (folder / "generated.sfp").string());
     // The hostile fonts of the tests: one cell of 65,535 x 65,535 dots (refused),
     // and the largest font a printer could still hold (a file just under 9,000,000 bytes).
     velquin::testing::FontDescriptor hostile;

@@ -23,9 +23,7 @@ inline constexpr Flag toFlag(bool value) {
 // The four operating modes; the numbers are those of the mode file.
 enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 };
 
-inline constexpr std::size_t TRANSFER_BUFFER_SIZE = 65'539;  // indices 0 to 65,538
 inline constexpr std::size_t FILE_LIST_CAPACITY = 100;
-using TransferBuffer = std::array<std::uint8_t, TRANSFER_BUFFER_SIZE>;
 
 struct AppState {
     // A printer link was obtained by discovery (local search or network dialog).
@@ -46,19 +44,6 @@ struct AppState {
 
     float PrinterVersion = 0.0f;
     Flag PrinterSuitable = FLAG_FALSE;
-
-    // File list: the order number of the next row (data rows + 1), the sum
-    // of the listed sizes, the size of the file being added, and the size
-    // of each row (entry n-1 is row n).
-    std::int16_t NextOrder = 0;
-    std::int32_t FlashNeeded = 0;
-    std::int32_t CurrentFileSize = 0;
-    std::array<std::int32_t, FILE_LIST_CAPACITY> FileSizes{};
-
-    // One scratch buffer for everything the program sends itself, and one
-    // for what it receives; neither is cleared between uses.
-    TransferBuffer SendBuffer{};
-    TransferBuffer ReceiveBuffer{};
 
     // A command that talks to the printer is running (the window lets events
     // run inside long operations, so another click could otherwise start a

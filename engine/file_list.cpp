@@ -125,7 +125,7 @@ namespace {
 constexpr char ROW_MIME_TYPE[] = "application/x-velquin-list-row";
 }  // namespace
 
-FileList::FileList(AppState& state, QObject* parent) : QAbstractTableModel(parent), state_(state) {
+FileList::FileList(QObject* parent) : QAbstractTableModel(parent) {
     for (int column = 0; column < LIST_COLUMNS; ++column) headings_ << QString();
 }
 
@@ -240,8 +240,6 @@ void FileList::removeAll() {
         endRemoveRows();
     }
     changed_ = false;
-    syncState();
-    state_.FlashNeeded = 0;
     emit listChanged();
 }
 
@@ -295,22 +293,15 @@ void FileList::setHeld(const std::vector<bool>& held) {
     if (count() > 0) emit dataChanged(index(1, 0), index(count(), LIST_COLUMNS - 1), {HeldRole});
 }
 
-void FileList::syncState() {
-    for (std::size_t row = 0; row < rows_.size(); ++row) state_.FileSizes[row] = rows_[row].size;
-    state_.NextOrder = static_cast<std::int16_t>(count() + 1);
-}
-
 void FileList::changed() {
     changed_ = true;
-    syncState();
     emit listChanged();
 }
 
-std::int32_t FileList::recomputeFlashNeeded() {
+std::int32_t FileList::flashNeeded() const {
     std::int64_t sum = 0;
-    for (int row = 0; row < count(); ++row) sum += state_.FileSizes[static_cast<std::size_t>(row)];
-    state_.FlashNeeded = static_cast<std::int32_t>(std::min<std::int64_t>(sum, INT32_MAX));
-    return state_.FlashNeeded;
+    for (const Row& row : rows_) sum += row.size;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(sum, INT32_MAX));
 }
 
 FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
@@ -342,11 +333,9 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
                                                            : QLatin1Char(' ') + problem));
             continue;
         }
-        state_.CurrentFileSize = *size;
         append(path, *size);
         ++report.added;
     }
-    recomputeFlashNeeded();
     // Rows read from a list file are not a change the operator made.
     changed_ = false;
     emit listChanged();

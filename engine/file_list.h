@@ -53,8 +53,9 @@ std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head);
 
 // The operator's list as the model the grid shows. Row 0 is the heading
 // row (the mode's column headings, not selectable); rows 1 to count() are the
-// files in the order they are sent, kept in step with NextOrder, FileSizes
-// and FlashNeeded. Rows move by drag and drop within the grid.
+// files in the order they are sent, each with its size: the list is the
+// program's only record of what it holds. Rows move by drag and drop within
+// the grid.
 class FileList final : public QAbstractTableModel {
     Q_OBJECT
 
@@ -64,7 +65,7 @@ public:
     // A row's whole path (column 1 may be shown shortened).
     static constexpr int PathRole = Qt::UserRole + 2;
 
-    FileList(AppState& state, QObject* parent = nullptr);
+    explicit FileList(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -100,8 +101,8 @@ public:
     void setFontId(int row, const QString& fontId);
     // One flag per list row, in order.
     void setHeld(const std::vector<bool>& held);
-    // Sets FlashNeeded to the sum of the listed sizes, and gives it back.
-    std::int32_t recomputeFlashNeeded();
+    // "Flash Needed": the sum of the listed sizes (at most the largest 32-bit number).
+    std::int32_t flashNeeded() const;
 
     // Whether the list changed since it was last saved to or read from a
     // list file (an empty list counts as unchanged).
@@ -130,11 +131,8 @@ private:
         QString fontId;
         bool held = false;
     };
-    // Writes NextOrder and FileSizes from the rows.
-    void syncState();
     void changed();
 
-    AppState& state_;
     QStringList headings_;
     std::vector<Row> rows_;
     bool changed_ = false;

@@ -80,7 +80,6 @@ EraseOutcome FlashMaintenance::clearFontSpace(bool demoMode) {
     const FlashSpace flash = printer_.readFlashSpace();
     ledger_.afterErase(ledger::Outcome::Confirmed, std::nullopt, flash.known());
     view_.setFlashSpaceRemaining(flash.known());
-    view_.processEvents();
     if (!flash.read) {
         view_.addStatusLine(UNREAD_FLASH_LINE);
         view_.selectLastStatusLine();
@@ -106,6 +105,7 @@ EraseOutcome FlashMaintenance::stop(EraseOutcome outcome, const QString& message
     ledger_.afterErase(commandSent_ ? ledger::Outcome::NotConfirmed : ledger::Outcome::Failed, std::nullopt,
                        freeNow);
     view_.setFlashSpaceRemaining(freeNow);
+    reason_ = message;
     view_.prompts().message(message);
     return outcome;
 }
@@ -113,7 +113,6 @@ EraseOutcome FlashMaintenance::stop(EraseOutcome outcome, const QString& message
 void FlashMaintenance::getFlash(bool demoMode) {
     view_.clearStatus();
     view_.addStatusLine(QStringLiteral("Getflash space remaining start"));
-    view_.processEvents();
     FlashSpace flash;
     if (printer_.isEthernet()) {
         flash = printer_.readFlashSpace();
@@ -121,13 +120,11 @@ void FlashMaintenance::getFlash(bool demoMode) {
         view_.addStatusLine(QStringLiteral("Getflash space remaining, standard"));
         flash = printer_.readFlashSpace();
         view_.addStatusLine(QStringLiteral("Return code = ") + QString::number(flash.resultCode));
-        view_.processEvents();
     }
     view_.addStatusLine(QStringLiteral("Getflash space remaining = ") +
                         (flash.read ? QString::number(flash.freeBytes) : QStringLiteral("unknown")));
     if (!flash.read) view_.addStatusLine(UNREAD_FLASH_LINE);
     if (demoMode) view_.addStatusLine(DEMO_NOTHING_SENT);
-    view_.processEvents();
     view_.setFlashSpaceRemaining(flash.known());
 }
 

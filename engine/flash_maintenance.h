@@ -39,6 +39,8 @@ public:
     // "Get Busy Status": shows the flash toggle bit and whether the printer
     // is busy, also in the progress caption (the diagnostics may be hidden).
     void getStatus(bool demoMode = false);
+    // What the operator was told of the last erase that did not finish.
+    const QString& reason() const { return reason_; }
 
 private:
     EraseOutcome stop(EraseOutcome outcome, const QString& message, bool printerThere = true);
@@ -49,6 +51,7 @@ private:
     std::chrono::milliseconds toggleTimeout_;
     ledger::PrinterLedger ledger_;
     bool commandSent_ = false;  // of the erase under way
+    QString reason_;
 };
 
 }  // namespace velquin

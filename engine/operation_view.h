@@ -21,15 +21,16 @@ public:
     // A line that may repeat many times in a row (a wait's poll): a view may
     // fold the repeats into one line with a count.
     virtual void addRepeatedStatusLine(const QString& line) { addStatusLine(line); }
+    // The same line repeated `times` times in a row.
+    virtual void addRepeatedStatusLines(const QString& line, int times) {
+        for (int i = 0; i < times; ++i) addRepeatedStatusLine(line);
+    }
     // Selects the newest line so that the list scrolls to it.
     virtual void selectLastStatusLine() = 0;
 };
 
 class OperationView : public StatusLog {
 public:
-    // Lets the window process its pending events once.
-    virtual void processEvents() = 0;
-
     virtual void setProgressRange(int minimum, int maximum) = 0;
     virtual void setProgressValue(int value) = 0;
     virtual int progressValue() const = 0;

@@ -37,7 +37,6 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
     while (true) {
         const qint64 bytesRead =
             opened ? file.read(reinterpret_cast<char*>(chunkBuffer.data()), chunkSize) : -1;
-        view.processEvents();
         if (bytesRead < 0) {
             view.addStatusLine(QStringLiteral("Writing file ") + path + QStringLiteral(" ERROR"));
             view.selectLastStatusLine();
@@ -54,7 +53,6 @@ FileTransfer streamFileToPrinter(const QString& path, std::span<std::uint8_t> ch
         }
         link.fileBytesTaken(chunk);
     }
-    view.processEvents();
     return result;
 }
 
@@ -74,7 +72,6 @@ ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int
         const PrinterStatus status = link.readStatus();
         if (!status.read) {
             view.addRepeatedStatusLine(QStringLiteral("Waiting for done, status read failed"));
-            view.processEvents();
             if (++failedReads < STATUS_READ_ATTEMPTS && !view.cancelRequested()) continue;
             result = ToggleWait::PrinterGone;
             break;
@@ -82,11 +79,9 @@ ToggleWait waitForToggleChange(PrinterConnection& link, OperationView& view, int
         failedReads = 0;
         if (status.flashToggle() != initialToggle) {
             view.addStatusLine(QStringLiteral("Waiting for done, found toggle change"));
-            view.processEvents();
             break;
         }
         view.addRepeatedStatusLine(waitingLine);
-        view.processEvents();
         if (view.cancelRequested()) {
             view.addStatusLine(QStringLiteral("Waiting for done, cancelled"));
             result = ToggleWait::Cancelled;
@@ -151,21 +146,18 @@ FlashSpace LinkedPrinterConnection::readFlashSpace() {
 }
 
 bool LinkedPrinterConnection::send(std::span<const std::uint8_t> bytes) {
-    // Everything the program sends itself goes out from the send buffer. An
-    // empty text (a BMP test ticket) is still one write, of length 0.
-    if (bytes.empty()) return io_.sendFromSendBuffer(0);
+    // An empty text (a BMP test ticket) is still one write, of length 0.
+    if (bytes.empty()) return io_.send(bytes);
     while (!bytes.empty()) {
-        const std::size_t count = std::min(bytes.size(), state_.SendBuffer.size());
-        if (bytes.data() != state_.SendBuffer.data())
-            std::copy_n(bytes.begin(), count, state_.SendBuffer.begin());
-        if (!io_.sendFromSendBuffer(count)) return false;
+        const std::size_t count = std::min(bytes.size(), LARGEST_WRITE);
+        if (!io_.send(bytes.first(count))) return false;
         bytes = bytes.subspan(count);
     }
     return true;
 }
 
 FileTransfer LinkedPrinterConnection::sendFile(const QString& path, OperationView& view) {
-    return streamFileToPrinter(path, state_.SendBuffer, *this, view);
+    return streamFileToPrinter(path, chunk_, *this, view);
 }
 
 }  // namespace velquin

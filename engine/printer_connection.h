@@ -154,6 +154,7 @@ private:
     AppState& state_;
     PrinterIo& io_;
     MorlixLibrary& library_;
+    std::array<std::uint8_t, 8'192> chunk_{};
 };
 
 }  // namespace velquin

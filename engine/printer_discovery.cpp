@@ -100,7 +100,7 @@ void PrinterDiscovery::judgeVersion(PrinterLink link) {
 void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {
     panel_.freeFlash = freeFlash;
     panel_.flash = freeFlashFact(freeFlash, isTrue(state_.DemoMode));
-    view_.showFlash(panel_.flash);
+    view_.showFlash(panel_.flash, panel_.freeFlash);
 }
 
 // No printer is reachable: nothing of the last one stays on screen.
@@ -111,7 +111,7 @@ void PrinterDiscovery::showNoPrinter() {
     publish();
     panel_.freeFlash.reset();
     panel_.flash = {};
-    view_.showFlash(panel_.flash);
+    view_.showFlash(panel_.flash, panel_.freeFlash);
 }
 
 // Empties the five fact labels; each keeps its colour, and the found label
@@ -129,13 +129,12 @@ PrinterPanel PrinterDiscovery::FindPrinterGetHandle() {
     processPendingEvents();
     if (!FindPrinterShowInfo()) return finish();
     processPendingEvents();
-    view_.setControlEnabled(DiscoveryControl::SendList, false);
-    view_.setControlEnabled(DiscoveryControl::DeleteLastItem, false);
-    view_.setControlEnabled(DiscoveryControl::DeleteAllItems, false);
+    view_.setCommandAvailable(DiscoveryCommand::Sending, false);
+    view_.setCommandAvailable(DiscoveryCommand::ListEditing, false);
     // "Clear Font Space" and the flash label follow the judgement.
     const bool suitable = isTrue(state_.PrinterSuitable);
-    if (!suitable) view_.setControlEnabled(DiscoveryControl::ClearFont, false);
-    view_.setControlEnabled(DiscoveryControl::FlashSpaceRemaining, suitable);
+    if (!suitable) view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
+    view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, suitable);
     return finish();
 }
 
@@ -195,8 +194,8 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         showNoPrinter();
         prompts_.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
                          QLatin1String(PRODUCT_TITLE));
-        view_.setControlEnabled(DiscoveryControl::FindNetworkPrinter, true);
-        view_.setControlEnabled(DiscoveryControl::ClearFont, false);
+        view_.setCommandAvailable(DiscoveryCommand::NetworkSearch, true);
+        view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
         state_.PrinterFound = FLAG_FALSE;
         return true;
     }
@@ -236,7 +235,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
     }
     state_.PrinterFound = FLAG_TRUE;
-    view_.setControlEnabled(DiscoveryControl::ClearFont, true);
+    view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
     return true;
 }
 
@@ -254,10 +253,9 @@ PrinterPanel PrinterDiscovery::findPrinter() {
         state_.PrinterFoundHandle = FLAG_FALSE;
     }
     FindPrinterGetHandle();
-    const bool listReady = isTrue(state_.PrinterFoundHandle) && state_.NextOrder > 1;
-    view_.setControlEnabled(DiscoveryControl::SendList, listReady);
-    view_.setControlEnabled(DiscoveryControl::DeleteLastItem, listReady);
-    view_.setControlEnabled(DiscoveryControl::DeleteAllItems, listReady);
+    const bool listReady = isTrue(state_.PrinterFoundHandle) && view_.listHasFiles();
+    view_.setCommandAvailable(DiscoveryCommand::Sending, listReady);
+    view_.setCommandAvailable(DiscoveryCommand::ListEditing, listReady);
     return finish();
 }
 
@@ -288,7 +286,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
     showFacts(logicBoard, printerType, printerModel, PrinterLink::Network);
     library_.GetPrinterVersionVB(&state_.PrinterVersion);
     judgeVersion(PrinterLink::Network);
-    view_.setControlEnabled(DiscoveryControl::FlashSpaceRemaining, true);
+    view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, true);
 
     io_.startCommand();
     if (isTrue(state_.DemoMode)) {
@@ -307,7 +305,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
             freeFlash);
     }
     state_.PrinterFound = FLAG_TRUE;
-    view_.setControlEnabled(DiscoveryControl::ClearFont, true);
+    view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
     return finish();
 }
 
@@ -418,8 +416,8 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
         state_.PrinterFound = FLAG_FALSE;
         state_.PrinterFoundHandle = FLAG_FALSE;
         showNoPrinter();
-        view_.setControlEnabled(DiscoveryControl::ClearFont, false);
-        view_.setControlEnabled(DiscoveryControl::SendList, false);
+        view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
+        view_.setCommandAvailable(DiscoveryCommand::Sending, false);
     }
 }
 

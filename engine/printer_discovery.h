@@ -42,14 +42,14 @@ struct NetworkAddress {
     bool operator==(const NetworkAddress&) const = default;
 };
 
-// The controls whose state discovery decides.
-enum class DiscoveryControl {
-    SendList,
-    DeleteLastItem,
-    DeleteAllItems,
-    ClearFont,
-    FindNetworkPrinter,
-    FlashSpaceRemaining,
+// What discovery decides the program may do with the printer it found (or
+// did not): the front end shows each as it shows its commands.
+enum class DiscoveryCommand {
+    Sending,         // sending the list to the printer
+    ListEditing,     // removing files from the list
+    Erasing,         // clearing the printer's font space
+    NetworkSearch,   // looking for a network printer
+    FreeFlashShown,  // the free flash read as a reading of a suitable printer
 };
 
 // What discovery draws on and asks of the program around it. The window
@@ -61,14 +61,16 @@ public:
     virtual void showPanel(const PrinterPanel& panel) = 0;
     // Draws the free flash; other operations update it too, so it is drawn
     // only when discovery changes it.
-    virtual void showFlash(const PanelFact& flash) = 0;
-    virtual void setControlEnabled(DiscoveryControl control, bool enabled) = 0;
+    virtual void showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) = 0;
+    virtual void setCommandAvailable(DiscoveryCommand command, bool available) = 0;
     // While a connect given up on is still inside the library, every command
     // that would reach the library or the list looks disabled; Exit stays.
     virtual void holdCommands(bool held) = 0;
     // The printer whose ledger record the program follows, or none.
     virtual void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) = 0;
     virtual void printerLost() = 0;
+    // The operator's list holds at least one file.
+    virtual bool listHasFiles() const = 0;
     // The program is ending (the shutdown has put the spooler ports back).
     virtual bool endRequested() const = 0;
     virtual void endProgram(int exitCode) = 0;

@@ -94,15 +94,18 @@ void PrinterIo::clearStatus() {
     status_.clearStatus();
 }
 
-bool PrinterIo::sendFromSendBuffer(std::size_t byteCount) {
-    byteCount = std::min(byteCount, state_.SendBuffer.size());
+bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
+    // An empty write still hands the library a valid address.
+    static constexpr std::uint8_t nothing = 0;
+    const std::uint8_t* const data = bytes.empty() ? &nothing : bytes.data();
+    const std::size_t byteCount = std::min(bytes.size(), LARGEST_WRITE);
     if (isTrue(state_.PrinterIsEthernet)) {
         // One send may take fewer bytes than asked; send the rest until all
         // are taken, so no part of a file is silently left out.
         std::size_t done = 0;
         do {
             std::int32_t sent = 0;
-            if (library_.WriteDataEthernetVB(state_.Socket, state_.SendBuffer.data() + done,
+            if (library_.WriteDataEthernetVB(state_.Socket, data + done,
                                              static_cast<std::int32_t>(byteCount - done), &sent) == 0 ||
                 sent < 0)
                 return false;
@@ -111,8 +114,7 @@ bool PrinterIo::sendFromSendBuffer(std::size_t byteCount) {
         } while (done < byteCount);
         return true;
     }
-    return library_.WritePrinterVB(state_.PrinterHandle, state_.SendBuffer.data(),
-                                   static_cast<std::uint32_t>(byteCount)) == 0;
+    return library_.WritePrinterVB(state_.PrinterHandle, data, static_cast<std::uint32_t>(byteCount)) == 0;
 }
 
 bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
@@ -123,8 +125,8 @@ bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
         // port gives; without it the flash toggle could never be seen over TCP.
         constexpr std::size_t requestLength = sizeof ETHERNET_STATUS_REQUEST - 1;
         drainSocket();
-        std::memcpy(state_.SendBuffer.data(), ETHERNET_STATUS_REQUEST, requestLength);
-        if (!sendFromSendBuffer(requestLength)) return false;
+        if (!send({reinterpret_cast<const std::uint8_t*>(ETHERNET_STATUS_REQUEST), requestLength}))
+            return false;
         sleep_(ETHERNET_STATUS_WAIT_MS);
         const std::size_t received = readReply(status.data(), STATUS_BUFFER_SIZE - 1,
                                                ETHERNET_STATUS_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
@@ -186,21 +188,21 @@ std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
     QByteArray field;
     std::int64_t value = 0;
     const int attempts = flashFailureReported_ ? 1 : ETHERNET_FLASH_ATTEMPTS;
+    std::array<std::uint8_t, ETHERNET_FLASH_REPLY_CAPACITY> reply{};
     bool sendFailed = false;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         constexpr std::size_t requestLength = sizeof ETHERNET_FLASH_REQUEST - 1;
         drainSocket();
-        std::memcpy(state_.SendBuffer.data(), ETHERNET_FLASH_REQUEST, requestLength);
         // A printer that no longer takes a request cannot answer it: asking
         // again would only make the operator wait out every attempt.
-        if (!sendFromSendBuffer(requestLength)) {
+        if (!send({reinterpret_cast<const std::uint8_t*>(ETHERNET_FLASH_REQUEST), requestLength})) {
             sendFailed = true;
             break;
         }
         sleep_(ETHERNET_FLASH_WAIT_MS);
-        const std::size_t received = readReply(state_.ReceiveBuffer.data(), ETHERNET_FLASH_REPLY_CAPACITY,
-                                               ETHERNET_FLASH_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
-        if (auto reply = flashReplyField(state_.ReceiveBuffer.data(), received)) field = *reply;
+        const std::size_t received =
+            readReply(reply.data(), reply.size(), ETHERNET_FLASH_REPLY_LENGTH, ETHERNET_REPLY_DEADLINE_MS);
+        if (auto digits = flashReplyField(reply.data(), received)) field = *digits;
         value = lenientDecimal(field);
         if (value > 0) return static_cast<std::int32_t>(std::min<std::int64_t>(value, INT32_MAX));
     }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 
 #include "app_state.h"
 
@@ -22,6 +23,8 @@ class OperatorPrompts;
 class StatusLog;
 
 inline constexpr std::size_t FILE_CHUNK_SIZE = 8'192;
+// The most one write hands the library; longer texts go in several writes.
+inline constexpr std::size_t LARGEST_WRITE = 65'539;
 inline constexpr std::size_t STATUS_BUFFER_SIZE = 513;  // indices 0 to 512
 inline constexpr std::int32_t ETHERNET_FLASH_REPLY_CAPACITY = 1'024;
 inline constexpr int ETHERNET_FLASH_ATTEMPTS = 21;
@@ -53,9 +56,9 @@ public:
     void SelectLastStatusLine();
     void clearStatus();
 
-    // Writes bytes from the start of SendBuffer to the printer link in use;
-    // true when the write succeeded.
-    [[nodiscard]] bool sendFromSendBuffer(std::size_t byteCount);
+    // Writes the bytes (at most LARGEST_WRITE of them) to the printer link
+    // in use, in one write; true when the write succeeded.
+    [[nodiscard]] bool send(std::span<const std::uint8_t> bytes);
 
     // One status read; the local port, or "<SS>" on the socket over TCP.
     // Bytes that did not arrive read as 0. True when the read succeeded.

@@ -120,15 +120,36 @@ void TransferMeter::flashWriteEnded() {
     notify(true);
 }
 
-// The first reading of a file is taken before it, the later ones after it;
-// a reading the printer did not give stays unknown.
-void TransferMeter::flashRead(const FlashSpace& flash) {
-    Record* record = currentRecord();
-    if (record == nullptr) return;
-    if (record->flashReads++ == 0)
-        record->progress.freeFlashBefore = flash.known();
-    else
-        record->progress.freeFlashAfter = flash.known();
+void TransferMeter::fileStarted(const FileStarted& file) {
+    enterRow(file.row);
+    if (Record* record = currentRecord()) record->progress.freeFlashBefore = file.freeFlashBefore;
+}
+
+void TransferMeter::transferStarted(int, std::int64_t size) {
+    transferStarting(size);
+}
+
+void TransferMeter::bytesSent(int, std::int64_t count, bool ofTransfer) {
+    inTransfer_ = ofTransfer;
+    sent(count);
+}
+
+void TransferMeter::flashWriteBegan(int) {
+    flashWriteStarted();
+}
+
+void TransferMeter::flashWriteEnded(int) {
+    flashWriteEnded();
+}
+
+void TransferMeter::fileEnded(const FileEnded& file) {
+    inTransfer_ = false;
+    if (Record* record = currentRecord(); record != nullptr && file.row == current_)
+        record->progress.freeFlashAfter = file.freeFlashAfter;
+}
+
+void TransferMeter::runEnded(const RunEnded&) {
+    finish();
 }
 
 void TransferMeter::tick() {
@@ -149,46 +170,6 @@ void TransferMeter::notify(bool stageChanged) {
     if (!stageChanged && lastNotice_ && now - *lastNotice_ < interval_) return;
     lastNotice_ = now;
     listener_(snapshot(*record));
-}
-
-PrinterStatus MeteredConnection::readStatus() {
-    const PrinterStatus status = inner_.readStatus();
-    meter_.tick();
-    return status;
-}
-
-FlashSpace MeteredConnection::readFlashSpace() {
-    const FlashSpace flash = inner_.readFlashSpace();
-    meter_.flashRead(flash);
-    return flash;
-}
-
-bool MeteredConnection::send(std::span<const std::uint8_t> bytes) {
-    if (stopped_ && stopped_()) return false;
-    if (!inner_.send(bytes)) return false;
-    meter_.sent(static_cast<std::int64_t>(bytes.size()));
-    return true;
-}
-
-FileTransfer MeteredConnection::sendFile(const QString& path, OperationView& view) {
-    meter_.transferStarting(QFileInfo(path).size());
-    const FileTransfer result = streamFileToPrinter(path, chunk_, *this, view);
-    meter_.transferEnded();
-    return result;
-}
-
-void MeteredView::setCurrentListRow(int row) {
-    meter_.enterRow(row);
-    inner_.setCurrentListRow(row);
-}
-
-void MeteredView::setCancelOffered(bool offered) {
-    // The upload offers Cancel only while it waits for a flash write.
-    if (offered)
-        meter_.flashWriteStarted();
-    else
-        meter_.flashWriteEnded();
-    inner_.setCancelOffered(offered);
 }
 
 QString rateText(std::int64_t bytesPerSecond) {

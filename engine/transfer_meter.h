@@ -1,8 +1,7 @@
 // How far each file of a running upload has got: the bytes sent of its
 // size, the rate, and while the printer writes it to flash, since how long.
-// A connection and a view that wrap the ones the upload runs on feed the
-// meter, so the window and velquin-load follow a file the same way; the
-// texts below are what the operator reads.
+// The upload's events feed the meter, so the window and velquin-load follow
+// a file the same way; the texts below are what the operator reads.
 #pragma once
 
 #include <QString>
@@ -14,9 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "operation_view.h"
-#include "printer_connection.h"
-#include "printer_io.h"
+#include "upload_events.h"
 
 namespace velquin {
 
@@ -53,7 +50,7 @@ struct FileProgress {
     std::int64_t bytesPerSecond() const;
 };
 
-class TransferMeter {
+class TransferMeter final : public UploadObserver {
 public:
     using Listener = std::function<void(const FileProgress&)>;
     static constexpr std::chrono::milliseconds DEFAULT_INTERVAL{250};
@@ -72,14 +69,21 @@ public:
     std::optional<FileProgress> file(int row) const;
     std::vector<FileProgress> files() const;
 
-    // What the connection and the view report.
+    // The upload's events.
+    void fileStarted(const FileStarted& file) override;
+    void transferStarted(int row, std::int64_t size) override;
+    void bytesSent(int row, std::int64_t count, bool ofTransfer) override;
+    void flashWriteBegan(int row) override;
+    void flashWriteEnded(int row) override;
+    void fileEnded(const FileEnded& file) override;
+    void runEnded(const RunEnded& run) override;
+
     void enterRow(int row);
     void transferStarting(std::int64_t size);
     void transferEnded();
     void sent(std::int64_t bytes);
     void flashWriteStarted();
     void flashWriteEnded();
-    void flashRead(const FlashSpace& flash);
     // Time passes in a wait: the listener may hear of it.
     void tick();
     // The upload has ended: the current file's clocks stop.
@@ -93,7 +97,6 @@ private:
         Clock::time_point lastByte;
         std::optional<Clock::time_point> flashStart;
         bool timeFrozen = false;
-        int flashReads = 0;
     };
 
     Record* currentRecord();
@@ -107,61 +110,6 @@ private:
     Listener listener_;
     std::chrono::milliseconds interval_ = DEFAULT_INTERVAL;
     std::optional<Clock::time_point> lastNotice_;
-};
-
-// The printer connection as the meter sees it: every write of a file is
-// counted, every status read lets a wait's time show, every free-flash
-// reading is kept. Files are streamed in chunks through this connection's
-// own writes, so the inner connection's sendFile is not used.
-class MeteredConnection final : public PrinterConnection {
-public:
-    MeteredConnection(PrinterConnection& inner, TransferMeter& meter) : inner_(inner), meter_(meter) {}
-    // Once `stopped` says so, every further write is refused: a run then
-    // ends between two chunks.
-    void refuseWritesWhen(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
-
-    bool isEthernet() const override { return inner_.isEthernet(); }
-    bool printerBusy() override { return inner_.printerBusy(); }
-    PrinterStatus readStatus() override;
-    FlashSpace readFlashSpace() override;
-    bool send(std::span<const std::uint8_t> bytes) override;
-    FileTransfer sendFile(const QString& path, OperationView& view) override;
-
-private:
-    PrinterConnection& inner_;
-    TransferMeter& meter_;
-    std::function<bool()> stopped_;
-    std::array<std::uint8_t, FILE_CHUNK_SIZE> chunk_{};
-};
-
-// The operation view as the meter sees it: the current list row tells which
-// file is sent, the Cancel offered during a wait tells that the printer
-// writes its flash. Everything is passed on to the inner view.
-class MeteredView final : public OperationView {
-public:
-    MeteredView(OperationView& inner, TransferMeter& meter) : inner_(inner), meter_(meter) {}
-
-    void clearStatus() override { inner_.clearStatus(); }
-    void addStatusLine(const QString& line) override { inner_.addStatusLine(line); }
-    void addRepeatedStatusLine(const QString& line) override { inner_.addRepeatedStatusLine(line); }
-    void selectLastStatusLine() override { inner_.selectLastStatusLine(); }
-    void processEvents() override { inner_.processEvents(); }
-    void setProgressRange(int minimum, int maximum) override { inner_.setProgressRange(minimum, maximum); }
-    void setProgressValue(int value) override { inner_.setProgressValue(value); }
-    int progressValue() const override { return inner_.progressValue(); }
-    void setProgressCaption(const QString& caption) override { inner_.setProgressCaption(caption); }
-    void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
-        inner_.setFlashSpaceRemaining(freeBytes);
-    }
-    void setFlashNeededCaption(const QString& caption) override { inner_.setFlashNeededCaption(caption); }
-    void setCurrentListRow(int row) override;
-    void setCancelOffered(bool offered) override;
-    bool cancelRequested() const override { return inner_.cancelRequested(); }
-    OperatorPrompts& prompts() override { return inner_.prompts(); }
-
-private:
-    OperationView& inner_;
-    TransferMeter& meter_;
 };
 
 // The operator's texts, with digit groups:

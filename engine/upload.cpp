@@ -1,11 +1,14 @@
 #include "upload.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <array>
 
 #include "operation_view.h"
 #include "operator_prompts.h"
 #include "printer_connection.h"
 #include "printer_facts.h"
+#include "printer_io.h"
 
 namespace velquin {
 
@@ -78,14 +81,121 @@ QByteArray uploadHeader(LoaderMode mode, std::int64_t size) {
     return {};
 }
 
+class UploadEngine::CountingLink final : public PrinterConnection {
+public:
+    CountingLink(PrinterConnection& inner, UploadEngine& engine) : inner_(inner), engine_(engine) {}
+
+    bool isEthernet() const override { return inner_.isEthernet(); }
+    bool printerBusy() override { return inner_.printerBusy(); }
+    PrinterStatus readStatus() override { return inner_.readStatus(); }
+    FlashSpace readFlashSpace() override { return inner_.readFlashSpace(); }
+    bool send(std::span<const std::uint8_t> bytes) override {
+        if (engine_.refused_ && engine_.refused_()) return false;
+        if (!inner_.send(bytes)) return false;
+        const auto count = static_cast<std::int64_t>(bytes.size());
+        if (engine_.current_) engine_.current_->bytesSent += count;
+        engine_.observer_.bytesSent(engine_.row_, count, inTransfer_);
+        return true;
+    }
+    FileTransfer sendFile(const QString& path, OperationView& view) override {
+        engine_.observer_.transferStarted(engine_.row_, QFileInfo(path).size());
+        inTransfer_ = true;
+        const FileTransfer result = streamFileToPrinter(path, chunk_, *this, view);
+        inTransfer_ = false;
+        return result;
+    }
+
+private:
+    PrinterConnection& inner_;
+    UploadEngine& engine_;
+    bool inTransfer_ = false;
+    std::array<std::uint8_t, FILE_CHUNK_SIZE> chunk_{};
+};
+
+void UploadLedgerRecorder::fileStarted(const FileStarted& file) {
+    ledger_.beforeLoad(file.path, ledgerMode(file.mode), file.freeFlashBefore, file.sentFile);
+}
+
+// A file of which no byte went out is known not to be on the printer; one
+// the run stopped during may or may not be.
+void UploadLedgerRecorder::fileEnded(const FileEnded& file) {
+    switch (file.outcome) {
+        case FileOutcome::Confirmed:
+            ledger_.afterLoad(ledger::Outcome::Confirmed, file.freeFlashAfter);
+            return;
+        case FileOutcome::NotConfirmed:
+            ledger_.afterLoad(ledger::Outcome::NotConfirmed, file.freeFlashAfter);
+            return;
+        case FileOutcome::NotSent:
+            ledger_.afterLoad(ledger::Outcome::Failed, std::nullopt);
+            return;
+        case FileOutcome::Interrupted:
+            ledger_.afterLoad(ledger::Outcome::NotConfirmed, std::nullopt);
+            return;
+    }
+}
+
+QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode) {
+    QStringList sent = listedPaths;
+    if (mode == LoaderMode::ModeSF)
+        for (QString& path : sent) path = convertedFileOf(path);
+    return sent;
+}
+
+std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
+                                     const QStringList& listedPaths, LoaderMode mode) {
+    return ledger.heldFiles(printer, filesAsSent(listedPaths, mode));
+}
+
 UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
-                           std::chrono::milliseconds toggleTimeout)
-    : link_(link), view_(view), convert_(std::move(convert)), toggleTimeout_(toggleTimeout) {}
+                           std::chrono::milliseconds toggleTimeout, UploadObserver& observer)
+    : counting_(std::make_unique<CountingLink>(link, *this)),
+      link_(*counting_),
+      view_(view),
+      convert_(std::move(convert)),
+      toggleTimeout_(toggleTimeout),
+      observer_(observer) {
+    counting_->tapFileBytes(
+        [this](std::span<const std::uint8_t> bytes) { observer_.fileBytesTaken(row_, bytes); });
+}
+
+UploadEngine::~UploadEngine() = default;
 
 UploadOutcome UploadEngine::run(const UploadRequest& request) {
     demo_ = request.demoMode;
     confirmed_.clear();
     unconfirmed_.clear();
+    files_ = static_cast<int>(request.paths.size());
+    row_ = 0;
+    current_.reset();
+    reason_.clear();
+    lastFlash_.reset();
+    return finishRun(runBranch(request));
+}
+
+UploadOutcome UploadEngine::finishRun(UploadOutcome outcome) {
+    const bool throughTheList = outcome == UploadOutcome::Completed || outcome == UploadOutcome::NotConfirmed;
+    observer_.runEnded(RunEnded{outcome, files_, static_cast<int>(confirmed_.size()),
+                                static_cast<int>(unconfirmed_.size()), throughTheList ? 0 : row_,
+                                throughTheList && outcome == UploadOutcome::Completed ? QString() : reason_,
+                                lastFlash_});
+    return outcome;
+}
+
+void UploadEngine::enterRow(int row) {
+    row_ = row;
+    view_.setCurrentListRow(row);
+}
+
+void UploadEngine::startFile(int row, const QString& path, LoaderMode mode, const FlashSpace& flashBefore,
+                             const QString& sentFile) {
+    bytesOut_ = false;
+    current_ = FileEnded{row, path, FileOutcome::NotConfirmed, 0, flashBefore.known(), std::nullopt, {}};
+    observer_.fileStarted(
+        FileStarted{row, path, QFileInfo(path).size(), mode, sentFile, flashBefore.known()});
+}
+
+UploadOutcome UploadEngine::runBranch(const UploadRequest& request) {
     switch (request.mode) {
         case LoaderMode::ModeTTF: {
             static const ImageBranch trueType{
@@ -134,15 +244,12 @@ UploadOutcome UploadEngine::run(const UploadRequest& request) {
 
 UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const UploadRequest& request) {
     view_.clearStatus();
-    view_.processEvents();
     view_.addStatusLine(branch.modeLine);
     view_.clearStatus();
-    view_.processEvents();
     view_.setProgressRange(0, static_cast<int>(request.paths.size()));
     view_.setProgressValue(0);
     view_.clearStatus();
     view_.addStatusLine(branch.sendingFilesLine);
-    view_.processEvents();
 
     if (busyAtEntry(NOT_READY_ENTRY)) return UploadOutcome::NotReady;
     if (!flashSufficient(request.flashNeeded, request.freeFlash)) return UploadOutcome::NotEnoughFlash;
@@ -150,30 +257,25 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
     if (branch.togglesBeforeList) {
         view_.addStatusLine(QStringLiteral("Initial Toggle State = ") +
                             QString::number(readFlashToggle(link_)));
-        view_.processEvents();
     }
 
     for (qsizetype index = 0; index < request.paths.size(); ++index) {
         const QString& path = request.paths[index];
-        view_.setCurrentListRow(static_cast<int>(index) + 1);
+        enterRow(static_cast<int>(index) + 1);
         view_.addStatusLine(branch.fileLine + path);
-        view_.processEvents();
         view_.selectLastStatusLine();
         if (busyWhileRunning()) return UploadOutcome::NotReady;
 
         const int initialToggle = readFlashToggle(link_);
         view_.addStatusLine(QStringLiteral("Initial Toggle State = ") + QString::number(initialToggle));
-        view_.processEvents();
         const FlashSpace flashBefore =
             readFlash(QStringLiteral("Flash space remaining before flash start = "));
-        bytesOut_ = false;
-        if (!demo_) ledger_.beforeLoad(path, ledgerMode(branch.mode), flashBefore.known());
+        startFile(static_cast<int>(index) + 1, path, branch.mode, flashBefore);
 
         const std::optional<std::int64_t> size = openableFileSize(path);
         if (!size) return recordStop(UploadOutcome::FileMissing);
         if (demo_) {
             view_.addStatusLine(branch.demoLine);
-            view_.processEvents();
         } else {
             if (const UploadOutcome sent = sendOrStop(uploadHeader(branch.mode, *size), path);
                 sent != UploadOutcome::Completed) {
@@ -191,7 +293,6 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
         }
         for (const QString& line : branch.sentLines) {
             view_.addStatusLine(line);
-            view_.processEvents();
         }
 
         if (const UploadOutcome written = waitForFlashWrite(initialToggle, path, *size);
@@ -199,8 +300,6 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
             return recordStop(written);
         }
         view_.addStatusLine(link_.printerBusy() ? branch.busyAfterLine : branch.notBusyAfterLine);
-        view_.processEvents();
-        view_.processEvents();
 
         const FlashSpace flashAfter = readFlash(QStringLiteral("Flash space remaining after flash end = "));
         noteConfirmation(path, *size, flashBefore, flashAfter);
@@ -209,7 +308,6 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
 
     view_.setProgressCaption(branch.endCaption);
     view_.addStatusLine(QStringLiteral("Sending files to printer complete"));
-    view_.processEvents();
     view_.selectLastStatusLine();
     endOfList(branch.finalTitle);
     return unconfirmed_.isEmpty() ? UploadOutcome::Completed : UploadOutcome::NotConfirmed;
@@ -217,9 +315,7 @@ UploadOutcome UploadEngine::runImageBranch(const ImageBranch& branch, const Uplo
 
 UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
     view_.clearStatus();
-    view_.processEvents();
     view_.addStatusLine(QStringLiteral("Soft Font Mode"));
-    view_.processEvents();
     view_.setProgressRange(0, static_cast<int>(request.paths.size()) * 2);
     view_.setProgressValue(0);
     view_.prompts().message(QStringLiteral("Soft Font Mode"));
@@ -227,7 +323,6 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
     view_.addStatusLine(QStringLiteral("Convert files and send to printer"));
     if (busyAtEntry(NOT_READY_RUNNING)) return UploadOutcome::NotReady;
     view_.addStatusLine(QStringLiteral("Initial Toggle State = ") + QString::number(readFlashToggle(link_)));
-    view_.processEvents();
 
     // Every font is converted before the first byte goes out, so a font that
     // fails leaves the printer untouched.
@@ -235,14 +330,15 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
     std::int64_t totalConvertedSize = 0;
     for (qsizetype index = 0; index < request.paths.size(); ++index) {
         const QString& path = request.paths[index];
-        view_.setCurrentListRow(static_cast<int>(index) + 1);
+        enterRow(static_cast<int>(index) + 1);
         const ConversionOutcome conversion = ConvertFileSFFtoQKS(path, false, convert_, view_);
         if (!conversion.converted) {
             const QString failure =
                 QStringLiteral("File ") + path + QStringLiteral(" did not convert properly");
             view_.addStatusLine(failure);
             // The box carries the reason: the diagnostics list may be hidden.
-            view_.prompts().message(failure + QStringLiteral(": ") + conversion.reason);
+            reason_ = failure + QStringLiteral(": ") + conversion.reason;
+            view_.prompts().message(reason_);
             view_.addStatusLine(QStringLiteral("Send List to printer complete .. aborted"));
             view_.setProgressCaption(QStringLiteral("Upload not started, a soft font did not convert"));
             return UploadOutcome::ConversionFailed;
@@ -251,25 +347,21 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         convertedNames << conversion.convertedFileName;
         view_.addStatusLine(QStringLiteral("File ") + path + QStringLiteral(" converted properly"));
         view_.selectLastStatusLine();
-        view_.processEvents();
         progressStep();
     }
     if (!flashSufficient(totalConvertedSize, request.freeFlash)) return UploadOutcome::NotEnoughFlash;
 
     view_.setProgressCaption(QStringLiteral("Soft Font Upload Sending files to printer"));
     view_.setFlashNeededCaption(QString::number(totalConvertedSize));
-    view_.processEvents();
     view_.addStatusLine(QStringLiteral("Sending converted files to printer"));
-    view_.processEvents();
 
     for (qsizetype index = 0; index < convertedNames.size(); ++index) {
         const QString& convertedName = convertedNames[index];
-        view_.setCurrentListRow(static_cast<int>(index) + 1);
+        enterRow(static_cast<int>(index) + 1);
         if (busyWhileRunning()) return UploadOutcome::NotReady;
         const int initialToggle = readFlashToggle(link_);
         view_.addStatusLine(QStringLiteral("Initial Toggle State = ") + QString::number(initialToggle));
         view_.addStatusLine(QStringLiteral("Sending converted file to printer ") + convertedName);
-        view_.processEvents();
         view_.selectLastStatusLine();
 
         // The converted file carries its own header command.
@@ -277,15 +369,13 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
         if (!size) return UploadOutcome::FileMissing;
         const FlashSpace flashBefore =
             readFlash(QStringLiteral("Flash space remaining before flash start = "));
+        startFile(static_cast<int>(index) + 1, request.paths[index], LoaderMode::ModeSF, flashBefore,
+                  convertedName);
         // The converted file carries no header of ours: its first chunk may
         // already have reached the printer when a transfer fails.
         bytesOut_ = true;
-        if (!demo_)
-            ledger_.beforeLoad(request.paths[index], ledger::LoadMode::SoftFont, flashBefore.known(),
-                               convertedName);
         if (demo_) {
             view_.addStatusLine(QStringLiteral("Demo mode - Sending converted file to printer "));
-            view_.processEvents();
         } else if (const UploadOutcome sent = transferOrStop(convertedName);
                    sent != UploadOutcome::Completed) {
             return recordStop(sent);
@@ -300,7 +390,6 @@ UploadOutcome UploadEngine::runSoftFontBranch(const UploadRequest& request) {
     }
 
     view_.addStatusLine(QStringLiteral("Sending files to printer complete"));
-    view_.processEvents();
     view_.selectLastStatusLine();
     endOfList(QStringLiteral("Zara Rida Davezo"));
     return unconfirmed_.isEmpty() ? UploadOutcome::Completed : UploadOutcome::NotConfirmed;
@@ -311,7 +400,8 @@ bool UploadEngine::busyAtEntry(const QString& message) {
     view_.setProgressCaption(confirmed_.isEmpty() && unconfirmed_.isEmpty()
                                  ? QStringLiteral("Upload not started, the printer is busy")
                                  : QStringLiteral("Upload stopped, the printer is busy"));
-    view_.prompts().message(withWhatThePrinterGot(message));
+    reason_ = withWhatThePrinterGot(message);
+    view_.prompts().message(reason_);
     return true;
 }
 
@@ -325,6 +415,7 @@ bool UploadEngine::flashSufficient(std::int64_t needed, const std::optional<std:
                              QStringLiteral(" bytes of flash but the printer has only ") +
                              formatGrouped(*freeFlash) + QStringLiteral(" bytes free. Send the list anyway?");
     if (view_.prompts().askYesNo(question, QStringLiteral("Flash Needed"))) return true;
+    reason_ = question;
     view_.addStatusLine(QStringLiteral("Send List to printer cancelled, not enough flash space"));
     view_.selectLastStatusLine();
     view_.setProgressCaption(QStringLiteral("Upload not started, not enough flash space"));
@@ -342,8 +433,8 @@ std::optional<std::int64_t> UploadEngine::openableFileSize(const QString& path) 
 
 FlashSpace UploadEngine::readFlash(const QString& line) {
     const FlashSpace flash = link_.readFlashSpace();
+    lastFlash_ = flash.known();
     view_.addStatusLine(line + flashText(flash));
-    view_.processEvents();
     return flash;
 }
 
@@ -356,10 +447,26 @@ void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, cons
                              ? QString::number(static_cast<std::int64_t>(before.freeBytes) - after.freeBytes)
                              : UNKNOWN));
     view_.setFlashSpaceRemaining(after.known());
-    view_.processEvents();
-    if (demo_) return;
+    FileEnded ended;
+    if (current_) {
+        ended = *current_;
+    } else {
+        ended.row = row_;
+        ended.path = path;
+    }
+    current_.reset();
+    ended.freeFlashAfter = after.known();
     const bool confirmed = before.read && after.read && (size == 0 || after.freeBytes < before.freeBytes);
-    ledger_.afterLoad(confirmed ? ledger::Outcome::Confirmed : ledger::Outcome::NotConfirmed, after.known());
+    ended.outcome = confirmed && !demo_ ? FileOutcome::Confirmed : FileOutcome::NotConfirmed;
+    if (demo_) {
+        ended.reason = DEMO_NOTE;
+        observer_.fileEnded(ended);
+        return;
+    }
+    if (!confirmed)
+        ended.reason = !before.read || !after.read ? QStringLiteral("its free flash could not be read")
+                                                   : QStringLiteral("no flash used, not stored");
+    observer_.fileEnded(ended);
     if (!before.read || !after.read) {
         view_.addStatusLine(
             QStringLiteral("Not confirmed by the printer (its free flash could not be read): ") + path);
@@ -375,10 +482,15 @@ void UploadEngine::noteConfirmation(const QString& path, std::int64_t size, cons
 }
 
 UploadOutcome UploadEngine::recordStop(UploadOutcome outcome) {
+    if (!current_) return outcome;
     // Only a file of which no byte went out is known not to be on the printer.
     const bool nothingSent =
         (outcome == UploadOutcome::FileMissing || outcome == UploadOutcome::PrinterGone) && !bytesOut_;
-    ledger_.afterLoad(nothingSent ? ledger::Outcome::Failed : ledger::Outcome::NotConfirmed, std::nullopt);
+    FileEnded ended = *current_;
+    current_.reset();
+    ended.outcome = nothingSent ? FileOutcome::NotSent : FileOutcome::Interrupted;
+    ended.reason = reason_;
+    observer_.fileEnded(ended);
     return outcome;
 }
 
@@ -416,9 +528,12 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
 }
 
 UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path, std::int64_t size) {
-    switch (waitForToggleChange(link_, view_, initialToggle,
-                                QStringLiteral("Waiting for done, toggle has not changed"),
-                                flashWaitLimit(toggleTimeout_, size))) {
+    observer_.flashWriteBegan(row_);
+    const ToggleWait wait = waitForToggleChange(link_, view_, initialToggle,
+                                                QStringLiteral("Waiting for done, toggle has not changed"),
+                                                flashWaitLimit(toggleTimeout_, size));
+    observer_.flashWriteEnded(row_);
+    switch (wait) {
         case ToggleWait::Changed:
             return UploadOutcome::Completed;
         case ToggleWait::TimedOut:
@@ -460,28 +575,30 @@ void UploadEngine::stop(const QString& line, const QString& message, const QStri
     if (demo_) {
         // The demo printer has no flash to read again.
     } else if (printerThere) {
-        view_.setFlashSpaceRemaining(
-            readFlash(QStringLiteral("Flash space remaining after the stop = ")).known());
+        const std::optional<std::int64_t> freeNow =
+            readFlash(QStringLiteral("Flash space remaining after the stop = ")).known();
+        if (current_) current_->freeFlashAfter = freeNow;
+        view_.setFlashSpaceRemaining(freeNow);
     } else {
+        lastFlash_.reset();
         view_.setFlashSpaceRemaining(std::nullopt);
     }
-    view_.processEvents();
-    view_.prompts().message(withWhatThePrinterGot(message));
+    reason_ = withWhatThePrinterGot(message);
+    view_.prompts().message(reason_);
 }
 
 void UploadEngine::endOfList(const QString& finalTitle) {
     const FlashSpace flashAfter = link_.readFlashSpace();
+    lastFlash_ = flashAfter.known();
     view_.setFlashSpaceRemaining(flashAfter.known());
     if (demo_) {
         view_.setProgressCaption(FLASH_UPLOAD_COMPLETE + QStringLiteral(" (demonstration)"));
         view_.addStatusLine(DEMO_NOTE);
-        view_.processEvents();
         view_.prompts().message(FLASH_UPLOAD_COMPLETE + QStringLiteral("\n\n") + DEMO_NOTE, finalTitle);
         return;
     }
     if (unconfirmed_.isEmpty()) {
         view_.setProgressCaption(FLASH_UPLOAD_COMPLETE);
-        view_.processEvents();
         view_.prompts().message(FLASH_UPLOAD_COMPLETE, finalTitle);
         return;
     }
@@ -492,13 +609,12 @@ void UploadEngine::endOfList(const QString& finalTitle) {
                              QStringLiteral(" of ") +
                              QString::number(unconfirmed_.size() + confirmed_.size()) +
                              QStringLiteral(" files not confirmed by the printer"));
-    view_.processEvents();
-    view_.prompts().message(
-        QStringLiteral("The printer did not confirm storing these files (its free flash did not go down, or "
-                       "could not be read):\n") +
-            unconfirmed_.join(QLatin1Char('\n')) +
-            QStringLiteral("\n\nCheck the printer's free flash, then send these files again."),
-        finalTitle, MessageIcon::Exclamation);
+    reason_ = QStringLiteral(
+                  "The printer did not confirm storing these files (its free flash did not go down, or "
+                  "could not be read):\n") +
+              unconfirmed_.join(QLatin1Char('\n')) +
+              QStringLiteral("\n\nCheck the printer's free flash, then send these files again.");
+    view_.prompts().message(reason_, finalTitle, MessageIcon::Exclamation);
 }
 
 void UploadEngine::progressStep() {

@@ -6,12 +6,16 @@
 #include <QStringList>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "app_state.h"
 #include "conversion.h"
 #include "ledger.h"
 #include "printer_connection.h"
+#include "upload_events.h"
 
 namespace velquin {
 
@@ -30,34 +34,45 @@ struct UploadRequest {
     std::optional<std::int64_t> freeFlash;
 };
 
-enum class UploadOutcome {
-    Completed,
-    NoUploadInMode,    // BMP mode has no upload
-    NotReady,          // the printer was busy at entry or before a file
-    ConversionFailed,  // a soft font did not convert; nothing was sent
-    NotEnoughFlash,    // the operator chose not to send a list larger than the free flash
-    FileMissing,       // a listed file cannot be opened or read to its end
-    PrinterGone,       // a write or status read failed
-    TimedOut,          // the printer never reported the end of a flash write
-    Cancelled,         // the operator cancelled a wait
-    NotConfirmed,      // every file was sent, but the printer did not confirm storing some
-};
-
 // The header command announcing a file of `size` bytes: "<ttfN>" for True
 // Type, ESC "<pcx><GN>" for PCX, nothing for the other modes.
 QByteArray uploadHeader(LoaderMode mode, std::int64_t size);
 
+// Records each file of an upload in the ledger of what the printer holds:
+// before its header goes out, and once its end is known.
+class UploadLedgerRecorder final : public UploadObserver {
+public:
+    explicit UploadLedgerRecorder(ledger::PrinterLedger ledger) : ledger_(std::move(ledger)) {}
+    void fileStarted(const FileStarted& file) override;
+    // The record hashes a file's bytes as they go out to the printer.
+    void fileBytesTaken(int, std::span<const std::uint8_t> bytes) override { ledger_.fileBytesSent(bytes); }
+    void fileEnded(const FileEnded& file) override;
+
+private:
+    ledger::PrinterLedger ledger_;
+};
+
+// The files whose bytes go to the printer for the listed ones: a soft font's
+// converted file, the others as listed.
+QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode);
+
+// For each listed file, whether the printer holds it since its last erase,
+// as the ledger shows: a soft font by the converted bytes the printer got.
+std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
+                                     const QStringList& listedPaths, LoaderMode mode);
+
 class UploadEngine {
 public:
+    // Every event of a run goes to `observer`, on the thread the run runs on.
     UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
-                 std::chrono::milliseconds toggleTimeout);
+                 std::chrono::milliseconds toggleTimeout, UploadObserver& observer);
+    ~UploadEngine();
+    UploadEngine(const UploadEngine&) = delete;
+    UploadEngine& operator=(const UploadEngine&) = delete;
 
-    // Where each file of later runs is recorded (nowhere by default).
-    // The record hashes a file's bytes as they go out to the printer.
-    void recordIn(ledger::PrinterLedger ledger) {
-        ledger_ = std::move(ledger);
-        link_.tapFileBytes([this](std::span<const std::uint8_t> bytes) { ledger_.fileBytesSent(bytes); });
-    }
+    // Once `refused` says so, every further write is refused: a run then
+    // ends between two chunks (as a printer that stopped taking data).
+    void refuseWritesWhen(std::function<bool()> refused) { refused_ = std::move(refused); }
 
     UploadOutcome run(const UploadRequest& request);
     // The files of the last run whose storing the printer did not confirm
@@ -68,7 +83,12 @@ public:
 
 private:
     struct ImageBranch;
+    // The printer as the run writes to it: every byte counted for the file
+    // under way, files streamed in chunks through these writes.
+    class CountingLink;
 
+    UploadOutcome runBranch(const UploadRequest& request);
+    void enterRow(int row);
     UploadOutcome runImageBranch(const ImageBranch& branch, const UploadRequest& request);
     UploadOutcome runSoftFontBranch(const UploadRequest& request);
 
@@ -81,24 +101,36 @@ private:
     UploadOutcome waitForFlashWrite(int initialToggle, const QString& path, std::int64_t size);
     UploadOutcome printerGone(const QString& path);
     FlashSpace readFlash(const QString& line);
+    void startFile(int row, const QString& path, LoaderMode mode, const FlashSpace& flashBefore,
+                   const QString& sentFile = {});
     void noteConfirmation(const QString& path, std::int64_t size, const FlashSpace& before,
                           const FlashSpace& after);
-    // Ends the ledger's record of the file being sent with how the run stopped.
+    // Ends the file under way with how the run stopped.
     UploadOutcome recordStop(UploadOutcome outcome);
+    UploadOutcome finishRun(UploadOutcome outcome);
     // The message with what the printer got in this run, once it got anything.
     QString withWhatThePrinterGot(const QString& message) const;
     void stop(const QString& line, const QString& message, const QString& caption, bool printerThere = true);
     void endOfList(const QString& finalTitle);
     void progressStep();
 
+    std::unique_ptr<CountingLink> counting_;
     PrinterConnection& link_;
     OperationView& view_;
     SoftFontConverterCall convert_;
     std::chrono::milliseconds toggleTimeout_;
+    UploadObserver& observer_;
+    std::function<bool()> refused_;
     bool demo_ = false;
-    ledger::PrinterLedger ledger_;
+    int files_ = 0;
+    // The row being worked on, and the file under way (started, not ended).
+    int row_ = 0;
+    std::optional<FileEnded> current_;
     // Whether the file being sent has had any byte go out.
     bool bytesOut_ = false;
+    // What the operator was told of the run's stop; the last free flash read.
+    QString reason_;
+    std::optional<std::int64_t> lastFlash_;
     QStringList confirmed_;
     QStringList unconfirmed_;
 };

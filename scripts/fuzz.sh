@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer) and runs each on a copy of its seed corpus,
 # sharing FUZZ_SECONDS (default 120) between them: the soft font converter,
 # the image converter with the PCX reader, the printer's replies (identity
-# and flash) as the library reads them, and list files. Exits non-zero on any
+# and flash) as the library reads them, list files, and the preview pane's
+# readers (soft font, True Type, BMP). Exits non-zero on any
 # finding; the inputs that caused it are kept in build-fuzz/findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +12,7 @@ cd "$(dirname "$0")/.."
 FUZZ_SECONDS=${FUZZ_SECONDS:-120}
 BUILD_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 TARGETS=(softfont image reply list)
+TARGETS+=(preview)
 seconds=$((FUZZ_SECONDS / ${#TARGETS[@]}))
 ((seconds > 0)) || seconds=1
 

@@ -7,12 +7,13 @@ PACKAGES=(
   build-essential cmake ninja-build clang libclang-rt-dev
   libgtest-dev googletest libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
-  libqt6svg6 qt6-image-formats-plugins qt6-image-formats-plugin-pdf
+  libqt6svg6 qt6-svg-dev qt6-image-formats-plugins qt6-image-formats-plugin-pdf
   libcups2-dev cups
-  libsqlite3-dev
+  libsqlite3-dev zlib1g-dev time
   libtomlplusplus-dev ansible-core
   xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
   clang-format dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()

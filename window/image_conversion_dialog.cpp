@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -50,8 +51,15 @@ QImage imageOf(const image::MonoImage& mono) {
 // The image in its colours for the "before" view, drawn small; the grey the
 // conversion works on when it cannot be read again.
 QImage colourPreview(const image::ImageConversion& conversion) {
-    QImageReader reader(conversion.imagePath());
+    // Qt's SVG reader would read the files a drawing names: a drawing shows
+    // as the conversion drew it.
+    QFile file(conversion.imagePath());
+    if (!file.open(QIODevice::ReadOnly) || QImageReader::imageFormat(&file).startsWith("svg"))
+        return conversion.source();
+    QImageReader reader(&file);
     reader.setAutoTransform(true);
+    if (!image::readerRefusal(reader, conversion.options.limits.maxDecodedBytes).isEmpty())
+        return conversion.source();
     const QSize size = conversion.sourceSize();
     if (size.width() > PREVIEW_SIDE || size.height() > PREVIEW_SIDE)
         reader.setScaledSize(size.scaled(PREVIEW_SIDE, PREVIEW_SIDE, Qt::KeepAspectRatio));

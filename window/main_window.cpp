@@ -158,11 +158,16 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
       library(library),
       CD(prompts),
       statusLog(*lstStatus),
-      io(state, library, prompts, statusLog),
+      hop(*this),
+      crossThreadLog(statusLog, hop),
+      crossThreadPrompts(prompts, hop),
+      io(state, library, crossThreadPrompts, crossThreadLog),
       paths_(std::move(paths)),
-      fileList_(std::make_unique<FileList>(state)),
+      fileList_(std::make_unique<FileList>()),
       settings_(std::make_unique<ProgramSettings>()) {
     setObjectName(QStringLiteral("cmdResearch"));
+    // The library reports from whichever thread calls it.
+    library.setPrompts(&crossThreadPrompts);
     createControls();
     connectControls();
     panelView_ = std::make_unique<PrinterPanelView>(*this);
@@ -179,7 +184,9 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     fitToScreen();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    library.setPrompts(&CD);
+}
 
 void ListStatusLog::clearStatus() {
     list_.clear();
@@ -659,7 +666,7 @@ NetworkAddressDialog& MainWindow::form1() {
 bool MainWindow::Form_Load() {
     state.FormLoading = FLAG_TRUE;
 
-    library.setFailureHandler([this] { endProgram(1); });
+    library.setFailureHandler([this] { hop.post([this] { endProgram(1); }); });
     library.CreateSingleInstance();
     if (endRequested_) return false;  // the library is missing: the operator has been told
     if (library.IsAnotherInstanceRunning() > 0) {
@@ -687,7 +694,6 @@ bool MainWindow::Form_Load() {
     discovery_->FindPrinterGetHandle();
     if (endRequested_) return false;
 
-    state.NextOrder = 1;
     // Green is the colour of a good reading; "unknown" stays as the search showed it.
     if (lblFlashSpaceRemaining->text() != FLASH_UNKNOWN) {
         QPalette palette = lblFlashSpaceRemaining->palette();
@@ -695,7 +701,6 @@ bool MainWindow::Form_Load() {
         lblFlashSpaceRemaining->setPalette(palette);
     }
     lblFlashNeeded->setText(QStringLiteral("0"));
-    state.FlashNeeded = 0;
     lstStatus->hide();
     state.FormLoading = FLAG_FALSE;
     return true;
@@ -706,6 +711,8 @@ void MainWindow::Form_Unload() {
     unloaded_ = true;
     // A second copy that is refused leaves everything to the running one: it
     // saves no mode and restores no ports; it only lets go of its own guard.
+    // A job still running ends (as Cancel ends it) before the links go.
+    stopWork();
     if (!secondInstance_) {
         // Before start-up selected a mode there is nothing worth saving.
         if (modeSelected()) SaveMode(paths_.modeFile);

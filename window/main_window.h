@@ -9,10 +9,13 @@
 #include <QString>
 #include <QWidget>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "app_state.h"
+#include "engine_thread.h"
+#include "job_view.h"
 #include "operation_view.h"
 #include "printer_io.h"
 
@@ -148,6 +151,10 @@ public:
     OperatorPrompts& CD;  // the common dialog and every other operator prompt
 
     ListStatusLog statusLog;
+    // The engine thread reaches the diagnostics list and the dialogs through these.
+    ThreadHop hop;
+    HoppingStatusLog crossThreadLog;
+    HoppingPrompts crossThreadPrompts;
     PrinterIo io;
 
     // The file list, upload, flash and test-ticket side keeps its own
@@ -164,6 +171,16 @@ public:
     // the window then closes (main_window_work.cpp).
     bool uploadRunning() const;
     void stopUploadAndQuit();
+    // The printer commands run as jobs on the engine thread; this returns
+    // once the one under way (if any) has ended and the window has drawn
+    // all it reported.
+    void waitForWork();
+    // The free flash the window shows, as a number (none when unknown).
+    void noteFreeFlash(std::optional<std::int64_t> freeBytes);
+
+signals:
+    // A printer command's job has ended and its controls are released.
+    void workEnded();
 
 public slots:
     // Printer discovery and the window's own commands (main_window.cpp).
@@ -208,6 +225,11 @@ private:
     friend class PrinterPanelView;
     // Holds the window for one long printer command (main_window_work.cpp).
     class RunLock;
+    // Takes the run lock for a printer command; false while another runs.
+    bool lockForWork();
+    // Runs `job` on the engine thread, then `done` on the window's thread,
+    // and releases the run lock.
+    void startWork(std::function<void()> job, std::function<void()> done = {});
     // The test tickets of a test button, sent under the run lock.
     void printTestTickets(TicketButton button);
     void createControls();
@@ -215,6 +237,9 @@ private:
     void nameControls();
     void connectControls();
     void createWorkParts();  // main_window_work.cpp
+    // Stops the job under way (as Cancel stops it, its dialogs unanswered)
+    // and waits for its end.
+    void stopWork();
     void setUpGrid();
     // Editing and keyboard access around the classic controls.
     void createListEditing();

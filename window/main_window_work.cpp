@@ -3,6 +3,7 @@
 // classes; here they are wired to the window's controls.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -10,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <array>
 #include <climits>
 #include <optional>
@@ -43,72 +45,51 @@ constexpr std::int32_t DEMO_FREE_FLASH = 5'000'000;
 // A message box lists at most this many list-file lines that were not added.
 constexpr int LISTED_LINES_LIMIT = 20;
 
-// The number a flash label shows, digit groups and all; nothing when it
-// shows none ("Not Found", empty) or 0, which is what an unanswered query
-// gives.
-std::optional<std::int64_t> shownNumber(const QString& text) {
-    std::int64_t value = 0;
-    bool anyDigit = false;
-    for (const QChar c : text) {
-        if (!c.isDigit()) continue;
-        anyDigit = true;
-        if (value < INT64_MAX / 10 - 9) value = value * 10 + c.digitValue();
-    }
-    if (!anyDigit || value == 0) return std::nullopt;
-    return value;
-}
-
-// Stands in for the dialogs once the program is ending: an operation still
-// running inside the closing window finishes without showing anything.
-class SilentPrompts final : public OperatorPrompts {
-public:
-    void message(const QString&, const QString&, MessageIcon) override {}
-    bool askYesNo(const QString&, const QString&, DefaultAnswer) override { return false; }
-    std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-};
-
 }  // namespace
 
 // The window side of the work commands: the operations' view onto the
-// window's controls, the file list, the printer connection and the Cancel
-// button of the waits.
+// window's controls, the file list, the printer connection, the engine
+// thread the commands run on and the Cancel button of the waits.
 struct MainWindow::WorkParts final : OperationView {
     explicit WorkParts(MainWindow& owner)
         : window(owner),
           list(owner.fileList()),
           linked(owner.state, owner.io, owner.library),
+          jobView(*this, owner.hop, stop),
           cancelButton(new QPushButton(QStringLiteral("Cancel"), owner.FrameProgress)) {
         cancelButton->setObjectName(QStringLiteral("cmdCancelWait"));
         cancelButton->setGeometry(390, 4, 70, 24);
         cancelButton->hide();
-        QObject::connect(cancelButton, &QPushButton::clicked, [this] { cancelPressed = true; });
+        QObject::connect(cancelButton, &QPushButton::clicked, [this] { jobView.cancel(); });
+        // The file being sent: its bytes and rate, then the flash write's time.
+        meter.setListener(
+            [this](const FileProgress& file) { window.lblFileTransfer->setText(progressText(file)); });
+        meterTicker.setInterval(TransferMeter::DEFAULT_INTERVAL);
+        QObject::connect(&meterTicker, &QTimer::timeout, [this] { meter.tick(); });
     }
 
     void clearStatus() override { window.clearStatus(); }
     void addStatusLine(const QString& line) override { window.addStatusLine(line); }
     // A repeat of the line before is folded into it with a count, and the
     // newest line is kept in view, so a long wait stays legible.
-    void addRepeatedStatusLine(const QString& line) override {
+    void addRepeatedStatusLine(const QString& line) override { addRepeatedStatusLines(line, 1); }
+    void addRepeatedStatusLines(const QString& line, int repeats) override {
+        if (repeats <= 0) return;
         QListWidget& list = *window.lstStatus;
         QListWidgetItem* last = list.count() > 0 ? list.item(list.count() - 1) : nullptr;
-        if (last != nullptr && last->data(REPEATED_LINE_ROLE).toString() == line) {
-            const int times = last->data(REPEAT_COUNT_ROLE).toInt() + 1;
-            last->setData(REPEAT_COUNT_ROLE, times);
-            last->setText(line + QStringLiteral(" (") + QString::number(times) + QStringLiteral(" times)"));
-        } else {
+        if (last == nullptr || last->data(REPEATED_LINE_ROLE).toString() != line) {
             window.addStatusLine(line);
-            QListWidgetItem* added = list.item(list.count() - 1);
-            added->setData(REPEATED_LINE_ROLE, line);
-            added->setData(REPEAT_COUNT_ROLE, 1);
+            last = list.item(list.count() - 1);
+            last->setData(REPEATED_LINE_ROLE, line);
+            last->setData(REPEAT_COUNT_ROLE, 0);
         }
+        const int times = last->data(REPEAT_COUNT_ROLE).toInt() + repeats;
+        last->setData(REPEAT_COUNT_ROLE, times);
+        if (times > 1)
+            last->setText(line + QStringLiteral(" (") + QString::number(times) + QStringLiteral(" times)"));
         window.SelectLastStatusLine();
     }
     void selectLastStatusLine() override { window.SelectLastStatusLine(); }
-    void processEvents() override { QCoreApplication::processEvents(); }
     void setProgressRange(int minimum, int maximum) override {
         window.ProgressBar1->setRange(minimum, maximum);
     }
@@ -117,29 +98,23 @@ struct MainWindow::WorkParts final : OperationView {
     void setProgressCaption(const QString& caption) override { window.LblProgress->setText(caption); }
     void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
         showFreeFlash(*window.lblFlashSpaceRemaining, freeBytes, demoMode());
+        freeFlash = freeBytes;
     }
     void setFlashNeededCaption(const QString& caption) override { window.lblFlashNeeded->setText(caption); }
     void setCurrentListRow(int row) override { window.showListRow(row); }
-    void setCancelOffered(bool offered) override {
-        cancelPressed = false;
-        cancelButton->setVisible(offered);
-    }
-    // Closing the window ends a wait as Cancel does; the shutdown has let go
-    // of the printer, so whatever the operation tries next fails at once.
-    bool cancelRequested() const override { return cancelPressed || quitAfterRun || window.endRequested(); }
-    OperatorPrompts& prompts() override {
-        if (window.endRequested()) return silent;
-        return window.CD;
-    }
+    void setCancelOffered(bool offered) override { cancelButton->setVisible(offered); }
+    // The job's Cancel is kept by the job's view (jobView).
+    bool cancelRequested() const override { return false; }
+    OperatorPrompts& prompts() override { return window.CD; }
 
     bool demoMode() const { return isTrue(window.state.DemoMode); }
 
-    // The printer the commands talk to; in demo mode one that is not there.
+    // The printer the commands talk to; in demo mode one that is not there,
+    // with the free flash the window shows.
     PrinterConnection& printer() {
         if (!demoMode()) return linked;
-        const std::optional<std::int64_t> shown = shownNumber(window.lblFlashSpaceRemaining->text());
-        demo.emplace(
-            static_cast<std::int32_t>(std::min<std::int64_t>(shown.value_or(DEMO_FREE_FLASH), INT32_MAX)));
+        demo.emplace(static_cast<std::int32_t>(
+            std::min<std::int64_t>(freeFlash.value_or(DEMO_FREE_FLASH), INT32_MAX)));
         return *demo;
     }
 
@@ -175,13 +150,22 @@ struct MainWindow::WorkParts final : OperationView {
     FileList& list;
     LinkedPrinterConnection linked;
     std::optional<DemoPrinterConnection> demo;
-    SilentPrompts silent;
+    // The free flash shown, as the printer last reported it.
+    std::optional<std::int64_t> freeFlash;
+    // The commands' jobs, what stops them, and their view onto this one.
+    StopRequest stop;
+    HoppingView jobView;
+    std::unique_ptr<RunLock> runLock;
+    TransferMeter meter;
+    QTimer meterTicker;
     QPushButton* cancelButton;
-    bool cancelPressed = false;
     bool uploadRunning = false;
     // The close box asked to stop the running upload and quit.
     bool quitAfterRun = false;
     std::chrono::milliseconds toggleTimeout = TOGGLE_WAIT_TIMEOUT;
+    // Declared last, so destroyed first: no job outlives what it uses.
+    // Started with the first job.
+    std::unique_ptr<EngineThread> engine;
 };
 
 // Holds the window for one long printer command: no other command can start
@@ -247,6 +231,41 @@ bool MainWindow::uploadRunning() const {
 
 void MainWindow::stopUploadAndQuit() {
     work->quitAfterRun = true;
+    work->stop.request();
+}
+
+bool MainWindow::lockForWork() {
+    auto lock = std::make_unique<RunLock>(*this);
+    if (!*lock) return false;
+    work->runLock = std::move(lock);
+    work->stop.clear();
+    return true;
+}
+
+void MainWindow::startWork(std::function<void()> job, std::function<void()> done) {
+    if (!work->engine) work->engine = std::make_unique<EngineThread>();
+    work->engine->start(std::move(job), this, [this, done = std::move(done)] {
+        work->runLock.reset();
+        if (done) done();
+        emit workEnded();
+    });
+}
+
+void MainWindow::waitForWork() {
+    if (!work->runLock) return;
+    QEventLoop loop;
+    connect(this, &MainWindow::workEnded, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void MainWindow::stopWork() {
+    work->stop.request();
+    hop.abandon();
+    if (work->engine) work->engine->waitIdle();
+}
+
+void MainWindow::noteFreeFlash(std::optional<std::int64_t> freeBytes) {
+    work->freeFlash = freeBytes;
 }
 
 void MainWindow::addToList() {
@@ -280,9 +299,8 @@ void MainWindow::addToList() {
         }
         return;
     }
-    state.CurrentFileSize = *size;
     work->list.append(*path, *size);
-    lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
+    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     work->setListButtons(true);
     markHeldRows();
 }
@@ -295,8 +313,8 @@ void MainWindow::deleteLastItem() {
     const OperationGuard guard(state);
     if (!guard) return;
     work->list.removeLast();
-    lblFlashNeeded->setText(QString::number(work->list.recomputeFlashNeeded()));
-    if (state.NextOrder == 1) work->setListButtons(false);
+    lblFlashNeeded->setText(QString::number(work->list.flashNeeded()));
+    if (work->list.count() == 0) work->setListButtons(false);
 }
 
 std::optional<QString> MainWindow::chooseFile(FileDialogRequest request, bool save) {
@@ -351,7 +369,7 @@ void MainWindow::deleteSelectedItem() {
     const int row = selectedListRow();
     if (row == 0) return;
     work->list.removeRowAt(row);
-    lblFlashNeeded->setText(formatGrouped(work->list.recomputeFlashNeeded()));
+    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     if (work->list.count() == 0) {
         work->setListButtons(false);
         return;
@@ -401,7 +419,7 @@ void MainWindow::getListFromFile() {
 
     work->emptyList();
     const FileList::LoadReport report = work->list.load(*lines, selectedMode(), work->converter(), *work);
-    lblFlashNeeded->setText(formatGrouped(state.FlashNeeded));
+    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     if (report.added > 0) work->setListButtons(true);
     markHeldRows();
     if (!report.notAdded.isEmpty()) {
@@ -416,14 +434,22 @@ void MainWindow::getListFromFile() {
     }
 }
 
+// The printer is asked for once the lock is held: in demo mode asking makes
+// a fresh demo printer, which must not replace the one a running job uses.
 void MainWindow::clearFontSpace() {
-    const RunLock lock(*this);
-    if (!lock) return;
-    FlashMaintenance erase(
-        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout);
-    if (!work->demoMode()) erase.recordIn(printerHolds().recorder());
-    erase.clearFontSpace(work->demoMode());
-    markHeldRows();
+    if (!lockForWork()) return;
+    PrinterConnection& printer = work->printer();
+    const bool demo = work->demoMode();
+    std::optional<ledger::PrinterLedger> record;
+    if (!demo) record = printerHolds().recorder();
+    startWork(
+        [this, &printer, record, demo] {
+            FlashMaintenance erase(
+                printer, work->jobView, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout);
+            if (record) erase.recordIn(*record);
+            erase.clearFontSpace(demo);
+        },
+        [this] { markHeldRows(); });
 }
 
 void MainWindow::sendList() {
@@ -432,63 +458,84 @@ void MainWindow::sendList() {
             "BMP images are not sent to the printer: it has no BMP upload. Nothing was sent."));
         return;
     }
-    {
-        const RunLock lock(*this);
-        if (!lock) return;
-        work->forgetLastRun();
-        UploadRequest request;
-        request.mode = selectedMode();
-        request.paths = work->list.paths();
-        request.demoMode = work->demoMode();
-        request.flashNeeded = state.FlashNeeded;
-        request.freeFlash = shownNumber(lblFlashSpaceRemaining->text());
-        work->uploadRunning = true;
-        // The file being sent: its bytes and rate, then the flash write's time.
-        TransferMeter meter(request.paths);
-        meter.setListener([this](const FileProgress& file) { lblFileTransfer->setText(progressText(file)); });
-        MeteredConnection meteredPrinter(work->printer(), meter);
-        MeteredView meteredView(*work, meter);
-        UploadEngine upload(meteredPrinter, meteredView, work->converter(), work->toggleTimeout);
-        if (!request.demoMode) upload.recordIn(printerHolds().recorder());
-        upload.run(request);
-        meter.finish();
-        work->uploadRunning = false;
-        markHeldRows();
-    }
-    if (work->quitAfterRun) {
-        work->quitAfterRun = false;
-        close();
-    }
+    if (!lockForWork()) return;
+    work->forgetLastRun();
+    UploadRequest request;
+    request.mode = selectedMode();
+    request.paths = work->list.paths();
+    request.demoMode = work->demoMode();
+    request.flashNeeded = work->list.flashNeeded();
+    request.freeFlash = work->freeFlash;
+    std::optional<ledger::PrinterLedger> record;
+    if (!request.demoMode) record = printerHolds().recorder();
+    PrinterConnection& printer = work->printer();
+    work->uploadRunning = true;
+    work->meter.setFiles(request.paths);
+    work->meterTicker.start();
+    startWork(
+        [this, &printer, request, record] {
+            // The window follows the run on its own thread; the ledger
+            // records each file here, before the next byte goes out.
+            UploadObservers observers;
+            HoppingUploadObserver toWindow(work->meter, hop);
+            observers.add(toWindow);
+            std::optional<UploadLedgerRecorder> recorder;
+            if (record) observers.add(recorder.emplace(*record));
+            UploadEngine upload(printer, work->jobView, work->converter(), work->toggleTimeout, observers);
+            upload.run(request);
+        },
+        [this] {
+            work->meterTicker.stop();
+            work->uploadRunning = false;
+            markHeldRows();
+            if (work->quitAfterRun) {
+                work->quitAfterRun = false;
+                close();
+            }
+        });
 }
 
 void MainWindow::getFlash() {
-    const RunLock lock(*this);
-    if (!lock) return;
-    FlashMaintenance(
-        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-        .getFlash(work->demoMode());
+    if (!lockForWork()) return;
+    PrinterConnection& printer = work->printer();
+    const bool demo = work->demoMode();
+    startWork([this, &printer, demo] {
+        FlashMaintenance(
+            printer, work->jobView, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+            .getFlash(demo);
+    });
 }
 
 void MainWindow::getBusyStatus() {
-    const RunLock lock(*this);
-    if (!lock) return;
-    FlashMaintenance(
-        work->printer(), *work, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-        .getStatus(work->demoMode());
+    if (!lockForWork()) return;
+    PrinterConnection& printer = work->printer();
+    const bool demo = work->demoMode();
+    startWork([this, &printer, demo] {
+        FlashMaintenance(
+            printer, work->jobView, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
+            .getStatus(demo);
+    });
 }
 
 // The printer is asked for only once the lock is held: in demo mode asking
 // makes a fresh demo printer, which must not replace the one a running
 // operation is waiting on.
 void MainWindow::printTestTickets(TicketButton button) {
-    const RunLock lock(*this);
-    if (!lock) return;
+    if (!lockForWork()) return;
     if (work->demoMode()) {
         CD.message(DEMO_NOTHING_SENT);
+        work->runLock.reset();
         return;
     }
-    if (!sendTestTickets(button, selectedMode(), work->printer()))
-        io.addStatusLine(QStringLiteral("Test ticket not sent: the printer did not take it"));
+    PrinterConnection& printer = work->printer();
+    const LoaderMode mode = selectedMode();
+    // Told on the window's thread once the job has ended.
+    auto taken = std::make_shared<bool>(true);
+    startWork([button, mode, &printer, taken] { *taken = sendTestTickets(button, mode, printer); },
+              [this, taken] {
+                  if (!*taken)
+                      io.addStatusLine(QStringLiteral("Test ticket not sent: the printer did not take it"));
+              });
 }
 
 void MainWindow::printTest1() {

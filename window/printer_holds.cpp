@@ -13,6 +13,7 @@
 #include "conversion.h"
 #include "file_list.h"
 #include "operator_prompts.h"
+#include "upload.h"
 
 namespace velquin {
 
@@ -68,15 +69,12 @@ ledger::PrinterLedger PrinterHolds::recorder() {
 }
 
 void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
-    QStringList sent = list.paths();
-    std::vector<bool> held(static_cast<std::size_t>(sent.size()), false);
+    std::vector<bool> held(static_cast<std::size_t>(list.count()), false);
     if (printer_) {
-        // Soft fonts are held as the converted bytes the printer got.
-        if (mode == LoaderMode::ModeSF)
-            for (QString& path : sent) path = convertedFileOf(path);
         if (verdictAtDiscovery_.recordTrusted()) {
-            held = ledger_->heldFiles(*printer_, sent);
+            held = filesHeldByPrinter(*ledger_, *printer_, list.paths(), mode);
         } else {
+            const QStringList sent = filesAsSent(list.paths(), mode);
             QSet<QByteArray> loadedSince;
             for (const ledger::LoadRecord& load : ledger_->loads(*printer_))
                 if (load.outcome == ledger::Outcome::Confirmed && load.time >= foundAt_)

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "file_list.h"
 #include "main_window.h"
 #include "printer_holds.h"
 
@@ -33,33 +34,32 @@ void PrinterPanelView::showPanel(const PrinterPanel& panel) {
         drawFact(*label, *fact);
 }
 
-void PrinterPanelView::showFlash(const PanelFact& flash) {
+void PrinterPanelView::showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) {
     drawFact(*window_.lblFlashSpaceRemaining, flash);
+    window_.noteFreeFlash(freeBytes);
 }
 
-void PrinterPanelView::setControlEnabled(DiscoveryControl control, bool enabled) {
-    QWidget* widget = nullptr;
-    switch (control) {
-        case DiscoveryControl::SendList:
-            widget = window_.cmdSendListToPrinter;
-            break;
-        case DiscoveryControl::DeleteLastItem:
-            widget = window_.cmdDeleteLastItem;
-            break;
-        case DiscoveryControl::DeleteAllItems:
-            widget = window_.cmdDeleteAllItems;
-            break;
-        case DiscoveryControl::ClearFont:
-            widget = window_.cmdClearFont;
-            break;
-        case DiscoveryControl::FindNetworkPrinter:
-            widget = window_.cmdFindNetworkPrinter;
-            break;
-        case DiscoveryControl::FlashSpaceRemaining:
-            widget = window_.lblFlashSpaceRemaining;
-            break;
+// Each command discovery decides on is one control of the window (the list
+// edits are two).
+void PrinterPanelView::setCommandAvailable(DiscoveryCommand command, bool available) {
+    switch (command) {
+        case DiscoveryCommand::Sending:
+            window_.cmdSendListToPrinter->setEnabled(available);
+            return;
+        case DiscoveryCommand::ListEditing:
+            window_.cmdDeleteLastItem->setEnabled(available);
+            window_.cmdDeleteAllItems->setEnabled(available);
+            return;
+        case DiscoveryCommand::Erasing:
+            window_.cmdClearFont->setEnabled(available);
+            return;
+        case DiscoveryCommand::NetworkSearch:
+            window_.cmdFindNetworkPrinter->setEnabled(available);
+            return;
+        case DiscoveryCommand::FreeFlashShown:
+            window_.lblFlashSpaceRemaining->setEnabled(available);
+            return;
     }
-    widget->setEnabled(enabled);
 }
 
 // Greys the controls whose commands an abandoned connect holds off (all
@@ -79,6 +79,10 @@ void PrinterPanelView::printerFound(const ledger::PrinterKey& printer, std::opti
 
 void PrinterPanelView::printerLost() {
     window_.printerHolds().printerLost();
+}
+
+bool PrinterPanelView::listHasFiles() const {
+    return window_.fileList().count() > 0;
 }
 
 bool PrinterPanelView::endRequested() const {

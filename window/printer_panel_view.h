@@ -33,11 +33,12 @@ public:
     explicit PrinterPanelView(MainWindow& window) : window_(window) {}
 
     void showPanel(const PrinterPanel& panel) override;
-    void showFlash(const PanelFact& flash) override;
-    void setControlEnabled(DiscoveryControl control, bool enabled) override;
+    void showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) override;
+    void setCommandAvailable(DiscoveryCommand command, bool available) override;
     void holdCommands(bool held) override;
     void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) override;
     void printerLost() override;
+    bool listHasFiles() const override;
     bool endRequested() const override;
     void endProgram(int exitCode) override;
 

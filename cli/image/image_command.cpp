@@ -1,8 +1,8 @@
 #include "image_command.h"
 
-#include <QSaveFile>
 #include <QTextStream>
 
+#include "output_file.h"
 #include "pcx.h"
 
 namespace velquin::image {
@@ -37,10 +37,11 @@ std::optional<int> positiveInteger(const QString& text) {
 QString imageCommandHelp() {
     return QStringLiteral(
         "Usage: velquin-image INPUT OUTPUT.pcx [OPTIONS]\n"
-        "Converts an image (PNG, JPEG, BMP, GIF, SVG, TIFF, WebP or the first page of a PDF)\n"
+        "Converts an image (PNG, JPEG, BMP, GIF, SVG, TIFF, WebP or a page of a PDF)\n"
         "into a 1-bit PCX file for the printer's flash.\n"
         "\n"
-        "Size (the aspect is kept unless both sides are given; default: the image's own size):\n"
+        "Size (the aspect is kept unless both sides are given; default: the image's own size,\n"
+        "an SVG whose size is a length at --dpi):\n"
         "  --width-dots N        width in dots\n"
         "  --height-dots N       height in dots\n"
         "  --dpi D               the printer's resolution, dots per inch (203, 300, 600);\n"
@@ -49,17 +50,29 @@ QString imageCommandHelp() {
         "  --height-mm Y         height in millimetres\n"
         "  --width-in X          width in inches\n"
         "  --height-in Y         height in inches\n"
+        "  --page N              the page of a PDF (or picture of a TIFF or GIF); default 1\n"
+        "  --trim                cut the white margins before sizing\n"
         "Black and white:\n"
+        "  --dither auto         threshold for line art (few tones: logos, text), diffusion\n"
+        "                        for photographs (the default)\n"
         "  --dither threshold[:LEVEL]  a dot is black when its grey (0-255) is below LEVEL\n"
         "                              (default 128)\n"
-        "  --dither diffusion    error diffusion, Floyd-Steinberg (the default)\n"
+        "  --dither diffusion    error diffusion, Floyd-Steinberg\n"
         "  --dither ordered      ordered dithering, 8 x 8 Bayer\n"
         "  --invert              swap black and white\n"
         "  --rotate 90|180|270   turn clockwise; the sizes are those after turning\n"
         "\n"
+        "Output:\n"
+        "  OUTPUT.pcx            replaced only once the whole file is written; - writes to\n"
+        "                        standard output. A name not ending in .pcx, the input itself\n"
+        "                        and anything but a regular file are refused\n"
+        "  --force               write PCX data under a name not ending in .pcx\n"
+        "\n"
         "  --help                show this text\n"
         "  --version             show the version\n"
         "\n"
+        "On success one line tells the size and the black-and-white mode used (on standard\n"
+        "error when the PCX goes to standard output); warnings go to standard error.\n"
         "Exit status: 0 written, 1 the input could not be converted or the output not written,\n"
         "2 a usage error.\n");
 }
@@ -86,6 +99,14 @@ ImageCommand parseImageCommand(const QStringList& arguments) {
             command.options.invert = true;
             continue;
         }
+        if (argument == QLatin1String("--trim")) {
+            command.options.trim = true;
+            continue;
+        }
+        if (argument == QLatin1String("--force")) {
+            command.force = true;
+            continue;
+        }
         if (!argument.startsWith(QLatin1String("--"))) {
             positional << argument;
             continue;
@@ -98,7 +119,8 @@ ImageCommand parseImageCommand(const QStringList& arguments) {
             static const QStringList WITH_VALUE = {
                 QStringLiteral("--width-dots"), QStringLiteral("--height-dots"), QStringLiteral("--dpi"),
                 QStringLiteral("--width-mm"),   QStringLiteral("--height-mm"),   QStringLiteral("--width-in"),
-                QStringLiteral("--height-in"),  QStringLiteral("--dither"),      QStringLiteral("--rotate")};
+                QStringLiteral("--height-in"),  QStringLiteral("--dither"),      QStringLiteral("--rotate"),
+                QStringLiteral("--page")};
             if (!WITH_VALUE.contains(name)) return usageError(QStringLiteral("unknown option %1").arg(name));
             if (i + 1 >= arguments.size()) return usageError(QStringLiteral("%1 needs a value").arg(name));
             value = arguments[++i];
@@ -128,7 +150,9 @@ ImageCommand parseImageCommand(const QStringList& arguments) {
         } else if (name == QLatin1String("--dither")) {
             if (ditherSeen) return usageError(QStringLiteral("--dither is given twice"));
             ditherSeen = true;
-            if (value == QLatin1String("diffusion")) {
+            if (value == QLatin1String("auto")) {
+                command.options.dither = Dither::Auto;
+            } else if (value == QLatin1String("diffusion")) {
                 command.options.dither = Dither::Diffusion;
             } else if (value == QLatin1String("ordered")) {
                 command.options.dither = Dither::Ordered;
@@ -145,8 +169,14 @@ ImageCommand parseImageCommand(const QStringList& arguments) {
                 }
             } else {
                 return usageError(
-                    QStringLiteral("--dither is threshold[:LEVEL], diffusion or ordered, not %1").arg(value));
+                    QStringLiteral("--dither is auto, threshold[:LEVEL], diffusion or ordered, not %1")
+                        .arg(value));
             }
+        } else if (name == QLatin1String("--page")) {
+            const std::optional<int> page = positiveInteger(value);
+            if (!page)
+                return usageError(QStringLiteral("--page needs a page number from 1, not %1").arg(value));
+            command.options.page = *page;
         } else if (name == QLatin1String("--rotate")) {
             if (rotateSeen) return usageError(QStringLiteral("--rotate is given twice"));
             rotateSeen = true;
@@ -165,6 +195,7 @@ ImageCommand parseImageCommand(const QStringList& arguments) {
     if ((widthMm || heightMm) && !dpi)
         return usageError(QStringLiteral("a length in millimetres or inches needs --dpi"));
     command.dotsPerInch = dpi.value_or(203);
+    command.options.dotsPerInch = command.dotsPerInch;
     command.options.widthDots = widthDots ? *widthDots : widthMm ? dotsFor(*widthMm, command.dotsPerInch) : 0;
     command.options.heightDots = heightDots ? *heightDots
                                  : heightMm ? dotsFor(*heightMm, command.dotsPerInch)
@@ -175,6 +206,11 @@ ImageCommand parseImageCommand(const QStringList& arguments) {
             QStringLiteral("the result may have at most %1 dots a side").arg(command.options.limits.maxSide));
     command.input = positional[0];
     command.output = positional[1];
+    if (!command.force && command.output != QLatin1String(STANDARD_OUTPUT_NAME) &&
+        !command.output.endsWith(QLatin1String(".pcx"), Qt::CaseInsensitive))
+        return usageError(
+            QStringLiteral("%1 does not end in .pcx; give --force to write PCX data under that name")
+                .arg(command.output));
     command.action = ImageCommand::Action::Convert;
     return command;
 }
@@ -194,17 +230,28 @@ int runImageCommand(const ImageCommand& command, QTextStream& out, QTextStream& 
             break;
     }
 
+    if (const QString refusal = outputRefusal(command.output, {command.input}); !refusal.isEmpty()) {
+        err << "velquin-image: " << refusal << '\n';
+        return 1;
+    }
     const ConversionResult result = convertImage(command.input, command.options);
+    for (const QString& warning : result.warnings) err << "velquin-image: warning: " << warning << '\n';
     if (!result.ok()) {
         err << "velquin-image: " << command.input << ": " << result.error << '\n';
         return 1;
     }
-    QSaveFile file(command.output);
-    const QByteArray pcx = writePcx(result.image, command.dotsPerInch);
-    if (!file.open(QIODevice::WriteOnly) || file.write(pcx) != pcx.size() || !file.commit()) {
-        err << "velquin-image: " << command.output << " can not be written (" << file.errorString() << ")\n";
+    if (const QString why =
+            writeOutputFile(command.output, writePcx(result.image, command.dotsPerInch), {command.input});
+        !why.isEmpty()) {
+        err << "velquin-image: " << why << '\n';
         return 1;
     }
+    QTextStream& report = command.output == QLatin1String(STANDARD_OUTPUT_NAME) ? err : out;
+    report << command.output << ": " << result.image.width() << " x " << result.image.height() << " dots, "
+           << ditherName(result.ditherUsed);
+    if (command.options.dither == Dither::Auto)
+        report << (result.ditherUsed == Dither::Threshold ? " (line art)" : " (photograph)");
+    report << '\n';
     return 0;
 }
 

@@ -18,7 +18,8 @@ struct ImageCommand {
     QString output;
     ConversionOptions options;
     int dotsPerInch = 203;
-    QString error;  // for a usage error
+    bool force = false;  // a PCX under a name not ending in .pcx
+    QString error;       // for a usage error
 };
 
 // Reads the arguments after the program's name.

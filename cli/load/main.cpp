@@ -14,6 +14,7 @@
 #include "fleet.h"
 #include "history.h"
 #include "load_options.h"
+#include "output_file.h"
 #include "printer_run.h"
 #include "shown_text.h"
 
@@ -22,15 +23,18 @@ using namespace velquin::load;
 namespace {
 
 // The library's soft font converter prints its header report on standard
-// output. Where standard output carries bytes or a report, they go to a
-// copy of it and descriptor 1 goes to /dev/null.
+// output. Standard output carries only the exported bytes or a report: they
+// go to a copy of it, and descriptor 1 goes to standard error while the
+// library's debug channel is on (MORLIX_DEBUG), else to /dev/null.
 FILE* reserveStandardOutput() {
     std::fflush(stdout);
     const int copy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (copy < 0 || null < 0) return stdout;
-    ::dup2(null, STDOUT_FILENO);
-    ::close(null);
+    const bool debugging = !qEnvironmentVariableIsEmpty("MORLIX_DEBUG");
+    const int sink =
+        debugging ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (copy < 0 || sink < 0) return stdout;
+    ::dup2(sink, STDOUT_FILENO);
+    ::close(sink);
     FILE* output = ::fdopen(copy, "wb");
     return output != nullptr ? output : stdout;
 }
@@ -76,21 +80,20 @@ int main(int argc, char* argv[]) {
     if (options.command == Command::Apply && !options.worker) return runApply(options);
 
     if (options.command == Command::Export) {
-        FILE* output = options.output.isEmpty() ? reserveStandardOutput() : stdout;
-        QString error;
-        const QByteArray bytes = exportBytes(options, error);
+        const QString target =
+            options.output.isEmpty() ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
+        FILE* output = reserveStandardOutput();
+        QStringList inputs = resolveFiles(options).paths;
+        if (!options.listFile.isEmpty()) inputs << options.listFile;
+        QString error = velquin::outputRefusal(target, inputs);
         if (!error.isEmpty()) {
             std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
             return 1;
         }
-        if (options.output.isEmpty()) {
-            const std::size_t written =
-                std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), output);
-            return std::fflush(output) == 0 && written == static_cast<std::size_t>(bytes.size()) ? 0 : 1;
-        }
-        QFile file(options.output);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-            std::fprintf(stderr, "velquin-load: cannot write %s\n", qPrintable(options.output));
+        const QByteArray bytes = exportBytes(options, error);
+        if (error.isEmpty()) error = velquin::writeOutputFile(target, bytes, inputs, ::fileno(output));
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
             return 1;
         }
         return 0;

@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <cstdio>
+#include <map>
 #include <optional>
 
 #include "conversion.h"
+#include "engine_thread.h"
 #include "flash_maintenance.h"
 #include "ledger.h"
 #include "morlix/printer_codes.h"
@@ -70,26 +73,18 @@ QString uploadOutcomeName(UploadOutcome outcome) {
 // Answers the engine's questions without an operator: the list larger than
 // the free flash is sent only with --force, the erase only with --yes (the
 // fleet asked on the terminal before it started the workers). Messages
-// become event lines; the last one explains a failed outcome.
+// become event lines.
 class UnattendedPrompts final : public OperatorPrompts {
 public:
     explicit UnattendedPrompts(bool yes) : yes_(yes) {}
-    void message(const QString& text, const QString&, MessageIcon) override {
-        lastMessage = text;
-        event(text);
-    }
-    bool askYesNo(const QString& text, const QString&, DefaultAnswer) override {
-        lastMessage =
-            yes_ ? QString() : text + QStringLiteral(" (answered no; --force or --yes answers yes)");
-        return yes_;
-    }
+    void message(const QString& text, const QString&, MessageIcon) override { event(text); }
+    bool askYesNo(const QString&, const QString&, DefaultAnswer) override { return yes_; }
     std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
         return std::nullopt;
     }
     void answerYes(bool yes) { yes_ = yes; }
-    QString lastMessage;
 
 private:
     bool yes_;
@@ -98,12 +93,11 @@ private:
 // The engine's view for a worker: no window, only the events a fleet shows.
 class WorkerView final : public OperationView {
 public:
-    WorkerView(OperatorPrompts& prompts, const bool& stop) : prompts_(prompts), stop_(stop) {}
+    WorkerView(OperatorPrompts& prompts, const StopRequest& stop) : prompts_(prompts), stop_(stop) {}
 
     void clearStatus() override {}
     void addStatusLine(const QString& line) override { lines.append(line); }
     void selectLastStatusLine() override {}
-    void processEvents() override { QCoreApplication::processEvents(); }
     void setProgressRange(int, int) override {}
     void setProgressValue(int value) override { progress_ = value; }
     int progressValue() const override { return progress_; }
@@ -112,16 +106,40 @@ public:
     void setFlashNeededCaption(const QString&) override {}
     void setCurrentListRow(int) override {}
     void setCancelOffered(bool) override {}
-    bool cancelRequested() const override { return stop_ || eventReaderGone; }
+    bool cancelRequested() const override { return stop_.requested() || eventReaderGone; }
     OperatorPrompts& prompts() override { return prompts_; }
 
     QStringList lines;
 
 private:
     OperatorPrompts& prompts_;
-    const bool& stop_;
+    const StopRequest& stop_;
     int progress_ = 0;
 };
+
+// Runs `job` on the engine thread, where every library call is made, while
+// this thread's event loop turns (a termination signal is heard there).
+void runOnEngine(std::function<void()> job) {
+    EngineThread engine;
+    QEventLoop loop;
+    QObject context;
+    engine.start(std::move(job), &context, [&loop] { loop.quit(); });
+    loop.exec();
+}
+
+// How each file and the run ended, as the upload reported them.
+class SendOutcomes final : public UploadObserver {
+public:
+    void fileEnded(const FileEnded& file) override { files[file.row] = file; }
+    void runEnded(const RunEnded& ended) override { run = ended; }
+    std::map<int, FileEnded> files;
+    RunEnded run;
+};
+
+// Said of a question that was answered No for want of an operator.
+QString answeredNo(const QString& question) {
+    return question + QStringLiteral(" (answered no; --force or --yes answers yes)");
+}
 
 void progressEvent(const FileProgress& file, const QString& state) {
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
@@ -277,51 +295,33 @@ QByteArray exportBytes(const LoadOptions& options, QString& error) {
         return {};
     }
     UnattendedPrompts prompts(true);
-    bool stop = false;
+    StopRequest stop;
     WorkerView view(prompts, stop);
     CapturingConnection capture;
-    MorlixLibrary library;
-    library.setPrompts(&prompts);
-    UploadEngine engine(capture, view, converterOf(library), TOGGLE_WAIT_TIMEOUT);
-    UploadRequest request;
-    request.mode = files.mode;
-    request.paths = files.paths;
-    const UploadOutcome outcome = engine.run(request);
-    if (outcome != UploadOutcome::Completed) {
-        error = prompts.lastMessage.isEmpty() ? uploadOutcomeName(outcome) : prompts.lastMessage;
+    SendOutcomes outcomes;
+    runOnEngine([&] {
+        MorlixLibrary library;
+        library.setPrompts(&prompts);
+        UploadEngine engine(capture, view, converterOf(library), TOGGLE_WAIT_TIMEOUT, outcomes);
+        UploadRequest request;
+        request.mode = files.mode;
+        request.paths = files.paths;
+        engine.run(request);
+    });
+    if (outcomes.run.outcome != UploadOutcome::Completed) {
+        error = outcomes.run.reason.isEmpty() ? uploadOutcomeName(outcomes.run.outcome) : outcomes.run.reason;
         return {};
     }
     return capture.captured;
 }
 
-QJsonObject runOnePrinter(const LoadOptions& options) {
+namespace {
+
+// The command on the printer's link, on the engine thread.
+template <typename Finish>
+QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finish& finish,
+                      QJsonObject& report) {
     const PrinterAddress& printer = options.printers.first();
-    QJsonObject report{{QStringLiteral("printer"), printer.name()}};
-    auto finish = [&report](const QString& outcome, const QString& message) {
-        report.insert(QStringLiteral("outcome"), outcome);
-        if (!message.isEmpty()) {
-            report.insert(QStringLiteral("message"), message);
-            event(message);
-        }
-        return report;
-    };
-
-    // Ctrl-C and SIGTERM stop the run between chunks; the report still goes out.
-    bool stop = false;
-    TerminationSignals termination([&stop] { stop = true; });
-
-    // One program per printer.
-    PrinterLock::Attempt lock = options.wait
-                                    ? PrinterLock::acquireWaiting(printer.lockKey(),
-                                                                  [&stop] {
-                                                                      QCoreApplication::processEvents();
-                                                                      return !stop;
-                                                                  })
-                                    : PrinterLock::tryAcquire(printer.lockKey());
-    if (!lock.lock)
-        return finish(lock.failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
-                      lockRefusalText(printer.name(), lock));
-
     UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force);
     MorlixLibrary library;
     library.setPrompts(&prompts);
@@ -331,11 +331,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
 
     WorkerView view(prompts, stop);
     PrinterIo io(state, library, prompts, view);
-    LinkedPrinterConnection linked(state, io, library);
-    // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
+    LinkedPrinterConnection connection(state, io, library);
     TransferMeter meter;
-    MeteredConnection connection(linked, meter);
-    connection.refuseWritesWhen([&stop] { return stop || eventReaderGone; });
     PrinterIdentity identity;
     report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
     // A ledger that cannot be used is told once; the run goes on without it.
@@ -351,7 +348,7 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             if (!files.error.isEmpty()) return finish(QStringLiteral("usage"), files.error);
             // What the ledger says the printer holds counts only once the
             // printer's free flash now agrees with it.
-            FlashSpace flash = linked.readFlashSpace();
+            FlashSpace flash = connection.readFlashSpace();
             if (options.skipLoaded || options.eraseIfChanged) {
                 const ledger::HeldVerdict verdict = ledger.verifyHolds(key, flash.known());
                 report.insert(QStringLiteral("verification"), ledger::trustName(verdict.trust));
@@ -371,8 +368,8 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                         const EraseOutcome erased = maintenance.clearFontSpace(false);
                         prompts.answerYes(options.force);
                         if (erased != EraseOutcome::Erased)
-                            return finish(QStringLiteral("erase-failed"), prompts.lastMessage);
-                        flash = linked.readFlashSpace();
+                            return finish(QStringLiteral("erase-failed"), maintenance.reason());
+                        flash = connection.readFlashSpace();
                     }
                 }
                 if (options.skipLoaded) {
@@ -425,28 +422,45 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             if (flash.known()) request.freeFlash = flash.freeBytes;
             report.insert(QStringLiteral("free_flash"), knownFlash(flash));
 
-            MeteredView meteredView(view, meter);
-            UploadEngine engine(connection, meteredView, converterOf(library), TOGGLE_WAIT_TIMEOUT);
-            engine.recordIn(ledger::PrinterLedger(&ledger, key));
-            const UploadOutcome outcome = engine.run(request);
-            meter.finish();
-            // Files before the current one got through; the current one ends
-            // with the run's outcome unless the run completed.
-            const bool everyFileSent =
-                outcome == UploadOutcome::Completed || outcome == UploadOutcome::NotConfirmed;
-            const std::vector<FileProgress> sent = meter.files();
-            const int reached = everyFileSent ? static_cast<int>(sent.size()) : meter.currentRow() - 1;
+            // The ledger records each file as the run reports it; the
+            // report is made from the same events.
+            UploadObservers observers;
+            SendOutcomes outcomes;
+            UploadLedgerRecorder recorder(ledger::PrinterLedger(&ledger, key));
+            observers.add(meter);
+            observers.add(recorder);
+            observers.add(outcomes);
+            UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT, observers);
+            // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
+            engine.refuseWritesWhen([&stop] { return stop.requested() || eventReaderGone; });
+            engine.run(request);
+            const RunEnded& run = outcomes.run;
+            const QString stopWord = stop.requested() || eventReaderGone ? QStringLiteral("stopped")
+                                                                         : uploadOutcomeName(run.outcome);
             QJsonArray fileReports;
-            for (int index = 0; index < static_cast<int>(sent.size()); ++index) {
-                const FileProgress& file = sent[static_cast<std::size_t>(index)];
+            for (const FileProgress& file : meter.files()) {
+                // A file the run never reached is not sent; the one it stopped
+                // at ends with the run's outcome.
                 QString outcomeWord = QStringLiteral("not-sent");
-                if (index < reached)
-                    outcomeWord = engine.unconfirmedFiles().contains(file.path)
-                                      ? QStringLiteral("not-confirmed")
-                                      : QStringLiteral("completed");
-                else if (index == reached && !everyFileSent)
-                    outcomeWord =
-                        stop || eventReaderGone ? QStringLiteral("stopped") : uploadOutcomeName(outcome);
+                bool sent = false;
+                if (const auto ended = outcomes.files.find(file.row); ended != outcomes.files.end()) {
+                    switch (ended->second.outcome) {
+                        case FileOutcome::Confirmed:
+                            outcomeWord = QStringLiteral("completed");
+                            sent = true;
+                            break;
+                        case FileOutcome::NotConfirmed:
+                            outcomeWord = QStringLiteral("not-confirmed");
+                            sent = true;
+                            break;
+                        case FileOutcome::NotSent:
+                        case FileOutcome::Interrupted:
+                            outcomeWord = stopWord;
+                            break;
+                    }
+                } else if (file.row == run.stoppedAtRow) {
+                    outcomeWord = stopWord;
+                }
                 fileReports.append(QJsonObject{
                     {QStringLiteral("path"), file.path},
                     {QStringLiteral("size"), static_cast<qint64>(file.size)},
@@ -456,12 +470,12 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                     {QStringLiteral("free_flash_before"), optionalNumber(file.freeFlashBefore)},
                     {QStringLiteral("free_flash_after"), optionalNumber(file.freeFlashAfter)},
                 });
-                if (index < reached) progressEvent(file, QStringLiteral("completed"));
+                if (sent) progressEvent(file, QStringLiteral("completed"));
             }
             report.insert(QStringLiteral("files"), fileReports);
-            if (outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
-            return finish(stop || eventReaderGone ? QStringLiteral("stopped") : uploadOutcomeName(outcome),
-                          prompts.lastMessage);
+            if (run.outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
+            return finish(stopWord,
+                          run.outcome == UploadOutcome::NotEnoughFlash ? answeredNo(run.reason) : run.reason);
         }
         case Command::Erase: {
             FlashMaintenance flash(
@@ -474,9 +488,9 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
                     return finish(QStringLiteral("declined"),
                                   QStringLiteral("erase needs --yes when not asked on a terminal"));
                 case EraseOutcome::PrinterGone:
-                    return finish(QStringLiteral("printer-gone"), prompts.lastMessage);
+                    return finish(QStringLiteral("printer-gone"), flash.reason());
                 case EraseOutcome::TimedOut:
-                    return finish(QStringLiteral("timed-out"), prompts.lastMessage);
+                    return finish(QStringLiteral("timed-out"), flash.reason());
                 case EraseOutcome::Cancelled:
                     return finish(QStringLiteral("stopped"), {});
             }
@@ -514,6 +528,41 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
             break;
     }
     return finish(QStringLiteral("failed"), {});
+}
+
+}  // namespace
+
+QJsonObject runOnePrinter(const LoadOptions& options) {
+    const PrinterAddress& printer = options.printers.first();
+    QJsonObject report{{QStringLiteral("printer"), printer.name()}};
+    auto finish = [&report](const QString& outcome, const QString& message) {
+        report.insert(QStringLiteral("outcome"), outcome);
+        if (!message.isEmpty()) {
+            report.insert(QStringLiteral("message"), message);
+            event(message);
+        }
+        return report;
+    };
+
+    // Ctrl-C and SIGTERM stop the run between chunks; the report still goes out.
+    StopRequest stop;
+    TerminationSignals termination([&stop] { stop.request(); });
+
+    // One program per printer.
+    PrinterLock::Attempt lock = options.wait
+                                    ? PrinterLock::acquireWaiting(printer.lockKey(),
+                                                                  [&stop] {
+                                                                      QCoreApplication::processEvents();
+                                                                      return !stop.requested();
+                                                                  })
+                                    : PrinterLock::tryAcquire(printer.lockKey());
+    if (!lock.lock)
+        return finish(lock.failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
+                      lockRefusalText(printer.name(), lock));
+
+    QJsonObject result;
+    runOnEngine([&] { result = runOnLink(options, stop, finish, report); });
+    return result;
 }
 
 }  // namespace velquin::load

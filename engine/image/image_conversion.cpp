@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 
+#include "output_file.h"
 #include "pcx.h"
 
 namespace velquin::image {
@@ -146,9 +147,8 @@ bool ImageConversion::write(const QString& path, WrittenFiles& written) {
         error_ = result().error;
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error_ = QStringLiteral("%1 can not be written (%2)").arg(path, file.errorString());
+    if (const QString why = writeOutputFile(path, bytes, {imagePath_}); !why.isEmpty()) {
+        error_ = why;
         return false;
     }
     written.remember(path, bytes);

@@ -36,6 +36,9 @@ private:
 
 class ImageConversion {
 public:
+    // The dialog lets the operator pick the mode; it starts at diffusion.
+    ImageConversion() { options.dither = Dither::Diffusion; }
+
     // Decodes the image for the preview; false with error() when it cannot.
     bool open(const QString& imagePath);
     const QString& imagePath() const { return imagePath_; }

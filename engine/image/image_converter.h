@@ -1,22 +1,29 @@
 // Turns an image file an operator has (PNG, JPEG, BMP, GIF, SVG, TIFF, WebP,
-// the first page of a PDF) into the printer's 1-bit picture: transparency
-// onto white, scaled to the dots asked for, made black and white by a
-// threshold or a dither, inverted and turned as asked.
+// a page of a PDF) into the printer's 1-bit picture: transparency onto
+// white, white margins cut when asked, scaled to the dots asked for, made
+// black and white by a threshold or a dither (chosen from the picture when
+// not given), inverted and turned as asked. The result is scaled and made
+// black and white a row at a time, so its size costs only its own bits.
 #pragma once
 
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
+#include <chrono>
 #include <optional>
 
 #include "mono_image.h"
 
 class QIODevice;
+class QImageReader;
 
 namespace velquin::image {
 
-enum class Dither { Threshold, Diffusion, Ordered };
+// Auto: a threshold for line art (few tones, as logos and text), diffusion
+// for photographs.
+enum class Dither { Threshold, Diffusion, Ordered, Auto };
 
 // The resolutions the printers come in, dots per inch.
 inline constexpr int PRINTER_RESOLUTIONS[] = {203, 300, 600};
@@ -26,6 +33,8 @@ struct ConversionLimits {
     int maxSide = 20000;
     // Nor may the decoded source take more memory.
     qint64 maxDecodedBytes = qint64(512) * 1024 * 1024;
+    // Drawing an SVG stops past this time.
+    std::chrono::milliseconds maxDrawingTime{30'000};
 };
 
 struct ConversionOptions {
@@ -33,12 +42,18 @@ struct ConversionOptions {
     // the other one keeping the aspect, or the source's size when both are 0.
     int widthDots = 0;
     int heightDots = 0;
-    Dither dither = Dither::Diffusion;
+    Dither dither = Dither::Auto;
     // Threshold: a dot whose grey (0 to 255) is below the level is black.
     int thresholdLevel = 128;
     bool invert = false;
     // Clockwise: 0, 90, 180 or 270.
     int rotation = 0;
+    // The printer's resolution: an SVG whose size is a length is drawn at it.
+    int dotsPerInch = 203;
+    // The page of a PDF (or picture of a TIFF or GIF), from 1.
+    int page = 1;
+    // Cut the white margins before sizing.
+    bool trim = false;
     ConversionLimits limits;
 };
 
@@ -53,6 +68,7 @@ struct LoadedImage {
     QSize sourceSize;       // the size the file gives, before any scaling
     bool isVector = false;  // SVG or PDF: rendered at the size asked for
     QString error;
+    QStringList warnings;  // what was left out of the file
     bool ok() const { return !grey.isNull(); }
 };
 
@@ -63,14 +79,18 @@ QSize resultSize(QSize sourceSize, const ConversionOptions& options);
 // Decodes the image. A vector image is rendered at `renderSize` when given
 // (else at its own size); a raster image is read at its own size. Refused
 // before decoding when the decoded image would pass the limits.
+// `page` counts from 1; an SVG whose size is a length is measured at
+// `dotsPerInch`.
 LoadedImage loadImage(QIODevice& device, const ConversionLimits& limits,
-                      std::optional<QSize> renderSize = std::nullopt);
+                      std::optional<QSize> renderSize = std::nullopt, int page = 1, int dotsPerInch = 203);
 LoadedImage loadImage(const QString& path, const ConversionLimits& limits,
-                      std::optional<QSize> renderSize = std::nullopt);
+                      std::optional<QSize> renderSize = std::nullopt, int page = 1, int dotsPerInch = 203);
 
 struct ConversionResult {
     MonoImage image;
+    Dither ditherUsed = Dither::Diffusion;  // Auto resolved
     QString error;
+    QStringList warnings;
     bool ok() const { return error.isEmpty() && !image.isNull(); }
 };
 
@@ -82,7 +102,18 @@ ConversionResult convertLoaded(const LoadedImage& loaded, const ConversionOption
 ConversionResult convertImage(QIODevice& device, const ConversionOptions& options);
 ConversionResult convertImage(const QString& path, const ConversionOptions& options);
 
-// The black-and-white step alone, on a grey picture.
+// The black-and-white step alone, on a grey picture (Auto: chosen from it).
 MonoImage ditherGrey(const QImage& grey, Dither dither, int thresholdLevel);
+
+// Few tones, as logos and text: a threshold keeps their edges.
+bool isLineArt(const QImage& grey);
+
+// "threshold", "diffusion", "ordered" or "auto".
+QString ditherName(Dither dither);
+
+// Readies a reader of a file that may be hostile: its structure checked
+// against the file's length before a decoder trusts it, Qt's allocation
+// limit set. Returns why the file is refused, empty when it may be read.
+QString readerRefusal(QImageReader& reader, qint64 maxDecodedBytes);
 
 }  // namespace velquin::image

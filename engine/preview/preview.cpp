@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "converted_soft_font.h"
+#include "image_converter.h"
 #include "pcx.h"
 #include "softfont/byte_source.h"
 #include "softfont/report.h"
@@ -43,6 +44,8 @@ QString sizeFact(qint64 bytes) {
     return QStringLiteral("File size: %1 bytes").arg(QLocale().toString(bytes));
 }
 
+constexpr qint64 READ_PIECE_BYTES = qint64(1) << 20;
+
 // Reads a regular file whole when it is at most `maxBytes` long; else a
 // problem text. Never waits on a device or a pipe.
 bool readBounded(const QString& path, qint64 maxBytes, QByteArray& bytes, QString& why) {
@@ -66,7 +69,14 @@ bool readBounded(const QString& path, qint64 maxBytes, QByteArray& bytes, QStrin
         return false;
     }
     // One byte more than allowed tells a file that grew since it was measured.
-    bytes = file.read(maxBytes + 1);
+    // Read a piece at a time: asking for the whole bound at once would
+    // reserve it, hundreds of MiB for a file of a few bytes.
+    bytes.clear();
+    while (bytes.size() <= maxBytes) {
+        const QByteArray piece = file.read(std::min<qint64>(READ_PIECE_BYTES, maxBytes + 1 - bytes.size()));
+        if (piece.isEmpty()) break;
+        bytes += piece;
+    }
     if (bytes.size() > maxBytes) {
         why =
             QStringLiteral("The file grew past %1 bytes while it was read").arg(QLocale().toString(maxBytes));
@@ -322,7 +332,14 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
     // A reader that guessed its format does not name it; ask the data first.
     const QByteArray format = QImageReader::imageFormat(&buffer);
     QImageReader reader(&buffer);
-    reader.setAllocationLimit(limits.maxImageMegabytes);
+    if (const QString refusal = image::readerRefusal(reader, qint64(limits.maxImageMegabytes) << 20);
+        !refusal.isEmpty())
+        return problem(preview, refusal);
+    // Drawings are not pictures the printer takes as BMP; and Qt's SVG
+    // reader would read the files a drawing names.
+    if (format.startsWith("svg") || format == "pdf")
+        return problem(preview, QStringLiteral("Stored as %1, not BMP; a drawing is not shown here")
+                                    .arg(QString::fromLatin1(format).toUpper()));
     const QSize size = reader.size();
     if (size.width() > limits.maxImageSide || size.height() > limits.maxImageSide)
         return problem(preview,

@@ -21,6 +21,8 @@ namespace {
 constexpr std::uint8_t FLASH_SPACE_REQUEST[] = {0x1B, 0x49, 0x41, 0x07};
 constexpr int FLASH_QUERY_ATTEMPTS = 3;
 constexpr std::size_t FLASH_DIGITS_OFFSET = 5;
+// Answers a driver and the printer may hold from before a request.
+constexpr int ANSWERS_READ_AHEAD = 3;
 // The three fixed pauses of a status exchange.
 constexpr std::uint32_t EXCHANGE_PAUSES_MS = 300;
 
@@ -117,11 +119,24 @@ int GetPrinterStatusData(std::int32_t handle, std::uint8_t* buffer, std::int32_t
 
     platform::sleepMs(100);
     debugOutput("GetPrinterStatusData - Read number status after writing request");
-    std::memset(buffer, 0, 32);
-    held = 0;
-    read = platform::handleRead(handle, status, deadline);
-    if (!read.ok) return report(STATUS_READ_FAILED);
-    held = read.bytes;
+    // The Linux USB printer driver fetches the printer's next answer as soon
+    // as the last one was read, and the printer may hold one more: the first
+    // answers after the request can be its status from before it. An answer
+    // equal to the status just read is such a one; the reply follows it.
+    std::uint8_t statusBefore[STATUS_BUFFER_SIZE];
+    const std::size_t statusBeforeSize = held;
+    std::memcpy(statusBefore, buffer, statusBeforeSize);
+    for (int aheadSkipped = 0;; ++aheadSkipped) {
+        std::memset(buffer, 0, 32);
+        held = 0;
+        read = platform::handleRead(handle, status, deadline);
+        if (!read.ok) return report(STATUS_READ_FAILED);
+        held = read.bytes;
+        const bool statusAgain =
+            held == statusBeforeSize && std::memcmp(buffer, statusBefore, statusBeforeSize) == 0;
+        if (!statusAgain || aheadSkipped == ANSWERS_READ_AHEAD) break;
+        debugOutput("GetPrinterStatusData - status read ahead of the request skipped");
+    }
     logBytesWithCharacters(status.first(read.bytes));
     if (byteCount) *byteCount = static_cast<std::int32_t>(read.bytes);
     return report(STATUS_READ_OK);

@@ -136,10 +136,7 @@ protected:
             static QApplication application(argc, argv);
         }
     }
-    void SetUp() override {
-        files_ = std::make_unique<FileList>(state);
-        state.NextOrder = 1;
-    }
+    void SetUp() override { files_ = std::make_unique<FileList>(); }
     QString file(const QString& name, int size) {
         const QString path = dir.filePath(name);
         // Each starts as its kind does: OpenType, PCX, or anything for the rest.
@@ -153,7 +150,6 @@ protected:
     FileList& list() { return *files_; }
 
     QTemporaryDir dir;
-    AppState state;
     std::unique_ptr<FileList> files_;
     FakeView view;
     SoftFontConverterCall noConverter = [](const QByteArray&) { return 1; };
@@ -169,18 +165,18 @@ TEST_F(FileListTest, RowsKeepOrderSizesAndTheSum) {
     EXPECT_EQ(cell(2, PATH_COLUMN), "/x/b.ttf");
     EXPECT_EQ(cell(2, SIZE_COLUMN), "1024");
     EXPECT_EQ(cell(2, FONT_ID_COLUMN), "");
-    EXPECT_EQ(state.NextOrder, 4);
-    EXPECT_EQ(files.recomputeFlashNeeded(), 3072);
+    EXPECT_EQ(files.count(), 3);
+    EXPECT_EQ(files.flashNeeded(), 3072);
 
     files.removeLast();
-    EXPECT_EQ(state.NextOrder, 3);
-    EXPECT_EQ(files.recomputeFlashNeeded(), 2048);
+    EXPECT_EQ(files.count(), 2);
+    EXPECT_EQ(files.flashNeeded(), 2048);
     EXPECT_EQ(files.paths(), QStringList({"/x/a.ttf", "/x/b.ttf"}));
 
     files.removeAll();
     files.removeLast();  // on an empty list: nothing
-    EXPECT_EQ(state.NextOrder, 1);
-    EXPECT_EQ(state.FlashNeeded, 0);
+    EXPECT_EQ(files.count(), 0);
+    EXPECT_EQ(files.flashNeeded(), 0);
     EXPECT_EQ(files.rowCount(), 1);
 }
 
@@ -190,7 +186,7 @@ TEST_F(FileListTest, TheListHoldsOneHundredFiles) {
     EXPECT_FALSE(files.append("/one-too-many", 1));
     EXPECT_EQ(files.count(), 100);
     EXPECT_EQ(cell(100, ORDER_COLUMN), " 100");
-    EXPECT_EQ(files.recomputeFlashNeeded(), 200'000'000);
+    EXPECT_EQ(files.flashNeeded(), 200'000'000);
 }
 
 TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
@@ -210,7 +206,7 @@ TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
     EXPECT_EQ(files.paths(), QStringList({a, b}));
     EXPECT_EQ(cell(2, ORDER_COLUMN), " 2");
     EXPECT_EQ(cell(2, SIZE_COLUMN), "20");
-    EXPECT_EQ(state.FlashNeeded, 30);
+    EXPECT_EQ(files.flashNeeded(), 30);
 }
 
 TEST_F(FileListTest, LoadingMoreThanOneHundredFilesKeepsTheFirstHundred) {
@@ -220,7 +216,7 @@ TEST_F(FileListTest, LoadingMoreThanOneHundredFilesKeepsTheFirstHundred) {
     EXPECT_EQ(report.added, 100);
     EXPECT_EQ(report.notAdded.size(), 2);
     EXPECT_TRUE(report.notAdded[0].startsWith("line 101: "));
-    EXPECT_EQ(state.FlashNeeded, 400);
+    EXPECT_EQ(list().flashNeeded(), 400);
 }
 
 TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
@@ -268,9 +264,9 @@ TEST_F(FileListTest, EditingKeepsOrderNumbersSizesAndTheChangedMark) {
         EXPECT_TRUE(edit.apply());
         EXPECT_EQ(names(), QLatin1String(edit.after));
     }
-    EXPECT_EQ(state.NextOrder, 4);
-    EXPECT_EQ(state.FileSizes[0], 30);
-    EXPECT_EQ(files.recomputeFlashNeeded(), 80);
+    EXPECT_EQ(files.count(), 3);
+    EXPECT_EQ(files.flashNeeded(), 80);
+    EXPECT_EQ(files.flashNeeded(), 80);
     EXPECT_TRUE(files.changedSinceSaved());
     files.markSaved();
     EXPECT_FALSE(files.changedSinceSaved());

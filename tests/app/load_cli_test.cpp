@@ -17,6 +17,7 @@
 #include <QThread>
 #include <csignal>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -220,6 +221,78 @@ TEST_F(LoadCliTest, ASoftFontExportIsExactlyTheConvertedFile) {
     const QByteArray converted = readAll((dir_.path() + QStringLiteral("/courier10.QKS")).toStdString());
     ASSERT_FALSE(converted.isEmpty());
     EXPECT_EQ(exported.out, converted);
+
+    // Nor may it reach standard output when the export goes to a file.
+    const QString output = dir_.path() + QStringLiteral("/exported.bin");
+    const LoadRun toFile = runLoad({QStringLiteral("export"), font, QStringLiteral("--output"), output});
+    ASSERT_EQ(toFile.exitCode, 0) << toFile.err.toStdString();
+    EXPECT_EQ(toFile.out, QByteArray());
+    EXPECT_EQ(readAll(output.toStdString()), converted);
+}
+
+// Export's output is written whole or not at all: never over an input or
+// anything but a regular file, a write error (a full disk, a full standard
+// output) fails with its reason and leaves the old file as it was.
+TEST_F(LoadCliTest, ExportOutputIsWrittenWholeOrNotAtAll) {
+    const QByteArray first = readAll(files_[0].toStdString());
+    const QString written = dir_.path() + QStringLiteral("/export.bin");
+    const QString disk = dir_.path() + QStringLiteral("/disk");
+    ASSERT_TRUE(QDir().mkdir(disk));
+    const QStringList exportAll = QStringList{QStringLiteral("export")} + files_;
+    // In a mount namespace of its own, on a 48 KiB tmpfs holding an old export.
+    const QString fullDisk = QStringLiteral(
+        "mount -t tmpfs -o size=48k velquin-test \"$1\" || exit 77\n"
+        "printf old > \"$1/out\"\n"
+        "\"$2\" export \"$3\" \"$4\" --output \"$1/out\"; status=$?\n"
+        "echo \"status $status content $(cat \"$1/out\") files $(ls \"$1\" | wc -l)\"");
+    struct Case {
+        const char* name;
+        QString program;
+        QStringList arguments;
+        QString standardOutput;  // a file standard output goes to; empty: a pipe
+        int status;
+        const char* says;  // on standard error
+    };
+    const Case cases[] = {
+        {"an input as output",
+         VELQUIN_LOAD_PATH,
+         exportAll + QStringList{"--output", files_[0]},
+         {},
+         1,
+         "is the input"},
+        {"a device as output",
+         VELQUIN_LOAD_PATH,
+         exportAll + QStringList{"--output", "/dev/null"},
+         {},
+         1,
+         "not a regular file"},
+        {"a full standard output", VELQUIN_LOAD_PATH, exportAll, "/dev/full", 1, "No space left on device"},
+        {"a file", VELQUIN_LOAD_PATH, exportAll + QStringList{"--output", written}, {}, 0, ""},
+        {"a full disk",
+         "unshare",
+         {"--mount", "sh", "-c", fullDisk, "sh", disk, VELQUIN_LOAD_PATH, files_[0], files_[2]},
+         {},
+         0,
+         "No space left on device"},
+    };
+    for (const Case& c : cases) {
+        QProcess process;
+        if (!c.standardOutput.isEmpty()) process.setStandardOutputFile(c.standardOutput);
+        process.start(c.program, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(60'000)) << c.name;
+        const QByteArray errors = process.readAllStandardError();
+        if (c.program == QLatin1String("unshare") && process.exitCode() != 0) {
+            std::cout << "no private tmpfs here, the full disk is not tried: " << errors.toStdString();
+            continue;
+        }
+        EXPECT_EQ(process.exitCode(), c.status) << c.name << ": " << errors.toStdString();
+        EXPECT_TRUE(errors.contains(c.says)) << c.name << ": " << errors.toStdString();
+        if (c.program == QLatin1String("unshare")) {
+            EXPECT_EQ(process.readAllStandardOutput().trimmed(), "status 1 content old files 1");
+        }
+    }
+    EXPECT_EQ(readAll(files_[0].toStdString()), first);
+    EXPECT_EQ(readAll(written.toStdString()), runLoad(exportAll).out);
 }
 
 // A soft font in a folder that cannot take the converted file (read-only:

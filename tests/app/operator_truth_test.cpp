@@ -74,6 +74,7 @@ private:
     void send() {
         harness_->prompts.clear();
         window_->sendList();
+        window_->waitForWork();
     }
     void setFaults(const std::function<void(printersim::Faults&)>& change) {
         printersim::Faults faults;
@@ -200,6 +201,7 @@ void OperatorTruthTest::aFailedReadingShowsAsUnknown() {
         setFaults([](printersim::Faults& f) { f.stayBusy = true; });
 
     window_->getFlash();
+    window_->waitForWork();
     QCOMPARE(flashLabel(), FLASH_UNKNOWN);
     QCOMPARE(flashColour(), test::RED);
     QVERIFY(statusLines().contains(QStringLiteral("Getflash space remaining = unknown")));
@@ -208,6 +210,7 @@ void OperatorTruthTest::aFailedReadingShowsAsUnknown() {
     harness_->prompts.answerYesNo(true);
     window_->setToggleWaitTimeoutMs(300);
     window_->clearFontSpace();
+    window_->waitForWork();
     QVERIFY(!harness_->prompts.messages().contains(QStringLiteral("Font space cleared")));
     QVERIFY(flashLabel().isEmpty() || flashLabel() == FLASH_UNKNOWN);
     QVERIFY(!test::control<QLabel>(*window_, "LblProgress")->text().contains(QStringLiteral("Please wait")));
@@ -218,11 +221,13 @@ void OperatorTruthTest::busyStatusIsShownWithDiagnosticsOff() {
     test::control<QRadioButton>(*window_, "OptionDisableDiags")->click();
     setFaults([](printersim::Faults& f) { f.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22}; });
     window_->getBusyStatus();
+    window_->waitForWork();
     QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(),
              QStringLiteral("Printer busy, flash toggle = 1"));
     QVERIFY(statusLines().contains(QStringLiteral("Flash toggle = 1")));
     simulator_->stop();
     window_->getBusyStatus();
+    window_->waitForWork();
     QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(),
              QStringLiteral("Printer status unknown, the status read failed"));
 }
@@ -265,6 +270,7 @@ void OperatorTruthTest::everyRunEndSaysHowItEnded() {
     if (fault == "erase") {
         harness_->prompts.answerYesNo(true);
         window_->clearFontSpace();
+        window_->waitForWork();
     } else {
         send();
     }
@@ -323,14 +329,14 @@ void OperatorTruthTest::filesOfTheWrongKindAreRefused() {
         test::writeFile(dir_->filePath(name), content.isEmpty() ? test::readFile(MONO) : content);
 
     addFile(path);
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QVERIFY2(harness_->prompts.messages().constLast().contains(path + ' ' + reason),
              qPrintable(harness_->prompts.messages().constLast()));
 
     const QString list = test::writeFile(dir_->filePath("list"), QFile::encodeName(path));
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QVERIFY(harness_->prompts.messages().constLast().contains(reason));
 }
 
@@ -386,9 +392,12 @@ void OperatorTruthTest::demoModeSaysItIsADemonstration() {
     harness_->prompts.clear();
     harness_->prompts.answerYesNo(true);
     window_->clearFontSpace();
+    window_->waitForWork();
     window_->printTest1();
+    window_->waitForWork();
     QCOMPARE(harness_->prompts.messages(), QStringList({DEMO_NOTHING_SENT, DEMO_NOTHING_SENT}));
     window_->getBusyStatus();
+    window_->waitForWork();
     QVERIFY(test::control<QLabel>(*window_, "LblProgress")->text().contains(QStringLiteral("demonstration")));
 }
 
@@ -402,11 +411,13 @@ void OperatorTruthTest::aSplitStatusReplyIsReadWhole() {
     });
     for (int round = 0; round < 2; ++round) {
         window_->getBusyStatus();
+        window_->waitForWork();
         QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(),
                  QStringLiteral("Printer busy, flash toggle = 1"));
     }
     setFaults([](printersim::Faults& f) { f.replyPieceSize = 4; });
     window_->getFlash();
+    window_->waitForWork();
     QCOMPARE(flashLabel(), formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
 }
 

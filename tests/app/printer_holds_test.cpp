@@ -59,8 +59,7 @@ void PrinterHoldsTest::marksHeldRowsAndSeesALoadThatBypassedTheLedger() {
     QVERIFY2(text.contains(held) && !text.contains(QStringLiteral("changed since last seen")),
              qPrintable(text));
 
-    AppState state;
-    FileList list(state);
+    FileList list;
     list.append(held, 1);
     list.append(other, 1);
     holds.markHeldRows(list, LoaderMode::ModeTTF);

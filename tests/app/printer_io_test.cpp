@@ -136,8 +136,8 @@ void PrinterIoTest::filesStreamByteExact() {
 
     // The header tells the printer how many bytes of file follow.
     const QByteArray header = "<ttf" + QByteArray::number(size) + ">";
-    std::copy(header.begin(), header.end(), bench_->state.SendBuffer.begin());
-    QVERIFY(bench_->io.sendFromSendBuffer(static_cast<std::size_t>(header.size())));
+    QVERIFY(bench_->io.send({reinterpret_cast<const std::uint8_t*>(header.constData()),
+                             static_cast<std::size_t>(header.size())}));
     QCOMPARE(bench_->sendFile(path), FileTransfer::Sent);
 
     QVERIFY(simulator_->printer().waitForJournal(1, std::chrono::seconds(10)));

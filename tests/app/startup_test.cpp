@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app_test_support.h"
+#include "file_list.h"
 #include "network_address_dialog.h"
 #include "printer_discovery.h"
 
@@ -103,8 +104,8 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
     QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
     QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
     QCOMPARE(state.PrinterHandle, 7);
-    QCOMPARE(state.NextOrder, std::int16_t{1});
-    QCOMPARE(state.FlashNeeded, 0);
+    QCOMPARE(window_->fileList().count(), 0);
+    QCOMPARE(window_->fileList().flashNeeded(), 0);
 
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
@@ -367,7 +368,8 @@ void StartupTest::findPrinterEnablesListButtonsOnlyWithFiles() {
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
-    window_->state.NextOrder = 3;  // two files listed
+    window_->fileList().append(QStringLiteral("a.ttf"), 1);
+    window_->fileList().append(QStringLiteral("b.ttf"), 1);
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
     QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     QVERIFY(test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());

@@ -1,5 +1,5 @@
 // The transfer meter: the operator's texts, and an upload against the
-// in-memory printer followed through the metered connection and view.
+// in-memory printer followed through the upload's events.
 #include "transfer_meter.h"
 
 #include <gtest/gtest.h>
@@ -62,16 +62,18 @@ struct MeteredUpload {
         };
     }
 
-    UploadOutcome run(TransferMeter& meter, MeteredConnection& connection) {
-        MeteredView metered(view, meter);
+    // The front end's clock turns at each line of a wait.
+    UploadOutcome run(TransferMeter& meter, std::function<bool()> refused = {}) {
+        view.onEvents = [this, &meter] {
+            if (view.cancelOffered) meter.tick();
+        };
         UploadEngine engine(
-            connection, metered, [](const QByteArray&) { return 0; }, 60s);
+            printer, view, [](const QByteArray&) { return 0; }, 60s, meter);
+        engine.refuseWritesWhen(std::move(refused));
         UploadRequest request;
         request.mode = LoaderMode::ModeTTF;
         request.paths = {path};
-        const UploadOutcome outcome = engine.run(request);
-        meter.finish();
-        return outcome;
+        return engine.run(request);
     }
 
     static constexpr int FILE_SIZE = 20'000;
@@ -91,8 +93,7 @@ TEST(TransferMeter, FollowsTheBytesAndTheFlashWriteWithThrottledNotices) {
         TransferMeter meter({upload.path});
         std::vector<FileProgress> notices;
         meter.setListener([&notices](const FileProgress& file) { notices.push_back(file); }, interval);
-        MeteredConnection connection(upload.printer, meter);
-        ASSERT_EQ(upload.run(meter, connection), UploadOutcome::Completed);
+        ASSERT_EQ(upload.run(meter), UploadOutcome::Completed);
 
         // Sending with the bytes growing, then the flash write, then its end:
         // every stage is told at once, the rest as often as allowed.
@@ -109,7 +110,7 @@ TEST(TransferMeter, FollowsTheBytesAndTheFlashWriteWithThrottledNotices) {
             EXPECT_EQ(sendingBytes,
                       (std::vector<std::int64_t>{HEADER_SIZE, HEADER_SIZE + 8'192, HEADER_SIZE + 16'384,
                                                  HEADER_SIZE + FILE_SIZE}));
-            EXPECT_GT(flashNotices, 1);  // the wait's status reads
+            EXPECT_GT(flashNotices, 1);  // the clock during the wait
         } else {
             EXPECT_EQ(sendingBytes, std::vector<std::int64_t>{HEADER_SIZE});
             EXPECT_EQ(flashNotices, 1);
@@ -133,9 +134,8 @@ TEST(TransferMeter, FollowsTheBytesAndTheFlashWriteWithThrottledNotices) {
 TEST(TransferMeter, AStopRefusesTheNextChunk) {
     MeteredUpload upload;
     TransferMeter meter({upload.path});
-    MeteredConnection connection(upload.printer, meter);
-    connection.refuseWritesWhen([&upload] { return upload.printer.received.size() > 8'192; });
-    EXPECT_EQ(upload.run(meter, connection), UploadOutcome::PrinterGone);
+    EXPECT_EQ(upload.run(meter, [&upload] { return upload.printer.received.size() > 8'192; }),
+              UploadOutcome::PrinterGone);
     const qsizetype sent = MeteredUpload::HEADER_SIZE + 8'192;
     EXPECT_EQ(upload.printer.received.size(), sent);
     EXPECT_EQ(meter.file(1)->bytesSent, sent);

@@ -48,7 +48,7 @@ protected:
     }
 
     UploadOutcome run(LoaderMode mode, const QStringList& paths, std::chrono::milliseconds timeout = 60s) {
-        UploadEngine engine(printer, view, converter(failingFonts), timeout);
+        UploadEngine engine(printer, view, converter(failingFonts), timeout, events);
         request.mode = mode;
         request.paths = paths;
         return engine.run(request);
@@ -56,6 +56,7 @@ protected:
 
     QTemporaryDir dir;
     FakePrinter printer;
+    FlashWritingObserver events{printer};
     FakeView view;
     UploadRequest request;
     QStringList failingFonts;
@@ -170,7 +171,7 @@ TEST_F(UploadEngineTest, ASoftFontThatFailsToConvertStopsTheListBeforeAnythingIs
 TEST_F(UploadEngineTest, AnEmptyListRunsTheEntryAndEndSteps) {
     for (const LoaderMode mode : {LoaderMode::ModeTTF, LoaderMode::ModeSF, LoaderMode::ModePCX}) {
         FakeView fresh;
-        UploadEngine engine(printer, fresh, converter(), 60s);
+        UploadEngine engine(printer, fresh, converter(), 60s, events);
         request.mode = mode;
         request.paths.clear();
         EXPECT_EQ(engine.run(request), UploadOutcome::Completed);
@@ -198,7 +199,7 @@ TEST_F(UploadEngineTest, BusyAtEntryShowsTheBranchMessageAndSendsNothing) {
     for (const auto& [mode, message] : cases) {
         FakeView fresh;
         printer.busyAnswers = {true};
-        UploadEngine engine(printer, fresh, converter(), 60s);
+        UploadEngine engine(printer, fresh, converter(), 60s, events);
         request.mode = mode;
         request.paths = {a};
         EXPECT_EQ(engine.run(request), UploadOutcome::NotReady);
@@ -342,7 +343,7 @@ TEST_F(UploadEngineTest, DemoModeWritesNothingAndEndsInEveryBranch) {
     };
     for (const auto& [mode, path, demoLine] : cases) {
         FakeView fresh;
-        UploadEngine engine(demo, fresh, converter(), 50ms);
+        UploadEngine engine(demo, fresh, converter(), 50ms, events);
         request.mode = mode;
         request.paths = {path};
         request.demoMode = true;
@@ -373,10 +374,40 @@ TEST_F(UploadEngineTest, AListLargerThanTheFreeFlashIsSentOnlyWhenTheOperatorAgr
     // Soft fonts are judged by their converted size, once converted.
     const QString font = makeFile("a.sfp", bytes(97, 1));  // 100 bytes converted
     FakeView fresh;
-    UploadEngine engine(printer, fresh, converter(), 60s);
+    UploadEngine engine(printer, fresh, converter(), 60s, events);
     request = {LoaderMode::ModeSF, {font}, false, 0, 99};
     EXPECT_EQ(engine.run(request), UploadOutcome::NotEnoughFlash);
     EXPECT_EQ(conversions, 1);
+}
+
+// What each file and the run came to, as data: a stored file, one the run
+// stopped during, and one never reached.
+TEST_F(UploadEngineTest, EventsTellEachFileAndTheRunsEnd) {
+    const QString a = makeFile("a.ttf", bytes(10, 1));
+    const QString b = makeFile("b.ttf", bytes(3 * 8192, 2));
+    const QString c = makeFile("c.ttf", bytes(10, 3));
+    printer.writesLeftBeforeFailure = 3;  // a's header and file, then b's header
+
+    EXPECT_EQ(run(LoaderMode::ModeTTF, {a, b, c}), UploadOutcome::PrinterGone);
+
+    ASSERT_EQ(events.started.size(), 2u);
+    EXPECT_EQ(events.started[1].row, 2);
+    EXPECT_EQ(events.started[1].path, b);
+    EXPECT_EQ(events.started[1].size, 3 * 8192);
+    EXPECT_EQ(events.started[1].freeFlashBefore, 999'000);
+    ASSERT_EQ(events.ended.size(), 2u);
+    EXPECT_EQ(events.ended[0].outcome, FileOutcome::Confirmed);
+    EXPECT_EQ(events.ended[0].bytesSent, 7 + 10);
+    EXPECT_EQ(events.ended[0].freeFlashAfter, 999'000);
+    EXPECT_EQ(events.ended[1].outcome, FileOutcome::Interrupted);
+    EXPECT_EQ(events.ended[1].bytesSent, 10);  // "<ttf24576>" alone
+    EXPECT_EQ(events.ended[1].reason, view.scripted.messages().constLast());
+    ASSERT_EQ(events.runs.size(), 1u);
+    EXPECT_EQ(events.runs[0].outcome, UploadOutcome::PrinterGone);
+    EXPECT_EQ(events.runs[0].stoppedAtRow, 2);
+    EXPECT_EQ(events.runs[0].confirmed, 1);
+    EXPECT_EQ(events.runs[0].files, 3);
+    EXPECT_EQ(events.runs[0].reason, view.scripted.messages().constLast());
 }
 
 TEST_F(UploadEngineTest, HeadersCarryTheSizeInPlainDigits) {

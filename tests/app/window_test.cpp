@@ -133,11 +133,9 @@ void WindowTest::controlsAndFirstStates() {
             !test::control<QRadioButton>(*window_, "OptionDisableDiags")->isChecked());
     QVERIFY(!window_->modeSelected());
     QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->columnCount(), 4);
-    // Every flag starts False, the buffers empty.
+    // Every flag starts False.
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
     QCOMPARE(window_->state.PrinterHandle, 0);
-    QCOMPARE(window_->state.SendBuffer.size(), std::size_t{65'539});
-    QCOMPARE(window_->state.ReceiveBuffer.size(), std::size_t{65'539});
 }
 
 void WindowTest::aSmallScreenScrollsToEveryControl() {

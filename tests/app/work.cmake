@@ -2,6 +2,7 @@
 # maintenance, test tickets): the operations against in-memory stand-ins, and
 # the real window end to end against printer-sim.
 velquin_add_gtest(work_logic_tests app
+  engine_thread_test.cpp
   file_list_test.cpp
   flash_and_tickets_test.cpp
   program_settings_test.cpp

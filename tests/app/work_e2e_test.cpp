@@ -1,6 +1,7 @@
 // The work commands of the real window against printer-sim, over a simulated
 // USB printer and over TCP on 127.0.0.1, with real fonts and images: what the
 // printer stores, what the operator is shown, and the ways a run can fail.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -94,6 +95,7 @@ private slots:
     void demoModeTouchesNoPrinter_data();
     void demoModeTouchesNoPrinter();
     void commandsCannotNestInsideAnUpload();
+    void everyClickDuringAnUploadLeavesItUnharmed();
     void aRefusedTestClickLeavesADemoRunAlone();
     void closingTheWindowEndsAnUploadQuietly_data();
     void closingTheWindowEndsAnUploadQuietly();
@@ -129,6 +131,7 @@ private:
     void send() {
         harness_->prompts.clear();
         window_->sendList();
+        window_->waitForWork();
     }
     QStringList statusLines() const {
         QStringList lines;
@@ -248,7 +251,7 @@ void WorkEndToEndTest::uploadStoresEveryFileByteExact() {
                                : mode == LoaderMode::ModePCX ? pcxImages_
                                                              : softFonts_;
     for (const QString& file : files) addFile(file);
-    QCOMPARE(window_->state.NextOrder, std::int16_t{4});
+    QCOMPARE(window_->fileList().count(), 3);
     QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
 
     send();
@@ -573,10 +576,15 @@ void WorkEndToEndTest::demoModeTouchesNoPrinter() {
     QVERIFY(harness_->prompts.messages().constLast().startsWith(QStringLiteral("Flash Upload Complete")));
     harness_->prompts.answerYesNo(true);
     window_->clearFontSpace();
+    window_->waitForWork();
     window_->getFlash();
+    window_->waitForWork();
     window_->getBusyStatus();
+    window_->waitForWork();
     window_->printTest1();
+    window_->waitForWork();
     window_->printTestsOneToFive();
+    window_->waitForWork();
 
     QCOMPARE(simulator_->printer().connectionsAccepted(), std::uint64_t(0));
     QVERIFY(journal().empty());
@@ -610,8 +618,51 @@ void WorkEndToEndTest::commandsCannotNestInsideAnUpload() {
     QVERIFY(nestedAttempts > 0);
     QCOMPARE(journal().size(), std::size_t(1));
     QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
-    QCOMPARE(window_->state.NextOrder, std::int16_t{2});
+    QCOMPARE(window_->fileList().count(), 1);
     QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
+    verifyControlsReleased();
+}
+
+// The operator clicks every control that is enabled, and the close box
+// (answering No), all through an upload: the run goes on undisturbed, the
+// printer stores each file once byte for byte, and the window ends truthful.
+void WorkEndToEndTest::everyClickDuringAnUploadLeavesItUnharmed() {
+    printersim::PrinterConfig slowFlash;
+    slowFlash.writeBytesPerSecond = 400'000;
+    startWindow(Link::Tcp, slowFlash);
+    addFile(trueTypeFonts_[0]);
+    addFile(trueTypeFonts_[1]);
+    int rounds = 0;
+    QTimer intruder;
+    connect(&intruder, &QTimer::timeout, window_, [&] {
+        if (!window_->uploadRunning()) return;
+        ++rounds;
+        for (QAbstractButton* control : window_->findChildren<QAbstractButton*>()) {
+            // Cancel is the one control meant to change the run.
+            if (control->objectName() == QStringLiteral("cmdCancelWait")) continue;
+            if (control->isEnabled() && control->isVisible()) control->click();
+        }
+        harness_->prompts.answerYesNo(false);
+        window_->close();
+    });
+    intruder.start(50);
+
+    send();
+    intruder.stop();
+
+    QVERIFY(rounds > 0);
+    QVERIFY(!window_->endRequested());
+    QCOMPARE(harness_->prompts.messages(), QStringList({QStringLiteral("Flash Upload Complete")}));
+    const auto entries = journal();
+    QCOMPARE(entries.size(), std::size_t(2));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const QByteArray bytes = test::readFile(trueTypeFonts_[static_cast<qsizetype>(i)]);
+        QVERIFY2(entries[i].stored && !entries[i].error, printersim::describe(entries[i]).c_str());
+        QCOMPARE(QByteArray::fromStdString(entries[i].sha256), sha256Hex(bytes));
+    }
+    QCOMPARE(test::control<QLabel>(*window_, "LblProgress")->text(), QStringLiteral("Flash Upload Complete"));
+    QCOMPARE(test::control<QProgressBar>(*window_, "ProgressBar1")->value(), 2);
+    QCOMPARE(cell(2, 1), trueTypeFonts_[1]);
     verifyControlsReleased();
 }
 
@@ -689,7 +740,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(pcxImages_[0]);
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{4});
+    QCOMPARE(window_->fileList().count(), 3);
     std::int64_t total = 0;
     for (int row = 1; row <= 3; ++row) {
         QCOMPARE(cell(row, ORDER_COLUMN), " " + QString::number(row));
@@ -712,7 +763,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(trueTypeFonts_[0]);
     harness_->prompts.answerFile(empty);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
@@ -723,7 +774,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     const QString shown = test::control<QLabel>(*window_, "lblFlashNeeded")->text();
     harness_->prompts.answerFile(std::nullopt);
     window_->getListFromFile();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{2});
+    QCOMPARE(window_->fileList().count(), 1);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), shown);
     const QString unwritable = dir_->filePath("no/such/folder/list.TFL");
     harness_->prompts.answerFile(unwritable);
@@ -741,7 +792,7 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
 
-    QCOMPARE(window_->state.NextOrder, std::int16_t{3});
+    QCOMPARE(window_->fileList().count(), 2);
     QCOMPARE(cell(2, PATH_COLUMN), pcxImages_[1]);
     QCOMPARE(harness_->prompts.messages().size(), 1);
     const QString message = harness_->prompts.messages().constFirst();
@@ -756,13 +807,13 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
     selectMode(LoaderMode::ModeBMP);
     const QString image = test::writeFile(dir_->filePath("tiny.bmp"), "BM" + QByteArray(8, 'b'));
     for (int i = 0; i < 100; ++i) addFile(image);
-    QCOMPARE(window_->state.NextOrder, std::int16_t{101});
+    QCOMPARE(window_->fileList().count(), 100);
     QCOMPARE(cell(100, ORDER_COLUMN), QStringLiteral(" 100"));
     harness_->prompts.clear();
     window_->addToList();
     QCOMPARE(harness_->prompts.messages(),
              QStringList({QStringLiteral("The list holds 100 files, no more can be added")}));
-    QCOMPARE(window_->state.NextOrder, std::int16_t{101});
+    QCOMPARE(window_->fileList().count(), 100);
 
     // BMP mode has no upload.
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
@@ -795,7 +846,7 @@ void WorkEndToEndTest::flashNeededFormats() {
     // A file that is gone by the time it is sized is not listed.
     harness_->prompts.answerFile(dir_->filePath("gone.ttf"));
     window_->addToList();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(harness_->prompts.messages().constLast(),
              "File " + dir_->filePath("gone.ttf") + " can not be opened");
 }
@@ -809,10 +860,10 @@ void WorkEndToEndTest::modeSwitchEmptiesTheList() {
     QCOMPARE(harness_->prompts.prompts().back().kind, ScriptedOperatorPrompts::Kind::YesNo);
     QCOMPARE(harness_->prompts.prompts().back().defaultAnswer, DefaultAnswer::No);
     QVERIFY(test::control<QRadioButton>(*window_, "OptionTTF")->isChecked());
-    QCOMPARE(window_->state.NextOrder, std::int16_t{3});
+    QCOMPARE(window_->fileList().count(), 2);
     harness_->prompts.answerYesNo(true);
     test::control<QRadioButton>(*window_, "OptionPCX")->click();
-    QCOMPARE(window_->state.NextOrder, std::int16_t{1});
+    QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->rowCount(), 1);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
@@ -918,6 +969,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
     harness_->prompts.clear();
     harness_->prompts.answerYesNo(false);
     window_->clearFontSpace();
+    window_->waitForWork();
     QCOMPARE(statusLines().constLast(), QStringLiteral("kept"));
     QCOMPARE(journal().size(), std::size_t(1));
     QCOMPARE(harness_->prompts.prompts().front().text,
@@ -927,6 +979,7 @@ void WorkEndToEndTest::eraseAnsweredNoOrYes() {
 
     harness_->prompts.answerYesNo(true);
     window_->clearFontSpace();
+    window_->waitForWork();
     QCOMPARE(journal().size(), std::size_t(2));
     QVERIFY(journal().back().kind == printersim::EntryKind::Erase);
     QCOMPARE(statusLines().constFirst(), QStringLiteral("Clearing flash memory"));
@@ -949,6 +1002,7 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     startWindow(link);
     test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->clear();
     window_->getFlash();
+    window_->waitForWork();
     const QString free = QString::number(simulator_->printer().freeFlash());
     QStringList expected = {QStringLiteral("Getflash space remaining start")};
     if (link == Link::Usb)
@@ -974,6 +1028,7 @@ void WorkEndToEndTest::flashAndStatusQueries() {
     faults.statusBytes = std::vector<std::uint8_t>{0, 0, 0, 0, 0x22};
     simulator_->printer().setFaults(faults);
     window_->getBusyStatus();
+    window_->waitForWork();
     QCOMPARE(statusLines(), QStringList({QStringLiteral("Flash toggle = 1"),
                                          QStringLiteral("Printer busy, flash toggle = 1")}));
 }
@@ -1016,7 +1071,10 @@ void WorkEndToEndTest::testTicketsPerMode() {
     for (QPushButton* button : {test::control<QPushButton>(*window_, "CmdTestTTF3"),
                                 test::control<QPushButton>(*window_, "CmdTestTTFAll"),
                                 test::control<QPushButton>(*window_, "CmdTestResidentFonts")})
-        if (!button->isHidden()) button->click();
+        if (!button->isHidden()) {
+            button->click();
+            window_->waitForWork();
+        }
 
     QVERIFY(simulator_->printer().waitForJournal(static_cast<std::size_t>(tickets.size()),
                                                  std::chrono::seconds(5)));

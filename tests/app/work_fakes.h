@@ -10,6 +10,7 @@
 #include "operation_view.h"
 #include "operator_prompts.h"
 #include "printer_connection.h"
+#include "upload_events.h"
 
 namespace velquin::testing {
 
@@ -17,14 +18,13 @@ namespace velquin::testing {
 class FakeView final : public OperationView {
 public:
     void clearStatus() override { lines.clear(); }
+    // Each line is a moment at which the operator may act (onEvents).
     void addStatusLine(const QString& line) override {
         lines << line;
         allLines << line;
-    }
-    void selectLastStatusLine() override {}
-    void processEvents() override {
         if (onEvents) onEvents();
     }
+    void selectLastStatusLine() override {}
     void setProgressRange(int minimum, int maximum) override {
         progressMinimum = minimum;
         progressMaximum = maximum;
@@ -112,10 +112,7 @@ public:
         return true;
     }
     FileTransfer sendFile(const QString& path, OperationView& view) override {
-        const FileTransfer result = streamFileToPrinter(path, chunk, *this, view);
-        // Each complete file is one flash write.
-        if (result == FileTransfer::Sent) fileArrived();
-        return result;
+        return streamFileToPrinter(path, chunk, *this, view);
     }
     // Called for files whose bytes count as one flash write each.
     void fileArrived() {
@@ -146,6 +143,24 @@ public:
     std::vector<QByteArray> writes;
     QByteArray received;
     std::array<std::uint8_t, 8192> chunk{};
+};
+
+// Each file an upload has sent whole is one flash write of the printer;
+// every event is kept.
+class FlashWritingObserver final : public UploadObserver {
+public:
+    explicit FlashWritingObserver(FakePrinter& printer) : printer_(printer) {}
+    void fileStarted(const FileStarted& file) override { started.push_back(file); }
+    void flashWriteBegan(int) override { printer_.fileArrived(); }
+    void fileEnded(const FileEnded& file) override { ended.push_back(file); }
+    void runEnded(const RunEnded& run) override { runs.push_back(run); }
+
+    std::vector<FileStarted> started;
+    std::vector<FileEnded> ended;
+    std::vector<RunEnded> runs;
+
+private:
+    FakePrinter& printer_;
 };
 
 }  // namespace velquin::testing

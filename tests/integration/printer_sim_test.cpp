@@ -506,6 +506,18 @@ TEST_F(SimulatedDevice, ClosesAfterTheBytesItWasToldToTake) {
     EXPECT_EQ(journal[0].text, "<ttf3");
 }
 
+TEST_F(SimulatedDevice, StopsReadingAfterTheBytesItWasToldToTakeAndStaysConnected) {
+    printersim::Faults faults;
+    faults.stopReadingAfterBytes = 5;
+    simulator.printer().setFaults(faults);
+    DeviceClient device = usb();
+    auto first = device.write(bytesOf("<ttf3>abc"));
+    EXPECT_EQ(first.kind, velquin::simdevice::WROTE);
+    EXPECT_EQ(first.payload, DeviceClient::number(5));
+    EXPECT_EQ(device.write(bytesOf("abc")).kind, 0);  // never taken, never answered
+    EXPECT_EQ(simulator.printer().bytesReceived(), 5u);
+}
+
 // Runs the printer-sim program with arguments; its standard output is a pipe.
 class SimulatorProgram {
 public:

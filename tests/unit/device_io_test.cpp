@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fake_device_server.h"
+#include "link/query_protocol.h"
 #include "morlix/morlix.h"
 #include "velquin/sim_device_protocol.h"
 
@@ -121,6 +122,36 @@ TEST_F(SimulatedDevice, EachOperationIsOneFrameAndTheIdentityLosesItsPrefix) {
     EXPECT_EQ(requests[1].payload, data);
     EXPECT_EQ(requests[2].kind, sim::DEVICE_ID);
     EXPECT_EQ(le32Value(requests[2].payload), 512u);
+}
+
+// The Linux USB printer driver reads ahead: after a request come the
+// statuses it and the printer held from before it, then the reply.
+TEST_F(SimulatedDevice, AReplyBehindStatusesReadAheadIsStillTheReply) {
+    const Bytes status = {0, 0, 0, 0, 0};
+    const std::uint8_t flashRequest[] = {0x1B, 'I', 'A', 0x07};
+    for (int ahead = 0; ahead <= 4; ++ahead) {
+        SCOPED_TRACE(ahead);
+        int owed = -1;  // statuses before the reply; -1 while no request is open
+        FakeDeviceServer server(root.path("/dev/usb/lp0"), [&](const Frame& request) {
+            if (request.kind == sim::WRITE) {
+                owed = ahead;
+                return frameBytes(sim::WROTE, le32(static_cast<std::uint32_t>(request.payload.size())));
+            }
+            if (owed != 0) {
+                if (owed > 0) --owed;
+                return frameBytes(sim::DATA, status);
+            }
+            owed = -1;
+            return frameBytes(sim::DATA, bytesOf("A070800123456"));
+        });
+        OpenedDevice device("/dev/usb/lp0");
+        std::uint8_t buffer[morlix::STATUS_BUFFER_SIZE];
+        std::int32_t count = 0;
+        EXPECT_EQ(morlix::GetPrinterStatusData(device.handle, buffer, &count, 1, flashRequest, 4), 0);
+        // Three held answers at most: a fourth status is taken as the answer.
+        EXPECT_EQ(textOf(std::span(buffer, static_cast<std::size_t>(count))),
+                  ahead <= 3 ? "A070800123456" : std::string(5, '\0'));
+    }
 }
 
 TEST_F(SimulatedDevice, AnAnswerLongerThanAskedCutsTheDeviceOffWithoutOverrun) {

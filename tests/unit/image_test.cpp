@@ -3,20 +3,26 @@
 // files, the black-and-white modes on grey, sizes, turning, SVG, PDF, alpha,
 // the limits, and the velquin-image command.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <random>
+#include <thread>
 
+#include "../support/hostile_images.h"
 #include "image_conversion.h"
 #include "image_converter.h"
 #include "pcx.h"
 
 using namespace velquin::image;
+using velquin::testing::tinyPng;
 
 namespace {
 
@@ -83,6 +89,23 @@ ConversionResult convertBytes(QByteArray bytes, const ConversionOptions& options
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     return convertImage(buffer, options);
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << name.toStdString();
+    return path;
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray svgOf(const QByteArray& attributes, const QByteArray& body) {
+    return "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' " +
+           attributes + ">" + body + "</svg>";
 }
 
 double blackShare(const MonoImage& image) {
@@ -468,6 +491,267 @@ TEST(ImageCommand, ExitStatusAndOutput) {
             EXPECT_FALSE(printed.isEmpty());
         }
     }
+}
+
+// An SVG draws what the file holds and nothing else: pictures named by path
+// (a plain file, a FIFO that would block) are left out with a warning, a
+// picture inside the file is drawn; a length is honoured at the resolution
+// given; a drawing past its time budget is refused.
+TEST(Converter, SvgReadsOnlyItselfHonoursLengthsAndIsBounded) {
+    const QTemporaryDir dir;
+    const QString black = writeFile(dir, QStringLiteral("black.png"), encoded(flatGrey(8, 8, 0), "PNG"));
+    const QString fifo = dir.filePath(QStringLiteral("fifo.png"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QByteArray inside = "data:image/png;base64," + encoded(flatGrey(8, 8, 0), "PNG").toBase64();
+    const auto picture = [](const QByteArray& target) {
+        return svgOf("width='40' height='40'",
+                     "<image x='0' y='0' width='40' height='40' xlink:href='" + target + "'/>");
+    };
+    QByteArray heavy;
+    for (int i = 0; i < 300; ++i) heavy += "<rect width='4000' height='4000' fill='black' opacity='0.01'/>";
+    struct Case {
+        const char* name;
+        QByteArray svg;
+        int dotsPerInch;
+        std::chrono::milliseconds budget;
+        QSize size;  // invalid: refused
+        double black;
+        bool warned;
+    };
+    const std::chrono::milliseconds ample{30'000};
+    const Case cases[] = {
+        {"picture by absolute path", picture(QFile::encodeName(black)), 203, ample, {40, 40}, 0.0, true},
+        {"picture by file address",
+         picture("file://" + QFile::encodeName(black)),
+         203,
+         ample,
+         {40, 40},
+         0.0,
+         true},
+        {"picture from a FIFO", picture(QFile::encodeName(fifo)), 203, ample, {40, 40}, 0.0, true},
+        {"picture inside the file", picture(inside), 203, ample, {40, 40}, 1.0, false},
+        {"50 mm at 203 dpi", svgOf("width='50mm' height='25mm'", ""), 203, ample, {400, 200}, 0.0, false},
+        {"50 mm at 300 dpi", svgOf("width='50mm' height='25mm'", ""), 300, ample, {591, 295}, 0.0, false},
+        {"2 in wide by its view box",
+         svgOf("width='2in' viewBox='0 0 10 5'", ""),
+         300,
+         ample,
+         {600, 300},
+         0.0,
+         false},
+        {"pixels stay dots", svgOf("width='50' height='25'", ""), 300, ample, {50, 25}, 0.0, false},
+        {"past its time budget",
+         svgOf("width='4000' height='4000'", heavy),
+         203,
+         std::chrono::milliseconds(1),
+         {},
+         0.0,
+         false},
+    };
+    for (const Case& c : cases) {
+        ConversionOptions options;
+        options.dotsPerInch = c.dotsPerInch;
+        options.dither = Dither::Threshold;
+        options.limits.maxDrawingTime = c.budget;
+        const ConversionResult result = convertBytes(c.svg, options);
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(result.warnings.isEmpty(), !c.warned) << result.warnings.join(' ').toStdString();
+        if (!c.size.isValid()) {
+            EXPECT_TRUE(result.error.contains(QLatin1String("too costly"))) << result.error.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(result.ok()) << result.error.toStdString();
+        EXPECT_EQ(QSize(result.image.width(), result.image.height()), c.size);
+        EXPECT_NEAR(blackShare(result.image), c.black, 0.01);
+    }
+}
+
+// Without --dither the picture chooses: text and logos keep their edges by
+// a threshold, a photograph keeps its greys by diffusion.
+TEST(Converter, AutoDitherTellsLineArtFromPhotographs) {
+    QImage text(300, 80, QImage::Format_RGB32);
+    text.fill(Qt::white);
+    {
+        QPainter painter(&text);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        QFont font = painter.font();
+        font.setPixelSize(11);
+        painter.setFont(font);
+        painter.drawText(text.rect(), Qt::TextWordWrap,
+                         QStringLiteral("Small print: terms apply, see inside"));
+        painter.setPen(QPen(Qt::red, 3));
+        painter.drawEllipse(200, 10, 60, 60);
+    }
+    QImage photo(200, 150, QImage::Format_RGB32);
+    std::mt19937 noise(7);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            const int grey = std::clamp(x + y / 2 + int(noise() % 40) - 20, 0, 255);
+            photo.setPixel(x, y, qRgb(grey, grey, grey));
+        }
+    const std::tuple<const char*, QByteArray, Dither> cases[] = {
+        {"small print and a logo", encoded(text, "PNG"), Dither::Threshold},
+        {"the same as JPEG", encoded(text, "JPEG", 90), Dither::Threshold},
+        {"a logo drawing", svgOf("width='60' height='30'", "<circle cx='15' cy='15' r='12'/>"),
+         Dither::Threshold},
+        {"a photograph", encoded(photo, "JPEG", 90), Dither::Diffusion},
+    };
+    for (const auto& [name, bytes, expected] : cases) {
+        const ConversionResult result = convertBytes(bytes);
+        ASSERT_TRUE(result.ok()) << name << ": " << result.error.toStdString();
+        EXPECT_EQ(result.ditherUsed, expected) << name;
+    }
+}
+
+// A PDF's page by number, and its white margins cut.
+TEST(Converter, PdfPageAndTrim) {
+    QByteArray pdf;
+    {
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QSizeF(200, 100), QPageSize::Point));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        painter.fillRect(QRectF(150, 10, 20, 20), Qt::black);  // page 1: a small square near a corner
+        writer.newPage();
+        painter.fillRect(QRectF(0, 0, 200, 100), Qt::black);  // page 2: all black
+    }
+    struct Case {
+        int page;
+        bool trim;
+        int widthDots;
+        QSize size;  // invalid: refused
+        double black;
+    };
+    const Case cases[] = {
+        {1, false, 400, {400, 200}, 0.02},
+        {2, false, 400, {400, 200}, 1.0},
+        {1, true, 100, {100, 100}, 1.0},
+        {3, false, 400, {}, 0},
+    };
+    for (const Case& c : cases) {
+        ConversionOptions options;
+        options.page = c.page;
+        options.trim = c.trim;
+        options.widthDots = c.widthDots;
+        options.dither = Dither::Threshold;
+        const ConversionResult result = convertBytes(pdf, options);
+        SCOPED_TRACE(testing::Message() << "page " << c.page << " trim " << c.trim);
+        if (!c.size.isValid()) {
+            EXPECT_TRUE(result.error.contains(QLatin1String("no page 3"))) << result.error.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(result.ok()) << result.error.toStdString();
+        EXPECT_NEAR(result.image.width(), c.size.width(), 1);
+        EXPECT_NEAR(result.image.height(), c.size.height(), 1);
+        EXPECT_NEAR(blackShare(result.image), c.black, 0.03);
+    }
+}
+
+// The largest allowed result from a tiny file, and a file whose part
+// declares 2 GiB, cost what the program promises (512 MiB decoded), measured
+// on the real program.
+TEST(ImageCommand, PeakMemoryStaysWithinThePromise) {
+    const QTemporaryDir dir;
+    const std::tuple<const char*, QByteArray, QStringList, int, qint64> cases[] = {
+        {"1 x 1 to 20000 x 20000",
+         tinyPng(),
+         {"--width-dots", "20000", "--height-dots", "20000"},
+         0,
+         512 << 10},
+        {"a part declaring 2 GiB", tinyPng(0x7FFFFFFF), {}, 1, 128 << 10},
+    };
+    for (const auto& [name, bytes, options, status, maxKib] : cases) {
+        const QString input = writeFile(dir, QStringLiteral("in.png"), bytes);
+        const QString peak = dir.filePath(QStringLiteral("peak"));
+        int exitCode = -1;
+        QByteArray errors;
+        run(QStringLiteral("/usr/bin/time"),
+            QStringList{"-f", "%M", "-o", peak, QStringLiteral(VELQUIN_IMAGE_PROGRAM), input,
+                        dir.filePath(QStringLiteral("out.pcx"))} +
+                options,
+            &exitCode, &errors);
+        EXPECT_EQ(exitCode, status) << name << ": " << errors.toStdString();
+        const qint64 kib = contentOf(peak).trimmed().split('\n').last().toLongLong();
+        EXPECT_GT(kib, 0) << name;
+        EXPECT_LT(kib, maxKib) << name;
+    }
+}
+
+// The PCX goes where it may, whole or not at all: never over the input,
+// never over anything but a regular file, never under a name that is not
+// .pcx unless forced; "-" is standard output.
+TEST(ImageCommand, OutputIsWrittenWholeOrNotAtAll) {
+    const QTemporaryDir dir;
+    const QByteArray png = encoded(flatGrey(50, 20, 0), "PNG");
+    const QString input = writeFile(dir, QStringLiteral("in.png"), png);
+    const QString sameFile = dir.filePath(QStringLiteral("same.pcx"));
+    ASSERT_TRUE(QFile::link(input, sameFile));
+    const QString folder = dir.filePath(QStringLiteral("folder.pcx"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString program = QStringLiteral(VELQUIN_IMAGE_PROGRAM);
+    struct Case {
+        QStringList arguments;
+        QString standardOutput;  // a file standard output goes to; empty: a pipe
+        int status;
+        const char* says;  // on standard error
+        QString written;   // a file that must hold the PCX afterwards
+    };
+    const Case cases[] = {
+        {{input, sameFile}, {}, 1, "is the input", {}},
+        {{input, input, "--force"}, {}, 1, "is the input", {}},
+        {{input, "/dev/null", "--force"}, {}, 1, "not a regular file", {}},
+        {{input, folder}, {}, 1, "not a regular file", {}},
+        {{input, dir.filePath("out.png")}, {}, 2, "does not end in .pcx", {}},
+        {{input, dir.filePath("out.png"), "--force"}, {}, 0, "", dir.filePath("out.png")},
+        {{input, dir.filePath("OUT.PCX")}, {}, 0, "", dir.filePath("OUT.PCX")},
+        {{input, "-"}, dir.filePath("stdout.pcx"), 0, "-: 50 x 20 dots", dir.filePath("stdout.pcx")},
+        {{input, "-"}, "/dev/full", 1, "No space left on device", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess process;
+        if (!c.standardOutput.isEmpty()) process.setStandardOutputFile(c.standardOutput);
+        process.start(program, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(60'000));
+        const QByteArray errors = process.readAllStandardError();
+        EXPECT_EQ(process.exitCode(), c.status) << errors.toStdString();
+        EXPECT_TRUE(errors.contains(c.says)) << errors.toStdString();
+        if (!c.written.isEmpty()) {
+            EXPECT_TRUE(readPcx(contentOf(c.written)).ok());
+        }
+    }
+    EXPECT_EQ(contentOf(input), png);
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    EXPECT_TRUE(S_ISCHR(null.st_mode));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+// On a full disk (a small private tmpfs) the old PCX stays as it was and the
+// reason is given.
+TEST(ImageCommand, AFullDiskKeepsTheOldFile) {
+    const QTemporaryDir dir;
+    const QString input = writeFile(dir, QStringLiteral("in.png"), encoded(flatGrey(1500, 1500, 128), "PNG"));
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    ASSERT_TRUE(QDir().mkdir(disk));
+    // A mount namespace of its own: the mount goes when the shell ends.
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=64k velquin-test \"$1\" || exit 77\n"
+        "printf old > \"$1/out.pcx\"\n"
+        "\"$2\" \"$3\" \"$1/out.pcx\" --dither diffusion; status=$?\n"
+        "echo \"status $status content $(cat \"$1/out.pcx\") files $(ls \"$1\" | wc -l)\"");
+    int status = -1;
+    QByteArray errors;
+    const QByteArray printed =
+        run(QStringLiteral("unshare"),
+            {"--mount", "sh", "-c", script, "sh", disk, QStringLiteral(VELQUIN_IMAGE_PROGRAM), input},
+            &status, &errors);
+    if (status != 0) GTEST_SKIP() << "no private tmpfs here: " << errors.toStdString();
+    EXPECT_EQ(printed.trimmed(), "status 1 content old files 1");
+    EXPECT_TRUE(errors.contains("No space left on device")) << errors.toStdString();
 }
 
 int main(int argc, char** argv) {

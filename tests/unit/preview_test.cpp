@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include "../support/hostile_images.h"
 #include "../support/soft_font_builder.h"
 #include "pcx.h"
 #include "preview_loader.h"
@@ -209,6 +210,11 @@ TEST(Preview, HostileFilesSayWhyTheyCannotBeShown) {
          write(folder, "big8000.pcx", pcxDeclaring(8000, 8000)),
          {}},
         {"BMP that is text", LoaderMode::ModeBMP, write(folder, "text.bmp", "not a picture"), {}},
+        // Refused before a decoder reserves the 2 GiB the part declares.
+        {"PNG whose text declares 2 GiB",
+         LoaderMode::ModeBMP,
+         write(folder, "declares.bmp", velquin::testing::tinyPng(0x7FFFFFFF)),
+         {}},
         {"cut True Type font", LoaderMode::ModeTTF, write(folder, "cut.ttf", ttf.left(2000)), {}},
         {"scrambled True Type font", LoaderMode::ModeTTF, write(folder, "bad.ttf", scrambledTtf), {}},
         {"soft font cut in its descriptor",
@@ -231,6 +237,9 @@ TEST(Preview, HostileFilesSayWhyTheyCannotBeShown) {
         const Preview preview = makePreview(c.mode, c.path, c.limits);
         EXPECT_FALSE(preview.problem.isEmpty()) << c.what;
         EXPECT_TRUE(preview.image.isNull()) << c.what;
+        if (c.path.endsWith(QLatin1String("declares.bmp"))) {
+            EXPECT_TRUE(preview.problem.contains("declares"));
+        }
     }
 }
 

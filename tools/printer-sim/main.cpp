@@ -36,6 +36,9 @@ const char* const USAGE =
     "                        (default: $MORLIX_DEVICE_ROOT)\n"
     "  --usb N               serve a USB printer at DIR/dev/usb/lpN (repeatable)\n"
     "  --lpt N               serve a parallel printer at DIR/dev/lpN (repeatable)\n"
+    "  --gadget DEVICE       serve the printer side of a USB printer gadget, such as\n"
+    "                        /dev/g_printer0 (its queue length set to 1)\n"
+    "  --print-device-id     print the gadget's pnp_string for the identity and exit\n"
     "\n"
     "Printer:\n"
     "  --identity TEXT       identity text (default: a model RVA, firmware 5.07)\n"
@@ -53,6 +56,8 @@ const char* const USAGE =
     "  --close-on-accept     close every connection at once\n"
     "  --close-after BYTES   close a connection after it delivered BYTES bytes\n"
     "  --close-mid-file      close a connection when half of a file has arrived\n"
+    "  --stop-reading-after BYTES\n"
+    "                        stop reading a connection after BYTES bytes (it stays open)\n"
     "  --long-identity       pad the identity to 300 bytes\n"
     "  --reply-pieces N      send replies in pieces of N bytes\n"
     "  --piece-delay MS      pause between pieces (default 20)\n"
@@ -105,6 +110,8 @@ int main(int argc, char** argv) {
     bool tcp = true, quiet = false;
     std::string deviceRoot = std::getenv("MORLIX_DEVICE_ROOT") ? std::getenv("MORLIX_DEVICE_ROOT") : "";
     std::vector<int> usbDevices, parallelDevices;
+    std::vector<std::string> gadgets;
+    bool printDeviceId = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string_view option = argv[i];
@@ -132,6 +139,12 @@ int main(int argc, char** argv) {
             usbDevices.push_back(static_cast<int>(number(option, value())));
         } else if (option == "--lpt") {
             parallelDevices.push_back(static_cast<int>(number(option, value())));
+        } else if (option == "--gadget") {
+            gadgets.emplace_back(value());
+        } else if (option == "--print-device-id") {
+            printDeviceId = true;
+        } else if (option == "--stop-reading-after") {
+            faults.stopReadingAfterBytes = number(option, value());
         } else if (option == "--identity") {
             config.identity = value();
         } else if (option == "--flash-size") {
@@ -190,9 +203,20 @@ int main(int argc, char** argv) {
             fail("unknown option \"" + std::string(option) + "\"");
         }
     }
+    if (printDeviceId) {
+        printersim::PrinterModel printer(config);
+        printer.setFaults(faults);
+        // The printer function sends the text's length where a device ID
+        // counts its two length bytes too: two bytes more, so that the host
+        // reads the whole text. One write, as the attribute takes it.
+        std::vector<std::uint8_t> pnp = printer.identityBytes();
+        pnp.insert(pnp.end(), {' ', ' '});
+        std::fwrite(pnp.data(), 1, pnp.size(), stdout);
+        return 0;
+    }
     if ((!usbDevices.empty() || !parallelDevices.empty()) && deviceRoot.empty())
         fail("--usb and --lpt need --device-root (or MORLIX_DEVICE_ROOT)");
-    if (!tcp && usbDevices.empty() && parallelDevices.empty()) fail("nothing to serve");
+    if (!tcp && usbDevices.empty() && parallelDevices.empty() && gadgets.empty()) fail("nothing to serve");
 
     // The stop signals are taken by sigwait below; every thread inherits the mask.
     sigset_t stopSignals;
@@ -220,6 +244,10 @@ int main(int argc, char** argv) {
             auto path = printersim::parallelDevicePath(deviceRoot, index);
             simulator.addDevice(path, "lpt" + std::to_string(index));
             std::printf("device %s\n", path.c_str());
+        }
+        for (const std::string& gadget : gadgets) {
+            simulator.addGadget(gadget);
+            std::printf("gadget %s\n", gadget.c_str());
         }
         std::fflush(stdout);
         int received = 0;

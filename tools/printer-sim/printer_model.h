@@ -52,8 +52,11 @@ struct Faults {
     bool closeOnAccept = false;
     std::optional<std::uint64_t> closeAfterBytes;  // per connection, bytes received
     bool closeMidFile = false;                     // close when half of a file has arrived
-    bool longIdentity = false;                     // identity padded to LONG_IDENTITY_SIZE bytes
-    std::size_t replyPieceSize = 0;                // replies sent in pieces of this size (0: whole)
+    // Per connection: after this many bytes the printer stops reading; the
+    // link stays up and the sender's writes stall.
+    std::optional<std::uint64_t> stopReadingAfterBytes;
+    bool longIdentity = false;       // identity padded to LONG_IDENTITY_SIZE bytes
+    std::size_t replyPieceSize = 0;  // replies sent in pieces of this size (0: whole)
     std::chrono::milliseconds pieceDelay{20};
     std::chrono::milliseconds replyDelay{0};
     bool garbageReplies = false;

@@ -46,6 +46,12 @@ bool Session::receive(std::span<const std::uint8_t> bytes) {
     return !cut && !halted_;
 }
 
+std::uint64_t Session::receiveLimit() const {
+    const std::optional<std::uint64_t> stop = printer_.faults().stopReadingAfterBytes;
+    if (!stop) return UINT64_MAX;
+    return *stop > received_ ? *stop - received_ : 0;
+}
+
 void Session::finish() {
     if (finished_) return;
     finished_ = true;

@@ -28,6 +28,9 @@ public:
     // Takes bytes received on the connection; false when a fault says the
     // connection closes now (the bytes beyond that point are not taken).
     bool receive(std::span<const std::uint8_t> bytes);
+    // How many more bytes the printer reads on this connection before it
+    // stops reading (a fault); the largest value when it never stops.
+    std::uint64_t receiveLimit() const;
     // The connection ended: whatever was open is journaled.
     void finish();
 

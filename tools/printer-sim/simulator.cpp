@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -8,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -247,7 +249,13 @@ void Simulator::serveTcp(int connection) {
     Session session(printer_, "tcp", reply);
     std::vector<std::uint8_t> buffer(RECEIVE_CHUNK);
     while (waitFor(connection, wake_, -1) == Wait::Ready) {
-        ssize_t got = ::recv(connection, buffer.data(), buffer.size(), 0);
+        const std::uint64_t limit = session.receiveLimit();
+        if (limit == 0) {
+            // The printer stopped reading: the connection stays open, untaken.
+            waitFor(-1, wake_, -1);
+            break;
+        }
+        ssize_t got = ::recv(connection, buffer.data(), std::min<std::uint64_t>(buffer.size(), limit), 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         if (!session.receive(std::span(buffer.data(), static_cast<std::size_t>(got)))) break;
@@ -273,7 +281,7 @@ void Simulator::serveDevice(int connection, const std::string& name) {
         Faults faults = printer_.faults();
         bool answered = true;
         if (kind == frame::WRITE) {
-            if (pending.size() >= MAX_PENDING_ANSWERS) {
+            if (pending.size() >= MAX_PENDING_ANSWERS || session.receiveLimit() == 0) {
                 // Full: the request stays unanswered, as a printer's write
                 // stays untaken, until the other side gives up and hangs up.
                 waitFor(connection, wake_, -1);
@@ -281,8 +289,9 @@ void Simulator::serveDevice(int connection, const std::string& name) {
             }
             std::size_t taken = 0;
             bool closed = false;
-            while (taken < length && pending.size() < MAX_PENDING_ANSWERS) {
-                const std::size_t slice = std::min<std::size_t>(WRITE_SLICE, length - taken);
+            while (taken < length && pending.size() < MAX_PENDING_ANSWERS && session.receiveLimit() > 0) {
+                const std::size_t slice =
+                    std::min<std::uint64_t>({WRITE_SLICE, length - taken, session.receiveLimit()});
                 if (!session.receive(std::span(payload).subspan(taken, slice))) {
                     closed = true;  // the fault closes the device
                     break;
@@ -317,6 +326,78 @@ void Simulator::serveDevice(int connection, const std::string& name) {
             answered = sendNumberFrame(connection, frame::FAILED, EINVAL);
         }
         if (!answered) break;
+    }
+    session.finish();
+}
+
+void Simulator::addGadget(const std::filesystem::path& device, std::string name) {
+    spawn([this, device, name = std::move(name)] { serveGadget(device, name); });
+}
+
+void Simulator::serveGadget(const std::filesystem::path& device, const std::string& name) {
+    // Until the gadget is bound its device does not exist; after an unbind
+    // it is gone until the next bind.
+    constexpr int REOPEN_PAUSE_MS = 20;
+    while (!stopping_) {
+        int fd = ::open(device.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (waitFor(-1, wake_, REOPEN_PAUSE_MS) == Wait::Stopped) return;
+            continue;
+        }
+        printer_.noteConnection();
+        serveGadgetOpen(fd, name);
+        ::close(fd);
+        if (waitFor(-1, wake_, REOPEN_PAUSE_MS) == Wait::Stopped) return;
+    }
+}
+
+void Simulator::serveGadgetOpen(int fd, const std::string& name) {
+    std::deque<std::uint8_t> pending;  // replies owed, sent ahead of the status
+    Session session(printer_, name, [&pending](std::vector<std::uint8_t> bytes) {
+        pending.insert(pending.end(), bytes.begin(), bytes.end());
+    });
+    std::vector<std::uint8_t> buffer(RECEIVE_CHUNK);
+    bool deaf = false;  // a closing fault: nothing more is read from the host
+    bool firstPiece = true;
+    for (;;) {
+        const bool reading = !deaf && session.receiveLimit() > 0;
+        pollfd fds[2] = {{wake_, POLLIN, 0}, {fd, static_cast<short>(POLLOUT | (reading ? POLLIN : 0)), 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[0].revents != 0 || (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) break;
+        if (reading && (fds[1].revents & POLLIN) != 0) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), session.receiveLimit()));
+            ssize_t got = ::read(fd, buffer.data(), want);
+            if (got < 0 && errno != EAGAIN && errno != EINTR) break;
+            if (got > 0 && !session.receive(std::span(buffer.data(), static_cast<std::size_t>(got))))
+                deaf = true;
+        }
+        if ((fds[1].revents & POLLOUT) == 0) continue;
+        // The host took the last answer (the queue holds one): make the next.
+        const Faults faults = printer_.faults();
+        std::vector<std::uint8_t> answer;
+        if (!pending.empty()) {
+            std::size_t take = pending.size();
+            if (faults.replyPieceSize > 0) take = std::min(take, faults.replyPieceSize);
+            const int pause =
+                static_cast<int>(firstPiece ? faults.replyDelay.count() : faults.pieceDelay.count());
+            if (pause > 0 && waitFor(-1, wake_, pause) == Wait::Stopped) break;
+            answer.assign(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(take));
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(take));
+            firstPiece = pending.empty();
+        } else {
+            answer = printer_.statusBytes();
+        }
+        if (answer.empty()) {
+            // Nothing to say (a status cut to no bytes): ask again shortly.
+            if (waitFor(fd, wake_, 50) == Wait::Stopped) break;
+            continue;
+        }
+        ssize_t put = ::write(fd, answer.data(), answer.size());
+        if (put < 0 && errno != EAGAIN && errno != EINTR) break;
     }
     session.finish();
 }

@@ -46,6 +46,15 @@ public:
     // entries (default: the file name). Throws std::system_error on failure.
     void addDevice(const std::filesystem::path& socketPath, std::string name = {});
 
+    // Serves the printer side of a USB printer gadget (the kernel's printer
+    // function, its queue length set to 1): what the host writes is read
+    // from `device`, and each time the host has taken an answer the next is
+    // written: the replies owed, else the status. The device is opened again
+    // whenever it reappears (the gadget unbound and bound again: a printer
+    // unplugged and plugged back). A fault that closes a connection leaves
+    // the printer deaf until then.
+    void addGadget(const std::filesystem::path& device, std::string name = "gadget");
+
     // Closes every listener and connection and joins the threads; the
     // journal stays readable. Called by the destructor.
     void stop();
@@ -61,6 +70,8 @@ private:
     void acceptLoop(int listener, bool device, std::string name);
     void serveTcp(int connection);
     void serveDevice(int connection, const std::string& name);
+    void serveGadget(const std::filesystem::path& device, const std::string& name);
+    void serveGadgetOpen(int fd, const std::string& name);
     void untrack(int connection);
 
     PrinterModel printer_;
