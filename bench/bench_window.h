@@ -11,10 +11,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <utility>
 
 #include "main_window.h"
+#include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
 
@@ -87,6 +89,33 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
         window.addToList();
     }
     return true;
+}
+
+// The real window with the project's library and scripted prompts,
+// connected to printer-sim on 127.0.0.1 with `files` listed. Members are
+// destroyed window first, library last.
+struct ListedWindow {
+    ScriptedOperatorPrompts prompts;
+    MorlixLibrary library{QStringLiteral(MORLIX_LIBRARY_PATH)};
+    std::unique_ptr<MainWindow> window;
+};
+
+// Nothing, with a line on standard error, when the window did not start or
+// connect. The window's start-up files lie inside `dir`.
+inline std::unique_ptr<ListedWindow> openListedWindow(const QTemporaryDir& dir, int port,
+                                                      const QStringList& files) {
+    auto listed = std::make_unique<ListedWindow>();
+    listed->library.setPrompts(&listed->prompts);
+    listed->window =
+        std::make_unique<MainWindow>(listed->library, listed->prompts,
+                                     StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
+    if (!listed->window->Form_Load()) {
+        std::fprintf(stderr, "the window did not start\n");
+        return nullptr;
+    }
+    if (!connectAndList(*listed->window, listed->prompts, port, files)) return nullptr;
+    listed->prompts.clear();
+    return listed;
 }
 
 }  // namespace velquin::bench

@@ -39,14 +39,10 @@ int main(int argc, char* argv[]) {
 
     const QStringList files = velquin::bench::writeFontFiles(QDir(dir.path()), FILE_COUNT, FILE_SIZE);
     if (files.isEmpty()) return 1;
-    velquin::ScriptedOperatorPrompts prompts;
-    velquin::MorlixLibrary library(QStringLiteral(MORLIX_LIBRARY_PATH));
-    library.setPrompts(&prompts);
-    velquin::MainWindow window(
-        library, prompts, velquin::StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
-    if (!window.Form_Load()) return 1;
-    if (!velquin::bench::connectAndList(window, prompts, simulator.port(), files)) return 1;
-    prompts.clear();
+    const auto listed = velquin::bench::openListedWindow(dir, simulator.port(), files);
+    if (!listed) return 1;
+    velquin::MainWindow& window = *listed->window;
+    velquin::ScriptedOperatorPrompts& prompts = listed->prompts;
 
     qint64 worstGapMs = 0;
     int ticks = 0;
