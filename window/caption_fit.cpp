@@ -28,21 +28,25 @@ QStringList shownCaptions(const QWidget& control) {
     return {};
 }
 
+// Where a frame draws `caption` as its title, as wide as the text.
+QRect titleRect(const QGroupBox& frame, const QString& caption) {
+    QStyleOptionGroupBox option;
+    option.initFrom(&frame);
+    option.rect = frame.rect();
+    option.text = caption;
+    option.textAlignment = frame.alignment();
+    option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+    option.lineWidth = 1;
+    return frame.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, &frame);
+}
+
 // Where the control draws `caption`: the style's contents rectangle of a
 // button, the label's contents less its indent, a frame's title. Empty for
 // a control without a caption.
 QRect captionRect(const QWidget& control, const QString& caption) {
     QStyle* style = control.style();
     if (const auto* frame = qobject_cast<const QGroupBox*>(&control)) {
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.rect = frame->rect();
-        option.text = caption;
-        option.textAlignment = frame->alignment();
-        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-        option.lineWidth = 1;
-        const QRect label =
-            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+        const QRect label = titleRect(*frame, caption);
         // The title may use the frame's width less the same margin on each side.
         return QRect(label.left(), label.top(), frame->width() - 2 * label.left(), label.height());
     }
@@ -69,18 +73,8 @@ QRect captionRect(const QWidget& control, const QString& caption) {
 
 int textWidth(const QWidget& control, const QString& caption) {
     // A frame's title rectangle is already the text's width.
-    if (const auto* frame = qobject_cast<const QGroupBox*>(&control)) {
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.rect = frame->rect();
-        option.text = caption;
-        option.textAlignment = frame->alignment();
-        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-        option.lineWidth = 1;
-        return frame->style()
-            ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame)
-            .width();
-    }
+    if (const auto* frame = qobject_cast<const QGroupBox*>(&control))
+        return titleRect(*frame, caption).width();
     return control.fontMetrics().horizontalAdvance(caption);
 }
 

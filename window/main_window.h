@@ -36,6 +36,7 @@ namespace velquin {
 enum class TicketButton;
 
 class FileList;
+class FlashMaintenance;
 class ListPresentation;
 class NetworkAddressDialog;
 class MorlixLibrary;
@@ -230,6 +231,8 @@ private:
     // Runs `job` on the engine thread, then `done` on the window's thread,
     // and releases the run lock.
     void startWork(std::function<void()> job, std::function<void()> done = {});
+    // One flash command ("Get Flash", "Get Busy Status") under the run lock.
+    void runFlashMaintenance(void (FlashMaintenance::*command)(bool demoMode));
     // The test tickets of a test button, sent under the run lock.
     void printTestTickets(TicketButton button);
     void createControls();

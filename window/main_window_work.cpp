@@ -495,26 +495,23 @@ void MainWindow::sendList() {
         });
 }
 
-void MainWindow::getFlash() {
+void MainWindow::runFlashMaintenance(void (FlashMaintenance::*command)(bool demo)) {
     if (!lockForWork()) return;
     PrinterConnection& printer = work->printer();
     const bool demo = work->demoMode();
-    startWork([this, &printer, demo] {
-        FlashMaintenance(
-            printer, work->jobView, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-            .getFlash(demo);
+    startWork([this, &printer, demo, command] {
+        FlashMaintenance maintenance(
+            printer, work->jobView, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout);
+        (maintenance.*command)(demo);
     });
 }
 
+void MainWindow::getFlash() {
+    runFlashMaintenance(&FlashMaintenance::getFlash);
+}
+
 void MainWindow::getBusyStatus() {
-    if (!lockForWork()) return;
-    PrinterConnection& printer = work->printer();
-    const bool demo = work->demoMode();
-    startWork([this, &printer, demo] {
-        FlashMaintenance(
-            printer, work->jobView, [this](int ms) { io.sleepMs(ms); }, work->toggleTimeout)
-            .getStatus(demo);
-    });
+    runFlashMaintenance(&FlashMaintenance::getStatus);
 }
 
 // The printer is asked for only once the lock is held: in demo mode asking
