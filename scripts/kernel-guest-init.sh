@@ -24,6 +24,14 @@ if ! mount -t 9p -o trans=virtio,version=9p2000.L,ro hostroot /host; then
   echo "init: the host's root could not be mounted"
   finish
 fi
+# The project's folders, held before fresh folders cover them (a checkout
+# under /tmp) and put back after.
+kept=0
+for folder in $(echo "$kg_keep" | tr ',' ' '); do
+  mkdir -p "/keep/$kept"
+  mount --bind "/host$folder" "/keep/$kept" || echo "init: $folder could not be held"
+  kept=$((kept + 1))
+done
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t configfs configfs /host/sys/kernel/config
@@ -33,6 +41,12 @@ mount -t tmpfs tmpfs /host/dev/shm
 mount -t tmpfs tmpfs /host/tmp
 mount -t tmpfs tmpfs /host/run
 mount -t tmpfs tmpfs /host/var/tmp
+kept=0
+for folder in $(echo "$kg_keep" | tr ',' ' '); do
+  mkdir -p "/host$folder" 2>/dev/null
+  mount --bind "/keep/$kept" "/host$folder" || echo "init: $folder could not be put back"
+  kept=$((kept + 1))
+done
 # Last, as it may lie under one of the folders above.
 mkdir -p "/host$results" 2>/dev/null
 mount -t 9p -o trans=virtio,version=9p2000.L,rw results "/host$results" || {

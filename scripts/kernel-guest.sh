@@ -25,6 +25,9 @@ if [ $# -lt 3 ]; then
 fi
 BUILD_DIR=$(realpath "$1")
 RESULTS=$(realpath -m "$2")
+# The project's folders, which the guest keeps visible where it puts fresh
+# folders of its own (/tmp, /run...): a checkout may lie under one of them.
+PROJECT_DIR=$(realpath "$(dirname "$0")/..")
 shift 2
 # The guest starts the command from its root.
 case "$1" in */*) set -- "$(realpath "$1")" "${@:2}" ;; esac
@@ -45,7 +48,9 @@ cannot() {
 for tool in qemu-system-x86_64 busybox cpio dpkg-deb apt-get; do
   command -v "$tool" >/dev/null || cannot "$tool is missing (scripts/setup.sh installs it)"
 done
-case "$RESULTS" in *[[:space:]]*) cannot "the results folder's path has white space: $RESULTS" ;; esac
+for folder in "$RESULTS" "$PROJECT_DIR" "$BUILD_DIR"; do
+  case "$folder" in *[[:space:],]*) cannot "a folder's path has white space or a comma: $folder" ;; esac
+done
 
 # The kernel package and an initramfs made from it, once per build folder.
 prepare() {
@@ -106,7 +111,7 @@ status=0
 timeout --kill-after=10 "$GUEST_TIMEOUT" qemu-system-x86_64 \
   -accel tcg -smp 1 -m 1024 -nographic -no-reboot -nodefaults -serial stdio \
   -kernel "$CACHE/vmlinuz" -initrd "$CACHE/initrd.gz" \
-  -append "console=ttyS0 panic=-1 quiet kg_results=$RESULTS" \
+  -append "console=ttyS0 panic=-1 quiet kg_results=$RESULTS kg_keep=$PROJECT_DIR,$BUILD_DIR" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$RESULTS,mount_tag=results,security_model=none,multidevs=remap" \
   -chardev "file,id=lpt,path=$RESULTS/parallel.out" -parallel chardev:lpt \
