@@ -278,6 +278,29 @@ QString FileList::pathAt(int row) const {
     return row >= 1 && row <= count() ? rows_[static_cast<std::size_t>(row - 1)].path : QString();
 }
 
+FontIdReading readFontId(const QString& typed) {
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) return {};
+    const bool digitsOnly =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    bool inRange = false;
+    const int id = digitsOnly && text.size() <= 9 ? text.toInt(&inRange) : 0;
+    inRange = inRange && id >= FONT_ID_MIN && id <= FONT_ID_MAX;
+    if (inRange) return {id, {}};
+    return {std::nullopt, QStringLiteral("\"%1\" is not a font ID the printer takes: a font ID is a whole "
+                                         "number from %2 to %3, the number its ticket commands name the "
+                                         "font by.")
+                              .arg(typed)
+                              .arg(FONT_ID_MIN)
+                              .arg(FONT_ID_MAX)};
+}
+
+std::vector<std::optional<int>> FileList::fontIds() const {
+    std::vector<std::optional<int>> ids;
+    for (const Row& row : rows_) ids.push_back(readFontId(row.fontId).id);
+    return ids;
+}
+
 QString FileList::fontIdAt(int row) const {
     return row >= 1 && row <= count() ? rows_[static_cast<std::size_t>(row - 1)].fontId : QString();
 }

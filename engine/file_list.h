@@ -51,6 +51,19 @@ std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
 // are. Soft fonts are judged by their converter.
 std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head);
 
+// A True Type font's ID is the number the printer's ticket commands name it
+// by ("<TTF3,30>" prints with font 3): a whole number in this range.
+inline constexpr int FONT_ID_MIN = 1;
+inline constexpr int FONT_ID_MAX = 255;
+
+// A typed font ID, read as the printer takes it: no ID for an empty text,
+// the number for digits within the range, else why it is refused.
+struct FontIdReading {
+    std::optional<int> id;
+    QString refusal;
+};
+FontIdReading readFontId(const QString& typed);
+
 // The operator's list as the model the grid shows. Row 0 is the heading
 // row (the mode's column headings, not selectable); rows 1 to count() are the
 // files in the order they are sent, each with its size: the list is the
@@ -98,6 +111,8 @@ public:
     QString pathAt(int row) const;
     // The font ID noted beside a True Type row (column 3).
     QString fontIdAt(int row) const;
+    // The font ID of each row, in list order (none where none was noted).
+    std::vector<std::optional<int>> fontIds() const;
     void setFontId(int row, const QString& fontId);
     // One flag per list row, in order.
     void setHeld(const std::vector<bool>& held);

@@ -103,7 +103,7 @@ inline constexpr std::chrono::milliseconds TOGGLE_WAIT_TIMEOUT{60'000};
 inline constexpr int STATUS_READ_ATTEMPTS = 3;
 // The slowest flash the family is assumed to write (bytes a second): a file
 // of N bytes may keep a printer that does not report busy writing for N /
-// this rate seconds, on top of the fixed wait.
+// this rate seconds, which lengthens the wait when it exceeds the limit.
 inline constexpr std::int64_t SLOWEST_FLASH_WRITE_RATE = 20'000;
 
 // The flash wait's limit for a file of `fileSize` bytes.

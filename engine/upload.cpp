@@ -113,7 +113,7 @@ private:
 };
 
 void UploadLedgerRecorder::fileStarted(const FileStarted& file) {
-    ledger_.beforeLoad(file.path, ledgerMode(file.mode), file.freeFlashBefore, file.sentFile);
+    ledger_.beforeLoad(file.path, ledgerMode(file.mode), file.freeFlashBefore, file.sentFile, file.fontId);
 }
 
 // A file of which no byte went out is known not to be on the printer; one
@@ -130,7 +130,7 @@ void UploadLedgerRecorder::fileEnded(const FileEnded& file) {
             ledger_.afterLoad(ledger::Outcome::Failed, std::nullopt);
             return;
         case FileOutcome::Interrupted:
-            ledger_.afterLoad(ledger::Outcome::NotConfirmed, std::nullopt);
+            ledger_.afterLoad(ledger::Outcome::NotConfirmed, file.freeFlashAfter);
             return;
     }
 }
@@ -163,6 +163,7 @@ UploadEngine::~UploadEngine() = default;
 
 UploadOutcome UploadEngine::run(const UploadRequest& request) {
     demo_ = request.demoMode;
+    fontIds_ = request.fontIds;
     confirmed_.clear();
     unconfirmed_.clear();
     files_ = static_cast<int>(request.paths.size());
@@ -170,6 +171,8 @@ UploadOutcome UploadEngine::run(const UploadRequest& request) {
     current_.reset();
     reason_.clear();
     lastFlash_.reset();
+    awaitedSize_.reset();
+    storedAtStop_ = false;
     return finishRun(runBranch(request));
 }
 
@@ -191,8 +194,10 @@ void UploadEngine::startFile(int row, const QString& path, LoaderMode mode, cons
                              const QString& sentFile) {
     bytesOut_ = false;
     current_ = FileEnded{row, path, FileOutcome::NotConfirmed, 0, flashBefore.known(), std::nullopt, {}};
+    const auto index = static_cast<std::size_t>(row - 1);
+    const std::optional<int> fontId = index < fontIds_.size() ? fontIds_[index] : std::nullopt;
     observer_.fileStarted(
-        FileStarted{row, path, QFileInfo(path).size(), mode, sentFile, flashBefore.known()});
+        FileStarted{row, path, QFileInfo(path).size(), mode, sentFile, flashBefore.known(), fontId});
 }
 
 UploadOutcome UploadEngine::runBranch(const UploadRequest& request) {
@@ -488,7 +493,10 @@ UploadOutcome UploadEngine::recordStop(UploadOutcome outcome) {
         (outcome == UploadOutcome::FileMissing || outcome == UploadOutcome::PrinterGone) && !bytesOut_;
     FileEnded ended = *current_;
     current_.reset();
-    ended.outcome = nothingSent ? FileOutcome::NotSent : FileOutcome::Interrupted;
+    ended.outcome = storedAtStop_ ? FileOutcome::Confirmed
+                    : nothingSent ? FileOutcome::NotSent
+                                  : FileOutcome::Interrupted;
+    storedAtStop_ = false;
     ended.reason = reason_;
     observer_.fileEnded(ended);
     return outcome;
@@ -529,10 +537,14 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
 
 UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path, std::int64_t size) {
     observer_.flashWriteBegan(row_);
+    // Every byte of the file is with the printer: a stop from here on judges
+    // it by the free flash, as any other file.
+    awaitedSize_ = size;
     const ToggleWait wait = waitForToggleChange(link_, view_, initialToggle,
                                                 QStringLiteral("Waiting for done, toggle has not changed"),
                                                 flashWaitLimit(toggleTimeout_, size));
     observer_.flashWriteEnded(row_);
+    if (wait == ToggleWait::Changed) awaitedSize_.reset();
     switch (wait) {
         case ToggleWait::Changed:
             return UploadOutcome::Completed;
@@ -575,16 +587,45 @@ void UploadEngine::stop(const QString& line, const QString& message, const QStri
     if (demo_) {
         // The demo printer has no flash to read again.
     } else if (printerThere) {
-        const std::optional<std::int64_t> freeNow =
-            readFlash(QStringLiteral("Flash space remaining after the stop = ")).known();
-        if (current_) current_->freeFlashAfter = freeNow;
-        view_.setFlashSpaceRemaining(freeNow);
+        const FlashSpace flashNow = readFlash(QStringLiteral("Flash space remaining after the stop = "));
+        if (current_) current_->freeFlashAfter = flashNow.known();
+        view_.setFlashSpaceRemaining(flashNow.known());
+        reason_ = withWhatThePrinterGot(message + judgeStoppedFile(flashNow));
+        view_.prompts().message(reason_);
+        return;
     } else {
         lastFlash_.reset();
         view_.setFlashSpaceRemaining(std::nullopt);
     }
     reason_ = withWhatThePrinterGot(message);
     view_.prompts().message(reason_);
+}
+
+// A run stopped while the printer was writing a file it had received whole
+// (a cancel, the time-out, the close box): the printer may well have stored
+// it. Confirmed when the free flash went down by at least the file's size.
+QString UploadEngine::judgeStoppedFile(const FlashSpace& flashNow) {
+    if (!current_ || !awaitedSize_) return {};
+    const std::int64_t size = *awaitedSize_;
+    awaitedSize_.reset();
+    const QString& path = current_->path;
+    const std::optional<std::int64_t> before = current_->freeFlashBefore;
+    if (before && flashNow.read && (size == 0 || *before - flashNow.freeBytes >= size)) {
+        storedAtStop_ = true;
+        confirmed_ << path;
+        view_.addStatusLine(QStringLiteral("Stored by the printer although the run stopped: ") + path);
+        return QStringLiteral("\n\nThe printer stored ") + path +
+               QStringLiteral(" all the same: its free flash went down by ") +
+               formatGrouped(*before - flashNow.freeBytes) + QStringLiteral(" bytes.");
+    }
+    unconfirmed_ << path;
+    const QString why = !before || !flashNow.read
+                            ? QStringLiteral("its free flash could not be read")
+                            : QStringLiteral("its free flash did not go down by its size");
+    view_.addStatusLine(QStringLiteral("Not confirmed by the printer (") + why + QStringLiteral("): ") +
+                        path);
+    return QStringLiteral("\n\nThe printer did not confirm storing ") + path + QStringLiteral(" (") + why +
+           QStringLiteral(").");
 }
 
 void UploadEngine::endOfList(const QString& finalTitle) {

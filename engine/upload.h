@@ -32,6 +32,8 @@ struct UploadRequest {
     // seen to have free ("Flash Space Remaining"), when known.
     std::int64_t flashNeeded = 0;
     std::optional<std::int64_t> freeFlash;
+    // The font ID noted beside each path, when any (True Type only).
+    std::vector<std::optional<int>> fontIds;
 };
 
 // The header command announcing a file of `size` bytes: "<ttfN>" for True
@@ -111,6 +113,9 @@ private:
     // The message with what the printer got in this run, once it got anything.
     QString withWhatThePrinterGot(const QString& message) const;
     void stop(const QString& line, const QString& message, const QString& caption, bool printerThere = true);
+    // Judges the file whose flash write a stop interrupted; what to add to
+    // the operator's message.
+    QString judgeStoppedFile(const FlashSpace& flashNow);
     void endOfList(const QString& finalTitle);
     void progressStep();
 
@@ -123,11 +128,16 @@ private:
     std::function<bool()> refused_;
     bool demo_ = false;
     int files_ = 0;
+    std::vector<std::optional<int>> fontIds_;
     // The row being worked on, and the file under way (started, not ended).
     int row_ = 0;
     std::optional<FileEnded> current_;
     // Whether the file being sent has had any byte go out.
     bool bytesOut_ = false;
+    // The size of the file whose flash write is awaited; whether a stop
+    // found that file stored after all.
+    std::optional<std::int64_t> awaitedSize_;
+    bool storedAtStop_ = false;
     // What the operator was told of the run's stop; the last free flash read.
     QString reason_;
     std::optional<std::int64_t> lastFlash_;

@@ -43,6 +43,7 @@ struct FileStarted {
     // The file whose bytes go out when it is not `path` (a converted soft font).
     QString sentFile;
     std::optional<std::int64_t> freeFlashBefore;
+    std::optional<int> fontId;
 };
 
 struct FileEnded {

@@ -463,6 +463,7 @@ void MainWindow::sendList() {
     UploadRequest request;
     request.mode = selectedMode();
     request.paths = work->list.paths();
+    request.fontIds = work->list.fontIds();
     request.demoMode = work->demoMode();
     request.flashNeeded = work->list.flashNeeded();
     request.freeFlash = work->freeFlash;
@@ -589,8 +590,13 @@ void MainWindow::enterFontId(int row, int column) {
     const std::optional<QString> fontId =
         CD.inputText(QStringLiteral("Enter True Type Font ID:"), QStringLiteral("Input test"), QString());
     if (!fontId) return;
+    // Only an ID the printer takes is noted: the ledger keeps it with the load.
+    if (const FontIdReading reading = readFontId(*fontId); !reading.refusal.isEmpty()) {
+        CD.message(reading.refusal, APPLICATION_TITLE, MessageIcon::Exclamation);
+        return;
+    }
     // The answer is the row's font ID, whichever of its cells was clicked.
-    work->list.setFontId(row, *fontId);
+    work->list.setFontId(row, fontId->trimmed());
 }
 
 }  // namespace velquin

@@ -1,5 +1,7 @@
 #include "ledger.h"
 
+#include <sys/stat.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -23,6 +25,9 @@ constexpr std::chrono::seconds FINAL_WRITE_LIMIT{10};
 // Records queued while the writer cannot keep up; beyond, they are dropped.
 constexpr std::size_t MAX_QUEUED = 100'000;
 constexpr std::chrono::milliseconds QUERY_FLUSH_TIMEOUT{500};
+// A load waits this long at most for its record to be committed (another
+// program may hold the file locked).
+constexpr std::chrono::milliseconds COMMIT_WAIT{1000};
 
 std::optional<qint64> reading(std::optional<qint64> freeFlash) {
     if (freeFlash && *freeFlash <= 0) return std::nullopt;
@@ -31,8 +36,8 @@ std::optional<qint64> reading(std::optional<qint64> freeFlash) {
 
 }  // namespace
 
-LoadEvent Ledger::loadEvent(Pending pending, Outcome outcome, std::optional<qint64> freeAfter,
-                            std::optional<SentBytes> sent) {
+LoadEvent Ledger::loadEvent(LoadTicket ticket, Pending pending, Outcome outcome,
+                            std::optional<qint64> freeAfter, std::optional<SentBytes> sent) {
     LoadRecord load;
     load.path = pending.start.path;
     load.mode = pending.start.mode;
@@ -46,7 +51,7 @@ LoadEvent Ledger::loadEvent(Pending pending, Outcome outcome, std::optional<qint
         load.size = sent->size;
     }
     const QString hashFile = pending.start.sentFile.isEmpty() ? pending.start.path : pending.start.sentFile;
-    return {std::move(pending.printer), std::move(load), hashFile};
+    return {std::move(pending.printer), std::move(load), hashFile, ticket};
 }
 
 Ledger::Ledger(QString file, Sink sink) : file_(std::move(file)), sink_(std::move(sink)) {
@@ -59,7 +64,7 @@ Ledger::~Ledger() {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         for (auto& [ticket, pending] : pending_) {
             if (!failed_)
-                queue_.push_back(loadEvent(std::move(pending), Outcome::NotConfirmed, std::nullopt));
+                queue_.push_back(loadEvent(ticket, std::move(pending), Outcome::NotConfirmed, std::nullopt));
         }
         pending_.clear();
         stop_ = true;
@@ -82,11 +87,16 @@ QByteArray Ledger::sha256OfFile(const QString& path) {
     return hash.result().toHex();
 }
 
+// The load is written at once as not confirmed, so that a process killed
+// before the file is judged still leaves it in the ledger.
 LoadTicket Ledger::loadStarting(const PrinterKey& printer, const LoadStart& start) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (failed_) return 0;
     const LoadTicket ticket = nextTicket_++;
-    pending_.emplace(ticket, Pending{printer, start, QDateTime::currentDateTimeUtc()});
+    const Pending pending{printer, start, QDateTime::currentDateTimeUtc()};
+    pending_.emplace(ticket, pending);
+    lock.unlock();
+    enqueue(loadEvent(ticket, pending, Outcome::NotConfirmed, std::nullopt));
     return ticket;
 }
 
@@ -98,7 +108,7 @@ void Ledger::loadFinished(LoadTicket ticket, Outcome outcome, std::optional<qint
     Pending pending = std::move(found->second);
     pending_.erase(found);
     lock.unlock();
-    enqueue(loadEvent(std::move(pending), outcome, freeAfter, std::move(sent)));
+    enqueue(loadEvent(ticket, std::move(pending), outcome, freeAfter, std::move(sent)));
 }
 
 void Ledger::erased(const PrinterKey& printer, Outcome outcome, std::optional<qint64> freeBefore,
@@ -149,7 +159,7 @@ void Ledger::writerLoop() {
         if (stopping && !finalDeadline) finalDeadline = std::chrono::steady_clock::now() + FINAL_WRITE_LIMIT;
         lock.unlock();
 
-        const bool done = writeBatch(batch, stopping);
+        const bool done = writeBatch(batch);
 
         lock.lock();
         writing_ = false;
@@ -174,26 +184,36 @@ void Ledger::writerLoop() {
     }
 }
 
-bool Ledger::writeBatch(std::vector<LedgerEvent>& batch, bool stopping) {
-    std::unique_ptr<LedgerStore>& store = writerStore_;
+// Each batch opens the file afresh: a connection kept open would go on
+// writing its log beside a file damaged, replaced or removed meanwhile.
+bool Ledger::writeBatch(std::vector<LedgerEvent>& batch) {
     for (LedgerEvent& event : batch) {
         auto* load = std::get_if<LoadEvent>(&event);
         if (!load || !load->load.sha256.isEmpty()) continue;
         load->load.sha256 = sha256OfFile(load->hashFile);
         load->load.size = QFileInfo(load->hashFile).size();
     }
+    // A file removed or replaced would be made afresh by the open.
+    struct stat info {};
+    const bool exists = ::stat(QFile::encodeName(file_).constData(), &info) == 0;
+    if (writerInode_ && (!exists || info.st_ino != *writerInode_)) {
+        report(QStringLiteral("the file was removed or replaced while in use"));
+        return false;
+    }
     StoreError error;
-    if (!store) store = LedgerStore::open(file_, WRITER_BUSY_TIMEOUT, error);
+    std::unique_ptr<LedgerStore> store = LedgerStore::open(file_, WRITER_BUSY_TIMEOUT, error);
+    if (store && !store->fileIsDatabase()) {
+        report(QStringLiteral("the file was damaged while in use (it is no longer a database)"));
+        return false;
+    }
     if (store) {
-        auto failed = store->write(batch);
-        if (!failed) {
-            if (stopping) store.reset();
-            return true;
-        }
+        if (!writerInode_ && ::stat(QFile::encodeName(file_).constData(), &info) == 0)
+            writerInode_ = info.st_ino;
+        auto failed = store->write(batch, rowsOfTickets_);
+        if (!failed) return true;
         error = *failed;
     }
     if (!error.busy) report(error.text);
-    if (stopping || !error.busy) store.reset();
     return false;
 }
 
@@ -352,6 +372,7 @@ void PrinterLedger::beforeLoad(const QString& path, LoadMode mode, std::optional
     ticket_ = ledger_->loadStarting(printer_, start);
     sentHash_.reset();
     sentSize_ = 0;
+    ledger_->flush(COMMIT_WAIT);
 }
 
 void PrinterLedger::fileBytesSent(std::span<const std::uint8_t> bytes) {
@@ -369,6 +390,7 @@ void PrinterLedger::afterLoad(Outcome outcome, std::optional<qint64> freeAfter) 
     ticket_.reset();
     sentHash_.reset();
     sentSize_ = 0;
+    ledger_->flush(COMMIT_WAIT);
 }
 
 void PrinterLedger::afterErase(Outcome outcome, std::optional<qint64> freeBefore,

@@ -1,6 +1,7 @@
 // The ledger of what each printer holds, as the upload and the flash
-// commands call it. Recording never stops or slows a load: the calls only
-// queue the record, and a writer thread of the ledger puts it in the file. A
+// commands call it. Recording never stops a load: the calls queue the
+// record, a writer thread of the ledger puts it in the file, and a load's
+// start and end wait (briefly) until theirs is committed. A
 // ledger that cannot be used (locked too long, corrupt, read-only, disk full)
 // is reported once through the sink and then left alone for the rest of the
 // session; the load goes on.
@@ -119,11 +120,11 @@ private:
         QDateTime time;
     };
 
-    static LoadEvent loadEvent(Pending pending, Outcome outcome, std::optional<qint64> freeAfter,
-                               std::optional<SentBytes> sent = std::nullopt);
+    static LoadEvent loadEvent(LoadTicket ticket, Pending pending, Outcome outcome,
+                               std::optional<qint64> freeAfter, std::optional<SentBytes> sent = std::nullopt);
     void enqueue(LedgerEvent event);
     void writerLoop();
-    bool writeBatch(std::vector<LedgerEvent>& batch, bool stopping);
+    bool writeBatch(std::vector<LedgerEvent>& batch);
     void report(const QString& what);
     LedgerStore* readStore();
     template <typename Query>
@@ -143,7 +144,10 @@ private:
     bool failed_ = false;
     QString problem_;
 
-    std::unique_ptr<LedgerStore> writerStore_;  // the writer thread's only
+    // The writer thread's only: the file it opened first (by inode), and
+    // the row of each load ticket it wrote.
+    std::optional<quint64> writerInode_;
+    RowsOfTickets rowsOfTickets_;
 
     std::mutex readMutex_;
     std::unique_ptr<LedgerStore> reader_;
@@ -163,10 +167,11 @@ public:
     // go out when it differs (a converted soft font), the free flash read.
     void beforeLoad(const QString& path, LoadMode mode, std::optional<qint64> freeBefore,
                     const QString& sentFile = {}, std::optional<qint64> fontId = std::nullopt);
-    // Once the file's end is known. A second call, or one without a load
-    // started, does nothing.
     // A piece of the file's own bytes went out (not the header before it).
     void fileBytesSent(std::span<const std::uint8_t> bytes);
+    // Once the file's end is known. A second call, or one without a load
+    // started, does nothing. Both calls return once their record is
+    // committed (or after a short wait for a locked file).
     void afterLoad(Outcome outcome, std::optional<qint64> freeAfter);
     void afterErase(Outcome outcome, std::optional<qint64> freeBefore, std::optional<qint64> freeAfter);
 

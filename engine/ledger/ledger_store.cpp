@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <array>
 
 namespace velquin::ledger {
@@ -194,6 +195,20 @@ std::optional<StoreError> LedgerStore::exec(const char* sql) {
     return std::nullopt;
 }
 
+bool LedgerStore::fileIsDatabase() {
+    // Read through SQLite's own handle: opening and closing the file here
+    // would drop the locks SQLite holds on it for this process.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods)
+        return false;
+    static constexpr char MAGIC[] = "SQLite format 3";  // with its NUL: 16 bytes
+    std::array<char, sizeof MAGIC> header{};
+    if (file->pMethods->xRead(file, header.data(), static_cast<int>(header.size()), 0) != SQLITE_OK)
+        return false;
+    return std::equal(header.begin(), header.end(), MAGIC);
+}
+
 std::optional<StoreError> LedgerStore::migrate() {
     std::optional<qint64> current = schemaVersion();
     if (!current) return error("reading the schema version");
@@ -293,7 +308,7 @@ std::optional<StoreError> LedgerStore::printerId(const PrinterKey& printer, bool
     return std::nullopt;
 }
 
-std::optional<StoreError> LedgerStore::write(const std::vector<LedgerEvent>& events) {
+std::optional<StoreError> LedgerStore::write(const std::vector<LedgerEvent>& events, RowsOfTickets& rows) {
     if (events.empty()) return std::nullopt;
     if (auto failed = exec("BEGIN IMMEDIATE")) return failed;
     auto rollback = [this](StoreError failure) -> std::optional<StoreError> {
@@ -303,13 +318,17 @@ std::optional<StoreError> LedgerStore::write(const std::vector<LedgerEvent>& eve
     Statement insertLoad(db_,
                          "INSERT INTO loads (printer_id, path, mode, sha256, size, font_id, at, free_before, "
                          "free_after, outcome) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    Statement updateLoad(
+        db_, "UPDATE loads SET sha256 = ?2, size = ?3, free_after = ?4, outcome = ?5 WHERE id = ?1");
+    RowsOfTickets added;
     Statement insertErase(db_,
                           "INSERT INTO erases (printer_id, at, free_before, free_after, outcome) "
                           "VALUES (?1, ?2, ?3, ?4, ?5)");
     Statement markErased(db_,
                          "UPDATE loads SET erased_by = ?1 WHERE printer_id = ?2 AND erased_by IS NULL "
                          "AND at <= ?3");
-    if (!insertLoad.ok() || !insertErase.ok() || !markErased.ok()) return rollback(error("preparing"));
+    if (!insertLoad.ok() || !updateLoad.ok() || !insertErase.ok() || !markErased.ok())
+        return rollback(error("preparing"));
     for (const LedgerEvent& event : events) {
         const PrinterKey& printer =
             std::visit([](const auto& e) -> const PrinterKey& { return e.printer; }, event);
@@ -317,6 +336,24 @@ std::optional<StoreError> LedgerStore::write(const std::vector<LedgerEvent>& eve
         if (auto failed = printerId(printer, true, printer_id)) return rollback(*failed);
         if (const auto* loadEvent = std::get_if<LoadEvent>(&event)) {
             const LoadRecord& load = loadEvent->load;
+            const std::optional<quint64>& ticket = loadEvent->ticket;
+            std::optional<qint64> rowId;
+            if (ticket) {
+                if (const auto found = added.find(*ticket); found != added.end())
+                    rowId = found->second;
+                else if (const auto known = rows.find(*ticket); known != rows.end())
+                    rowId = known->second;
+            }
+            if (rowId) {
+                updateLoad.reset();
+                updateLoad.bind(1, *rowId);
+                updateLoad.bind(2, QString::fromLatin1(load.sha256));
+                updateLoad.bind(3, load.size);
+                updateLoad.bind(4, load.freeAfter);
+                updateLoad.bind(5, outcomeName(load.outcome));
+                if (updateLoad.step() != SQLITE_DONE) return rollback(error("recording a load"));
+                continue;
+            }
             insertLoad.reset();
             insertLoad.bind(1, printer_id);
             insertLoad.bind(2, load.path);
@@ -329,6 +366,7 @@ std::optional<StoreError> LedgerStore::write(const std::vector<LedgerEvent>& eve
             insertLoad.bind(9, load.freeAfter);
             insertLoad.bind(10, outcomeName(load.outcome));
             if (insertLoad.step() != SQLITE_DONE) return rollback(error("recording a load"));
+            if (ticket) added[*ticket] = sqlite3_last_insert_rowid(db_);
         } else {
             const EraseRecord& erase = std::get<EraseEvent>(event).erase;
             insertErase.reset();
@@ -350,6 +388,7 @@ std::optional<StoreError> LedgerStore::write(const std::vector<LedgerEvent>& eve
         }
     }
     if (auto failed = exec("COMMIT")) return rollback(*failed);
+    rows.merge(added);
     return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -29,7 +30,13 @@ struct LoadEvent {
     // When the load's SHA-256 is still empty: the file whose bytes were
     // sent, hashed before the write.
     QString hashFile;
+    // A load recorded as it starts and again once judged: the second write
+    // with the same ticket replaces the first row's outcome.
+    std::optional<quint64> ticket;
 };
+
+// The row written for each load ticket, kept by the writer across batches.
+using RowsOfTickets = std::map<quint64, qint64>;
 
 struct EraseEvent {
     PrinterKey printer;
@@ -52,8 +59,13 @@ public:
 
     // Writes the events in one transaction: all of them or none. An erase
     // marks the printer's earlier loads as erased (when the command reached
-    // the printer); no row is ever deleted.
-    std::optional<StoreError> write(const std::vector<LedgerEvent>& events);
+    // the printer); no row is ever deleted. A load with a ticket in `rows`
+    // updates its row; a new one is added there once committed.
+    std::optional<StoreError> write(const std::vector<LedgerEvent>& events, RowsOfTickets& rows);
+
+    // Whether the file on disk still starts as a database (a connection
+    // may go on writing its log beside a file overwritten meanwhile).
+    bool fileIsDatabase();
 
     // Loads newest first; SinceLastErase leaves out what an erase took away.
     std::optional<StoreError> loads(const PrinterKey& printer, LoadScope scope, std::vector<LoadRecord>& out);

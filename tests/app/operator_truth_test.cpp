@@ -372,9 +372,9 @@ void OperatorTruthTest::theCloseBoxAsksDuringAnUpload() {
     QCOMPARE(question.defaultAnswer, DefaultAnswer::No);
     QCOMPARE(window_->endRequested(), quit);
     QCOMPARE(simulator_->printer().journal().size(), std::size_t(quit ? 1 : 2));
-    QCOMPARE(harness_->prompts.messages().constLast(),
-             quit ? "Upload cancelled while the printer was writing " + MONO
-                  : QStringLiteral("Flash Upload Complete"));
+    QVERIFY(harness_->prompts.messages().constLast().startsWith(
+        quit ? "Upload cancelled while the printer was writing " + MONO
+             : QStringLiteral("Flash Upload Complete")));
 }
 
 void OperatorTruthTest::demoModeSaysItIsADemonstration() {

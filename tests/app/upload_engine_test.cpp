@@ -242,8 +242,9 @@ TEST_F(UploadEngineTest, APrinterThatNeverInvertsItsToggleTimesOut) {
 
     EXPECT_EQ(run(LoaderMode::ModeTTF, {a, b}, 50ms), UploadOutcome::TimedOut);
 
-    EXPECT_EQ(view.scripted.messages(),
-              QStringList({"The printer did not finish writing " + a + " to flash, upload stopped"}));
+    ASSERT_EQ(view.scripted.messages().size(), 1);
+    EXPECT_TRUE(view.scripted.messages()[0].startsWith("The printer did not finish writing " + a +
+                                                       " to flash, upload stopped"));
     EXPECT_TRUE(view.lines.contains("Upload stopped, the printer did not finish writing " + a));
     EXPECT_FALSE(printer.received.contains("<ttf20>" + bytes(20, 2)));
     EXPECT_FALSE(view.cancelOffered);
@@ -275,7 +276,41 @@ TEST_F(UploadEngineTest, TheOperatorCanCancelAToggleWait) {
     EXPECT_EQ(run(LoaderMode::ModePCX, {a}), UploadOutcome::Cancelled);
 
     EXPECT_EQ(view.count("Waiting for done, toggle has not changed"), 3);
-    EXPECT_EQ(view.scripted.messages(), QStringList({"Upload cancelled while the printer was writing " + a}));
+    ASSERT_EQ(view.scripted.messages().size(), 1);
+    EXPECT_TRUE(
+        view.scripted.messages()[0].startsWith("Upload cancelled while the printer was writing " + a));
+}
+
+// A stop while the printer writes a file it received whole judges that file
+// by the free flash read after the stop, as the run judges any other.
+TEST_F(UploadEngineTest, AFileStoppedDuringItsFlashWriteIsJudgedByTheFreeFlash) {
+    struct Case {
+        bool cancel;
+        std::int32_t flashUsed;
+        FileOutcome outcome;
+        QString truth;
+    };
+    const QString a = makeFile("a.ttf", bytes(20, 1));
+    for (const Case& c :
+         {Case{true, 20, FileOutcome::Confirmed, "The printer stored " + a + " all the same"},
+          Case{false, 1'000, FileOutcome::Confirmed, "The printer stored " + a},
+          Case{true, 19, FileOutcome::Interrupted, "The printer did not confirm storing " + a},
+          Case{false, 0, FileOutcome::Interrupted, "The printer did not confirm storing " + a}}) {
+        SCOPED_TRACE(c.truth.toStdString() + " after " + (c.cancel ? "cancel" : "time-out"));
+        FakeView fresh;
+        FlashWritingObserver seen{printer};
+        printer.neverToggles = true;
+        printer.flashPerFile = c.flashUsed;
+        fresh.onEvents = [&] { fresh.cancelPressed = c.cancel && fresh.cancelOffered; };
+        UploadEngine engine(printer, fresh, converter(), 20ms, seen);
+        request.paths = {a};
+        EXPECT_EQ(engine.run(request), c.cancel ? UploadOutcome::Cancelled : UploadOutcome::TimedOut);
+        ASSERT_EQ(seen.ended.size(), 1u);
+        EXPECT_EQ(seen.ended[0].outcome, c.outcome);
+        EXPECT_EQ(seen.ended[0].freeFlashAfter, printer.freeFlash);
+        EXPECT_TRUE(fresh.scripted.messages().constLast().contains(c.truth));
+        EXPECT_EQ(seen.runs[0].confirmed, c.outcome == FileOutcome::Confirmed ? 1 : 0);
+    }
 }
 
 TEST_F(UploadEngineTest, AConnectionLostMidFileStopsAtOnceNamingTheFile) {
@@ -375,7 +410,7 @@ TEST_F(UploadEngineTest, AListLargerThanTheFreeFlashIsSentOnlyWhenTheOperatorAgr
     const QString font = makeFile("a.sfp", bytes(97, 1));  // 100 bytes converted
     FakeView fresh;
     UploadEngine engine(printer, fresh, converter(), 60s, events);
-    request = {LoaderMode::ModeSF, {font}, false, 0, 99};
+    request = {LoaderMode::ModeSF, {font}, false, 0, 99, {}};
     EXPECT_EQ(engine.run(request), UploadOutcome::NotEnoughFlash);
     EXPECT_EQ(conversions, 1);
 }
@@ -408,6 +443,15 @@ TEST_F(UploadEngineTest, EventsTellEachFileAndTheRunsEnd) {
     EXPECT_EQ(events.runs[0].confirmed, 1);
     EXPECT_EQ(events.runs[0].files, 3);
     EXPECT_EQ(events.runs[0].reason, view.scripted.messages().constLast());
+}
+
+// The limit stated to the operator is the one waited: a file's size only
+// lengthens it when writing the file alone may take longer (a 343 KB font
+// once made a minute 77 s).
+TEST(FlashWaitLimit, IsTheStatedLimitUnlessTheFileAloneTakesLonger) {
+    EXPECT_EQ(flashWaitLimit(60s, 343'140), 60s);
+    EXPECT_EQ(flashWaitLimit(60s, 2'000'000), 100s);
+    EXPECT_EQ(flashWaitLimit(1s, -5), 1s);
 }
 
 TEST_F(UploadEngineTest, HeadersCarryTheSizeInPlainDigits) {

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 using namespace velquin::ledger;
@@ -282,6 +283,70 @@ TEST_F(LedgerTest, AnUnusableLedgerIsReportedOnceAndLeftAlone) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(QFile::exists(file()));
+}
+
+// A ledger that fails while in use is reported once, as one that fails at
+// start, and nothing more goes into it.
+TEST_F(LedgerTest, ALedgerDamagedOrRemovedWhileInUseIsReportedOnce) {
+    const QString path = makeFile(QStringLiteral("a.ttf"), "font");
+    for (const bool removed : {false, true}) {
+        SCOPED_TRACE(removed ? "removed" : "overwritten");
+        QFile::remove(file());
+        std::atomic<int> reports = 0;
+        {
+            Ledger ledger(file(), [&](const QString&) { ++reports; });
+            load(ledger, PRINTER, path, Outcome::Confirmed, 900);
+            ASSERT_TRUE(ledger.flush());
+            if (removed) {
+                ASSERT_TRUE(QFile::remove(file()));
+            } else {
+                QFile damaged(file());
+                ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+                damaged.write(QByteArray(4096, '\x5a'));
+            }
+            for (int n = 0; n < 3; ++n) load(ledger, PRINTER, path, Outcome::Confirmed, 800);
+            EXPECT_FALSE(ledger.flush());
+            EXPECT_FALSE(ledger.usable());
+        }  // the report is told from the writer thread, ended here
+        EXPECT_EQ(reports, 1);
+        EXPECT_EQ(QFile::exists(file()), !removed);
+    }
+}
+
+// A load is in the file from its start: a process killed during it leaves it
+// there, not confirmed, and what was judged before stays as judged.
+TEST_F(LedgerTest, AProcessKilledDuringALoadLeavesItRecorded) {
+    const QString first = makeFile(QStringLiteral("a.ttf"), "first");
+    const QString second = makeFile(QStringLiteral("b.ttf"), "second");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* ledger = new Ledger(file());  // never destroyed: the process is killed
+        PrinterLedger printer(ledger, PRINTER);
+        printer.beforeLoad(first, LoadMode::TrueType, 1000);
+        printer.afterLoad(Outcome::Confirmed, 900);
+        printer.beforeLoad(second, LoadMode::TrueType, 900);
+        const char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+        for (;;) ::pause();
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::kill(child, SIGKILL);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    Ledger ledger(file());
+    const std::vector<LoadRecord> loads = ledger.loads(PRINTER);
+    ASSERT_EQ(loads.size(), 2u);
+    EXPECT_EQ(loads[0].path, second);
+    EXPECT_EQ(loads[0].outcome, Outcome::NotConfirmed);
+    EXPECT_EQ(loads[1].path, first);
+    EXPECT_EQ(loads[1].outcome, Outcome::Confirmed);
+    EXPECT_EQ(loads[1].freeAfter, 900);
 }
 
 // A ledger written at schema 1 (printers keyed by caption texts) opens with
