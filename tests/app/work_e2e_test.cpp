@@ -964,6 +964,27 @@ void WorkEndToEndTest::fontIdCell() {
     QCOMPARE(cell(1, PATH_COLUMN), trueTypeFonts_[0]);
     QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("7"));
 
+    // Only what the printer takes is noted; anything else is refused, saying why.
+    for (const char* refused : {"abc", "0", "256", "-3", "1 2", "99999999999"}) {
+        harness_->prompts.clear();
+        harness_->prompts.answerInput(QString::fromLatin1(refused));
+        window_->enterFontId(1, FONT_ID_COLUMN);
+        QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("7"));
+        QCOMPARE(harness_->prompts.messages().size(), 1);
+        QVERIFY(harness_->prompts.messages()[0].contains(QStringLiteral("whole number from 1 to 255")));
+    }
+    harness_->prompts.answerInput(QStringLiteral(" 255 "));
+    window_->enterFontId(1, FONT_ID_COLUMN);
+    QCOMPARE(cell(1, FONT_ID_COLUMN), QStringLiteral("255"));
+
+    // The ledger keeps it with the load.
+    send();
+    PrinterHolds& holds = window_->printerHolds();
+    QVERIFY(holds.printer());
+    const std::vector<ledger::LoadRecord> loads = holds.ledger().loads(*holds.printer());
+    QCOMPARE(loads.size(), std::size_t(1));
+    QCOMPARE(loads[0].fontId, std::optional<qint64>(255));
+
     // Only True Type rows take a font ID.
     harness_->prompts.answerYesNo(true);
     test::control<QRadioButton>(*window_, "OptionSF")->click();
