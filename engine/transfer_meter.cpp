@@ -28,6 +28,34 @@ void TransferMeter::setFiles(const QStringList& paths) {
     current_ = 0;
     inTransfer_ = false;
     lastNotice_.reset();
+    runStart_.reset();
+    runEnd_.reset();
+    lastFileEnd_.reset();
+    filesDone_ = 0;
+    confirmed_ = 0;
+}
+
+RunProgress TransferMeter::run() const {
+    RunProgress run;
+    run.files = static_cast<int>(records_.size());
+    run.row = current_;
+    run.filesDone = filesDone_;
+    run.confirmed = confirmed_;
+    run.ended = runEnd_.has_value();
+    for (const Record& record : records_) {
+        run.bytesSent += record.progress.bytesSent;
+        if (record.progress.bytesSent > 0) ++run.filesSent;
+    }
+    if (!runStart_) return run;
+    const Clock::time_point now = runEnd_.value_or(Clock::now());
+    run.elapsed = duration_cast<milliseconds>(now - *runStart_);
+    if (!run.ended && filesDone_ > 0 && lastFileEnd_) {
+        const auto perFile = (*lastFileEnd_ - *runStart_) / filesDone_;
+        const auto sinceLast = now - *lastFileEnd_;
+        run.remaining = std::max(milliseconds(0),
+                                 duration_cast<milliseconds>(perFile * (run.files - filesDone_) - sinceLast));
+    }
+    return run;
 }
 
 void TransferMeter::setListener(Listener listener, milliseconds interval) {
@@ -121,6 +149,7 @@ void TransferMeter::flashWriteEnded() {
 }
 
 void TransferMeter::fileStarted(const FileStarted& file) {
+    if (!runStart_) runStart_ = Clock::now();
     enterRow(file.row);
     if (Record* record = currentRecord()) record->progress.freeFlashBefore = file.freeFlashBefore;
 }
@@ -144,12 +173,16 @@ void TransferMeter::flashWriteEnded(int) {
 
 void TransferMeter::fileEnded(const FileEnded& file) {
     inTransfer_ = false;
+    ++filesDone_;
+    lastFileEnd_ = Clock::now();
     if (Record* record = currentRecord(); record != nullptr && file.row == current_)
         record->progress.freeFlashAfter = file.freeFlashAfter;
 }
 
-void TransferMeter::runEnded(const RunEnded&) {
+void TransferMeter::runEnded(const RunEnded& run) {
+    confirmed_ = run.confirmed;
     finish();
+    runEnd_ = Clock::now();
 }
 
 void TransferMeter::tick() {
@@ -198,6 +231,25 @@ QString sendingText(const FileProgress& file) {
                    formatGrouped(streaming ? file.transferSize : file.size) + QStringLiteral(" bytes");
     if (const std::int64_t rate = file.bytesPerSecond(); rate > 0)
         text += QStringLiteral(", ") + rateText(rate);
+    return text;
+}
+
+QString runText(const RunProgress& run) {
+    if (run.ended) {
+        QString text = QStringLiteral("Sent %1 of %2 files, %3 bytes, in %4")
+                           .arg(run.filesSent)
+                           .arg(run.files)
+                           .arg(formatGrouped(run.bytesSent), durationText(run.elapsed));
+        if (run.filesSent > 0) text += QStringLiteral("; %1 stored").arg(run.confirmed);
+        return text;
+    }
+    if (run.row < 1) return {};
+    QString text = QStringLiteral("File %1 of %2, %3 elapsed")
+                       .arg(run.row)
+                       .arg(run.files)
+                       .arg(durationText(run.elapsed));
+    if (run.remaining)
+        text += QStringLiteral(", about ") + durationText(*run.remaining) + QStringLiteral(" left");
     return text;
 }
 

@@ -50,6 +50,22 @@ struct FileProgress {
     std::int64_t bytesPerSecond() const;
 };
 
+// The whole list as the upload has got through it up to now.
+struct RunProgress {
+    int files = 0;      // in the list
+    int row = 0;        // the file under way (0 before the first)
+    int filesDone = 0;  // whose turn has ended
+    int filesSent = 0;  // of which any byte went out
+    int confirmed = 0;  // stored, as the printer's free flash showed (once ended)
+    std::int64_t bytesSent = 0;
+    // Since the first file started (up to the end, once ended).
+    std::chrono::milliseconds elapsed{0};
+    // What is left at the pace of the files done so far; none before the
+    // first is done, nor once the run has ended.
+    std::optional<std::chrono::milliseconds> remaining;
+    bool ended = false;
+};
+
 class TransferMeter final : public UploadObserver {
 public:
     using Listener = std::function<void(const FileProgress&)>;
@@ -68,6 +84,7 @@ public:
     int currentRow() const { return current_; }
     std::optional<FileProgress> file(int row) const;
     std::vector<FileProgress> files() const;
+    RunProgress run() const;
 
     // The upload's events.
     void fileStarted(const FileStarted& file) override;
@@ -110,6 +127,12 @@ private:
     Listener listener_;
     std::chrono::milliseconds interval_ = DEFAULT_INTERVAL;
     std::optional<Clock::time_point> lastNotice_;
+    // The run's clock and counts, from its first file to its end.
+    std::optional<Clock::time_point> runStart_;
+    std::optional<Clock::time_point> runEnd_;
+    std::optional<Clock::time_point> lastFileEnd_;
+    int filesDone_ = 0;
+    int confirmed_ = 0;
 };
 
 // The operator's texts, with digit groups:
@@ -121,6 +144,10 @@ QString flashWritingText(const FileProgress& file);
 QString progressText(const FileProgress& file);
 // A rate: "512 bytes/s", "35 KB/s", "1.4 MB/s" (1 KB = 1,024 bytes).
 QString rateText(std::int64_t bytesPerSecond);
+// The list's progress: "File 3 of 100, 2 min 05 s elapsed, about 1 min 10 s
+// left" while it runs; once ended, how many files and bytes went
+// ("Sent 100 of 100 files, 6,543,210 bytes, in 1 min 54 s; 100 stored").
+QString runText(const RunProgress& run);
 // A duration: "4 s", "1 min 05 s", "1 h 02 min".
 QString durationText(std::chrono::milliseconds duration);
 

@@ -335,6 +335,7 @@ void MainWindow::nameControls() {
         {cmdMoveItemUp, "cmdMoveItemUp"},
         {cmdMoveItemDown, "cmdMoveItemDown"},
         {lblFileTransfer, "lblFileTransfer"},
+        {lblRunProgress, "lblRunProgress"},
         {chkShowPreview, "chkShowPreview"},
         {previewPanel, "previewPanel"},
         {FrameFileOperations, "FrameFileOperations"},
@@ -570,6 +571,11 @@ void MainWindow::createSidePanel() {
     lblFileTransfer->setWordWrap(true);
     lblFileTransfer->setMinimumHeight(36);
     transferLayout->addWidget(lblFileTransfer);
+    // The list as a whole: which file of how many, elapsed and what is left.
+    lblRunProgress = new QLabel(transfer);
+    lblRunProgress->setObjectName(QStringLiteral("lblRunProgress"));
+    lblRunProgress->setWordWrap(true);
+    transferLayout->addWidget(lblRunProgress);
     layout->addWidget(transfer);
     chkShowPreview = new QCheckBox(QStringLiteral("Show preview"), sidePanel_);
     chkShowPreview->setObjectName(QStringLiteral("chkShowPreview"));
@@ -636,10 +642,12 @@ void MainWindow::fitToScreen() {
 }
 
 void MainWindow::findPrinter() {
+    forgetLastRun();
     discovery_->findPrinter();
 }
 
 void MainWindow::findNetworkPrinter() {
+    forgetLastRun();
     discovery_->findNetworkPrinter([this]() -> std::optional<NetworkAddress> {
         NetworkAddressDialog& dialog = form1();
         dialog.exec();

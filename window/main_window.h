@@ -172,6 +172,9 @@ public:
     // the window then closes (main_window_work.cpp).
     bool uploadRunning() const;
     void stopUploadAndQuit();
+    // Clears the last run's captions and figures: a search or a new run
+    // owes nothing to them (main_window_work.cpp).
+    void forgetLastRun();
     // The printer commands run as jobs on the engine thread; this returns
     // once the one under way (if any) has ended and the window has drawn
     // all it reported.
@@ -278,6 +281,7 @@ private:
     QPushButton* cmdMoveItemDown;
     // Beside the classic area: the file being sent, and the preview.
     QLabel* lblFileTransfer;
+    QLabel* lblRunProgress;
     QCheckBox* chkShowPreview;
     PreviewPanel* previewPanel;
     QGroupBox* FrameFileOperations;

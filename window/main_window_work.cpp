@@ -62,10 +62,15 @@ struct MainWindow::WorkParts final : OperationView {
         cancelButton->hide();
         QObject::connect(cancelButton, &QPushButton::clicked, [this] { jobView.cancel(); });
         // The file being sent: its bytes and rate, then the flash write's time.
-        meter.setListener(
-            [this](const FileProgress& file) { window.lblFileTransfer->setText(progressText(file)); });
+        meter.setListener([this](const FileProgress& file) {
+            window.lblFileTransfer->setText(progressText(file));
+            showRunProgress();
+        });
         meterTicker.setInterval(TransferMeter::DEFAULT_INTERVAL);
-        QObject::connect(&meterTicker, &QTimer::timeout, [this] { meter.tick(); });
+        QObject::connect(&meterTicker, &QTimer::timeout, [this] {
+            meter.tick();
+            showRunProgress();
+        });
     }
 
     void clearStatus() override { window.clearStatus(); }
@@ -138,11 +143,15 @@ struct MainWindow::WorkParts final : OperationView {
         forgetLastRun();
     }
 
-    // A new list or mode owes nothing to the last run's ending.
+    // A new list, mode, search or run owes nothing to the last run's ending.
     void forgetLastRun() {
         window.LblProgress->clear();
         window.ProgressBar1->setValue(window.ProgressBar1->minimum());
+        window.lblFileTransfer->clear();
+        window.lblRunProgress->clear();
     }
+
+    void showRunProgress() { window.lblRunProgress->setText(runText(meter.run())); }
 
     MainWindow& window;
     // The mode whose captions and list the window shows.
@@ -227,6 +236,10 @@ void MainWindow::setToggleWaitTimeoutMs(int milliseconds) {
 
 bool MainWindow::uploadRunning() const {
     return work->uploadRunning;
+}
+
+void MainWindow::forgetLastRun() {
+    if (!work->uploadRunning) work->forgetLastRun();
 }
 
 void MainWindow::stopUploadAndQuit() {
@@ -487,6 +500,8 @@ void MainWindow::sendList() {
         },
         [this] {
             work->meterTicker.stop();
+            // The end names how many files and bytes went.
+            work->showRunProgress();
             work->uploadRunning = false;
             markHeldRows();
             if (work->quitAfterRun) {

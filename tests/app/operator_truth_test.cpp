@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
 #include <memory>
@@ -59,6 +60,7 @@ private slots:
     void demoModeSaysItIsADemonstration();
     void aSplitStatusReplyIsReadWhole();
     void anUnansweredFlashQueryIsToldOncePerRun();
+    void theRunPanelCountsTheListAndASearchClearsIt();
 
 private:
     void startWindow(Link link, printersim::PrinterConfig config = fastFlash());
@@ -375,6 +377,41 @@ void OperatorTruthTest::theCloseBoxAsksDuringAnUpload() {
     QVERIFY(harness_->prompts.messages().constLast().startsWith(
         quit ? "Upload cancelled while the printer was writing " + MONO
              : QStringLiteral("Flash Upload Complete")));
+}
+
+// "File being sent" follows the list as a whole and names what went at the
+// end; a later search or run starts from a clean panel.
+void OperatorTruthTest::theRunPanelCountsTheListAndASearchClearsIt() {
+    startWindow(Link::Usb);
+    addFile(MONO);
+    addFile(SERIF);
+    auto text = [this](const char* name) { return test::control<QLabel>(*window_, name)->text(); };
+    QStringList seenDuring;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, window_, [&] { seenDuring << text("lblRunProgress"); });
+    watcher.start(5);
+    send();
+    watcher.stop();
+    QVERIFY2(
+        !seenDuring.filter(QRegularExpression(QStringLiteral("^File [12] of 2, \\d+ s elapsed"))).isEmpty(),
+        qPrintable(seenDuring.join('|')));
+    // Both fonts and their headers ("<ttf343140>", "<ttf356668>").
+    QVERIFY2(text("lblRunProgress").startsWith(QStringLiteral("Sent 2 of 2 files, 699,830 bytes, in ")),
+             qPrintable(text("lblRunProgress")));
+    QVERIFY(text("lblRunProgress").endsWith(QStringLiteral("; 2 stored")));
+
+    setFaults([](printersim::Faults& f) { f.stayBusy = true; });
+    send();
+    QCOMPARE(text("LblProgress"), QStringLiteral("Upload not started, the printer is busy"));
+    QVERIFY(text("lblFileTransfer").isEmpty());
+    QCOMPARE(text("lblRunProgress"), QStringLiteral("Sent 0 of 2 files, 0 bytes, in 0 s"));
+
+    setFaults([](printersim::Faults&) {});
+    window_->findPrinter();
+    window_->waitForWork();
+    QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
+    for (const char* name : {"LblProgress", "lblFileTransfer", "lblRunProgress"})
+        QVERIFY2(text(name).isEmpty(), name);
 }
 
 void OperatorTruthTest::demoModeSaysItIsADemonstration() {

@@ -48,6 +48,44 @@ TEST(TransferMeterText, SaysWhereTheFileStands) {
     QLocale::setDefault(saved);
 }
 
+// The list as a whole: which file of how many, and once a file is done what
+// is left; at the end how many files and bytes went.
+TEST(TransferMeter, FollowsTheRunAsAWhole) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale::c());
+    TransferMeter meter(QStringList{"a", "b", "c"});
+    auto started = [](int row) {
+        FileStarted file;
+        file.row = row;
+        return file;
+    };
+    auto ended = [](int row) {
+        FileEnded file;
+        file.row = row;
+        return file;
+    };
+    RunEnded cancelled;
+    cancelled.outcome = UploadOutcome::Cancelled;
+    cancelled.files = 3;
+    cancelled.confirmed = 1;
+    EXPECT_EQ(runText(meter.run()), "");
+    meter.fileStarted(started(1));
+    meter.bytesSent(1, 1'500, false);
+    EXPECT_EQ(runText(meter.run()), "File 1 of 3, 0 s elapsed");
+    meter.fileEnded(ended(1));
+    meter.fileStarted(started(2));
+    meter.bytesSent(2, 200, false);
+    EXPECT_EQ(runText(meter.run()), "File 2 of 3, 0 s elapsed, about 0 s left");
+    meter.fileEnded(ended(2));
+    meter.runEnded(cancelled);
+    EXPECT_EQ(runText(meter.run()), "Sent 2 of 3 files, 1,700 bytes, in 0 s; 1 stored");
+    // A new list starts afresh.
+    meter.setFiles({"d"});
+    EXPECT_FALSE(meter.run().ended);
+    EXPECT_EQ(meter.run().bytesSent, 0);
+    QLocale::setDefault(saved);
+}
+
 // One True Type file of three chunks, sent to the in-memory printer.
 struct MeteredUpload {
     MeteredUpload() {
