@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QVBoxLayout>
 
@@ -131,12 +132,20 @@ void PrinterHolds::showHolds() {
     auto* view = new QPlainTextEdit(holdsText(), &dialog);
     view->setReadOnly(true);
     view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long paths wrap rather than run off the edge; the dialog is wide
+    // enough for a record line in the font as the screen scales it.
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout->addWidget(view);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
-    dialog.resize(640, 320);
+    constexpr int RECORD_LINE_CHARACTERS = 100;
+    const QFontMetrics metrics(view->font());
+    QSize wanted(metrics.averageCharWidth() * RECORD_LINE_CHARACTERS, metrics.lineSpacing() * 16);
+    if (const QScreen* screen = parent_.screen())
+        wanted = wanted.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    dialog.resize(wanted.expandedTo(QSize(640, 320)));
     dialog.exec();
 }
 

@@ -4,7 +4,11 @@
 // last seen".
 #include "printer_holds.h"
 
+#include <QDialog>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QScrollBar>
+#include <QTimer>
 
 #include "app_test_support.h"
 #include "file_list.h"
@@ -18,6 +22,7 @@ class PrinterHoldsTest : public QObject {
 
 private slots:
     void marksHeldRowsAndSeesALoadThatBypassedTheLedger();
+    void theViewCutsNoLine();
 };
 
 namespace {
@@ -80,6 +85,36 @@ void PrinterHoldsTest::marksHeldRowsAndSeesALoadThatBypassedTheLedger() {
     // A record the printer no longer agrees with marks nothing.
     holds.markHeldRows(list, LoaderMode::ModeTTF);
     QVERIFY(!grid.index(1, 1).data(Qt::ForegroundRole).isValid());
+}
+
+// A record of a long path is read whole: nothing runs off the view's edge.
+void PrinterHoldsTest::theViewCutsNoLine() {
+    test::PrivateEnvironment environment;
+    QWidget parent;
+    ScriptedOperatorPrompts prompts;
+    PrinterHolds holds(parent, prompts);
+    const ledger::PrinterKey printer = ledger::PrinterKey::tcp(
+        {QStringLiteral("RVA"), QStringLiteral("KTL"), QStringLiteral("MXR PLUS"), QStringLiteral("5.07")},
+        QStringLiteral("127.0.0.1"), 9100);
+    ledger::LoadStart start;
+    start.path = environment.path(QStringLiteral("fonts/") + QString(120, QLatin1Char('n')) + ".ttf");
+    holds.ledger().loadFinished(holds.ledger().loadStarting(printer, start), ledger::Outcome::Confirmed,
+                                1000);
+    holds.printerFound(printer, 1000);
+    int scrollable = -1;
+    QTimer::singleShot(0, [&] {
+        QDialog* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QStringLiteral("PrinterHoldsDialog"))
+                dialog = qobject_cast<QDialog*>(top);
+        if (!dialog) return;
+        auto* view = dialog->findChild<QPlainTextEdit*>();
+        QVERIFY(view->toPlainText().contains(start.path));
+        scrollable = view->horizontalScrollBar()->maximum();
+        dialog->reject();
+    });
+    holds.showHolds();
+    QCOMPARE(scrollable, 0);
 }
 
 VELQUIN_QTEST_MAIN(PrinterHoldsTest)
