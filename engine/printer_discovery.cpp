@@ -95,6 +95,9 @@ void PrinterDiscovery::judgeVersion(PrinterLink link) {
     }
     panel_.printerFound.acceptable = isTrue(state_.PrinterSuitable);
     publish();
+    // The verdict's reasons, also where the panel's tooltip cannot be seen.
+    for (const QString& reason : unsuitabilityReasons(panel_))
+        io_.addStatusLine(QStringLiteral("Printer not suitable for uploads: ") + reason);
 }
 
 void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {

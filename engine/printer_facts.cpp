@@ -78,4 +78,13 @@ PanelFact freeFlashFact(std::optional<std::int64_t> freeBytes, bool demo) {
     return {formatGrouped(*freeBytes) + (demo ? QStringLiteral(" (demo)") : QString()), true};
 }
 
+QStringList unsuitabilityReasons(const PrinterPanel& panel) {
+    QStringList reasons;
+    if (panel.printerFound.acceptable != false) return reasons;
+    for (const PanelFact* fact :
+         {&panel.portType, &panel.hardware, &panel.printerType, &panel.printerModel, &panel.version})
+        if (fact->acceptable == false && !fact->text.isEmpty()) reasons << fact->text;
+    return reasons;
+}
+
 }  // namespace velquin

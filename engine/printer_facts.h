@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 
@@ -40,6 +41,12 @@ struct PanelFact {
     std::optional<bool> acceptable;
     bool operator==(const PanelFact&) const = default;
 };
+
+struct PrinterPanel;
+// Why a found printer was judged unsuitable for uploads: the panel's facts
+// that are not acceptable, as shown ("Hardware = LOGIC BD I"); empty when
+// it is suitable or none was found.
+QStringList unsuitabilityReasons(const PrinterPanel& panel);
 
 // What "Flash Space Remaining" shows when the printer gave no reading.
 inline const QString FLASH_UNKNOWN = QStringLiteral("unknown");

@@ -32,6 +32,10 @@ void PrinterPanelView::showPanel(const PrinterPanel& panel) {
           std::pair{window_.lblPrinterModel, &panel.printerModel},
           std::pair{window_.lblVersion, &panel.version}})
         drawFact(*label, *fact);
+    const QStringList reasons = unsuitabilityReasons(panel);
+    window_.lblPrinterFound->setToolTip(reasons.isEmpty() ? QString()
+                                                          : QStringLiteral("Not suitable for uploads:\n") +
+                                                                reasons.join(QLatin1Char('\n')));
 }
 
 void PrinterPanelView::showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) {

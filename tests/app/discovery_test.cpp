@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -104,6 +105,8 @@ private slots:
     void oldFirmwareShowsOneMessage();
     void nothingFoundOffersTheNetwork();
     void networkPrinterIsJudgedByTheNetworkRules();
+    void anUnsuitablePrinterSaysWhy_data();
+    void anUnsuitablePrinterSaysWhy();
     void refusedConnection();
     void aPrinterHeldByAnotherProgramIsNotTaken();
     void theFactsDiscoveryGivesAreWhatThePanelShows();
@@ -253,6 +256,39 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
              formatGrouped(static_cast<std::int64_t>(simulator_->printer().freeFlash())));
     QCOMPARE(simulator_->printer().requestCount(printersim::Request::FlashSpace), std::uint64_t{1});
     QVERIFY(test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
+}
+
+void DiscoveryTest::anUnsuitablePrinterSaysWhy_data() {
+    QTest::addColumn<QString>("identity");
+    QTest::addColumn<bool>("local");
+    QTest::addRow("local board II") << QString::fromStdString(identity("RVA 300", "2.10")) << true;
+    QTest::addRow("network, old firmware") << QString::fromStdString(identity("RVC 300", "2.00")) << false;
+}
+
+// "FOUND PRINTER" in red names the facts behind the verdict, in its tooltip
+// and in the diagnostics: every red fact, and only those.
+void DiscoveryTest::anUnsuitablePrinterSaysWhy() {
+    QFETCH(QString, identity);
+    QFETCH(bool, local);
+    startSimulator(identity.toStdString(), local);
+    QVERIFY(harness_->start());
+    if (!local) test::connectThroughDialog(*window_, simulator_->port());
+    QCOMPARE(window_->state.PrinterSuitable, FLAG_FALSE);
+    const QStringList texts = test::panelTexts(*window_);
+    const QList<QColor> colours = test::panelColours(*window_);
+    QStringList red;
+    for (qsizetype i = 1; i < texts.size(); ++i)
+        if (colours[i] == test::RED) red << texts[i];
+    QVERIFY(!red.isEmpty());
+    QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->toolTip(),
+             QStringLiteral("Not suitable for uploads:\n") + red.join('\n'));
+    auto* diagnostics = test::control<QListWidget>(*window_, "lstStatus");
+    for (const QString& reason : red)
+        QVERIFY2(
+            !diagnostics
+                 ->findItems(QStringLiteral("Printer not suitable for uploads: ") + reason, Qt::MatchExactly)
+                 .isEmpty(),
+            qPrintable(reason));
 }
 
 void DiscoveryTest::refusedConnection() {
