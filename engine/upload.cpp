@@ -590,7 +590,10 @@ void UploadEngine::stop(const QString& line, const QString& message, const QStri
         const FlashSpace flashNow = readFlash(QStringLiteral("Flash space remaining after the stop = "));
         if (current_) current_->freeFlashAfter = flashNow.known();
         view_.setFlashSpaceRemaining(flashNow.known());
-        reason_ = withWhatThePrinterGot(message + judgeStoppedFile(flashNow));
+        const QString truth = judgeStoppedFile(flashNow);
+        reason_ = withWhatThePrinterGot(message + truth);
+        // Counted with the others once the message has named it on its own.
+        if (!truth.isEmpty() && current_) (storedAtStop_ ? confirmed_ : unconfirmed_) << current_->path;
         view_.prompts().message(reason_);
         return;
     } else {
@@ -612,13 +615,11 @@ QString UploadEngine::judgeStoppedFile(const FlashSpace& flashNow) {
     const std::optional<std::int64_t> before = current_->freeFlashBefore;
     if (before && flashNow.read && (size == 0 || *before - flashNow.freeBytes >= size)) {
         storedAtStop_ = true;
-        confirmed_ << path;
         view_.addStatusLine(QStringLiteral("Stored by the printer although the run stopped: ") + path);
         return QStringLiteral("\n\nThe printer stored ") + path +
                QStringLiteral(" all the same: its free flash went down by ") +
                formatGrouped(*before - flashNow.freeBytes) + QStringLiteral(" bytes.");
     }
-    unconfirmed_ << path;
     const QString why = !before || !flashNow.read
                             ? QStringLiteral("its free flash could not be read")
                             : QStringLiteral("its free flash did not go down by its size");

@@ -584,6 +584,10 @@ void MainWindow::createSidePanel() {
     previewPanel = new PreviewPanel(sidePanel_);
     previewPanel->setVisible(chkShowPreview->isChecked());
     layout->addWidget(previewPanel, 1);
+    // With the preview hidden, the space below stays empty rather than
+    // stretching the transfer box.
+    transfer->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    layout->addStretch(0);
     connect(chkShowPreview, &QCheckBox::toggled, this, [this](bool shown) {
         settings_->setPreviewShown(shown);
         previewPanel->setVisible(shown);
