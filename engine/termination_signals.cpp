@@ -25,8 +25,7 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal) : onSigna
     notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) > 0) {
-        }
+        while (::read(signalPipe[0], &byte, 1) > 0) received_ = byte;
         if (onSignal_) onSignal_();
     });
     struct sigaction action {};

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -87,21 +88,6 @@ QString progressText(const QString& fields) {
 
 }  // namespace
 
-QStringList workerArguments(const QStringList& arguments, const PrinterAddress& printer) {
-    QStringList result{QStringLiteral("--worker")};
-    for (qsizetype at = 0; at < arguments.size(); ++at) {
-        const QString& argument = arguments[at];
-        if (argument == QLatin1String("--printer") || argument == QLatin1String("--jobs")) {
-            ++at;
-            continue;
-        }
-        if (argument == QLatin1String("--json")) continue;
-        result << argument;
-    }
-    result << QStringLiteral("--printer") << printer.name();
-    return result;
-}
-
 QString summaryLine(const QJsonObject& report) {
     QString line = report.value(QStringLiteral("printer")).toString() + QStringLiteral("  ") +
                    report.value(QStringLiteral("outcome")).toString();
@@ -125,9 +111,9 @@ QString summaryLine(const QJsonObject& report) {
     return line;
 }
 
-int runFleet(const LoadOptions& options, const QStringList& arguments) {
+int runFleet(const LoadOptions& givenOptions) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    QStringList baseArguments = arguments;
+    LoadOptions options = givenOptions;
     if (options.command == Command::Erase && !options.yes) {
         // Ask once for the whole fleet; without a terminal the answer is no.
         if (::isatty(STDIN_FILENO) == 1) {
@@ -135,7 +121,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
                 QStringLiteral("Erase the font space of %1 printer(s)? [y/N] ").arg(options.printers.size()));
             char answer[16] = {};
             if (std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y'))
-                baseArguments << QStringLiteral("--yes");
+                options.yes = true;
         }
     }
 
@@ -156,11 +142,14 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
 
     // Ctrl-C, SIGTERM or a lost reader of the events: every worker stops
     // between chunks and reports; one stuck in a call is ended after the grace.
+    // A worker gets the signal the fleet got, so its report names it.
+    int stopSignal = SIGTERM;
     auto stopAll = [&] {
         if (stopping) return;
         stopping = true;
         for (Worker& worker : workers)
-            if (worker.started && !worker.finished) worker.process->terminate();
+            if (worker.started && !worker.finished)
+                ::kill(static_cast<pid_t>(worker.process->processId()), stopSignal);
         QTimer::singleShot(STOP_GRACE_MS, &loop, [&workers] {
             for (Worker& worker : workers) {
                 if (!worker.started || worker.finished) continue;
@@ -175,15 +164,20 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         const QString fields =
             progress ? line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1)) : QString();
         if (progress) worker.inFlight = fields.endsWith(QLatin1String("|sending")) ? fields : QString();
+        if (options.quiet && !jsonLog) return;
+        const bool waiting = line.startsWith(QLatin1String(WAITING_PREFIX));
         if (jsonLog) {
             if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.name(), line)))
                 errorOutputLost = true;
         } else {
-            const QString text = shownText(progress ? progressText(fields) : line);
+            const QString text =
+                shownText(progress  ? progressText(fields)
+                          : waiting ? waitingText(line.mid(qsizetype{sizeof WAITING_PREFIX} - 1))
+                                    : line);
             if (liveLines) {
                 worker.shown = text;
                 live.redraw();
-            } else if (!progress || !line.contains(QLatin1String("|sending"))) {
+            } else if (!waiting && (!progress || !line.contains(QLatin1String("|sending")))) {
                 writeError(logTimestamp() + QLatin1Char(' ') + worker.printer.name() + QStringLiteral(": ") +
                            text + QLatin1Char('\n'));
             }
@@ -229,7 +223,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
             });
             QObject::connect(process, &QProcess::finished, [&worker, &finished] { finished(worker); });
             process->start(QCoreApplication::applicationFilePath(),
-                           workerArguments(baseArguments, worker.printer));
+                           workerCommandLine(options, worker.printer));
             if (!process->waitForStarted()) {
                 worker.report = {{QStringLiteral("printer"), worker.printer.name()},
                                  {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
@@ -240,7 +234,11 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         if (running == 0) loop.quit();
     };
 
-    TerminationSignals termination(stopAll);
+    std::unique_ptr<TerminationSignals> termination;
+    termination = std::make_unique<TerminationSignals>([&] {
+        stopSignal = termination->received();
+        stopAll();
+    });
 
     if (liveLines) live.redraw();
     startMore();
@@ -266,6 +264,8 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
             std::printf("%s\n", qPrintable(shownText(summaryLine(report.toObject()))));
     }
     std::fflush(stdout);
+    // An interrupted run says so in its status too, as a shell expects of a signal.
+    if (termination->received() != 0) return 128 + termination->received();
     return allCompleted ? 0 : 1;
 }
 

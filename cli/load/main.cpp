@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "apply.h"
 #include "discover.h"
@@ -17,6 +20,7 @@
 #include "output_file.h"
 #include "printer_run.h"
 #include "shown_text.h"
+#include "standard_input.h"
 
 using namespace velquin::load;
 
@@ -68,16 +72,29 @@ int main(int argc, char* argv[]) {
             std::printf("velquin-load %s\n", VELQUIN_VERSION);
             return 0;
         case ParseResult::Kind::UsageError:
-            std::fprintf(stderr, "velquin-load: %s\n%s", qPrintable(parsed.error), qPrintable(usageText()));
+            std::fprintf(stderr, "velquin-load: %s\n%s\n", qPrintable(shownText(parsed.error)), USAGE_HINT);
             return 2;
         case ParseResult::Kind::Run:
             break;
     }
-    const LoadOptions& options = parsed.options;
+    LoadOptions options = parsed.options;
 
     if (options.command == Command::History) return runHistory(options);
     if (options.command == Command::Discover && !options.worker) return runDiscover(options);
     if (options.command == Command::Apply && !options.worker) return runApply(options);
+
+    // A file or a list on standard input is read once, here, for every printer.
+    std::optional<QTemporaryDir> standardInputFolder;
+    const bool takesFiles = options.command == Command::Send || options.command == Command::Export;
+    if (takesFiles && !options.worker &&
+        (options.listFile == QLatin1String("-") || options.files.contains(QStringLiteral("-")))) {
+        standardInputFolder.emplace(QDir::temp().filePath(QStringLiteral("velquin-load-XXXXXX")));
+        const StandardInputTaken taken = takeStandardInput(options, standardInputFolder->path());
+        if (!taken.error.isEmpty()) {
+            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(taken.error)));
+            return taken.nothingToSend ? 1 : 2;
+        }
+    }
 
     if (options.command == Command::Export) {
         const QString target =
@@ -115,5 +132,5 @@ int main(int argc, char* argv[]) {
         std::fflush(output);
         return 0;
     }
-    return runFleet(options, arguments);
+    return runFleet(options);
 }
