@@ -43,6 +43,15 @@ FILE* reserveStandardOutput() {
     return output != nullptr ? output : stdout;
 }
 
+// Files that cannot be used are a usage error (exit 2); a list that names
+// none has nothing to send, a failed run (exit 1).
+int fileProblem(const QString& error, bool nothingToSend) {
+    std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
+    if (nothingToSend) return 1;
+    std::fprintf(stderr, "%s\n", USAGE_HINT);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -90,10 +99,7 @@ int main(int argc, char* argv[]) {
         (options.listFile == QLatin1String("-") || options.files.contains(QStringLiteral("-")))) {
         standardInputFolder.emplace(QDir::temp().filePath(QStringLiteral("velquin-load-XXXXXX")));
         const StandardInputTaken taken = takeStandardInput(options, standardInputFolder->path());
-        if (!taken.error.isEmpty()) {
-            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(taken.error)));
-            return taken.nothingToSend ? 1 : 2;
-        }
+        if (!taken.error.isEmpty()) return fileProblem(taken.error, taken.nothingToSend);
     }
 
     if (options.command == Command::Export) {
@@ -119,10 +125,7 @@ int main(int argc, char* argv[]) {
     // A usage problem with the files shows before any printer is touched.
     if (options.command == Command::Send && !options.worker) {
         const ResolvedFiles files = resolveFiles(options);
-        if (!files.error.isEmpty()) {
-            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(files.error)));
-            return files.nothingToSend ? 1 : 2;
-        }
+        if (!files.error.isEmpty()) return fileProblem(files.error, files.nothingToSend);
     }
 
     if (options.worker) {

@@ -41,6 +41,13 @@ constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 bool eventReaderGone = false;
 // The signal that asked this worker to stop, 0 before any.
 int stopSignal = 0;
+// The copy of standard input this worker sends for the file "-".
+QString standardInputCopy;
+
+// A file as the operator named it: "-" for standard input.
+QString namedPath(const QString& path) {
+    return !standardInputCopy.isEmpty() && path == standardInputCopy ? QStringLiteral("-") : path;
+}
 
 // A connect to see why the library could not open a printer: refused,
 // unreachable or slow (the system's words), or taken.
@@ -118,6 +125,7 @@ public:
         return std::nullopt;
     }
     void answerYes(bool yes) { yes_ = yes; }
+    void silence(bool silent) { silent_ = silent; }
 
 private:
     bool yes_;
@@ -184,7 +192,7 @@ QString answeredNo(const QString& question) {
 
 void progressEvent(const FileProgress& file, const QString& state) {
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
-                                               .arg(shownText(file.path, u"|"))
+                                               .arg(shownText(namedPath(file.path), u"|"))
                                                .arg(file.bytesSent)
                                                .arg(file.size)
                                                .arg(file.bytesPerSecond())
@@ -211,7 +219,7 @@ void showProgressOf(TransferMeter& meter, FlashLimit flashLimit) {
                        file.flashWriting - waitShown >= WAITING_INTERVAL) {
                 waitShown = file.flashWriting;
                 event(QLatin1String(WAITING_PREFIX) + QStringLiteral("%1|%2|%3")
-                                                          .arg(shownText(file.path, u"|"))
+                                                          .arg(shownText(namedPath(file.path), u"|"))
                                                           .arg(file.flashWriting.count())
                                                           .arg(flashLimit(file).count()));
             }
@@ -365,6 +373,27 @@ QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, Prin
     return identity;
 }
 
+// The status bytes as hex ("ff da b5 90 6b"), for a reply that is not understood.
+QString statusBytesText(const PrinterStatus& status) {
+    QStringList bytes;
+    for (int i = 0; i < std::min<int>(status.byteCount, static_cast<int>(status.bytes.size())); ++i)
+        bytes << QStringLiteral("%1").arg(status.bytes[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'));
+    return bytes.join(QLatin1Char(' '));
+}
+
+// Why a printer did not take the files at the start: busy as it says, or
+// answering with replies that are not understood (no free flash reading
+// from a printer that does answer).
+std::pair<QString, QString> notReadyOutcome(PrinterConnection& connection, const FlashSpace& flash) {
+    const PrinterStatus status = connection.readStatus();
+    if (status.read && !flash.known())
+        return {QStringLiteral("bad-replies"),
+                QStringLiteral("the printer's replies are not understood (no free flash reading; status "
+                               "bytes %1): not a printer of this family, or a faulty one")
+                    .arg(statusBytesText(status))};
+    return {QStringLiteral("printer-busy"), QStringLiteral("the printer reports that it is busy")};
+}
+
 // The free flash for the report: null when the printer gave no reading.
 QJsonValue knownFlash(const FlashSpace& flash) {
     const auto known = flash.known();
@@ -514,11 +543,12 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             const std::optional<std::chrono::milliseconds> flashWait =
                 options.timeoutMs > 0 ? std::optional(std::chrono::milliseconds(options.timeoutMs))
                                       : std::nullopt;
-            showProgressOf(meter, [flashWait](const FileProgress& file) {
+            const FlashLimit flashLimit = [flashWait](const FileProgress& file) {
                 // The engine's own limit, for the bytes it streams.
                 return flashWait.value_or(flashWaitLimit(
                     TOGGLE_WAIT_TIMEOUT, file.transferSize > 0 ? file.transferSize : file.size));
-            });
+            };
+            showProgressOf(meter, flashLimit);
             view.onWaitPoll = [&meter] { meter.tick(); };
             std::int64_t needed = 0;
             for (const FileProgress& file : meter.files()) needed += file.size;
@@ -543,7 +573,10 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             if (flashWait) engine.limitFlashWaitTo(*flashWait);
             // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
             engine.refuseWritesWhen([&stop] { return stop.requested() || eventReaderGone; });
+            // The engine's boxes are the window's words; the outcome below says it in this program's.
+            prompts.silence(true);
             engine.run(request);
+            prompts.silence(false);
             const RunEnded& run = outcomes.run;
             const bool stopped = stop.requested() || eventReaderGone;
             const QString stopWord = stopped ? QStringLiteral("stopped") : uploadOutcomeName(run.outcome);
@@ -571,12 +604,11 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                 }
                 if (outcomeWord == stopWord && file.bytesSent > 0)
                     inFlight = QStringLiteral("; %1: %2 of %3 bytes sent, not stored")
-                                   .arg(shownText(file.path))
+                                   .arg(shownText(namedPath(file.path)))
                                    .arg(file.bytesSent)
                                    .arg(file.size);
                 fileReports.append(QJsonObject{
-                    {QStringLiteral("path"),
-                     file.path == options.standardInputCopy ? QStringLiteral("-") : file.path},
+                    {QStringLiteral("path"), namedPath(file.path)},
                     {QStringLiteral("size"), static_cast<qint64>(file.size)},
                     {QStringLiteral("bytes_sent"), static_cast<qint64>(file.bytesSent)},
                     {QStringLiteral("seconds"), static_cast<double>(file.elapsed.count()) / 1000.0},
@@ -588,6 +620,19 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             report.insert(QStringLiteral("files"), fileReports);
             if (run.outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
             if (stopped) return finish(stopWord, stoppedText() + inFlight);
+            if (run.outcome == UploadOutcome::NotReady) {
+                const auto [word, text] = notReadyOutcome(connection, flash);
+                return finish(word, text);
+            }
+            if (run.outcome == UploadOutcome::TimedOut) {
+                const std::optional<FileProgress> file = meter.file(run.stoppedAtRow);
+                const auto limit = std::chrono::duration_cast<std::chrono::seconds>(
+                    file ? flashLimit(*file) : std::chrono::milliseconds(options.timeoutMs));
+                return finish(
+                    stopWord,
+                    run.reason + QStringLiteral(" (no sign of it for %1 s; --timeout sets the limit)")
+                                     .arg(limit.count()));
+            }
             return finish(stopWord,
                           run.outcome == UploadOutcome::NotEnoughFlash ? answeredNo(run.reason) : run.reason);
         }
@@ -650,6 +695,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
 QJsonObject runOnePrinter(const LoadOptions& options) {
     const PrinterAddress& printer = options.printers.first();
     QJsonObject report{{QStringLiteral("printer"), printer.name()}};
+    standardInputCopy = options.standardInputCopy;
     auto finish = [&report](const QString& outcome, const QString& message) {
         report.insert(QStringLiteral("outcome"), outcome);
         if (!message.isEmpty()) {
