@@ -18,6 +18,8 @@ public:
     ~TerminationSignals() override;
     // The last signal that arrived (SIGINT, SIGTERM, SIGHUP), 0 before any.
     int received() const { return received_; }
+    // The last signal any instance of this process heard, 0 before any.
+    static int lastReceived();
 
 private:
     std::function<void()> onSignal_;

@@ -21,6 +21,7 @@
 #include "printer_run.h"
 #include "shown_text.h"
 #include "standard_input.h"
+#include "termination_signals.h"
 
 using namespace velquin::load;
 
@@ -89,8 +90,13 @@ int main(int argc, char* argv[]) {
     LoadOptions options = parsed.options;
 
     if (options.command == Command::History) return runHistory(options);
-    if (options.command == Command::Discover && !options.worker) return runDiscover(options);
-    if (options.command == Command::Apply && !options.worker) return runApply(options);
+    // An interrupted search or apply says so in its status, after its report.
+    const auto orSignal = [](int status) {
+        const int signal = velquin::TerminationSignals::lastReceived();
+        return signal != 0 ? 128 + signal : status;
+    };
+    if (options.command == Command::Discover && !options.worker) return orSignal(runDiscover(options));
+    if (options.command == Command::Apply && !options.worker) return orSignal(runApply(options));
 
     // A file or a list on standard input is read once, here, for every printer.
     std::optional<QTemporaryDir> standardInputFolder;

@@ -180,6 +180,17 @@ TEST_F(LoadCliTest, SendsTheListToThreePrintersByteExactWithAReport) {
                       size);
         }
     }
+    // On a pipe each file's end is told as it happens, before the last file's flash write.
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(run.err).split(QLatin1Char('\n')))
+        if (line.contains(QStringLiteral("tcp:127.0.0.1:%1: ").arg(printers_[0]->port()))) lines << line;
+    const auto at = [&lines](const QString& file, const char* state) {
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(file) && lines[i].endsWith(QLatin1String(state))) return i;
+        return qsizetype{-1};
+    };
+    EXPECT_GE(at(files_[0], "completed"), 0) << run.err.toStdString();
+    EXPECT_LT(at(files_[0], "completed"), at(files_[2], "flash-writing")) << run.err.toStdString();
 }
 
 TEST_F(LoadCliTest, APrinterClosingMidFileFailsAloneAndExportMatchesTheStream) {
