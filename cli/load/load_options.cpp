@@ -217,8 +217,8 @@ struct CommandOptions {
     const char* name;
     std::vector<std::string> operands;
     std::vector<std::string> printers;
-    std::string list, mode, jobs, log, output, port, timeout, ticket, standardInputCopy;
-    std::vector<std::string> subnets;
+    std::string list, mode, jobs, log, output, port, timeout, ticket;
+    std::vector<std::string> subnets, shownNames;
     bool json = false, force = false, yes = false, wait = false, skipLoaded = false, eraseIfChanged = false,
          check = false, spooler = false, probe = false;
 };
@@ -251,8 +251,8 @@ void addOptions(CLI::App& sub, CommandOptions& o) {
     if (c == Command::Send) {
         sub.add_flag("--skip-loaded", o.skipLoaded);
         sub.add_flag("--erase-if-changed", o.eraseIfChanged);
-        // A worker's copy of standard input, for a file given as "-".
-        sub.add_option("--standard-input-copy", o.standardInputCopy)->group("");
+        // A worker's files sent under another path: "PATH\nNAME SHOWN".
+        sub.add_option("--shown-name", o.shownNames)->allow_extra_args(false)->group("");
     }
     if (c == Command::Send || c == Command::Apply) sub.add_flag("--check", o.check);
     if (c == Command::Send || c == Command::Discover || c == Command::Apply)
@@ -370,7 +370,11 @@ ParseResult parseCommandLine(const QStringList& arguments) {
     options.probe = given.probe && worker;
     options.listFile = fromArgument(given.list);
     options.output = fromArgument(given.output);
-    options.standardInputCopy = fromArgument(given.standardInputCopy);
+    for (const std::string& pair : given.shownNames) {
+        const QString text = fromArgument(pair);
+        const qsizetype newline = text.indexOf(QLatin1Char('\n'));
+        if (newline > 0) options.shownNames.insert(text.left(newline), text.mid(newline + 1));
+    }
     for (const std::string& subnet : given.subnets) options.subnets << fromArgument(subnet);
 
     QStringList operands;
@@ -497,8 +501,8 @@ QStringList workerCommandLine(const LoadOptions& options, const PrinterAddress& 
         if (given) line << QLatin1String(flag);
     if (options.timeoutMs > 0)
         line << QStringLiteral("--timeout") << QStringLiteral("%1ms").arg(options.timeoutMs);
-    if (!options.standardInputCopy.isEmpty())
-        line << QStringLiteral("--standard-input-copy") << options.standardInputCopy;
+    for (auto name = options.shownNames.begin(); name != options.shownNames.end(); ++name)
+        line << QStringLiteral("--shown-name") << name.key() + QLatin1Char('\n') + name.value();
     if (options.command == Command::Ticket) {
         const int button = static_cast<int>(options.ticket);
         line << (options.ticket == TicketButton::TestAll         ? QStringLiteral("all")

@@ -1,6 +1,7 @@
 // The command line of velquin-load: what to do, to which printers, with what.
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -68,8 +69,10 @@ struct LoadOptions {
     bool worker = false;
     // Internal: a discovery's status worker (--probe).
     bool probe = false;
-    // Internal: the copy of standard input that stands for the file "-".
-    QString standardInputCopy;
+    // Internal: files sent under another path than the operator gave (a copy
+    // of standard input, a link to a name that is not text), and the name
+    // the operator is shown for each.
+    QMap<QString, QString> shownNames;
 };
 
 // What parsing gives: the options, or help, version, or a usage error.

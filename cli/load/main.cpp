@@ -20,7 +20,7 @@
 #include "output_file.h"
 #include "printer_run.h"
 #include "shown_text.h"
-#include "standard_input.h"
+#include "stand_ins.h"
 #include "termination_signals.h"
 
 using namespace velquin::load;
@@ -62,15 +62,29 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("velquin-load"));
     application.setApplicationVersion(QStringLiteral(VELQUIN_VERSION));
-    const QStringList arguments = application.arguments().mid(1);
-    // A name that is not valid UTF-8 cannot be carried through as text: say
-    // so, rather than let it pass as another file that is then not found.
+    QStringList arguments = application.arguments().mid(1);
+    // The files this run sends from a folder of its own, made when first needed.
+    std::optional<QTemporaryDir> privateFolder;
+    const auto folder = [&privateFolder] {
+        if (!privateFolder)
+            privateFolder.emplace(QDir::temp().filePath(QStringLiteral("velquin-load-XXXXXX")));
+        return privateFolder->path();
+    };
+    // A name that is not valid UTF-8 cannot be carried through as text: a
+    // file of that name is sent through a link; anything else is refused,
+    // rather than taken for another name that is then not found.
+    QMap<QString, QString> linkedNames;
     for (int index = 1; index < argc; ++index) {
-        if (QFile::encodeName(QFile::decodeName(argv[index])) != QByteArray(argv[index])) {
-            std::fprintf(stderr, "velquin-load: argument %d is not valid UTF-8 (%s); rename the file\n",
-                         index, qPrintable(shownText(QFile::decodeName(argv[index]))));
-            return 2;
+        const QByteArray raw(argv[index]);
+        if (QFile::encodeName(QFile::decodeName(raw)) == raw) continue;
+        if (const QString link = linkToRawName(raw, folder(), index); !link.isEmpty()) {
+            arguments[index - 1] = link;
+            linkedNames.insert(link, rawNameShown(raw));
+            continue;
         }
+        std::fprintf(stderr, "velquin-load: argument %d is not valid UTF-8 (%s) and names no file\n%s\n",
+                     index, qPrintable(rawNameShown(raw)), USAGE_HINT);
+        return 2;
     }
 
     const ParseResult parsed = parseCommandLine(arguments);
@@ -88,6 +102,7 @@ int main(int argc, char* argv[]) {
             break;
     }
     LoadOptions options = parsed.options;
+    options.shownNames.insert(linkedNames);
 
     if (options.command == Command::History) return runHistory(options);
     // An interrupted search or apply says so in its status, after its report.
@@ -99,12 +114,10 @@ int main(int argc, char* argv[]) {
     if (options.command == Command::Apply && !options.worker) return orSignal(runApply(options));
 
     // A file or a list on standard input is read once, here, for every printer.
-    std::optional<QTemporaryDir> standardInputFolder;
     const bool takesFiles = options.command == Command::Send || options.command == Command::Export;
     if (takesFiles && !options.worker &&
         (options.listFile == QLatin1String("-") || options.files.contains(QStringLiteral("-")))) {
-        standardInputFolder.emplace(QDir::temp().filePath(QStringLiteral("velquin-load-XXXXXX")));
-        const StandardInputTaken taken = takeStandardInput(options, standardInputFolder->path());
+        const StandardInputTaken taken = takeStandardInput(options, folder());
         if (!taken.error.isEmpty()) return fileProblem(taken.error, taken.nothingToSend);
     }
 

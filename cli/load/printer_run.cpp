@@ -41,12 +41,12 @@ constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
 bool eventReaderGone = false;
 // The signal that asked this worker to stop, 0 before any.
 int stopSignal = 0;
-// The copy of standard input this worker sends for the file "-".
-QString standardInputCopy;
+// The files this worker sends under another path, and the name each is shown by.
+QMap<QString, QString> shownNames;
 
 // A file as the operator named it: "-" for standard input.
 QString namedPath(const QString& path) {
-    return !standardInputCopy.isEmpty() && path == standardInputCopy ? QStringLiteral("-") : path;
+    return shownNames.value(path, path);
 }
 
 // A connect to see why the library could not open a printer: refused,
@@ -695,7 +695,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
 QJsonObject runOnePrinter(const LoadOptions& options) {
     const PrinterAddress& printer = options.printers.first();
     QJsonObject report{{QStringLiteral("printer"), printer.name()}};
-    standardInputCopy = options.standardInputCopy;
+    shownNames = options.shownNames;
     auto finish = [&report](const QString& outcome, const QString& message) {
         report.insert(QStringLiteral("outcome"), outcome);
         if (!message.isEmpty()) {

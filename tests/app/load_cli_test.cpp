@@ -886,15 +886,26 @@ TEST_F(LoadCliTest, HostileFileNamesReachNoLineRaw) {
     }
     EXPECT_TRUE(run.out.contains("completed")) << run.out.toStdString();
 
-    // A name that is not UTF-8 is named as such, not taken for another file.
-    QProcess shell;
-    shell.start(
-        QStringLiteral("bash"),
-        {QStringLiteral("-c"), QStringLiteral("\"%1\" send \"$(printf 'a\\377.ttf')\" --printer local")
-                                   .arg(QStringLiteral(VELQUIN_LOAD_PATH))});
-    ASSERT_TRUE(shell.waitForFinished(30'000));
-    EXPECT_EQ(shell.exitCode(), 2);
-    EXPECT_TRUE(shell.readAllStandardError().contains("not valid UTF-8"));
+    // A name that is not UTF-8 is bytes like any other: a file of that name
+    // is sent, shown escaped; a name of no file is refused as such.
+    const QString raw = QStringLiteral("\"$(printf '%1/a\\377.ttf')\"").arg(dir_.path());
+    for (const auto& [prepare, exitCode, says] :
+         {std::tuple{QStringLiteral("cp \"$2\" %1 &&").arg(raw), 0, QByteArray("a\\\\xff.ttf")},
+          std::tuple{QStringLiteral("rm %1 &&").arg(raw), 2, QByteArray("not valid UTF-8")}}) {
+        QProcess shell;
+        shell.start(
+            QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("%1 \"$1\" send %2 --printer \"$3\" --json").arg(prepare, raw),
+             QStringLiteral("sh"), QStringLiteral(VELQUIN_LOAD_PATH), files_[1], printerArguments()[1]});
+        ASSERT_TRUE(shell.waitForFinished(30'000));
+        EXPECT_EQ(shell.exitCode(), exitCode);
+        EXPECT_TRUE((shell.readAllStandardOutput() + shell.readAllStandardError()).contains(says))
+            << says.toStdString();
+    }
+    const auto journal = printers_[0]->printer().journal();
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[1].sha256, journal[0].sha256);  // the same bytes under the other name
 }
 
 TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {

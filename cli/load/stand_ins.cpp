@@ -1,7 +1,11 @@
-#include "standard_input.h"
+#include "stand_ins.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <climits>
 
 #include "list_file.h"
 
@@ -53,8 +57,39 @@ StandardInputTaken takeStandardInput(LoadOptions& options, const QString& folder
     if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.flush())
         return {QStringLiteral("cannot keep standard input in %1: %2").arg(folder, file.errorString())};
     options.files[dash] = copy;
-    options.standardInputCopy = copy;
+    options.shownNames.insert(copy, QStringLiteral("-"));
     return {};
+}
+
+QString linkToRawName(const QByteArray& rawName, const QString& folder, int index) {
+    struct stat info {};
+    if (::stat(rawName.constData(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    // The link is read from the private folder: a relative name is made whole.
+    QByteArray target = rawName;
+    if (!target.startsWith('/')) {
+        char here[PATH_MAX];
+        if (::getcwd(here, sizeof here) == nullptr) return {};
+        target = QByteArray(here) + '/' + target;
+    }
+    // The extension stays: it is what the name says the file is.
+    const qsizetype dot = rawName.lastIndexOf('.');
+    const QByteArray extension = dot > rawName.lastIndexOf('/') ? rawName.mid(dot) : QByteArray();
+    const QString link =
+        QDir(folder).filePath(QStringLiteral("file-%1%2").arg(index).arg(rawNameShown(extension)));
+    if (::symlink(target.constData(), QFile::encodeName(link).constData()) != 0) return {};
+    return link;
+}
+
+QString rawNameShown(const QByteArray& rawName) {
+    QString shown;
+    for (const char byte : rawName) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < 0x20 || code >= 0x7f)
+            shown += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else
+            shown += QLatin1Char(byte);
+    }
+    return shown;
 }
 
 }  // namespace velquin::load
