@@ -170,14 +170,15 @@ int runFleet(const LoadOptions& givenOptions) {
             if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.name(), line)))
                 errorOutputLost = true;
         } else {
-            const QString text =
-                shownText(progress  ? progressText(fields)
-                          : waiting ? waitingText(line.mid(qsizetype{sizeof WAITING_PREFIX} - 1))
-                                    : line);
+            const QString waited = waiting ? line.mid(qsizetype{sizeof WAITING_PREFIX} - 1) : QString();
+            const QString text = shownText(progress  ? progressText(fields)
+                                           : waiting ? waitingText(waited)
+                                                     : line);
             if (liveLines) {
                 worker.shown = text;
                 live.redraw();
-            } else if (!waiting && (!progress || !line.contains(QLatin1String("|sending")))) {
+            } else if (waiting ? waitWorthALogLine(waited)
+                               : !progress || !line.contains(QLatin1String("|sending"))) {
                 writeError(logTimestamp() + QLatin1Char(' ') + worker.printer.name() + QStringLiteral(": ") +
                            text + QLatin1Char('\n'));
             }

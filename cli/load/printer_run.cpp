@@ -415,6 +415,12 @@ QString waitingText(const QString& fields) {
         .arg(parts[2].toLongLong() / 1'000);
 }
 
+bool waitWorthALogLine(const QString& fields) {
+    constexpr qint64 LOG_EVERY_SECONDS = 10;
+    const qint64 seconds = fields.section(QLatin1Char('|'), 1, 1).toLongLong() / 1'000;
+    return seconds > 0 && seconds % LOG_EVERY_SECONDS == 0;
+}
+
 QByteArray exportBytes(const LoadOptions& options, QString& error) {
     const ResolvedFiles files = resolveFiles(options);
     if (!files.error.isEmpty()) {
