@@ -229,8 +229,11 @@ TEST_F(FleetCliTest, LogJsonWritesOneObjectPerEventAndPipedLinesCarryATime) {
         EXPECT_EQ(event[QStringLiteral("printer")].toString(), printer);
         EXPECT_TRUE(QDateTime::fromString(event[QStringLiteral("timestamp")].toString(), Qt::ISODateWithMs)
                         .isValid());
-        if (event[QStringLiteral("event")].toString() == QLatin1String("completed"))
+        if (event[QStringLiteral("event")].toString() == QLatin1String("completed")) {
             completed << event[QStringLiteral("file")].toString();
+            // The file's bytes against its size, its header apart.
+            EXPECT_EQ(event[QStringLiteral("bytes")], event[QStringLiteral("size")]) << line.toStdString();
+        }
         if (event[QStringLiteral("event")].toString() == QLatin1String("finished")) {
             EXPECT_EQ(event[QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
             finishedBytes = event[QStringLiteral("bytes")].toInteger();
