@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -59,11 +60,24 @@ TerminalSize terminalSize() {
     return {size.ws_col, size.ws_row};
 }
 
-// The live lines of a terminal, redrawn in place over the ones drawn before.
+// The live lines of a terminal, redrawn in place over the ones drawn before,
+// at most every REDRAW_INTERVAL: hundreds of printers' progress would
+// otherwise redraw the screen thousands of times a second.
 class LiveLines {
 public:
-    explicit LiveLines(std::vector<Worker>& workers) : workers_(workers) {}
+    static constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
+
+    explicit LiveLines(std::vector<Worker>& workers) : workers_(workers) {
+        pending_.setSingleShot(true);
+        pending_.setInterval(REDRAW_INTERVAL);
+        QObject::connect(&pending_, &QTimer::timeout, [this] { redraw(); });
+    }
+    // A line changed: it is drawn with the next redraw.
+    void changed() {
+        if (!pending_.isActive()) pending_.start();
+    }
     void redraw() {
+        pending_.stop();
         std::vector<LiveRow> rows;
         rows.reserve(workers_.size());
         for (const Worker& worker : workers_) rows.push_back(worker.live);
@@ -79,6 +93,7 @@ public:
 
 private:
     std::vector<Worker>& workers_;
+    QTimer pending_;
     int drawn_ = 0;
 };
 
@@ -229,7 +244,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         } else if (liveLines) {
             worker.live.file = file;
             if (!file) worker.live.text = shownText(line);
-            live.redraw();
+            live.changed();
         } else if (!sending) {
             writeError(logTimestamp() + QLatin1Char(' ') + shownText(worker.printer.shownName()) +
                        QStringLiteral(": ") + shownText(file ? progressText(*file) : line) +
@@ -297,6 +312,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
     if (liveLines) live.redraw();
     startMore();
     if (running > 0) loop.exec();
+    if (liveLines) live.redraw();
 
     QJsonArray reports;
     bool allCompleted = true;

@@ -12,8 +12,10 @@ namespace {
 
 const QString ELLIPSIS = QStringLiteral("...");
 const QString GAP = QStringLiteral("  ");
-// The fewest columns worth giving a path: less shows nothing of it.
+// The fewest columns worth giving a path before the rate is left out, and
+// the fewest that still show a little of it ("...ttf").
 constexpr int SHORTEST_PATH = 9;
+constexpr int SHORTEST_ELIDED_PATH = 5;
 
 // A character's columns: 2 for a wide one, 0 for a combining one; one
 // unknown to the locale is counted as 1.
@@ -69,9 +71,9 @@ std::optional<ProgressFields> parseProgressFields(const QString& fields) {
 namespace {
 
 // What follows the path on a progress line.
-QString progressTail(const ProgressFields& file) {
+QString progressTail(const ProgressFields& file, bool withRate = true) {
     QString tail = GAP + QStringLiteral("%1/%2 bytes").arg(file.bytes).arg(file.size);
-    if (file.bytesPerSecond > 0) tail += GAP + rateText(file.bytesPerSecond);
+    if (withRate && file.bytesPerSecond > 0) tail += GAP + rateText(file.bytesPerSecond);
     return tail + GAP + file.state;
 }
 
@@ -108,13 +110,17 @@ QString LiveScreen::line(const LiveRow& row) const {
     const QString head = row.printer + GAP;
     if (!row.file) return elideEnd(head + row.text, columns);
 
-    // "PRINTER  PATH  BYTES/SIZE bytes  RATE  STATE": the path gives way first.
+    // "PRINTER  PATH  BYTES/SIZE bytes  RATE  STATE": the path gives way
+    // first, then the rate; the state is cut last.
     const ProgressFields& file = *row.file;
-    const QString tail = progressTail(file);
-    const int room = columns - width(head) - width(tail);
-    if (room >= width(file.path)) return head + file.path + tail;
-    if (room >= SHORTEST_PATH) return head + elideMiddle(file.path, room) + tail;
-    return elideEnd(head + elideMiddle(file.path, SHORTEST_PATH) + tail, columns);
+    for (const bool withRate : {true, false}) {
+        const QString tail = progressTail(file, withRate);
+        const int room = columns - width(head) - width(tail);
+        if (room >= width(file.path)) return head + file.path + tail;
+        if (room >= (withRate ? SHORTEST_PATH : SHORTEST_ELIDED_PATH))
+            return head + elideMiddle(file.path, room) + tail;
+    }
+    return elideEnd(head + ELLIPSIS + progressTail(file, false), columns);
 }
 
 QStringList LiveScreen::render(const std::vector<LiveRow>& rows) const {
