@@ -35,6 +35,7 @@ namespace velquin::load {
 namespace {
 
 constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
+constexpr std::chrono::milliseconds RATE_MEASURED_OVER{1'000};
 
 // Set once standard error could not be written: nobody reads the events any
 // more (the fleet is gone), so the run stops as on a stop request.
@@ -91,18 +92,9 @@ QString uploadOutcomeName(UploadOutcome outcome) {
 
 // Why the run stopped on a request rather than on the printer.
 QString stoppedText() {
-    switch (stopSignal) {
-        case SIGINT:
-            return QStringLiteral("interrupted by Ctrl-C (SIGINT)");
-        case SIGTERM:
-            return QStringLiteral("stopped by SIGTERM");
-        case SIGHUP:
-            return QStringLiteral("stopped: the terminal hung up (SIGHUP)");
-        default:
-            break;
-    }
-    return eventReaderGone ? QStringLiteral("stopped: the reader of the progress went away")
-                           : QStringLiteral("stopped");
+    if (stopSignal == 0 && eventReaderGone)
+        return QStringLiteral("stopped: the reader of the progress went away");
+    return stopCause(stopSignal);
 }
 
 // Answers the engine's questions without an operator: the list larger than
@@ -190,12 +182,19 @@ QString answeredNo(const QString& question) {
     return question + QStringLiteral(" (answered no; --force or --yes answers yes)");
 }
 
+// The bytes of the file itself (as streamed: a soft font's converted file)
+// against its size, the header and trailing bytes apart; and the rate once
+// it was measured over a second (a few milliseconds' rate says nothing).
 void progressEvent(const FileProgress& file, const QString& state) {
+    const bool streamed = file.transferSize > 0;
+    const std::int64_t size = streamed ? file.transferSize : file.size;
+    const std::int64_t bytes = streamed ? std::min(file.transferSent, size) : 0;
+    const std::int64_t rate = file.sendingTime >= RATE_MEASURED_OVER && bytes > 0 ? file.bytesPerSecond() : 0;
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
                                                .arg(shownText(namedPath(file.path), u"|"))
-                                               .arg(file.bytesSent)
-                                               .arg(file.size)
-                                               .arg(file.bytesPerSecond())
+                                               .arg(bytes)
+                                               .arg(size)
+                                               .arg(rate)
                                                .arg(state));
 }
 
@@ -413,6 +412,19 @@ QString waitingText(const QString& fields) {
         .arg(parts[0])
         .arg(parts[1].toLongLong() / 1'000)
         .arg(parts[2].toLongLong() / 1'000);
+}
+
+QString stopCause(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return QStringLiteral("interrupted by Ctrl-C (SIGINT)");
+        case SIGTERM:
+            return QStringLiteral("stopped by SIGTERM");
+        case SIGHUP:
+            return QStringLiteral("stopped: the terminal hung up (SIGHUP)");
+        default:
+            return QStringLiteral("stopped");
+    }
 }
 
 bool waitWorthALogLine(const QString& fields) {

@@ -31,6 +31,10 @@ inline constexpr char WAITING_PREFIX[] = "@waiting ";
 // A waiting line's fields as a person reads them:
 // "a.ttf  waiting for the flash write, 12 s of 100 s".
 QString waitingText(const QString& fields);
+// What stopped a run on request: "interrupted by Ctrl-C (SIGINT)", "stopped
+// by SIGTERM", ..., or "stopped" for no signal.
+QString stopCause(int signal);
+
 // Whether a log (not a terminal) shows this waiting line: one every ten seconds.
 bool waitWorthALogLine(const QString& fields);
 
