@@ -191,6 +191,13 @@ TEST_F(LoadCliTest, SendsTheListToThreePrintersByteExactWithAReport) {
     };
     EXPECT_GE(at(files_[0], "completed"), 0) << run.err.toStdString();
     EXPECT_LT(at(files_[0], "completed"), at(files_[2], "flash-writing")) << run.err.toStdString();
+
+    // Quiet: the summary lines only.
+    const LoadRun quiet =
+        runLoad(QStringList{QStringLiteral("send"), QStringLiteral("-q")} + files_ + printerArguments());
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.err, QByteArray());
+    EXPECT_EQ(quiet.out.count('\n'), 3) << quiet.out.toStdString();
 }
 
 TEST_F(LoadCliTest, APrinterClosingMidFileFailsAloneAndExportMatchesTheStream) {
