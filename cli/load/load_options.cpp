@@ -284,16 +284,20 @@ void addOptions(CLI::App& sub, CommandOptions& o) {
     const bool reachesPrinters =
         c == Command::Send || c == Command::Erase || c == Command::Status || c == Command::Ticket;
     const bool fleet = reachesPrinters || c == Command::Discover || c == Command::Apply;
+    // An option given twice counts as the last one, as it always has.
+    const auto single = [&sub](const char* name, std::string& value) {
+        sub.add_option(name, value)->take_last();
+    };
     if (c == Command::Send || c == Command::Export || c == Command::Ticket || c == Command::Apply)
         sub.add_option("operands", o.operands);
     // Repeatable, one value each time: what follows is a file again.
     if (reachesPrinters || c == Command::History)
         sub.add_option("--printer", o.printers)->allow_extra_args(false);
-    if (c == Command::Send || c == Command::Export) sub.add_option("--list", o.list);
-    if (c == Command::Send || c == Command::Export || c == Command::Ticket) sub.add_option("--mode", o.mode);
+    if (c == Command::Send || c == Command::Export) single("--list", o.list);
+    if (c == Command::Send || c == Command::Export || c == Command::Ticket) single("--mode", o.mode);
     if (fleet) {
-        sub.add_option("--jobs", o.jobs);
-        sub.add_option("--log", o.log);
+        single("--jobs", o.jobs);
+        single("--log", o.log);
     }
     if (fleet || c == Command::History) sub.add_flag("--json", o.json);
     if (c == Command::Send || c == Command::Discover) sub.add_flag("--force", o.force);
@@ -306,12 +310,11 @@ void addOptions(CLI::App& sub, CommandOptions& o) {
         sub.add_option("--shown-name", o.shownNames)->allow_extra_args(false)->group("");
     }
     if (c == Command::Send || c == Command::Apply) sub.add_flag("--check", o.check);
-    if (c == Command::Send || c == Command::Discover || c == Command::Apply)
-        sub.add_option("--timeout", o.timeout);
-    if (c == Command::Export) sub.add_option("--output", o.output);
+    if (c == Command::Send || c == Command::Discover || c == Command::Apply) single("--timeout", o.timeout);
+    if (c == Command::Export) single("--output", o.output);
     if (c == Command::Discover) {
         sub.add_option("--subnet", o.subnets)->allow_extra_args(false);
-        sub.add_option("--port", o.port);
+        single("--port", o.port);
         sub.add_flag("--spooler", o.spooler);
     }
     if (c == Command::Status) sub.add_flag("--probe", o.probe)->group("");

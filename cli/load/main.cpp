@@ -124,8 +124,9 @@ int main(int argc, char* argv[]) {
     }
 
     if (options.command == Command::Export) {
+        const bool toStandardOutput = options.output.isEmpty() || options.output == QLatin1String("-");
         const QString target =
-            options.output.isEmpty() ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
+            toStandardOutput ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
         FILE* output = reserveStandardOutput();
         QStringList inputs = resolveFiles(options).paths;
         if (!options.listFile.isEmpty()) inputs << options.listFile;

@@ -417,6 +417,7 @@ TEST_F(LoadCliTest, UsageIsOneLineAndTheUnixConventionsHold) {
         {{"export", "-"}, QByteArray("\x00\x01\x00\x00 a font", 12), 0, ""},
         {{"export", "--list", "-"}, file.toUtf8() + "\n", 0, ""},
         {{"export", "--list", list}, {}, 0, ""},
+        {{"export", "--mode", "pcx", "--mode=ttf", file, "--output", "-"}, {}, 0, ""},  // the last counts
         {{"send", "--list", "-", "--printer", "local"}, "\r\n \n", 1, "nothing to send"},
     };
     for (const Case& c : cases) {
