@@ -79,7 +79,8 @@ int main(int argc, char* argv[]) {
     for (int index = 1; index < argc; ++index) {
         const QByteArray raw(argv[index]);
         if (QFile::encodeName(QFile::decodeName(raw)) == raw) continue;
-        if (const QString link = linkToRawName(raw, folder(), index); !link.isEmpty()) {
+        if (const QString link = linkToRawName(raw, folder(), QStringLiteral("argument-%1").arg(index));
+            !link.isEmpty()) {
             arguments[index - 1] = link;
             linkedNames.insert(link, rawNameShown(raw));
             continue;
@@ -120,6 +121,10 @@ int main(int argc, char* argv[]) {
     if (takesFiles && !options.worker &&
         (options.listFile == QLatin1String("-") || options.files.contains(QStringLiteral("-")))) {
         const StandardInputTaken taken = takeStandardInput(options, folder());
+        if (!taken.error.isEmpty()) return fileProblem(taken.error, taken.nothingToSend);
+    }
+    if (takesFiles && !options.worker && !options.listFile.isEmpty()) {
+        const StandardInputTaken taken = takeRawListNames(options, folder);
         if (!taken.error.isEmpty()) return fileProblem(taken.error, taken.nothingToSend);
     }
 

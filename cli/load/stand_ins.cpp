@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <algorithm>
 #include <climits>
 
 #include "list_file.h"
@@ -61,7 +63,7 @@ StandardInputTaken takeStandardInput(LoadOptions& options, const QString& folder
     return {};
 }
 
-QString linkToRawName(const QByteArray& rawName, const QString& folder, int index) {
+QString linkToRawName(const QByteArray& rawName, const QString& folder, const QString& name) {
     struct stat info {};
     if (::stat(rawName.constData(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
     // The link is read from the private folder: a relative name is made whole.
@@ -74,10 +76,41 @@ QString linkToRawName(const QByteArray& rawName, const QString& folder, int inde
     // The extension stays: it is what the name says the file is.
     const qsizetype dot = rawName.lastIndexOf('.');
     const QByteArray extension = dot > rawName.lastIndexOf('/') ? rawName.mid(dot) : QByteArray();
-    const QString link =
-        QDir(folder).filePath(QStringLiteral("file-%1%2").arg(index).arg(rawNameShown(extension)));
+    const QString link = QDir(folder).filePath(name + rawNameShown(extension));
     if (::symlink(target.constData(), QFile::encodeName(link).constData()) != 0) return {};
     return link;
+}
+
+StandardInputTaken takeRawListNames(LoadOptions& options, const std::function<QString()>& folder) {
+    const auto isText = [](const QByteArray& name) {
+        return QFile::encodeName(QFile::decodeName(name)) == name;
+    };
+    // A list that cannot be read is told of as usual, when its files are resolved.
+    const std::optional<QList<QByteArray>> lines = readListFileLines(options.listFile);
+    if (!lines || std::all_of(lines->begin(), lines->end(), isText)) return {};
+    const QDir listFolder = QFileInfo(options.listFile).absoluteDir();
+    QStringList files;
+    for (qsizetype index = 0; index < lines->size(); ++index) {
+        const QByteArray& line = (*lines)[index];
+        if (line.trimmed().isEmpty()) continue;
+        if (isText(line)) {
+            files << listFolder.filePath(QFile::decodeName(line));
+            continue;
+        }
+        const QByteArray raw =
+            line.startsWith('/') ? line : QFile::encodeName(listFolder.absolutePath()) + '/' + line;
+        const QString link = linkToRawName(raw, folder(), QStringLiteral("line-%1").arg(index + 1));
+        if (link.isEmpty())
+            return {QStringLiteral("line %1 of %2 is not valid UTF-8 (%3) and names no file")
+                        .arg(index + 1)
+                        .arg(options.listFile, rawNameShown(line))};
+        options.shownNames.insert(link, rawNameShown(line));
+        files << link;
+    }
+    if (!options.mode) options.mode = modeOfListFile(options.listFile);
+    options.files = files;
+    options.listFile.clear();
+    return {};
 }
 
 QString rawNameShown(const QByteArray& rawName) {

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 #include "load_options.h"
 
@@ -26,10 +27,16 @@ struct StandardInputTaken {
 // becomes a copy in `folder`.
 StandardInputTaken takeStandardInput(LoadOptions& options, const QString& folder);
 
-// A link in `folder` to the regular file named by `rawName` (bytes, not
-// text), named by the number `index`; empty when there is no such file or
-// the link cannot be made.
-QString linkToRawName(const QByteArray& rawName, const QString& folder, int index);
+// A link in `folder` named `name` (and the file's extension) to the
+// regular file named by `rawName` (bytes, not text); empty when there is no
+// such file or the link cannot be made.
+QString linkToRawName(const QByteArray& rawName, const QString& folder, const QString& name);
+
+// A list file with a line that is not text cannot be handed on as a list:
+// its files become the run's files (relative lines from the list's folder,
+// its mode from its extension), those lines through links in the folder
+// `folder` gives (made only when needed).
+StandardInputTaken takeRawListNames(LoadOptions& options, const std::function<QString()>& folder);
 
 // A name that is not text, as it is shown: its bytes outside printable
 // ASCII as "\xNN".

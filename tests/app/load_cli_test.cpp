@@ -894,26 +894,30 @@ TEST_F(LoadCliTest, HostileFileNamesReachNoLineRaw) {
     }
     EXPECT_TRUE(run.out.contains("completed")) << run.out.toStdString();
 
-    // A name that is not UTF-8 is bytes like any other: a file of that name
-    // is sent, shown escaped; a name of no file is refused as such.
+    // A name that is not UTF-8 is bytes like any other: a file of that name,
+    // given or listed (relative to the list), is sent and shown escaped; a
+    // name of no file is refused as such.
     const QString raw = QStringLiteral("\"$(printf '%1/a\\377.ttf')\"").arg(dir_.path());
-    for (const auto& [prepare, exitCode, says] :
-         {std::tuple{QStringLiteral("cp \"$2\" %1 &&").arg(raw), 0, QByteArray("a\\\\xff.ttf")},
-          std::tuple{QStringLiteral("rm %1 &&").arg(raw), 2, QByteArray("not valid UTF-8")}}) {
+    const QString list = QStringLiteral("%1/raw.TFL").arg(dir_.path());
+    for (const auto& [prepare, names, exitCode, says] :
+         {std::tuple{QStringLiteral("cp \"$2\" %1 &&").arg(raw), raw, 0, QByteArray("a\\\\xff.ttf")},
+          std::tuple{QStringLiteral("printf 'a\\377.ttf\\r\\n' > %1 &&").arg(list),
+                     QStringLiteral("--list ") + list, 0, QByteArray("a\\\\xff.ttf")},
+          std::tuple{QStringLiteral("rm %1 &&").arg(raw), raw, 2, QByteArray("not valid UTF-8")}}) {
         QProcess shell;
         shell.start(
             QStringLiteral("bash"),
             {QStringLiteral("-c"),
-             QStringLiteral("%1 \"$1\" send %2 --printer \"$3\" --json").arg(prepare, raw),
+             QStringLiteral("%1 \"$1\" send %2 --printer \"$3\" --json").arg(prepare, names),
              QStringLiteral("sh"), QStringLiteral(VELQUIN_LOAD_PATH), files_[1], printerArguments()[1]});
         ASSERT_TRUE(shell.waitForFinished(30'000));
-        EXPECT_EQ(shell.exitCode(), exitCode);
+        EXPECT_EQ(shell.exitCode(), exitCode) << names.toStdString();
         EXPECT_TRUE((shell.readAllStandardOutput() + shell.readAllStandardError()).contains(says))
-            << says.toStdString();
+            << names.toStdString();
     }
     const auto journal = printers_[0]->printer().journal();
-    ASSERT_EQ(journal.size(), 2u);
-    EXPECT_EQ(journal[1].sha256, journal[0].sha256);  // the same bytes under the other name
+    ASSERT_EQ(journal.size(), 3u);
+    for (const auto& entry : journal) EXPECT_EQ(entry.sha256, journal[0].sha256);  // the same bytes each time
 }
 
 TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {
