@@ -423,6 +423,13 @@ ResolvedFiles resolveFiles(const LoadOptions& options) {
             return resolved;
         }
     }
+    // What the window refuses to list is refused here too, for the same reason.
+    for (const QString& path : resolved.paths) {
+        if (const std::optional<QString> problem = loadProblem(resolved.mode, path)) {
+            resolved.error = path + QLatin1Char(' ') + *problem;
+            return resolved;
+        }
+    }
     if (resolved.paths.size() > static_cast<qsizetype>(FILE_LIST_CAPACITY))
         resolved.error = QStringLiteral("a list holds at most %1 files").arg(FILE_LIST_CAPACITY);
     return resolved;
