@@ -269,7 +269,7 @@ void OperatorTruthTest::everyRunEndSaysHowItEnded() {
     QFETCH(QString, caption);
     startWindow(Link::Usb);
     // A small font: the flash wait's limit grows with the file.
-    addFile(test::writeFile(dir_->filePath("small.otf"), QByteArray("OTTO") + QByteArray(2'044, 'o')));
+    addFile(test::writeFile(dir_->filePath("small.otf"), testing::trueTypeFile(2'048, 1)));
     window_->setToggleWaitTimeoutMs(1'000);
     QTimer canceller;
     if (fault == "close") {

@@ -40,13 +40,16 @@ inline QByteArray trueTypeFile(qsizetype size, unsigned seed) {
 }
 
 // A PCX image of `size` bytes (at least 144): one bit a dot, 128 dots wide,
-// unencoded, as many lines as the size holds; varied dots.
+// as many lines as the size holds; varied dots. Run-length encoded with no
+// runs (every byte below 0xC0 stands for itself), so a file cut short is
+// one whose data ends early.
 inline QByteArray pcxFile(qsizetype size, unsigned seed) {
     constexpr qsizetype HEADER = 128;
     constexpr int BYTES_PER_LINE = 16;
     QByteArray bytes(HEADER, '\0');
     bytes[0] = '\x0a';
     bytes[1] = '\x05';
+    bytes[2] = '\x01';
     bytes[3] = '\x01';
     const auto lines = static_cast<int>(std::max<qsizetype>((size - HEADER) / BYTES_PER_LINE, 1));
     auto word = [&bytes](qsizetype at, int value) {
@@ -57,7 +60,9 @@ inline QByteArray pcxFile(qsizetype size, unsigned seed) {
     word(10, lines - 1);
     bytes[65] = '\x01';
     word(66, BYTES_PER_LINE);
-    return bytes + variedBytes(std::max<qsizetype>(size - HEADER, BYTES_PER_LINE), seed);
+    QByteArray dots = variedBytes(std::max<qsizetype>(size - HEADER, BYTES_PER_LINE), seed);
+    for (char& dot : dots) dot = static_cast<char>(dot & 0x7F);
+    return bytes + dots;
 }
 
 }  // namespace velquin::testing
