@@ -467,6 +467,7 @@ void OperatorTruthTest::aListThePrinterHoldsIsSentAgainOnlyWhenAsked() {
     forgetLedger();
     startWindow(Link::Usb);
     window_->show();
+    QApplication::setActiveWindow(window_);  // also with no window manager
     QVERIFY(QTest::qWaitForWindowActive(window_));
     addFile(MONO);
     auto* sendButton = test::control<QPushButton>(*window_, "cmdSendListToPrinter");
