@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
+#include "simulator.h"
 
 namespace velquin::bench {
 
@@ -38,6 +40,17 @@ inline void usePrivateEnvironment(const QTemporaryDir& dir) {
     set("XDG_DATA_HOME", "data");
     set("CUPS_SERVER", "no-cupsd.sock");
     set("MORLIX_DEVICE_ROOT", "devices");
+}
+
+// A printer with room for the benchmarks' lists, listening on 127.0.0.1;
+// `writeBytesPerSecond` 0 ends each flash write at once.
+inline std::unique_ptr<printersim::Simulator> listeningPrinter(std::uint64_t writeBytesPerSecond) {
+    printersim::PrinterConfig config;
+    config.writeBytesPerSecond = writeBytesPerSecond;
+    config.flashSize = 64ull * 1024 * 1024;
+    auto simulator = std::make_unique<printersim::Simulator>(config);
+    simulator->listenTcp();
+    return simulator;
 }
 
 // A True Type file of `size` bytes whose one table holds varied bytes, so

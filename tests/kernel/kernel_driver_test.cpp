@@ -3,7 +3,6 @@
 // printer gadget (dummy_hcd and the configfs printer function) whose printer
 // side printer-sim serves, and lp on QEMU's emulated parallel port, whose
 // bytes land in a file on the host.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -443,22 +442,8 @@ TEST_F(KernelDrivers, TheSpoolersUsbQueueLeavesThePrinterForALoadAndComesBackAft
     EXPECT_TRUE(cupsd.isStopped("ticket"));
 
     // A program killed while it holds the queue: its guardian puts it back.
-    int moved[2];
-    ASSERT_EQ(::pipe(moved), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::unsetenv("MORLIX_GUARDIAN");
-        void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
-        auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
-        if (move) move();
-        [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
-        for (;;) ::pause();
-    }
-    ::close(moved[1]);
-    char done;
-    ASSERT_EQ(::read(moved[0], &done, 1), 1);
-    ::close(moved[0]);
+    const pid_t child = velquin::testing::forkProgramHoldingPorts(MORLIX_LIBRARY_PATH);
+    ASSERT_GT(child, 0);
     EXPECT_NE(cupsd.deviceUri("ticket"), uri);
     ::kill(child, SIGKILL);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
