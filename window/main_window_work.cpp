@@ -140,6 +140,39 @@ struct MainWindow::WorkParts final : OperationView {
         forgetLastRun();
     }
 
+    // The files as they are now, before a send: a size that changed since
+    // the file was listed is taken (the flash check uses it) and told; a
+    // file that can no longer be loaded stops the send before anything
+    // goes out; a list the printer verifiably holds whole is sent again
+    // only when the operator says so.
+    bool listReadyToSend() {
+        const LoaderMode mode = window.selectedMode();
+        const FileList::Recheck recheck = list.recheck(mode);
+        if (!recheck.resized.isEmpty()) {
+            window.lblFlashNeeded->setText(formatGrouped(list.flashNeeded()));
+            for (const QString& line : recheck.resized)
+                window.addStatusLine(QStringLiteral("Changed since listed: ") + line);
+            window.CD.message(
+                QStringLiteral("These files changed since they were listed; their sizes now are used:\n") +
+                    recheck.resized.join(QLatin1Char('\n')),
+                APPLICATION_TITLE, MessageIcon::Exclamation);
+        }
+        if (!recheck.refusal.isEmpty()) {
+            window.addStatusLine(recheck.refusal + QStringLiteral(", nothing was sent"));
+            window.CD.message(recheck.refusal + QStringLiteral("\n\nNothing was sent."), APPLICATION_TITLE,
+                              MessageIcon::Exclamation);
+            return false;
+        }
+        if (demoMode() || list.count() == 0) return true;
+        const std::vector<bool> held = window.printerHolds().heldRows(list, mode);
+        return !std::all_of(held.begin(), held.end(), [](bool yes) { return yes; }) ||
+               window.CD.askYesNo(
+                   QStringLiteral("The printer already holds every file of this list (loaded "
+                                  "since its last erase, and its free flash agrees).\nSend them "
+                                  "all again?"),
+                   APPLICATION_TITLE, DefaultAnswer::No);
+    }
+
     // A new list or mode owes nothing to the last run's ending.
     void forgetLastRun() {
         window.LblProgress->clear();
@@ -483,34 +516,9 @@ void MainWindow::sendList() {
         return;
     }
     if (!lockForWork()) return;
-    // The files as they are now: a size that changed since the file was
-    // listed is taken (the flash check uses it), and a file that can no
-    // longer be loaded stops the send before anything goes out.
-    const FileList::Recheck recheck = work->list.recheck(selectedMode());
-    if (!recheck.resized.isEmpty()) {
-        lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
-        for (const QString& line : recheck.resized)
-            addStatusLine(QStringLiteral("Changed since listed: ") + line);
-        CD.message(QStringLiteral("These files changed since they were listed; their sizes now are used:\n") +
-                       recheck.resized.join(QLatin1Char('\n')),
-                   APPLICATION_TITLE, MessageIcon::Exclamation);
-    }
-    if (!recheck.refusal.isEmpty()) {
-        addStatusLine(recheck.refusal + QStringLiteral(", nothing was sent"));
-        CD.message(recheck.refusal + QStringLiteral("\n\nNothing was sent."), APPLICATION_TITLE,
-                   MessageIcon::Exclamation);
+    if (!work->listReadyToSend()) {
         work->runLock.reset();
         return;
-    }
-    if (!work->demoMode() && work->list.count() > 0) {
-        const std::vector<bool> held = printerHolds().heldRows(work->list, selectedMode());
-        if (std::all_of(held.begin(), held.end(), [](bool yes) { return yes; }) &&
-            !CD.askYesNo(QStringLiteral("The printer already holds every file of this list (loaded since its "
-                                        "last erase, and its free flash agrees).\nSend them all again?"),
-                         APPLICATION_TITLE, DefaultAnswer::No)) {
-            work->runLock.reset();
-            return;
-        }
     }
     work->forgetLastRun();
     UploadRequest request;
