@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSet>
 #include <QVBoxLayout>
 
 #include "conversion.h"
