@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <utility>
 
+#include "../tests/support/loadable_files.h"
 #include "main_window.h"
 #include "morlix_library.h"
 #include "network_address_dialog.h"
@@ -53,14 +53,10 @@ inline std::unique_ptr<printersim::Simulator> listeningPrinter(std::uint64_t wri
     return simulator;
 }
 
-// Random bytes of `size` behind a TrueType signature, so "Add To List"
-// takes them for a font.
+// A True Type file of `size` bytes whose one table holds varied bytes, so
+// "Add To List" takes it for a font.
 inline QByteArray fontLikeBytes(qsizetype size, unsigned seed) {
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(generator());
-    bytes.replace(0, 4, QByteArray("\x00\x01\x00\x00", 4));
-    return bytes;
+    return velquin::testing::trueTypeFile(size, seed);
 }
 
 // Writes `count` such files named fontN.ttf into `folder`; their paths, or

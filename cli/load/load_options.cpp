@@ -678,6 +678,13 @@ ResolvedFiles resolveFiles(const LoadOptions& options) {
         return resolved;
     }
     resolved.mode = *mode;
+    // What the window refuses to list is refused here too, for the same reason.
+    for (const QString& path : resolved.paths) {
+        if (const std::optional<QString> problem = loadProblem(resolved.mode, path)) {
+            resolved.error = path + QLatin1Char(' ') + *problem;
+            return resolved;
+        }
+    }
     return resolved;
 }
 

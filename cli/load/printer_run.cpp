@@ -530,7 +530,8 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                             path = converted.converted ? converted.convertedFileName : QString();
                         }
                     }
-                    const std::vector<bool> held = ledger.heldFilesVerified(key, sentFiles, verdict);
+                    // Asked against the reading now (taken again after an erase).
+                    const std::vector<bool> held = ledger.holdings(key, flash.known(), sentFiles).held;
                     QStringList toSend;
                     QJsonArray skipped;
                     for (qsizetype index = 0; index < files.paths.size(); ++index) {

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/loadable_files.h"
 #include "link/printer_data.h"
 #include "morlix/morlix.h"
 #include "platform/device_io.h"
@@ -171,28 +172,22 @@ protected:
             QStringList{QStringLiteral("--printer"), QStringLiteral("local"), QStringLiteral("--json")});
     }
 
-    // A file of `size` bytes that differ from place to place, after `head`.
-    QString file(const QString& name, const QByteArray& head, qsizetype size, unsigned seed = 1) {
-        QByteArray bytes = head;
-        std::uint32_t state = seed * 2654435761u + 1;
-        while (bytes.size() < size) {
-            state = state * 1103515245u + 12345u;
-            bytes.append(static_cast<char>(state >> 16));
-        }
+    // Files the program loads, their bytes differing from place to place.
+    QString file(const QString& name, const QByteArray& bytes) {
         const QString path = dir_.filePath(name);
         writeFile(path.toStdString(), bytes);
         return path;
     }
     QString trueType(const QString& name, qsizetype size) {
-        return file(name, QByteArray("\x00\x01\x00\x00", 4), size);
+        return file(name, velquin::testing::trueTypeFile(size, 1));
     }
     QString pcxList() {
         const QString list = dir_.filePath(QStringLiteral("images.pfl"));
         if (QFile::exists(list)) return list;
-        const QByteArray pcxHead("\x0a\x05\x01\x08", 4);
-        writeFile(list.toStdString(), (file(QStringLiteral("one.pcx"), pcxHead, 3000, 2) + QLatin1Char('\n') +
-                                       file(QStringLiteral("two.pcx"), pcxHead, 9000, 3) + QLatin1Char('\n'))
-                                          .toLocal8Bit());
+        writeFile(list.toStdString(),
+                  (file(QStringLiteral("one.pcx"), velquin::testing::pcxFile(3000, 2)) + QLatin1Char('\n') +
+                   file(QStringLiteral("two.pcx"), velquin::testing::pcxFile(9000, 3)) + QLatin1Char('\n'))
+                      .toLocal8Bit());
         return list;
     }
 
