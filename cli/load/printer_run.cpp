@@ -539,9 +539,9 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                             toSend << files.paths[index];
                             continue;
                         }
-                        skipped.append(files.paths[index]);
+                        skipped.append(namedPath(files.paths[index]));
                         event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                                  .arg(shownText(files.paths[index])));
+                                  .arg(shownText(namedPath(files.paths[index]))));
                     }
                     report.insert(QStringLiteral("skipped"), skipped);
                     files.paths = toSend;
@@ -549,7 +549,9 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             }
             if (options.check) {
                 // The plan only: nothing is written to the printer.
-                report.insert(QStringLiteral("would_send"), QJsonArray::fromStringList(files.paths));
+                QJsonArray wouldSend;
+                for (const QString& path : files.paths) wouldSend.append(namedPath(path));
+                report.insert(QStringLiteral("would_send"), wouldSend);
                 report.insert(QStringLiteral("free_flash"), knownFlash(flash));
                 report.insert(QStringLiteral("files"), QJsonArray());
                 return finish(QStringLiteral("completed"), {});
