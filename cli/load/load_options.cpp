@@ -402,7 +402,13 @@ ParseResult parseCommandLine(const QStringList& arguments) {
             return usageError(QStringLiteral("unexpected argument \"%1\"").arg(first));
         const QStringList takers =
             commandsTaking(all, subs, first.section(QLatin1Char('='), 0, 0).toStdString());
-        if (takers.isEmpty()) return usageError(QStringLiteral("unknown option \"%1\"").arg(first));
+        if (takers.isEmpty()) {
+            const bool takesFiles = given.command == Command::Send || given.command == Command::Export;
+            return usageError(QStringLiteral("unknown option \"%1\"%2")
+                                  .arg(first, takesFiles
+                                                  ? QStringLiteral(" (a file of that name goes after --)")
+                                                  : QString()));
+        }
         return usageError(QStringLiteral("%1 belongs to %2, not %3")
                               .arg(first.section(QLatin1Char('='), 0, 0), takers.join(QStringLiteral(", ")),
                                    QLatin1String(name)));
