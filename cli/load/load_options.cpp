@@ -268,7 +268,7 @@ struct CommandOptions {
     const char* name;
     std::vector<std::string> operands;
     std::vector<std::string> printers;
-    std::string list, mode, jobs, log, output, port, timeout, ticket;
+    std::string list, mode, jobs, log, output, port, timeout;
     std::vector<std::string> subnets, shownNames;
     bool json = false, force = false, yes = false, wait = false, skipLoaded = false, eraseIfChanged = false,
          check = false, spooler = false, probe = false;
