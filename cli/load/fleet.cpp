@@ -199,7 +199,7 @@ int runFleet(const LoadOptions& givenOptions) {
 
     // A log system gets JSON events instead of the lines; a pipe gets lines with a time.
     const bool jsonLog = options.log == LogFormat::Json;
-    const bool liveLines = terminal && !jsonLog;
+    const bool liveLines = terminal && !jsonLog && !options.quiet;
 
     // Ctrl-C, SIGTERM or a lost reader of the events: every worker stops
     // between chunks and reports; one stuck in a call is ended after the grace.
