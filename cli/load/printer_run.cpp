@@ -408,10 +408,11 @@ QJsonValue optionalNumber(const std::optional<std::int64_t>& value) {
 QString waitingText(const QString& fields) {
     const QStringList parts = fields.split(QLatin1Char('|'));
     if (parts.size() != 3) return fields;
-    return QStringLiteral("%1  waiting for the flash write, %2 s of %3 s")
-        .arg(parts[0])
+    // The file last: a narrow line loses the end of its path, not the wait.
+    return QStringLiteral("waiting for the flash write, %1 s of %2 s: %3")
         .arg(parts[1].toLongLong() / 1'000)
-        .arg(parts[2].toLongLong() / 1'000);
+        .arg(parts[2].toLongLong() / 1'000)
+        .arg(parts[0]);
 }
 
 QString stopCause(int signal) {

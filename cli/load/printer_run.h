@@ -29,7 +29,7 @@ inline constexpr char PROGRESS_PREFIX[] = "@progress ";
 inline constexpr char WAITING_PREFIX[] = "@waiting ";
 
 // A waiting line's fields as a person reads them:
-// "a.ttf  waiting for the flash write, 12 s of 100 s".
+// "waiting for the flash write, 12 s of 100 s: a.ttf".
 QString waitingText(const QString& fields);
 // What stopped a run on request: "interrupted by Ctrl-C (SIGINT)", "stopped
 // by SIGTERM", ..., or "stopped" for no signal.
