@@ -142,11 +142,6 @@ QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode) {
     return sent;
 }
 
-std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
-                                     const QStringList& listedPaths, LoaderMode mode) {
-    return ledger.heldFiles(printer, filesAsSent(listedPaths, mode));
-}
-
 UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
                            std::chrono::milliseconds toggleTimeout, UploadObserver& observer)
     : counting_(std::make_unique<CountingLink>(link, *this)),
@@ -540,9 +535,9 @@ UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& 
     // Every byte of the file is with the printer: a stop from here on judges
     // it by the free flash, as any other file.
     awaitedSize_ = size;
-    const ToggleWait wait = waitForToggleChange(link_, view_, initialToggle,
-                                                QStringLiteral("Waiting for done, toggle has not changed"),
-                                                flashWaitLimit(toggleTimeout_, size));
+    const ToggleWait wait = waitForToggleChange(
+        link_, view_, initialToggle, QStringLiteral("Waiting for done, toggle has not changed"),
+        flashWaitOverride_.value_or(flashWaitLimit(toggleTimeout_, size)));
     observer_.flashWriteEnded(row_);
     if (wait == ToggleWait::Changed) awaitedSize_.reset();
     switch (wait) {

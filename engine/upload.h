@@ -58,11 +58,6 @@ private:
 // converted file, the others as listed.
 QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode);
 
-// For each listed file, whether the printer holds it since its last erase,
-// as the ledger shows: a soft font by the converted bytes the printer got.
-std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
-                                     const QStringList& listedPaths, LoaderMode mode);
-
 class UploadEngine {
 public:
     // Every event of a run goes to `observer`, on the thread the run runs on.
@@ -75,6 +70,9 @@ public:
     // Once `refused` says so, every further write is refused: a run then
     // ends between two chunks (as a printer that stopped taking data).
     void refuseWritesWhen(std::function<bool()> refused) { refused_ = std::move(refused); }
+    // The longest wait for one file's flash write, whatever its size
+    // (else the toggle time-out and the file's share of the slowest flash).
+    void limitFlashWaitTo(std::chrono::milliseconds limit) { flashWaitOverride_ = limit; }
 
     UploadOutcome run(const UploadRequest& request);
     // The files of the last run whose storing the printer did not confirm
@@ -124,6 +122,7 @@ private:
     OperationView& view_;
     SoftFontConverterCall convert_;
     std::chrono::milliseconds toggleTimeout_;
+    std::optional<std::chrono::milliseconds> flashWaitOverride_;
     UploadObserver& observer_;
     std::function<bool()> refused_;
     bool demo_ = false;

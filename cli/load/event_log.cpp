@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include "live_screen.h"
 #include "printer_run.h"
 
 namespace velquin::load {
@@ -20,16 +21,24 @@ QJsonObject eventObject(const QString& timestamp, const QString& printer, const 
                       {QStringLiteral("bytes"), QJsonValue()},
                       {QStringLiteral("outcome"), QJsonValue()}};
     const QLatin1String prefix(PROGRESS_PREFIX);
-    // "@progress FILE|BYTES|SIZE|BYTES_PER_SECOND|STATE"; a file name may hold "|".
-    const QStringList fields = line.mid(prefix.size()).split(QLatin1Char('|'));
-    if (line.startsWith(prefix) && fields.size() >= 5) {
-        const qsizetype count = fields.size();
-        event.insert(QStringLiteral("file"), fields.mid(0, count - 4).join(QLatin1Char('|')));
-        event.insert(QStringLiteral("bytes"), fields[count - 4].toLongLong());
-        event.insert(QStringLiteral("size"), fields[count - 3].toLongLong());
-        event.insert(QStringLiteral("event"), fields[count - 1]);
-        if (fields[count - 1] == QLatin1String("completed"))
+    if (const auto file =
+            line.startsWith(prefix) ? parseProgressFields(line.mid(prefix.size())) : std::nullopt) {
+        event.insert(QStringLiteral("file"), file->path);
+        event.insert(QStringLiteral("bytes"), static_cast<qint64>(file->bytes));
+        event.insert(QStringLiteral("size"), static_cast<qint64>(file->size));
+        event.insert(QStringLiteral("event"), file->state);
+        if (file->state == QLatin1String("completed"))
             event.insert(QStringLiteral("outcome"), QStringLiteral("completed"));
+        return event;
+    }
+    // "@waiting FILE|WAITED_MS|LIMIT_MS": the printer is writing the file to flash.
+    const QLatin1String waiting(WAITING_PREFIX);
+    const QStringList wait = line.mid(waiting.size()).split(QLatin1Char('|'));
+    if (line.startsWith(waiting) && wait.size() == 3) {
+        event.insert(QStringLiteral("file"), wait[0]);
+        event.insert(QStringLiteral("event"), QStringLiteral("waiting"));
+        event.insert(QStringLiteral("waited_ms"), wait[1].toLongLong());
+        event.insert(QStringLiteral("limit_ms"), wait[2].toLongLong());
         return event;
     }
     event.insert(QStringLiteral("event"), QStringLiteral("message"));
@@ -56,12 +65,24 @@ bool writeJsonEvent(const QJsonObject& event) {
     return std::fflush(stderr) == 0 && written == static_cast<std::size_t>(line.size());
 }
 
+void logNotice(LogFormat format, const QString& text) {
+    if (format == LogFormat::Json) {
+        QJsonObject event = eventObject(logTimestamp(), QString(), text);
+        event.insert(QStringLiteral("printer"), QJsonValue());
+        writeJsonEvent(event);
+        return;
+    }
+    std::fprintf(stderr, "velquin-load: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
 void logWorkerLine(LogFormat format, const QString& printer, const QString& line) {
     if (format == LogFormat::Json) {
         writeJsonEvent(eventObject(logTimestamp(), printer, line));
         return;
     }
-    if (line.startsWith(QLatin1String(PROGRESS_PREFIX))) return;
+    if (line.startsWith(QLatin1String(PROGRESS_PREFIX)) || line.startsWith(QLatin1String(WAITING_PREFIX)))
+        return;
     std::fprintf(stderr, "%s %s: %s\n", qPrintable(logTimestamp()), qPrintable(printer), qPrintable(line));
     std::fflush(stderr);
 }

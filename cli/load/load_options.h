@@ -1,8 +1,10 @@
 // The command line of velquin-load: what to do, to which printers, with what.
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 
 #include "app_state.h"
@@ -16,17 +18,24 @@ enum class Command { Send, Export, Erase, Status, Ticket, History, Discover, App
 // A printer named on the command line: "tcp:HOST[:PORT]" or "local".
 struct PrinterAddress {
     bool local = false;
-    QString host;  // dotted IPv4
+    QString host;  // dotted IPv4, a host name resolved
     quint16 port = 0;
-    // The name used in messages and the report ("tcp:127.0.0.1:10001").
+    QString given;  // as the user wrote it ("tcp:localhost:9101")
+    // The name a worker is given and its messages use ("tcp:127.0.0.1:10001").
     QString name() const;
+    // What the printer resolved to: "127.0.0.1:10001", or "local".
+    QString address() const;
+    // The name the user knows the printer by.
+    QString shownName() const { return given.isEmpty() ? name() : given; }
     QString lockKey() const;
 };
 
 inline constexpr quint16 DEFAULT_NETWORK_PORT = 10'001;
 
-// Parses "tcp:HOST[:PORT]" or "local"; nothing when malformed.
-std::optional<PrinterAddress> parsePrinter(const QString& text);
+// Parses "tcp:HOST[:PORT]" or "local", HOST an IPv4 address or a name
+// resolved to one; nothing when malformed or not resolved (`problem` then
+// says why, when given).
+std::optional<PrinterAddress> parsePrinter(const QString& text, QString* problem = nullptr);
 
 struct LoadOptions {
     Command command = Command::Send;
@@ -55,14 +64,22 @@ struct LoadOptions {
     QStringList subnets;
     quint16 port = DEFAULT_NETWORK_PORT;
     bool spooler = false;
-    // discover and apply: the longest a printer may take per run (0: the command's default).
+    // send: the longest wait for the printer to write one file to flash;
+    // discover and apply: the longest a printer may take per run (0: the
+    // command's default).
     int timeoutMs = 0;
+    // -q: no progress or event lines, only the report and the errors.
+    bool quiet = false;
     // apply: the fleet file.
     QString fleetFile;
     // Internal: this process drives the one printer it is given.
     bool worker = false;
     // Internal: a discovery's status worker (--probe).
     bool probe = false;
+    // Internal: files sent under another path than the operator gave (a copy
+    // of standard input, a link to a name that is not text), and the name
+    // the operator is shown for each.
+    QMap<QString, QString> shownNames;
 };
 
 // What parsing gives: the options, or help, version, or a usage error.
@@ -75,6 +92,16 @@ struct ParseResult {
 ParseResult parseCommandLine(const QStringList& arguments);
 
 QString usageText();
+// The line after a usage error's own.
+inline constexpr char USAGE_HINT[] = "Try 'velquin-load --help' for more information.";
+
+// The command line of the worker that runs `options`' command on `printer`.
+QStringList workerCommandLine(const LoadOptions& options, const PrinterAddress& printer);
+
+// A time as --timeout takes it: a number with "ms" or "s" after it, or a
+// bare number in `bareUnit`; nothing when it is no positive time.
+std::optional<std::chrono::milliseconds> parseDuration(const QString& text,
+                                                       std::chrono::milliseconds bareUnit);
 
 // The mode a list file names by its extension (TFL, SFL, PFL).
 std::optional<LoaderMode> modeOfListFile(const QString& path);
@@ -90,8 +117,10 @@ struct ResolvedFiles {
 };
 
 // The files to send and their mode, from --list or the file arguments and
-// --mode: a list file gives its lines, and its extension the mode; files
-// given one by one must all be of one kind.
+// --mode: a list file gives its lines (relative paths taken from the list
+// file's folder), and its extension the mode; files given one by one must
+// all be of one kind. A file whose content is of another kind than the mode
+// is refused by name.
 ResolvedFiles resolveFiles(const LoadOptions& options);
 
 QString modeName(LoaderMode mode);
