@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes pictures of the main window during and after an upload, against
 # printer-sim on a simulated USB printer (offscreen platform):
-#   docs/run-progress.png         a list of 24 fonts under way: file n of N,
+#   docs/run-progress.png         a list of 22 fonts under way: file n of N,
 #                                 elapsed and what is left
 #   docs/stopped-run.png          a run that timed out while the printer wrote
 #   docs/stopped-run-message.png  a font it stored all the same, and the box

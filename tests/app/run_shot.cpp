@@ -1,17 +1,18 @@
 // Draws the main window during and after an upload, for the closing notes
 // and the README (scripts/screenshot-runs.sh), against printer-sim on a
 // simulated USB printer (offscreen platform):
-//   run_shot progress OUT.png           a long list under way: file n of N,
+//   run_shot progress OUT.png           a long list (the system's DejaVu
+//                                       fonts) under way: file n of N,
 //                                       elapsed and what is left
 //   run_shot stopped WINDOW.png BOX.png a run timed out while the printer
-//                                       wrote a file it stored all the same
+//                                       wrote a font it stored all the same
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScrollArea>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -29,18 +30,18 @@ bool saveWindow(MainWindow& window, const QString& output) {
     return (scroller ? scroller->widget()->grab() : window.grab()).save(output);
 }
 
-// A "True Type" file of `size` bytes (the sfnt version, then filler).
-QString font(const QString& path, int size, char fill) {
-    return test::writeFile(path, QByteArray("\x00\x01\x00\x00", 4) + QByteArray(size - 4, fill));
+// The system's DejaVu fonts: real True Type files the window takes.
+QStringList systemFonts() {
+    const QDir folder(QStringLiteral("/usr/share/fonts/truetype/dejavu"));
+    QStringList fonts;
+    for (const QString& name : folder.entryList({QStringLiteral("*.ttf")}, QDir::Files, QDir::Name))
+        fonts << folder.absoluteFilePath(name);
+    return fonts;
 }
 
-bool progress(MainWindow& window, test::WindowHarness& harness, const test::PrivateEnvironment& environment,
-              const QString& output) {
-    constexpr int FILES = 24;
-    for (int n = 1; n <= FILES; ++n) {
-        harness.prompts.answerFile(
-            font(environment.path(QStringLiteral("font%1.ttf").arg(n, 2, 10, QChar('0'))), 40'000 + n * 1'000,
-                 static_cast<char>('a' + n)));
+bool progress(MainWindow& window, test::WindowHarness& harness, const QString& output) {
+    for (const QString& path : systemFonts()) {
+        harness.prompts.answerFile(path);
         window.addToList();
     }
     auto* run = test::control<QLabel>(window, "lblRunProgress");
@@ -52,15 +53,17 @@ bool progress(MainWindow& window, test::WindowHarness& harness, const test::Priv
         window.stopUploadAndQuit();
     });
     watcher.start(20);
+    harness.prompts.answerYesNo(true);  // a list larger than the free flash is sent all the same
     window.sendList();
     window.waitForWork();
     return saved;
 }
 
 bool stopped(MainWindow& window, test::WindowHarness& harness, printersim::Simulator& simulator,
-             const test::PrivateEnvironment& environment, const QString& windowOutput,
-             const QString& boxOutput) {
-    harness.prompts.answerFile(font(environment.path(QStringLiteral("logo-font.ttf")), 48'000, 'l'));
+             const QString& windowOutput, const QString& boxOutput) {
+    const QStringList fonts = systemFonts();
+    if (fonts.isEmpty()) return false;
+    harness.prompts.answerFile(fonts.constFirst());
     window.addToList();
     printersim::Faults faults;
     faults.freezeToggle = true;
@@ -91,7 +94,7 @@ int main(int argc, char** argv) {
     }
     const test::PrivateEnvironment environment;
     printersim::PrinterConfig config;
-    config.writeBytesPerSecond = 100'000;
+    config.writeBytesPerSecond = 0;
     printersim::Simulator simulator(config);
     simulator.addDevice(printersim::usbDevicePath(environment.path("devices").toStdString(), 0));
     test::WindowHarness harness(QStringLiteral(MORLIX_LIBRARY_PATH), environment.root());
@@ -100,8 +103,7 @@ int main(int argc, char** argv) {
     test::control<QRadioButton>(window, "OptionEnableDiags")->click();
     test::control<QCheckBox>(window, "chkShowPreview")->setChecked(false);
     window.show();
-    const bool saved = isProgress
-                           ? progress(window, harness, environment, arguments[1])
-                           : stopped(window, harness, simulator, environment, arguments[1], arguments[2]);
+    const bool saved = isProgress ? progress(window, harness, arguments[1])
+                                  : stopped(window, harness, simulator, arguments[1], arguments[2]);
     return saved ? 0 : 1;
 }
