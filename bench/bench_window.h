@@ -80,6 +80,7 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
         dialog.findChild<QPushButton*>(QStringLiteral("cmdCreateSocket"))->click();
     });
     window.findNetworkPrinter();
+    window.waitForWork();
     if (!isTrue(window.state.PrinterIsEthernet)) {
         std::fprintf(stderr, "could not connect to printer-sim\n");
         return false;

@@ -1,12 +1,13 @@
 #include "printer_discovery.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "app_state.h"
+#include "engine_thread.h"
 #include "morlix/printer_codes.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
@@ -22,27 +23,30 @@ constexpr std::int64_t DEMO_LOCAL_FLASH = 5'000'000;
 constexpr std::int64_t DEMO_NETWORK_FLASH = 8'000'000;
 constexpr float DEMO_VERSION = 5.03f;
 constexpr int FIND_PRINTER_WAIT_MS = 1'000;
-constexpr int ABANDONED_CONNECT_POLL_MS = 100;
-
-void processPendingEvents() {
-    QCoreApplication::processEvents();
-}
+constexpr std::chrono::milliseconds ABANDONED_CONNECT_POLL{10};
 
 }  // namespace
 
-// One connection attempt running on its worker thread. The worker owns a
-// share of it, so it outlives an attempt that the window gave up on.
+// One connection attempt, shared by its job and the front end: the job owns
+// a share of it, so it outlives an attempt that the front end gave up on.
 struct PrinterDiscovery::PendingConnect {
-    std::atomic<bool> done{false};
+    std::mutex mutex;
+    // The library's call has returned; whoever gave up before this owns
+    // nothing of the result (the job closes its socket).
+    bool returned = false;
+    bool abandoned = false;
     std::int32_t result = 0;
     std::int32_t socket = 0;
+    // The job makes no more library calls.
+    std::atomic<bool> leftLibrary{false};
 };
 
 PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
                                    PrinterIo& io, DiscoveryView& view)
     : state_(state), library_(library), prompts_(prompts), io_(io), view_(view) {
-    abandonedTimer_.setInterval(ABANDONED_CONNECT_POLL_MS);
-    QObject::connect(&abandonedTimer_, &QTimer::timeout, [this] { checkAbandonedConnect(); });
+    connectTimer_.setSingleShot(true);
+    QObject::connect(&connectTimer_, &QTimer::timeout,
+                     [this] { abandonConnect(ConnectOutcome::Result::TimedOut); });
 }
 
 PrinterDiscovery::~PrinterDiscovery() = default;
@@ -126,9 +130,7 @@ void PrinterDiscovery::clearFacts() {
 
 PrinterPanel PrinterDiscovery::FindPrinterGetHandle() {
     state_.PrinterFoundHandle = FLAG_FALSE;
-    processPendingEvents();
     if (!FindPrinterShowInfo()) return finish();
-    processPendingEvents();
     view_.setCommandAvailable(DiscoveryCommand::Sending, false);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, false);
     // "Clear Font Space" and the flash label follow the judgement.
@@ -242,7 +244,10 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
 PrinterPanel PrinterDiscovery::findPrinter() {
     OperationGuard operation(state_);
     if (!operation) return finish();
+    return searchAgain();
+}
 
+PrinterPanel PrinterDiscovery::searchAgain() {
     clearFacts();
     if (isTrue(state_.PrinterFoundHandle)) {
         // Closed through the library, whose device layer opened it; then
@@ -257,17 +262,6 @@ PrinterPanel PrinterDiscovery::findPrinter() {
     view_.setCommandAvailable(DiscoveryCommand::Sending, listReady);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, listReady);
     return finish();
-}
-
-PrinterPanel PrinterDiscovery::findNetworkPrinter(
-    const std::function<std::optional<NetworkAddress>()>& connectDialog) {
-    OperationGuard operation(state_);
-    if (!operation) return finish();
-    const std::optional<NetworkAddress> address = connectDialog();
-    // Only a connection made in this showing of the dialog is shown, and
-    // none once the program is ending (its socket is closed by then).
-    if (view_.endRequested() || !address || !isTrue(state_.PrinterFound)) return finish();
-    return showNetworkPrinter(*address);
 }
 
 PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address) {
@@ -309,9 +303,13 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
     return finish();
 }
 
-ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, int timeLimitMs) {
+void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& address, int timeLimitMs,
+                                    QObject& context, std::function<void(const ConnectOutcome&)> ended) {
     const auto createSocket = library_.typedFunction<MorlixLibrary::Export::CreateEthernetSocketVB>();
-    if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
+    if (createSocket == nullptr) {
+        ended({ConnectOutcome::Result::LibraryMissing, 0});
+        return;
+    }
 
     // The texts as typed, in 8-bit form.
     const QByteArray octet1 = address.octet1.toLocal8Bit();
@@ -335,59 +333,104 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, 
                 lockRefusalText(
                     QStringLiteral("tcp:") + key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')), attempt),
                 APPLICATION_TITLE);
-            return {ConnectOutcome::Result::Failed, 0};
+            ended({ConnectOutcome::Result::Failed, 0});
+            return;
         }
         pendingNetworkLock_ = std::move(attempt.lock);
     }
 
-    auto pending = std::make_shared<PendingConnect>();
-    std::thread([pending, createSocket, octet1, octet2, octet3, octet4, port] {
-        std::int32_t socket = 0;
-        pending->result = createSocket(&socket, octet1.constData(), octet2.constData(), octet3.constData(),
-                                       octet4.constData(), port.constData());
-        pending->socket = socket;
-        pending->done.store(true, std::memory_order_release);
-    }).detach();
-
-    // The window stays live while the attempt runs; the printer commands are
-    // held off by the running operation.
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!pending->done.load(std::memory_order_acquire) && elapsed.elapsed() < timeLimitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto attempt = std::make_shared<PendingConnect>();
+    const bool started = engine.start(
+        [this, attempt, createSocket, octet1, octet2, octet3, octet4, port] {
+            std::int32_t socket = 0;
+            const std::int32_t result =
+                createSocket(&socket, octet1.constData(), octet2.constData(), octet3.constData(),
+                             octet4.constData(), port.constData());
+            bool unwanted = false;
+            {
+                const std::lock_guard lock(attempt->mutex);
+                attempt->returned = true;
+                attempt->result = result;
+                attempt->socket = socket;
+                unwanted = attempt->abandoned && result != 0;
+            }
+            // Nobody takes a connection given up on.
+            if (unwanted) library_.CloseEthernetSocketVB(socket);
+            attempt->leftLibrary.store(true, std::memory_order_release);
+        },
+        &context, [this, attempt] { connectJobEnded(attempt); });
+    if (!started) {
+        // Another job holds the library: no attempt was made.
+        ended({ConnectOutcome::Result::Failed, 0});
+        return;
     }
-    if (!pending->done.load(std::memory_order_acquire)) {
-        // Given up: no other library call may run until the attempt ends,
-        // and the commands that would make one look it.
-        abandoned_ = pending;
-        state_.LibraryCallPending = true;
-        view_.holdCommands(true);
-        abandonedTimer_.start();
-        return {ConnectOutcome::Result::TimedOut, 0};
-    }
-    if (pending->result == 0) return {ConnectOutcome::Result::Failed, 0};
-    return {ConnectOutcome::Result::Connected, pending->socket};
+    connect_ = attempt;
+    connectEnded_ = std::move(ended);
+    connectTimer_.start(timeLimitMs);
 }
 
-void PrinterDiscovery::checkAbandonedConnect() {
-    if (!abandoned_ || !abandoned_->done.load(std::memory_order_acquire)) return;
-    abandonedTimer_.stop();
+void PrinterDiscovery::stopConnect(std::function<void()> left) {
+    if (!connect_) {
+        if (left) left();
+        return;
+    }
+    abandonConnect(ConnectOutcome::Result::Stopped);
+    // The attempt may have returned just now, its result still on the way.
+    if (abandoned_) {
+        abandonedLeft_ = std::move(left);
+    } else if (left) {
+        left();
+    }
+}
+
+void PrinterDiscovery::abandonConnect(ConnectOutcome::Result result) {
+    if (!connect_) return;
+    {
+        const std::lock_guard lock(connect_->mutex);
+        // Already back from the library: its own result is on the way.
+        if (connect_->returned) return;
+        connect_->abandoned = true;
+    }
+    connectTimer_.stop();
+    // Given up: no other library call may run until the attempt ends, and
+    // the commands that would make one look it.
+    abandoned_ = std::exchange(connect_, nullptr);
+    state_.LibraryCallPending = true;
+    view_.holdCommands(true);
+    std::exchange(connectEnded_, nullptr)({result, 0});
+}
+
+void PrinterDiscovery::connectJobEnded(const std::shared_ptr<PendingConnect>& attempt) {
+    if (attempt == abandoned_) {
+        releaseAbandoned();
+        return;
+    }
+    if (attempt != connect_) return;
+    connectTimer_.stop();
+    connect_.reset();
+    const ConnectOutcome outcome = attempt->result == 0
+                                       ? ConnectOutcome{ConnectOutcome::Result::Failed, 0}
+                                       : ConnectOutcome{ConnectOutcome::Result::Connected, attempt->socket};
+    std::exchange(connectEnded_, nullptr)(outcome);
+}
+
+void PrinterDiscovery::releaseAbandoned() {
+    abandoned_.reset();
     state_.LibraryCallPending = false;
     view_.holdCommands(false);
-    if (abandoned_->result != 0) library_.CloseEthernetSocketVB(abandoned_->socket);
-    abandoned_.reset();
+    if (auto left = std::exchange(abandonedLeft_, nullptr)) left();
 }
 
 bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) {
+    if (!abandoned_) return true;
     QElapsedTimer elapsed;
     elapsed.start();
-    while (abandoned_ && !abandoned_->done.load(std::memory_order_acquire) &&
-           elapsed.elapsed() < bound.count())
-        std::this_thread::sleep_for(std::chrono::milliseconds(ABANDONED_CONNECT_POLL_MS / 10));
-    if (!abandoned_) return true;
-    if (!abandoned_->done.load(std::memory_order_acquire)) return false;
-    checkAbandonedConnect();
+    while (!abandoned_->leftLibrary.load(std::memory_order_acquire) && elapsed.elapsed() < bound.count())
+        std::this_thread::sleep_for(ABANDONED_CONNECT_POLL);
+    if (!abandoned_->leftLibrary.load(std::memory_order_acquire)) return false;
+    // The caller is ending the program itself.
+    abandonedLeft_ = nullptr;
+    releaseAbandoned();
     return true;
 }
 

@@ -62,6 +62,7 @@ void AddressDialogTest::handsTheAddressAndShowsTheResult() {
         dialog.reject();
         dismissedWhileConnecting = !dialog.isVisible();
         dialog.showConnectResult(connects);
+        dialog.connectFinished();
     });
     QTimer::singleShot(0, &dialog, [&] {
         type(test::control<QLineEdit>(dialog, "txtOctet1"), "127");
@@ -85,7 +86,10 @@ void AddressDialogTest::handsTheAddressAndShowsTheResult() {
 void AddressDialogTest::reopeningShowsNoStaleWaitText() {
     ScriptedOperatorPrompts prompts;
     NetworkAddressDialog dialog(prompts);
-    dialog.setConnector([&](const NetworkAddress&) { dialog.showConnectResult(false); });
+    dialog.setConnector([&](const NetworkAddress&) {
+        dialog.showConnectResult(false);
+        dialog.connectFinished();
+    });
     QTimer::singleShot(0, &dialog, [&] {
         type(test::control<QLineEdit>(dialog, "txtOctet1"), "127");
         type(test::control<QLineEdit>(dialog, "txtOctet4"), "1");

@@ -211,6 +211,7 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
             test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
         });
         window_->findNetworkPrinter();
+        window_->waitForWork();
         QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
     }
     QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
