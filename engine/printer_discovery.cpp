@@ -35,15 +35,14 @@ struct PrinterDiscovery::PendingConnect {
     // nothing of the result (the job closes its socket).
     bool returned = false;
     bool abandoned = false;
-    std::int32_t result = 0;
-    std::int32_t socket = 0;
+    std::optional<std::int32_t> socket;
     // The job makes no more library calls.
     std::atomic<bool> leftLibrary{false};
 };
 
 PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
                                    PrinterIo& io, DiscoveryView& view)
-    : state_(state), library_(library), prompts_(prompts), io_(io), view_(view) {
+    : state_(state), library_(library), prompts_(prompts), io_(io), view_(view), finder_(library) {
     connectTimer_.setSingleShot(true);
     QObject::connect(&connectTimer_, &QTimer::timeout,
                      [this] { abandonConnect(ConnectOutcome::Result::TimedOut); });
@@ -69,19 +68,23 @@ void PrinterDiscovery::setFact(PanelFact& fact, const QString& text, bool accept
     publish();
 }
 
-void PrinterDiscovery::showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
-                                 PrinterLink link) {
-    panel_.logicBoardCode = logicBoard;
-    panel_.printerTypeCode = printerType;
-    panel_.printerModelCode = printerModel;
-    setFact(panel_.hardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, link));
-    setFact(panel_.printerType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
-    setFact(panel_.printerModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+void PrinterDiscovery::showFacts(const PrinterFacts& facts) {
+    panel_.logicBoardCode = facts.logicBoard;
+    panel_.printerTypeCode = facts.printerType;
+    panel_.printerModelCode = facts.printerModel;
+    panel_.reasons = facts.unsuitability();
+    setFact(panel_.hardware, GetLogicBoardType(facts.logicBoard),
+            logicBoardAcceptable(facts.logicBoard, facts.link));
+    setFact(panel_.printerType, GetPrinterType(facts.printerType), printerTypeAcceptable(facts.printerType));
+    setFact(panel_.printerModel, GetPrinterModel(facts.printerModel),
+            printerModelAcceptable(facts.printerModel));
 }
 
 // Shows PrinterVersion and judges it; the upgrade message only when no
 // earlier fact failed. Then colours the found label by the verdict.
-void PrinterDiscovery::judgeVersion(PrinterLink link) {
+void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
+    const PrinterLink link = facts.link;
+    state_.PrinterVersion = facts.version;
     const bool acceptable = firmwareVersionAcceptable(state_.PrinterVersion, link);
     panel_.firmwareVersion = state_.PrinterVersion;
     panel_.version = {versionCaption(state_.PrinterVersion), acceptable};
@@ -160,9 +163,9 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         }
     }
     if (!demo && !lockRefused) {
-        const std::int32_t redirected = library_.SetPortsToFile();
+        const bool redirected = finder_.redirectSpooler();
         if (library_.failed()) return false;  // reported; the program is ending
-        if (redirected != 0) {
+        if (!redirected) {
             // The spooler's own reason came in the library's message before this one.
             prompts_.message(
                 QStringLiteral(
@@ -186,10 +189,10 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
 
     bool found = demo;
     if (!demo && !lockRefused) {
-        std::int32_t handle = 0;
-        found = library_.GetPrinterHandleVB(&handle) == 0;
+        const std::optional<std::int32_t> handle = finder_.openLocal();
         if (library_.failed()) return false;
-        if (found) state_.PrinterHandle = handle;
+        found = handle.has_value();
+        if (found) state_.PrinterHandle = *handle;
     }
     if (!found) {
         localLock_.reset();
@@ -204,26 +207,22 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
 
     state_.PrinterFoundHandle = FLAG_TRUE;
     state_.PrinterSuitable = FLAG_TRUE;
-    std::int32_t portType = morlix::PORT_TYPE_USB;
-    std::int32_t logicBoard = morlix::LOGIC_BD_MXR_PLUS;
-    std::int32_t printerType = morlix::PRINTER_TYPE_KTL;
-    std::int32_t printerModel = morlix::PRINTER_MODEL_RVA;
+    PrinterFacts facts{PrinterLink::Local,       morlix::PORT_TYPE_USB,     morlix::LOGIC_BD_MXR_PLUS,
+                       morlix::PRINTER_TYPE_KTL, morlix::PRINTER_MODEL_RVA, DEMO_VERSION};
     panel_.link = PrinterLink::Local;
     if (demo) {
         panel_.printerFound.text = QStringLiteral("FOUND PRINTER Demo");
     } else {
-        library_.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+        facts = finder_.readFacts(PrinterLink::Local);
+        if (library_.failed()) return false;
         panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
     }
     publish();
-    panel_.portTypeCode = portType;
-    setFact(panel_.portType, GetPortType(portType), portTypeAcceptable(portType, PrinterLink::Local));
-    showFacts(logicBoard, printerType, printerModel, PrinterLink::Local);
-
-    state_.PrinterVersion = DEMO_VERSION;
-    if (!demo) library_.GetPrinterVersionVB(&state_.PrinterVersion);
-    if (library_.failed()) return false;
-    judgeVersion(PrinterLink::Local);
+    panel_.portTypeCode = facts.portType;
+    setFact(panel_.portType, GetPortType(facts.portType),
+            portTypeAcceptable(facts.portType, PrinterLink::Local));
+    showFacts(facts);
+    judgeVersion(facts);
 
     if (demo) {
         showFlash(DEMO_LOCAL_FLASH);
@@ -232,8 +231,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         std::int32_t freeFlash = 0;
         const bool flashRead = library_.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0;
         showFlash(flashRead ? std::optional<std::int64_t>(freeFlash) : std::nullopt);
-        view_.printerFound(ledger::PrinterKey::local(
-                               printerIdentity(logicBoard, printerType, printerModel, state_.PrinterVersion)),
+        view_.printerFound(ledger::PrinterKey::local(facts.identity()),
                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
     }
     state_.PrinterFound = FLAG_TRUE;
@@ -266,20 +264,15 @@ PrinterPanel PrinterDiscovery::searchAgain() {
 
 PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address) {
     state_.PrinterSuitable = FLAG_TRUE;
-    std::int32_t portType = 0;
-    std::int32_t logicBoard = 0;
-    std::int32_t printerType = 0;
-    std::int32_t printerModel = 0;
-    library_.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+    const PrinterFacts facts = finder_.readFacts(PrinterLink::Network);
     panel_.link = PrinterLink::Network;
     panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
     publish();
     // The port type reported is not used: the link is the network.
     panel_.portTypeCode = morlix::PORT_TYPE_ETHERNET;
     setFact(panel_.portType, GetPortType(morlix::PORT_TYPE_ETHERNET), true);
-    showFacts(logicBoard, printerType, printerModel, PrinterLink::Network);
-    library_.GetPrinterVersionVB(&state_.PrinterVersion);
-    judgeVersion(PrinterLink::Network);
+    showFacts(facts);
+    judgeVersion(facts);
     view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, true);
 
     io_.startCommand();
@@ -292,7 +285,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
         showFlash(freeFlash);
         view_.printerFound(
             ledger::PrinterKey::tcp(
-                printerIdentity(logicBoard, printerType, printerModel, state_.PrinterVersion),
+                facts.identity(),
                 QStringList{address.octet1, address.octet2, address.octet3, address.octet4}.join(
                     QLatin1Char('.')),
                 static_cast<quint16>(address.port.toUInt())),
@@ -305,8 +298,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
 
 void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& address, int timeLimitMs,
                                     QObject& context, std::function<void(const ConnectOutcome&)> ended) {
-    const auto createSocket = library_.typedFunction<MorlixLibrary::Export::CreateEthernetSocketVB>();
-    if (createSocket == nullptr) {
+    if (library_.typedFunction<MorlixLibrary::Export::CreateEthernetSocketVB>() == nullptr) {
         ended({ConnectOutcome::Result::LibraryMissing, 0});
         return;
     }
@@ -341,21 +333,17 @@ void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& 
 
     auto attempt = std::make_shared<PendingConnect>();
     const bool started = engine.start(
-        [this, attempt, createSocket, octet1, octet2, octet3, octet4, port] {
-            std::int32_t socket = 0;
-            const std::int32_t result =
-                createSocket(&socket, octet1.constData(), octet2.constData(), octet3.constData(),
-                             octet4.constData(), port.constData());
+        [this, attempt, address] {
+            const std::optional<std::int32_t> socket = finder_.connect(address);
             bool unwanted = false;
             {
                 const std::lock_guard lock(attempt->mutex);
                 attempt->returned = true;
-                attempt->result = result;
                 attempt->socket = socket;
-                unwanted = attempt->abandoned && result != 0;
+                unwanted = attempt->abandoned && socket;
             }
             // Nobody takes a connection given up on.
-            if (unwanted) library_.CloseEthernetSocketVB(socket);
+            if (unwanted) library_.CloseEthernetSocketVB(*socket);
             attempt->leftLibrary.store(true, std::memory_order_release);
         },
         &context, [this, attempt] { connectJobEnded(attempt); });
@@ -408,9 +396,9 @@ void PrinterDiscovery::connectJobEnded(const std::shared_ptr<PendingConnect>& at
     if (attempt != connect_) return;
     connectTimer_.stop();
     connect_.reset();
-    const ConnectOutcome outcome = attempt->result == 0
-                                       ? ConnectOutcome{ConnectOutcome::Result::Failed, 0}
-                                       : ConnectOutcome{ConnectOutcome::Result::Connected, attempt->socket};
+    const ConnectOutcome outcome = attempt->socket
+                                       ? ConnectOutcome{ConnectOutcome::Result::Connected, *attempt->socket}
+                                       : ConnectOutcome{ConnectOutcome::Result::Failed, 0};
     std::exchange(connectEnded_, nullptr)(outcome);
 }
 

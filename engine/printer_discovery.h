@@ -16,6 +16,7 @@
 
 #include "ledger_types.h"
 #include "printer_facts.h"
+#include "printer_finder.h"
 
 namespace velquin {
 
@@ -33,17 +34,6 @@ struct ConnectOutcome {
     enum class Result { Connected, Failed, TimedOut, Stopped, LibraryMissing };
     Result result = Result::Failed;
     std::int32_t socket = 0;
-};
-
-// A network printer's address as the operator typed it: four octet texts
-// and a port text, handed to the library as they are.
-struct NetworkAddress {
-    QString octet1;
-    QString octet2;
-    QString octet3;
-    QString octet4;
-    QString port;
-    bool operator==(const NetworkAddress&) const = default;
 };
 
 // What discovery decides the program may do with the printer it found (or
@@ -130,9 +120,8 @@ private:
     void showFlash(std::optional<std::int64_t> freeFlash);
     void showNoPrinter();
     // The three facts judged alike on both links (the board by the link).
-    void showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
-                   PrinterLink link);
-    void judgeVersion(PrinterLink link);
+    void showFacts(const PrinterFacts& facts);
+    void judgeVersion(const PrinterFacts& facts);
     struct PendingConnect;
     // The front end stops waiting for the attempt under way.
     void abandonConnect(ConnectOutcome::Result result);
@@ -146,6 +135,7 @@ private:
     OperatorPrompts& prompts_;
     PrinterIo& io_;
     DiscoveryView& view_;
+    PrinterFinder finder_;
     PrinterPanel panel_;
     // One program per printer: the locks of the printers this window drives,
     // and the one taken for a network connection still being made.
