@@ -10,15 +10,17 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <utility>
 
+#include "../tests/support/loadable_files.h"
 #include "main_window.h"
 #include "morlix_library.h"
 #include "network_address_dialog.h"
 #include "operator_prompts.h"
+#include "simulator.h"
 
 namespace velquin::bench {
 
@@ -40,14 +42,21 @@ inline void usePrivateEnvironment(const QTemporaryDir& dir) {
     set("MORLIX_DEVICE_ROOT", "devices");
 }
 
-// Random bytes of `size` behind a TrueType signature, so "Add To List"
-// takes them for a font.
+// A printer with room for the benchmarks' lists, listening on 127.0.0.1;
+// `writeBytesPerSecond` 0 ends each flash write at once.
+inline std::unique_ptr<printersim::Simulator> listeningPrinter(std::uint64_t writeBytesPerSecond) {
+    printersim::PrinterConfig config;
+    config.writeBytesPerSecond = writeBytesPerSecond;
+    config.flashSize = 64ull * 1024 * 1024;
+    auto simulator = std::make_unique<printersim::Simulator>(config);
+    simulator->listenTcp();
+    return simulator;
+}
+
+// A True Type file of `size` bytes whose one table holds varied bytes, so
+// "Add To List" takes it for a font.
 inline QByteArray fontLikeBytes(qsizetype size, unsigned seed) {
-    std::mt19937 generator(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(generator());
-    bytes.replace(0, 4, QByteArray("\x00\x01\x00\x00", 4));
-    return bytes;
+    return velquin::testing::trueTypeFile(size, seed);
 }
 
 // Writes `count` such files named fontN.ttf into `folder`; their paths, or

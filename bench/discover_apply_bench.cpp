@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/loadable_files.h"
 #include "simulator.h"
 
 namespace {
@@ -58,9 +59,7 @@ int main(int argc, char* argv[]) {
 
     // Apply: every printer holds the two files already; the timed run only reads.
     QFile font(home.filePath(QStringLiteral("a.ttf")));
-    if (!font.open(QIODevice::WriteOnly) ||
-        font.write(QByteArray("\x00\x01\x00\x00", 4) + QByteArray(4000, 'a')) < 0)
-        return 1;
+    if (!font.open(QIODevice::WriteOnly) || font.write(velquin::testing::trueTypeFile(4004, 1)) < 0) return 1;
     font.close();
     std::vector<std::unique_ptr<printersim::Simulator>> printers;
     QStringList names;

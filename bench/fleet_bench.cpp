@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "../tests/support/loadable_files.h"
 #include "simulator.h"
 
 namespace {
@@ -90,8 +91,7 @@ int main(int argc, char* argv[]) {
     usePrivateEnvironment(dir);
     QStringList files;
     for (int i = 0; i < 10; ++i) {
-        QByteArray bytes("\x00\x01\x00\x00", 4);
-        bytes.append(QByteArray(fileSize - 4, static_cast<char>('a' + i)));
+        const QByteArray bytes = velquin::testing::trueTypeFile(fileSize, static_cast<unsigned>(i + 1));
         const QString path = dir.filePath(QStringLiteral("font%1.ttf").arg(i));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return 1;

@@ -56,11 +56,8 @@ int main(int argc, char* argv[]) {
     velquin::bench::usePrivateEnvironment(dir);
     QApplication application(argc, argv);
 
-    printersim::PrinterConfig config;
-    config.writeBytesPerSecond = 0;  // the flash writes end at once
-    config.flashSize = 64ull * 1024 * 1024;
-    printersim::Simulator simulator(config);
-    simulator.listenTcp();
+    const auto simulated = velquin::bench::listeningPrinter(0);
+    printersim::Simulator& simulator = *simulated;
 
     const QStringList files = velquin::bench::writeFontFiles(QDir(dir.path()), FILE_COUNT, FILE_SIZE);
     if (files.isEmpty()) return 1;

@@ -1,6 +1,7 @@
 #include "file_list.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <algorithm>
 #include <array>
@@ -9,6 +10,8 @@
 #include <memory>
 
 #include "operation_view.h"
+#include "preview.h"
+#include "printer_facts.h"
 
 namespace velquin {
 
@@ -99,14 +102,26 @@ std::optional<QString> fileKindProblem(LoaderMode mode, const QByteArray& head) 
     return std::nullopt;
 }
 
+std::optional<QString> loadProblem(LoaderMode mode, const QString& path) {
+    if (mode == LoaderMode::ModeSF) return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("can not be opened");
+    if (std::optional<QString> wrongKind = fileKindProblem(mode, file.read(KIND_HEAD_LENGTH)))
+        return wrongKind;
+    file.close();
+    if (const QString unreadable = preview::loadProblem(mode, path); !unreadable.isEmpty())
+        return QStringLiteral("cannot be loaded: ") + unreadable;
+    return std::nullopt;
+}
+
 std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
                                          const SoftFontConverterCall& convert, StatusLog& status,
                                          QString* problem) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     if (mode != LoaderMode::ModeSF) {
-        if (const std::optional<QString> wrongKind = fileKindProblem(mode, file.read(KIND_HEAD_LENGTH))) {
-            if (problem) *problem = *wrongKind;
+        if (const std::optional<QString> refused = loadProblem(mode, path)) {
+            if (problem) *problem = *refused;
             return std::nullopt;
         }
         return static_cast<std::int32_t>(std::min<qint64>(file.size(), INT32_MAX));
@@ -291,6 +306,31 @@ void FileList::setFontId(int row, const QString& fontId) {
 void FileList::setHeld(const std::vector<bool>& held) {
     for (std::size_t row = 0; row < rows_.size(); ++row) rows_[row].held = row < held.size() && held[row];
     if (count() > 0) emit dataChanged(index(1, 0), index(count(), LIST_COLUMNS - 1), {HeldRole});
+}
+
+FileList::Recheck FileList::recheck(LoaderMode mode) {
+    Recheck recheck;
+    if (mode == LoaderMode::ModeSF) return recheck;
+    for (std::size_t index = 0; index < rows_.size(); ++index) {
+        Row& row = rows_[index];
+        // A file gone or unreadable is told by the send itself, as it meets it.
+        const QFileInfo file(row.path);
+        if (!file.isFile()) continue;
+        if (const auto size = static_cast<std::int32_t>(std::min<qint64>(file.size(), INT32_MAX));
+            size != row.size) {
+            recheck.resized << QStringLiteral("%1: %2 bytes when listed, %3 now")
+                                   .arg(row.path, formatGrouped(row.size), formatGrouped(size));
+            row.size = size;
+            const int shown = static_cast<int>(index) + 1;
+            emit dataChanged(this->index(shown, SIZE_COLUMN), this->index(shown, SIZE_COLUMN));
+        }
+        if (recheck.refusal.isEmpty()) {
+            if (const std::optional<QString> problem = loadProblem(mode, row.path);
+                problem && file.isReadable())
+                recheck.refusal = QStringLiteral("File ") + row.path + QLatin1Char(' ') + *problem;
+        }
+    }
+    return recheck;
 }
 
 void FileList::changed() {

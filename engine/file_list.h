@@ -46,6 +46,12 @@ std::optional<std::int32_t> uploadSizeOf(LoaderMode mode, const QString& path,
                                          const SoftFontConverterCall& convert, StatusLog& status,
                                          QString* problem = nullptr);
 
+// Why the file cannot be loaded in the mode: its start is not what the mode
+// loads, or the preview's reading refuses it (a cut font, an image whose
+// data ends early or that is too large); nothing when it can. The text
+// follows "File PATH". Soft fonts are judged by their converter.
+std::optional<QString> loadProblem(LoaderMode mode, const QString& path);
+
 // Why the first bytes of a file are not what the mode loads (TrueType,
 // OpenType or a collection; a PCX image; a BMP image); nothing when they
 // are. Soft fonts are judged by their converter.
@@ -101,6 +107,16 @@ public:
     void setFontId(int row, const QString& fontId);
     // One flag per list row, in order.
     void setHeld(const std::vector<bool>& held);
+
+    // The list read again from disk just before it is sent: the rows whose
+    // file changed size since they were listed take the new size, and the
+    // first file that can no longer be loaded is named. Soft fonts are
+    // sized by their conversion, which the send makes anyway.
+    struct Recheck {
+        QStringList resized;  // "PATH: 1,108 bytes when listed, 4,774 now"
+        QString refusal;      // "File PATH cannot be loaded: REASON"; empty when none
+    };
+    Recheck recheck(LoaderMode mode);
     // "Flash Needed": the sum of the listed sizes (at most the largest 32-bit number).
     std::int32_t flashNeeded() const;
 

@@ -142,11 +142,6 @@ QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode) {
     return sent;
 }
 
-std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
-                                     const QStringList& listedPaths, LoaderMode mode) {
-    return ledger.heldFiles(printer, filesAsSent(listedPaths, mode));
-}
-
 UploadEngine::UploadEngine(PrinterConnection& link, OperationView& view, SoftFontConverterCall convert,
                            std::chrono::milliseconds toggleTimeout, UploadObserver& observer)
     : counting_(std::make_unique<CountingLink>(link, *this)),

@@ -56,11 +56,6 @@ private:
 // converted file, the others as listed.
 QStringList filesAsSent(const QStringList& listedPaths, LoaderMode mode);
 
-// For each listed file, whether the printer holds it since its last erase,
-// as the ledger shows: a soft font by the converted bytes the printer got.
-std::vector<bool> filesHeldByPrinter(ledger::Ledger& ledger, const ledger::PrinterKey& printer,
-                                     const QStringList& listedPaths, LoaderMode mode);
-
 class UploadEngine {
 public:
     // Every event of a run goes to `observer`, on the thread the run runs on.

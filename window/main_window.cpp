@@ -176,6 +176,8 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     // Below the two classic buttons of its frame.
     holds_ = std::make_unique<PrinterHolds>(*FramePrinterOperations, CD);
     holds_->button()->setGeometry(10, 112, 130, 34);
+    connect(holds_->button(), &QPushButton::clicked, this,
+            [this] { readHoldsNow([this] { printerHolds().showHolds(); }); });
     createWorkParts();
     createListEditing();
     createSidePanel();

@@ -145,6 +145,9 @@ public:
     PrinterHolds& printerHolds() { return *holds_; }
     // Marks the list rows whose file the printer found already holds.
     void markHeldRows();
+    // "Printer Holds": the printer's free flash is read now (a job), then
+    // `then` runs on the window's thread with the record checked against it.
+    void readHoldsNow(std::function<void()> then = {});
 
     // State, library, the dialogs seam and the printer I/O.
     AppState state;

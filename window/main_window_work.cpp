@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <optional>
@@ -99,6 +100,7 @@ struct MainWindow::WorkParts final : OperationView {
     void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) override {
         showFreeFlash(*window.lblFlashSpaceRemaining, freeBytes, demoMode());
         freeFlash = freeBytes;
+        if (!demoMode()) window.printerHolds().noteFreeFlash(freeBytes);
     }
     void setFlashNeededCaption(const QString& caption) override { window.lblFlashNeeded->setText(caption); }
     void setCurrentListRow(int row) override { window.showListRow(row); }
@@ -136,6 +138,39 @@ struct MainWindow::WorkParts final : OperationView {
         window.lblFlashNeeded->setText(QStringLiteral("0"));
         setListButtons(false);
         forgetLastRun();
+    }
+
+    // The files as they are now, before a send: a size that changed since
+    // the file was listed is taken (the flash check uses it) and told; a
+    // file that can no longer be loaded stops the send before anything
+    // goes out; a list the printer verifiably holds whole is sent again
+    // only when the operator says so.
+    bool listReadyToSend() {
+        const LoaderMode mode = window.selectedMode();
+        const FileList::Recheck recheck = list.recheck(mode);
+        if (!recheck.resized.isEmpty()) {
+            window.lblFlashNeeded->setText(formatGrouped(list.flashNeeded()));
+            for (const QString& line : recheck.resized)
+                window.addStatusLine(QStringLiteral("Changed since listed: ") + line);
+            window.CD.message(
+                QStringLiteral("These files changed since they were listed; their sizes now are used:\n") +
+                    recheck.resized.join(QLatin1Char('\n')),
+                APPLICATION_TITLE, MessageIcon::Exclamation);
+        }
+        if (!recheck.refusal.isEmpty()) {
+            window.addStatusLine(recheck.refusal + QStringLiteral(", nothing was sent"));
+            window.CD.message(recheck.refusal + QStringLiteral("\n\nNothing was sent."), APPLICATION_TITLE,
+                              MessageIcon::Exclamation);
+            return false;
+        }
+        if (demoMode() || list.count() == 0) return true;
+        const std::vector<bool> held = window.printerHolds().heldRows(list, mode);
+        return !std::all_of(held.begin(), held.end(), [](bool yes) { return yes; }) ||
+               window.CD.askYesNo(
+                   QStringLiteral("The printer already holds every file of this list (loaded "
+                                  "since its last erase, and its free flash agrees).\nSend them "
+                                  "all again?"),
+                   APPLICATION_TITLE, DefaultAnswer::No);
     }
 
     // A new list or mode owes nothing to the last run's ending.
@@ -182,6 +217,9 @@ public:
                    window.FramePrinterOperations, window.FrameTest,           window.FrameMode};
         buttons_ = {window.cmdFindPrinter, window.cmdFindNetworkPrinter, window.CmdGetFlash,
                     window.CmdGetStatus, window.cmdExit};
+        sendsOrErases_ = {window.cmdSendListToPrinter, window.cmdClearFont,  window.cmdTestTTF1,
+                          window.CmdTestTTF2,          window.CmdTestTTF3,   window.CmdTestTTF4,
+                          window.CmdTestTTF5,          window.CmdTestTTFAll, window.CmdTestResidentFonts};
         focus_ = QApplication::focusWidget();
         grid_ = window.grdInfo;
         // The list keeps its order while a command works through it.
@@ -199,7 +237,12 @@ public:
         for (std::size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setEnabled(wasEnabled_[i]);
         grid_->setDragEnabled(true);
         grid_->setAcceptDrops(true);
-        // Greying the controls took the focus away: it goes back where the operator left it.
+        // Greying the controls took the focus away: it goes back where the
+        // operator left it, unless that sends or erases (one more Enter
+        // after the end's message would run it again): then to the list.
+        if (focus_ &&
+            std::find(sendsOrErases_.begin(), sendsOrErases_.end(), focus_.data()) != sendsOrErases_.end())
+            focus_ = grid_;
         if (focus_ && focus_->isEnabled() && focus_->isVisible()) focus_->setFocus();
     }
     RunLock(const RunLock&) = delete;
@@ -213,6 +256,7 @@ private:
     std::array<QGroupBox*, 6> frames_{};
     std::array<QPushButton*, 5> buttons_{};
     std::array<bool, 5> wasEnabled_{};
+    std::array<QWidget*, 9> sendsOrErases_{};
 };
 
 void MainWindow::WorkPartsDeleter::operator()(WorkParts* parts) const {
@@ -284,6 +328,19 @@ void MainWindow::stopWork() {
 
 void MainWindow::noteFreeFlash(std::optional<std::int64_t> freeBytes) {
     work->freeFlash = freeBytes;
+    printerHolds().noteFreeFlash(freeBytes);
+}
+
+void MainWindow::readHoldsNow(std::function<void()> then) {
+    if (!lockForWork()) return;
+    PrinterConnection& printer = work->printer();
+    auto reading = std::make_shared<std::optional<std::int64_t>>();
+    startWork([&printer, reading] { *reading = printer.readFlashSpace().known(); },
+              [this, reading, then = std::move(then)] {
+                  work->setFlashSpaceRemaining(*reading);
+                  markHeldRows();
+                  if (then) then();
+              });
 }
 
 void MainWindow::addToList() {
@@ -477,6 +534,10 @@ void MainWindow::sendList() {
         return;
     }
     if (!lockForWork()) return;
+    if (!work->listReadyToSend()) {
+        work->runLock.reset();
+        return;
+    }
     work->forgetLastRun();
     UploadRequest request;
     request.mode = selectedMode();

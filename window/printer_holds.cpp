@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSet>
 #include <QVBoxLayout>
 
 #include "conversion.h"
@@ -21,6 +20,13 @@ namespace {
 
 QString flashNumber(std::optional<qint64> value) {
     return value ? QString::number(*value) : QStringLiteral("unknown");
+}
+
+// Record times are kept to the second.
+QDateTime nowToTheSecond() {
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    return now;
 }
 
 }  // namespace
@@ -42,24 +48,21 @@ PrinterHolds::PrinterHolds(QWidget& buttonParent, OperatorPrompts& prompts, cons
     button_ = new QPushButton(QStringLiteral("Printer Holds"), &buttonParent);
     button_->setObjectName(QStringLiteral("cmdPrinterHolds"));
     button_->setEnabled(false);
-    connect(button_, &QPushButton::clicked, this, &PrinterHolds::showHolds);
 }
 
 PrinterHolds::~PrinterHolds() = default;
 
 void PrinterHolds::printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) {
     printer_ = printer;
-    freeAtDiscovery_ = freeFlash;
-    verdictAtDiscovery_ = ledger_->verifyHolds(printer, freeFlash);
-    // Record times are kept to the second.
-    foundAt_ = QDateTime::currentDateTimeUtc();
-    foundAt_.setTime(QTime(foundAt_.time().hour(), foundAt_.time().minute(), foundAt_.time().second()));
+    freeNow_ = freeFlash;
+    believedSince_.reset();
+    if (!ledger_->verifyHolds(printer, freeFlash).recordTrusted()) believedSince_ = nowToTheSecond();
     button_->setEnabled(true);
 }
 
 void PrinterHolds::printerLost() {
     printer_.reset();
-    freeAtDiscovery_.reset();
+    freeNow_.reset();
     button_->setEnabled(false);
 }
 
@@ -68,42 +71,36 @@ ledger::PrinterLedger PrinterHolds::recorder() {
     return ledger::PrinterLedger(ledger_.get(), *printer_);
 }
 
+std::vector<bool> PrinterHolds::heldRows(const FileList& list, LoaderMode mode) {
+    if (!printer_) return std::vector<bool>(static_cast<std::size_t>(list.count()), false);
+    const ledger::Holdings holdings =
+        ledger_->holdings(*printer_, freeNow_, filesAsSent(list.paths(), mode), believedSince_);
+    // A record the printer disagrees with stays doubted once it agrees
+    // again: what it said before may be gone.
+    if (holdings.verdict.changed() && !believedSince_) believedSince_ = nowToTheSecond();
+    return holdings.held;
+}
+
 void PrinterHolds::markHeldRows(FileList& list, LoaderMode mode) {
-    std::vector<bool> held(static_cast<std::size_t>(list.count()), false);
-    if (printer_) {
-        if (verdictAtDiscovery_.recordTrusted()) {
-            held = filesHeldByPrinter(*ledger_, *printer_, list.paths(), mode);
-        } else {
-            const QStringList sent = filesAsSent(list.paths(), mode);
-            QSet<QByteArray> loadedSince;
-            for (const ledger::LoadRecord& load : ledger_->loads(*printer_))
-                if (load.outcome == ledger::Outcome::Confirmed && load.time >= foundAt_)
-                    loadedSince.insert(load.sha256);
-            for (qsizetype row = 0; row < sent.size(); ++row) {
-                const QByteArray sha256 = ledger::Ledger::sha256OfFile(sent[row]);
-                held[static_cast<std::size_t>(row)] = !sha256.isEmpty() && loadedSince.contains(sha256);
-            }
-        }
-    }
-    list.setHeld(held);
+    list.setHeld(heldRows(list, mode));
 }
 
 QString PrinterHolds::holdsText() {
     if (!printer_) return QStringLiteral("No printer found.");
     QString text = QStringLiteral("Printer %1 (%2)\n").arg(printer_->identity.text(), printer_->link);
-    const ledger::FlashCheck check = ledger_->checkFreeFlash(*printer_, freeAtDiscovery_);
+    const ledger::FlashCheck check = ledger_->checkFreeFlash(*printer_, freeNow_);
     switch (check.agreement) {
         case ledger::FlashAgreement::NeverSeen:
             text += QStringLiteral("No load or erase of this printer is recorded yet.\n");
             break;
         case ledger::FlashAgreement::Agrees:
-            text += QStringLiteral("Free flash %1 bytes, as last seen.\n").arg(flashNumber(freeAtDiscovery_));
+            text += QStringLiteral("Free flash %1 bytes, as last seen.\n").arg(flashNumber(freeNow_));
             break;
         case ledger::FlashAgreement::ChangedSinceLastSeen:
             text += QStringLiteral(
                         "changed since last seen: the printer reports %1 bytes free, the record "
                         "expects %2 (loaded or erased elsewhere).\n")
-                        .arg(flashNumber(freeAtDiscovery_), flashNumber(check.expected));
+                        .arg(flashNumber(freeNow_), flashNumber(check.expected));
             break;
         case ledger::FlashAgreement::Unknown:
             text += QStringLiteral("Free flash unknown, cannot compare with the record.\n");
@@ -123,21 +120,25 @@ QString PrinterHolds::holdsText() {
     return text;
 }
 
-void PrinterHolds::showHolds() {
-    QDialog dialog(&parent_);
-    dialog.setObjectName(QStringLiteral("PrinterHoldsDialog"));
-    dialog.setWindowTitle(QStringLiteral("Printer Holds"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* view = new QPlainTextEdit(holdsText(), &dialog);
+std::unique_ptr<QDialog> PrinterHolds::holdsDialog() {
+    auto dialog = std::make_unique<QDialog>(&parent_);
+    dialog->setObjectName(QStringLiteral("PrinterHoldsDialog"));
+    dialog->setWindowTitle(QStringLiteral("Printer Holds"));
+    auto* layout = new QVBoxLayout(dialog.get());
+    auto* view = new QPlainTextEdit(holdsText(), dialog.get());
     view->setReadOnly(true);
     view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     view->setLineWrapMode(QPlainTextEdit::NoWrap);
     layout->addWidget(view);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog.get());
+    connect(buttons, &QDialogButtonBox::rejected, dialog.get(), &QDialog::reject);
     layout->addWidget(buttons);
-    dialog.resize(640, 320);
-    dialog.exec();
+    dialog->resize(640, 320);
+    return dialog;
+}
+
+void PrinterHolds::showHolds() {
+    holdsDialog()->exec();
 }
 
 }  // namespace velquin

@@ -10,10 +10,12 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app_state.h"
 #include "ledger.h"
 
+class QDialog;
 class QPushButton;
 class QWidget;
 
@@ -40,20 +42,29 @@ public:
     void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash);
     void printerLost();
     const std::optional<ledger::PrinterKey>& printer() const { return printer_; }
+    // The printer's free flash as it was read last (unknown when the last
+    // reading failed): what the record is checked against.
+    void noteFreeFlash(std::optional<qint64> freeFlash) { freeNow_ = freeFlash; }
 
     // What the upload and the erase record into (nothing without a printer).
     ledger::PrinterLedger recorder();
 
+    // What the printer holds of the list's files, by the ledger checked
+    // against the last free flash reading. A record the printer did not
+    // confirm when it was found, or later, counts only for what was loaded
+    // since.
+    std::vector<bool> heldRows(const FileList& list, LoaderMode mode);
     // Marks the list's rows whose file the printer holds (the grid shows
     // them with a tooltip and a text colour; no cell text changes) and
-    // unmarks the others. A record the printer's free flash did not confirm
-    // when it was found marks only what was loaded since.
+    // unmarks the others.
     void markHeldRows(FileList& list, LoaderMode mode);
 
-    // The view's text: the printer, whether its free flash agrees with the
-    // ledger, and what was loaded since its last erase, newest first.
+    // The view's text: the printer, whether its last free flash reading
+    // agrees with the ledger, and what was loaded since its last erase,
+    // newest first.
     QString holdsText();
-    // Shows holdsText() in a small dialog.
+    // holdsText() in a small dialog, and that dialog shown until closed.
+    std::unique_ptr<QDialog> holdsDialog();
     void showHolds();
 
     QPushButton* button() const { return button_; }
@@ -64,11 +75,10 @@ private:
     OperatorPrompts& prompts_;
     std::unique_ptr<ledger::Ledger> ledger_;
     std::optional<ledger::PrinterKey> printer_;
-    std::optional<qint64> freeAtDiscovery_;
-    // Whether the ledger's record could be believed when the printer was
-    // found; when not, only what was loaded since counts as held.
-    ledger::HeldVerdict verdictAtDiscovery_;
-    QDateTime foundAt_;
+    std::optional<qint64> freeNow_;
+    // Set when the record could not be believed (when the printer was found
+    // or at a later reading): only what was loaded from then on counts.
+    std::optional<QDateTime> believedSince_;
     QPushButton* button_;
 };
 

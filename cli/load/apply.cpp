@@ -207,6 +207,7 @@ int runApply(const LoadOptions& options) {
     pool.jobs = options.jobs;
     pool.timeout = timeout;
     pool.onEvent = showEvent;
+    pool.onNotice = [format = options.log](const QString& text) { logNotice(format, text); };
     const std::vector<QList<QJsonObject>> runs = runPrinterTasks(tasks, pool);
 
     QJsonArray reports;

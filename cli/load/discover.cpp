@@ -17,6 +17,7 @@
 #include "event_log.h"
 #include "json_schema.h"
 #include "printer_facts.h"
+#include "report_text.h"
 #include "spooler_queues.h"
 #include "worker_pool.h"
 
@@ -55,11 +56,6 @@ int startConnect(std::uint32_t address, std::uint16_t port, bool& accepted) {
 
 QString workerPrinterName(std::uint32_t address, std::uint16_t port) {
     return QStringLiteral("tcp:%1:%2").arg(addressText(address)).arg(port);
-}
-
-QString flashText(const QJsonValue& value) {
-    return value.isDouble() ? formatGrouped(value.toInteger()) + QStringLiteral(" bytes free")
-                            : QStringLiteral("free flash unknown");
 }
 
 }  // namespace
@@ -251,23 +247,14 @@ int runDiscover(const LoadOptions& options) {
     }
     for (const QJsonObject& printer : discovery.printers) {
         const QJsonObject identity = printer.value(QStringLiteral("identity")).toObject();
-        QString verdict = identity.value(QStringLiteral("suitable")).toBool()
-                              ? QStringLiteral("suitable")
-                              : QStringLiteral("not suitable (");
-        if (!identity.value(QStringLiteral("suitable")).toBool()) {
-            QStringList reasons;
-            for (const QJsonValue& reason : identity.value(QStringLiteral("reasons")).toArray())
-                reasons << reason.toString();
-            verdict += reasons.join(QStringLiteral(", ")) + QLatin1Char(')');
-        }
-        const QJsonValue busy = printer.value(QStringLiteral("busy"));
         std::printf("%s:%d  %s  %s  firmware %s  %s  %s  %s\n",
                     qPrintable(printer.value(QStringLiteral("address")).toString()),
                     printer.value(QStringLiteral("port")).toInt(),
                     qPrintable(identity.value(QStringLiteral("printer_model")).toString()),
                     qPrintable(identity.value(QStringLiteral("logic_board")).toString()),
                     qPrintable(identity.value(QStringLiteral("firmware_version")).toString()),
-                    qPrintable(verdict), busy.isBool() ? (busy.toBool() ? "busy" : "idle") : "busy unknown",
+                    qPrintable(verdictText(identity)),
+                    qPrintable(busyText(printer.value(QStringLiteral("busy")))),
                     qPrintable(flashText(printer.value(QStringLiteral("free_flash")))));
     }
     for (const QJsonObject& silent : discovery.unanswered)

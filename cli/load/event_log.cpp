@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include "live_screen.h"
 #include "printer_run.h"
 
 namespace velquin::load {
@@ -20,15 +21,13 @@ QJsonObject eventObject(const QString& timestamp, const QString& printer, const 
                       {QStringLiteral("bytes"), QJsonValue()},
                       {QStringLiteral("outcome"), QJsonValue()}};
     const QLatin1String prefix(PROGRESS_PREFIX);
-    // "@progress FILE|BYTES|SIZE|BYTES_PER_SECOND|STATE"; a file name may hold "|".
-    const QStringList fields = line.mid(prefix.size()).split(QLatin1Char('|'));
-    if (line.startsWith(prefix) && fields.size() >= 5) {
-        const qsizetype count = fields.size();
-        event.insert(QStringLiteral("file"), fields.mid(0, count - 4).join(QLatin1Char('|')));
-        event.insert(QStringLiteral("bytes"), fields[count - 4].toLongLong());
-        event.insert(QStringLiteral("size"), fields[count - 3].toLongLong());
-        event.insert(QStringLiteral("event"), fields[count - 1]);
-        if (fields[count - 1] == QLatin1String("completed"))
+    if (const auto file =
+            line.startsWith(prefix) ? parseProgressFields(line.mid(prefix.size())) : std::nullopt) {
+        event.insert(QStringLiteral("file"), file->path);
+        event.insert(QStringLiteral("bytes"), static_cast<qint64>(file->bytes));
+        event.insert(QStringLiteral("size"), static_cast<qint64>(file->size));
+        event.insert(QStringLiteral("event"), file->state);
+        if (file->state == QLatin1String("completed"))
             event.insert(QStringLiteral("outcome"), QStringLiteral("completed"));
         return event;
     }
@@ -54,6 +53,17 @@ bool writeJsonEvent(const QJsonObject& event) {
     const std::size_t written =
         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
     return std::fflush(stderr) == 0 && written == static_cast<std::size_t>(line.size());
+}
+
+void logNotice(LogFormat format, const QString& text) {
+    if (format == LogFormat::Json) {
+        QJsonObject event = eventObject(logTimestamp(), QString(), text);
+        event.insert(QStringLiteral("printer"), QJsonValue());
+        writeJsonEvent(event);
+        return;
+    }
+    std::fprintf(stderr, "velquin-load: %s\n", qPrintable(text));
+    std::fflush(stderr);
 }
 
 void logWorkerLine(LogFormat format, const QString& printer, const QString& line) {

@@ -24,6 +24,10 @@ QString logTimestamp();
 // could not be written (the reader went away).
 bool writeJsonEvent(const QJsonObject& event);
 
+// A line about the run itself rather than one printer ("velquin-load: ..."
+// on standard error, or a message event without a printer).
+void logNotice(LogFormat format, const QString& text);
+
 // A worker's event line as discover and apply show it: a JSON event, or
 // its message with the time (progress lines left out).
 void logWorkerLine(LogFormat format, const QString& printer, const QString& line);

@@ -1,5 +1,6 @@
 #include "fleet.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -8,13 +9,18 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "descriptor_limit.h"
 #include "event_log.h"
 #include "json_schema.h"
+#include "live_screen.h"
 #include "printer_run.h"
+#include "report_text.h"
 #include "shown_text.h"
 #include "termination_signals.h"
 
@@ -24,14 +30,15 @@ namespace {
 
 struct Worker {
     PrinterAddress printer;
+    QStringList alsoNamed;  // the other names given for the same printer
     std::unique_ptr<QProcess> process;
     QByteArray pendingError;  // a partial event line
-    QString shown;            // the live line on a terminal
+    LiveRow live;             // the printer's line on a terminal
     QJsonObject report;
     bool started = false;
     bool finished = false;
-    bool killed = false;  // ended by the fleet after the stop's grace
-    QString inFlight;     // the last progress line's fields while a file is sent
+    bool killed = false;                     // ended by the fleet after the stop's grace
+    std::optional<ProgressFields> inFlight;  // the last progress while a file is sent
 };
 
 // A worker that has not ended this long after a stop request is stuck in a
@@ -46,43 +53,100 @@ void writeError(const QString& text) {
     if (std::fputs(qPrintable(text), stderr) < 0 || std::fflush(stderr) != 0) errorOutputLost = true;
 }
 
-// The live lines of a terminal: one per printer, redrawn in place.
+// The terminal's size now (it may change during the run).
+TerminalSize terminalSize() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) return {};
+    return {size.ws_col, size.ws_row};
+}
+
+// The live lines of a terminal, redrawn in place over the ones drawn before,
+// at most every REDRAW_INTERVAL: hundreds of printers' progress would
+// otherwise redraw the screen thousands of times a second.
 class LiveLines {
 public:
-    explicit LiveLines(std::vector<Worker>& workers) : workers_(workers) {}
+    static constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
+
+    explicit LiveLines(std::vector<Worker>& workers) : workers_(workers) {
+        pending_.setSingleShot(true);
+        pending_.setInterval(REDRAW_INTERVAL);
+        QObject::connect(&pending_, &QTimer::timeout, [this] { redraw(); });
+    }
+    // A line changed: it is drawn with the next redraw.
+    void changed() {
+        if (!pending_.isActive()) pending_.start();
+    }
     void redraw() {
+        pending_.stop();
+        std::vector<LiveRow> rows;
+        rows.reserve(workers_.size());
+        for (const Worker& worker : workers_) rows.push_back(worker.live);
+        const QStringList lines = LiveScreen(terminalSize()).render(rows);
         QString text;
         if (drawn_ > 0) text += QStringLiteral("\x1b[%1A").arg(drawn_);
-        for (const Worker& worker : workers_)
-            text += QStringLiteral("\r\x1b[2K%1  %2\n").arg(worker.printer.name(), worker.shown);
-        drawn_ = static_cast<int>(workers_.size());
+        for (const QString& line : lines) text += QStringLiteral("\r\x1b[2K") + line + QLatin1Char('\n');
+        // Fewer lines than before: the old ones below are cleared.
+        if (lines.size() < drawn_) text += QStringLiteral("\x1b[J");
+        drawn_ = static_cast<int>(lines.size());
         writeError(text);
     }
 
 private:
     std::vector<Worker>& workers_;
+    QTimer pending_;
     int drawn_ = 0;
 };
 
 // The report of a worker ended during a stop: which file it was sending.
 QJsonObject stoppedReport(const Worker& worker) {
-    QJsonObject report{{QStringLiteral("printer"), worker.printer.name()},
-                       {QStringLiteral("outcome"), QStringLiteral("stopped")}};
-    const QStringList parts = worker.inFlight.split(QLatin1Char('|'));
-    report.insert(
-        QStringLiteral("message"),
-        parts.size() == 5
-            ? QStringLiteral("stopped mid-file: %1 (%2 of %3 bytes sent)").arg(parts[0], parts[1], parts[2])
-            : QStringLiteral("stopped while the printer did not answer"));
+    QJsonObject report{{QStringLiteral("outcome"), QStringLiteral("stopped")}};
+    const std::optional<ProgressFields>& file = worker.inFlight;
+    report.insert(QStringLiteral("message"),
+                  file ? QStringLiteral("stopped mid-file: %1 (%2 of %3 bytes sent)")
+                             .arg(file->path)
+                             .arg(file->bytes)
+                             .arg(file->size)
+                       : QStringLiteral("stopped while the printer did not answer"));
     return report;
 }
 
-QString progressText(const QString& fields) {
-    const QStringList parts = fields.split(QLatin1Char('|'));
-    if (parts.size() != 5) return fields;
-    const double rate = parts[3].toDouble() / 1024.0;
-    return QStringLiteral("%1  %2/%3 bytes  %4 KiB/s  %5")
-        .arg(parts[0], parts[1], parts[2], QString::number(rate, 'f', 0), parts[4]);
+QJsonObject failedReport(const QString& outcome, const QString& message = {}) {
+    QJsonObject report{{QStringLiteral("outcome"), outcome}};
+    if (!message.isEmpty()) report.insert(QStringLiteral("message"), message);
+    return report;
+}
+
+// The report names the printer as the user wrote it, with the address it
+// resolved to and the other names given for it.
+void nameIn(QJsonObject& report, const Worker& worker) {
+    report.insert(QStringLiteral("printer"), worker.printer.shownName());
+    report.insert(QStringLiteral("address"), worker.printer.address());
+    if (!worker.alsoNamed.isEmpty())
+        report.insert(QStringLiteral("also_named"), QJsonArray::fromStringList(worker.alsoNamed));
+}
+
+// One worker per printer: a printer named twice (tcp:localhost:P and
+// tcp:127.0.0.1:P) would have a second worker refused by the first one's
+// lock. The later names are merged into the first, and that is said.
+std::vector<Worker> workersFor(const QList<PrinterAddress>& printers, LogFormat log) {
+    std::vector<Worker> workers;
+    for (const PrinterAddress& printer : printers) {
+        const auto same = std::find_if(workers.begin(), workers.end(), [&printer](const Worker& worker) {
+            return worker.printer.lockKey() == printer.lockKey();
+        });
+        if (same != workers.end()) {
+            same->alsoNamed << printer.shownName();
+            logNotice(log, QStringLiteral("%1 is the printer %2 names (%3): it is driven once")
+                               .arg(shownText(printer.shownName()), shownText(same->printer.shownName()),
+                                    same->printer.address()));
+            continue;
+        }
+        Worker& worker = workers.emplace_back();
+        worker.printer = printer;
+        worker.live.printer = shownText(printer.shownName());
+        worker.live.text = QStringLiteral("waiting");
+    }
+    return workers;
 }
 
 }  // namespace
@@ -127,25 +191,22 @@ QString summaryLine(const QJsonObject& report) {
 
 int runFleet(const LoadOptions& options, const QStringList& arguments) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    std::vector<Worker> workers = workersFor(options.printers, options.log);
     QStringList baseArguments = arguments;
     if (options.command == Command::Erase && !options.yes) {
         // Ask once for the whole fleet; without a terminal the answer is no.
         if (::isatty(STDIN_FILENO) == 1) {
-            writeError(
-                QStringLiteral("Erase the font space of %1 printer(s)? [y/N] ").arg(options.printers.size()));
+            writeError(QStringLiteral("Erase the font space of %1 printer(s)? [y/N] ").arg(workers.size()));
             char answer[16] = {};
             if (std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y'))
                 baseArguments << QStringLiteral("--yes");
         }
     }
 
-    std::vector<Worker> workers(static_cast<std::size_t>(options.printers.size()));
-    for (std::size_t i = 0; i < workers.size(); ++i) {
-        workers[i].printer = options.printers[static_cast<qsizetype>(i)];
-        workers[i].shown = QStringLiteral("waiting");
-    }
     LiveLines live(workers);
-    const int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(workers.size());
+    QString heldBack;
+    const int jobs = workersAtOnce(options.jobs, static_cast<int>(workers.size()), &heldBack);
+    if (!heldBack.isEmpty()) logNotice(options.log, heldBack);
     bool stopping = false;
     QEventLoop loop;
     int running = 0;
@@ -172,21 +233,22 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
 
     auto show = [&](Worker& worker, const QString& line) {
         const bool progress = line.startsWith(QLatin1String(PROGRESS_PREFIX));
-        const QString fields =
-            progress ? line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1)) : QString();
-        if (progress) worker.inFlight = fields.endsWith(QLatin1String("|sending")) ? fields : QString();
+        const std::optional<ProgressFields> file =
+            progress ? parseProgressFields(line.mid(static_cast<qsizetype>(sizeof PROGRESS_PREFIX - 1)))
+                     : std::nullopt;
+        const bool sending = file && file->state == QLatin1String("sending");
+        if (progress) worker.inFlight = sending ? file : std::nullopt;
         if (jsonLog) {
-            if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.name(), line)))
+            if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.shownName(), line)))
                 errorOutputLost = true;
-        } else {
-            const QString text = shownText(progress ? progressText(fields) : line);
-            if (liveLines) {
-                worker.shown = text;
-                live.redraw();
-            } else if (!progress || !line.contains(QLatin1String("|sending"))) {
-                writeError(logTimestamp() + QLatin1Char(' ') + worker.printer.name() + QStringLiteral(": ") +
-                           text + QLatin1Char('\n'));
-            }
+        } else if (liveLines) {
+            worker.live.file = file;
+            if (!file) worker.live.text = shownText(line);
+            live.changed();
+        } else if (!sending) {
+            writeError(logTimestamp() + QLatin1Char(' ') + shownText(worker.printer.shownName()) +
+                       QStringLiteral(": ") + shownText(file ? progressText(*file) : line) +
+                       QLatin1Char('\n'));
         }
         if (errorOutputLost) stopAll();
     };
@@ -201,13 +263,15 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         else if (worker.killed)
             worker.report = stoppedReport(worker);
         else
-            worker.report = QJsonObject{{QStringLiteral("printer"), worker.printer.name()},
-                                        {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
+            worker.report = failedReport(QStringLiteral("worker-failed"));
+        nameIn(worker.report, worker);
+        const QString outcome = worker.report.value(QStringLiteral("outcome")).toString();
+        worker.live.phase = LiveRow::Phase::Finished;
+        worker.live.failed = outcome != QLatin1String("completed");
         if (jsonLog) {
             if (!writeJsonEvent(finishedObject(logTimestamp(), worker.report))) errorOutputLost = true;
         } else {
-            show(worker,
-                 QStringLiteral("finished: ") + worker.report.value(QStringLiteral("outcome")).toString());
+            show(worker, QStringLiteral("finished: ") + outcome);
         }
         startMore();
     };
@@ -217,6 +281,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
             if (worker.started || stopping) continue;
             worker.started = true;
             ++running;
+            worker.live.phase = LiveRow::Phase::Running;
             worker.process = std::make_unique<QProcess>();
             QProcess* process = worker.process.get();
             QObject::connect(process, &QProcess::readyReadStandardError, [&worker, &show] {
@@ -231,9 +296,11 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
             process->start(QCoreApplication::applicationFilePath(),
                            workerArguments(baseArguments, worker.printer));
             if (!process->waitForStarted()) {
-                worker.report = {{QStringLiteral("printer"), worker.printer.name()},
-                                 {QStringLiteral("outcome"), QStringLiteral("worker-failed")}};
+                worker.report =
+                    failedReport(QStringLiteral("worker-failed"), workerStartFailure(process->errorString()));
                 worker.finished = true;
+                worker.live.phase = LiveRow::Phase::Finished;
+                worker.live.failed = true;
                 --running;
             }
         }
@@ -245,13 +312,13 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
     if (liveLines) live.redraw();
     startMore();
     if (running > 0) loop.exec();
+    if (liveLines) live.redraw();
 
     QJsonArray reports;
     bool allCompleted = true;
     for (Worker& worker : workers) {
-        if (!worker.started)
-            worker.report = {{QStringLiteral("printer"), worker.printer.name()},
-                             {QStringLiteral("outcome"), QStringLiteral("not-started")}};
+        if (!worker.started) worker.report = failedReport(QStringLiteral("not-started"));
+        nameIn(worker.report, worker);
         if (worker.report.value(QStringLiteral("outcome")).toString() != QLatin1String("completed"))
             allCompleted = false;
         reports.append(worker.report);
@@ -262,8 +329,12 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
                                     .toJson();
         std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), stdout);
     } else {
-        for (const QJsonValue& report : reports)
+        for (const QJsonValue& report : reports) {
             std::printf("%s\n", qPrintable(shownText(summaryLine(report.toObject()))));
+            if (options.command != Command::Status) continue;
+            for (const QString& line : statusLines(report.toObject()))
+                std::printf("  %s\n", qPrintable(shownText(line)));
+        }
     }
     std::fflush(stdout);
     return allCompleted ? 0 : 1;

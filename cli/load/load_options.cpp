@@ -1,5 +1,9 @@
 #include "load_options.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -57,12 +61,69 @@ QString PrinterAddress::name() const {
     return QStringLiteral("tcp:%1:%2").arg(host).arg(port);
 }
 
+QString PrinterAddress::address() const {
+    return local ? QStringLiteral("local") : QStringLiteral("%1:%2").arg(host).arg(port);
+}
+
 QString PrinterAddress::lockKey() const {
     return local ? PrinterLock::localKey() : PrinterLock::networkKey(host, port);
 }
 
-std::optional<PrinterAddress> parsePrinter(const QString& text) {
+namespace {
+
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Four decimal octets of digits only. The library reads a leading 0 as
+// octal, so the address goes on in its plain decimal form ("127.0.0.010" is
+// 127.0.0.10, as typed, and one printer however it is written).
+std::optional<QString> dottedAddress(const QString& text) {
+    const QStringList octets = text.split(QLatin1Char('.'));
+    if (octets.size() != 4) return std::nullopt;
+    QStringList numbers;
+    for (const QString& octet : octets) {
+        const bool digits =
+            !octet.isEmpty() && octet.size() <= 3 && std::all_of(octet.begin(), octet.end(), isDigit);
+        const uint value = octet.toUInt();
+        if (!digits || value > 255) return std::nullopt;
+        numbers << QString::number(value);
+    }
+    return numbers.join(QLatin1Char('.'));
+}
+
+// The IPv4 address of a host name ("localhost", "printer-3.venue"); the
+// resolver's reason when it has none.
+std::optional<QString> resolvedAddress(const QString& name, QString* problem) {
+    const bool hostName = !name.isEmpty() && !name.startsWith(QLatin1Char('-')) &&
+                          std::all_of(name.begin(), name.end(), [](QChar c) {
+                              return (c.isLetterOrNumber() && c.unicode() < 0x80) || c == QLatin1Char('-') ||
+                                     c == QLatin1Char('.');
+                          });
+    if (!hostName) return std::nullopt;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int status = ::getaddrinfo(name.toLatin1().constData(), nullptr, &hints, &found);
+    if (status != 0 || found == nullptr) {
+        if (problem != nullptr)
+            *problem = QStringLiteral("%1: %2").arg(name, QString::fromLocal8Bit(::gai_strerror(status)));
+        return std::nullopt;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const bool shown = ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
+    ::freeaddrinfo(found);
+    if (!shown) return std::nullopt;
+    return QString::fromLatin1(text);
+}
+
+}  // namespace
+
+std::optional<PrinterAddress> parsePrinter(const QString& text, QString* problem) {
     PrinterAddress printer;
+    printer.given = text;
     if (text == QLatin1String("local")) {
         printer.local = true;
         return printer;
@@ -78,23 +139,14 @@ std::optional<PrinterAddress> parsePrinter(const QString& text) {
         printer.port = static_cast<quint16>(port);
         rest = rest.left(colon);
     }
+    // localhost is this machine whatever the hosts file says.
     if (rest == QLatin1String("localhost")) rest = QStringLiteral("127.0.0.1");
-    // Four decimal octets of digits only. The library reads a leading 0 as
-    // octal, so the address goes on in its plain decimal form ("127.0.0.010"
-    // is 127.0.0.10, as typed, and one printer however it is written).
-    const QStringList octets = rest.split(QLatin1Char('.'));
-    if (octets.size() != 4) return std::nullopt;
-    QStringList numbers;
-    for (const QString& octet : octets) {
-        const bool digits =
-            !octet.isEmpty() && octet.size() <= 3 && std::all_of(octet.begin(), octet.end(), [](QChar c) {
-                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-            });
-        const uint value = octet.toUInt();
-        if (!digits || value > 255) return std::nullopt;
-        numbers << QString::number(value);
-    }
-    printer.host = numbers.join(QLatin1Char('.'));
+    // Digits and dots are an address, never a name to look up.
+    const bool numeric =
+        std::all_of(rest.begin(), rest.end(), [](QChar c) { return isDigit(c) || c == QLatin1Char('.'); });
+    const std::optional<QString> host = numeric ? dottedAddress(rest) : resolvedAddress(rest, problem);
+    if (!host) return std::nullopt;
+    printer.host = *host;
     return printer;
 }
 
@@ -225,7 +277,10 @@ ParseResult parseCommandLine(const QStringList& arguments) {
                 options.historyPrinter = text;
                 continue;
             }
-            const std::optional<PrinterAddress> printer = parsePrinter(text);
+            QString problem;
+            const std::optional<PrinterAddress> printer = parsePrinter(text, &problem);
+            if (!problem.isEmpty())
+                return usageError(QStringLiteral("cannot resolve printer \"%1\" (%2)").arg(text, problem));
             if (!printer)
                 return usageError(QStringLiteral("bad printer \"%1\" (tcp:HOST[:PORT] or local)").arg(text));
             options.printers.append(*printer);
@@ -342,9 +397,7 @@ ParseResult parseCommandLine(const QStringList& arguments) {
 
 QString ledgerPrinterText(const QString& text) {
     const std::optional<PrinterAddress> printer = parsePrinter(text);
-    if (!printer) return text;
-    return printer->local ? QStringLiteral("local")
-                          : QStringLiteral("%1:%2").arg(printer->host).arg(printer->port);
+    return printer ? printer->address() : text;
 }
 
 std::optional<LoaderMode> modeOfListFile(const QString& path) {
@@ -420,6 +473,13 @@ ResolvedFiles resolveFiles(const LoadOptions& options) {
     for (const QString& path : resolved.paths) {
         if (!QFileInfo(path).isFile()) {
             resolved.error = QStringLiteral("cannot read %1").arg(path);
+            return resolved;
+        }
+    }
+    // What the window refuses to list is refused here too, for the same reason.
+    for (const QString& path : resolved.paths) {
+        if (const std::optional<QString> problem = loadProblem(resolved.mode, path)) {
+            resolved.error = path + QLatin1Char(' ') + *problem;
             return resolved;
         }
     }

@@ -16,17 +16,24 @@ enum class Command { Send, Export, Erase, Status, Ticket, History, Discover, App
 // A printer named on the command line: "tcp:HOST[:PORT]" or "local".
 struct PrinterAddress {
     bool local = false;
-    QString host;  // dotted IPv4
+    QString host;  // dotted IPv4, a host name resolved
     quint16 port = 0;
-    // The name used in messages and the report ("tcp:127.0.0.1:10001").
+    QString given;  // as the user wrote it ("tcp:localhost:9101")
+    // The name a worker is given and its messages use ("tcp:127.0.0.1:10001").
     QString name() const;
+    // What the printer resolved to: "127.0.0.1:10001", or "local".
+    QString address() const;
+    // The name the user knows the printer by.
+    QString shownName() const { return given.isEmpty() ? name() : given; }
     QString lockKey() const;
 };
 
 inline constexpr quint16 DEFAULT_NETWORK_PORT = 10'001;
 
-// Parses "tcp:HOST[:PORT]" or "local"; nothing when malformed.
-std::optional<PrinterAddress> parsePrinter(const QString& text);
+// Parses "tcp:HOST[:PORT]" or "local", HOST an IPv4 address or a name
+// resolved to one; nothing when malformed or not resolved (`problem` then
+// says why, when given).
+std::optional<PrinterAddress> parsePrinter(const QString& text, QString* problem = nullptr);
 
 struct LoadOptions {
     Command command = Command::Send;

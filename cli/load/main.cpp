@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "apply.h"
+#include "descriptor_limit.h"
 #include "discover.h"
 #include "fleet.h"
 #include "history.h"
@@ -45,6 +46,7 @@ int main(int argc, char* argv[]) {
     // A reader of the output that goes away (`| head -1`) is a failed write,
     // not the end of a load in the middle of a file.
     ::signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
     QCoreApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("velquin-load"));
     application.setApplicationVersion(QStringLiteral(VELQUIN_VERSION));

@@ -32,6 +32,7 @@ namespace velquin::load {
 namespace {
 
 constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
+constexpr std::chrono::milliseconds RATE_MEASURED_OVER{1'000};
 
 // Set once standard error could not be written: nobody reads the events any
 // more (the fleet is gone), so the run stops as on a stop request.
@@ -142,12 +143,19 @@ QString answeredNo(const QString& question) {
     return question + QStringLiteral(" (answered no; --force or --yes answers yes)");
 }
 
+// The bytes of the file itself (as streamed: a soft font's converted file)
+// against its size, the header and trailing bytes apart; and the rate once
+// it was measured over a second (a few milliseconds' rate says nothing).
 void progressEvent(const FileProgress& file, const QString& state) {
+    const bool streamed = file.transferSize > 0;
+    const std::int64_t size = streamed ? file.transferSize : file.size;
+    const std::int64_t bytes = streamed ? std::min(file.transferSent, size) : 0;
+    const std::int64_t rate = file.sendingTime >= RATE_MEASURED_OVER && bytes > 0 ? file.bytesPerSecond() : 0;
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
                                                .arg(shownText(file.path, u"|"))
-                                               .arg(file.bytesSent)
-                                               .arg(file.size)
-                                               .arg(file.bytesPerSecond())
+                                               .arg(bytes)
+                                               .arg(size)
+                                               .arg(rate)
                                                .arg(state));
 }
 
@@ -371,7 +379,8 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                             path = converted.converted ? converted.convertedFileName : QString();
                         }
                     }
-                    const std::vector<bool> held = ledger.heldFilesVerified(key, sentFiles, verdict);
+                    // Asked against the reading now (taken again after an erase).
+                    const std::vector<bool> held = ledger.holdings(key, flash.known(), sentFiles).held;
                     QStringList toSend;
                     QJsonArray skipped;
                     for (qsizetype index = 0; index < files.paths.size(); ++index) {

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "descriptor_limit.h"
+#include "event_log.h"
 #include "termination_signals.h"
 
 namespace velquin::load {
@@ -22,8 +24,10 @@ struct Slot {
     bool done = false;
 };
 
-QJsonObject failedReport(const QString& printer, const QString& outcome) {
-    return {{QStringLiteral("printer"), printer}, {QStringLiteral("outcome"), outcome}};
+QJsonObject failedReport(const QString& printer, const QString& outcome, const QString& message = {}) {
+    QJsonObject report{{QStringLiteral("printer"), printer}, {QStringLiteral("outcome"), outcome}};
+    if (!message.isEmpty()) report.insert(QStringLiteral("message"), message);
+    return report;
 }
 
 }  // namespace
@@ -32,7 +36,14 @@ std::vector<QList<QJsonObject>> runPrinterTasks(const std::vector<PrinterTask>& 
                                                 const PoolOptions& options) {
     std::vector<QList<QJsonObject>> reports(tasks.size());
     std::vector<Slot> workers(tasks.size());
-    const int jobs = options.jobs > 0 ? options.jobs : static_cast<int>(tasks.size());
+    QString heldBack;
+    const int jobs = workersAtOnce(options.jobs, static_cast<int>(tasks.size()), &heldBack);
+    if (!heldBack.isEmpty()) {
+        if (options.onNotice)
+            options.onNotice(heldBack);
+        else
+            logNotice(LogFormat::Human, heldBack);
+    }
     int running = 0;
     bool stopping = false;
     QEventLoop loop;
@@ -87,7 +98,8 @@ std::vector<QList<QJsonObject>> runPrinterTasks(const std::vector<PrinterTask>& 
         slot.running = true;
         ++running;
         if (!process->waitForStarted()) {
-            reports[index].append(failedReport(tasks[index].printer, QStringLiteral("worker-failed")));
+            reports[index].append(failedReport(tasks[index].printer, QStringLiteral("worker-failed"),
+                                               workerStartFailure(process->errorString())));
             QObject::disconnect(process, nullptr, nullptr, nullptr);
             if (slot.timer) slot.timer->stop();
             slot.running = false;

@@ -26,6 +26,8 @@ struct PoolOptions {
     std::chrono::milliseconds timeout{0};  // per run; 0: none
     // A worker's event line, as it arrives.
     std::function<void(const QString& printer, const QString& line)> onEvent;
+    // A line for the operator about the run itself (fewer jobs than asked).
+    std::function<void(const QString& text)> onNotice;
 };
 
 // Runs every task; the reports of each task's runs, in task order. A run

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QSet>
 #include <QStandardPaths>
 
 namespace velquin::ledger {
@@ -332,10 +333,24 @@ HeldVerdict Ledger::verifyHolds(const PrinterKey& printer, std::optional<qint64>
     return verifyHeld(check, freeNow, otherIdentity);
 }
 
-std::vector<bool> Ledger::heldFilesVerified(const PrinterKey& printer, const QStringList& sentFiles,
-                                            const HeldVerdict& verdict) {
-    if (!verdict.recordTrusted()) return std::vector<bool>(static_cast<std::size_t>(sentFiles.size()), false);
-    return heldFiles(printer, sentFiles);
+Holdings Ledger::holdings(const PrinterKey& printer, std::optional<qint64> freeNow,
+                          const QStringList& sentFiles, std::optional<QDateTime> believedSince) {
+    Holdings answer{verifyHolds(printer, freeNow),
+                    std::vector<bool>(static_cast<std::size_t>(sentFiles.size()), false)};
+    if (!answer.verdict.recordTrusted()) return answer;
+    if (!believedSince) {
+        answer.held = heldFiles(printer, sentFiles);
+        return answer;
+    }
+    QSet<QByteArray> loadedSince;
+    for (const LoadRecord& load : loads(printer))
+        if (load.outcome == Outcome::Confirmed && load.time >= *believedSince)
+            loadedSince.insert(load.sha256);
+    for (qsizetype row = 0; row < sentFiles.size(); ++row) {
+        const QByteArray sha256 = sha256OfFile(sentFiles[row]);
+        answer.held[static_cast<std::size_t>(row)] = !sha256.isEmpty() && loadedSince.contains(sha256);
+    }
+    return answer;
 }
 
 void PrinterLedger::beforeLoad(const QString& path, LoadMode mode, std::optional<qint64> freeBefore,

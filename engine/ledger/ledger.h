@@ -46,6 +46,13 @@ struct SentBytes {
     qint64 size = 0;
 };
 
+// The answer to "what does this printer hold": whether its record could be
+// believed, and for each file asked about whether the printer holds it.
+struct Holdings {
+    HeldVerdict verdict;
+    std::vector<bool> held;
+};
+
 class Ledger {
 public:
     // Told once, from whichever thread met the problem, what went wrong.
@@ -97,9 +104,14 @@ public:
     // now (verifyHeld over the printer's free flash now and the link's
     // records).
     HeldVerdict verifyHolds(const PrinterKey& printer, std::optional<qint64> freeNow);
-    // heldFiles(), every file unheld unless the verdict trusts the record.
-    std::vector<bool> heldFilesVerified(const PrinterKey& printer, const QStringList& sentFiles,
-                                        const HeldVerdict& verdict);
+    // What this printer holds of `sentFiles` (the bytes each listed file
+    // puts on the printer), the one answer every front end shows: the
+    // record counts only when the printer's free flash now (`freeNow`, read
+    // just before) agrees with it, and with `believedSince` only the loads
+    // confirmed from then on count (the record could not be believed
+    // before). A reading that disagrees holds nothing.
+    Holdings holdings(const PrinterKey& printer, std::optional<qint64> freeNow, const QStringList& sentFiles,
+                      std::optional<QDateTime> believedSince = std::nullopt);
 
     // The printers whose link is `text` or whose identity contains it
     // (case-insensitive); all of them for an empty text.

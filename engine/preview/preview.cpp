@@ -91,6 +91,72 @@ bool readBounded(const QString& path, qint64 maxBytes, QByteArray& bytes, QStrin
 
 // ---- True Type / OpenType ----------------------------------------------
 
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
+    quint32 value = 0;
+    for (qsizetype i = 0; i < 4; ++i) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
+}
+
+// A table's four-letter tag as it can be shown (a damaged one may hold any byte).
+QString tableTag(const QByteArray& bytes, qsizetype at) {
+    QString tag;
+    for (qsizetype i = 0; i < 4; ++i) {
+        const char c = bytes[at + i];
+        tag += c >= ' ' && c <= '~' ? QChar::fromLatin1(c) : QChar(u'?');
+    }
+    return tag;
+}
+
+// Every font of the file: one, or each of a collection's.
+QList<quint32> fontOffsets(const QByteArray& bytes, QString& why) {
+    constexpr qsizetype COLLECTION_HEADER = 12;
+    constexpr quint32 MAX_COLLECTION_FONTS = 4096;
+    if (!bytes.startsWith("ttcf")) return {0};
+    if (bytes.size() < COLLECTION_HEADER) {
+        why = QStringLiteral("The font collection is cut short in its header");
+        return {};
+    }
+    const quint32 count = bigEndian32(bytes, 8);
+    if (count == 0 || count > MAX_COLLECTION_FONTS ||
+        COLLECTION_HEADER + qint64(count) * 4 > qint64(bytes.size())) {
+        why = QStringLiteral("The font collection's list of fonts does not fit in the file");
+        return {};
+    }
+    QList<quint32> offsets;
+    for (quint32 i = 0; i < count; ++i) offsets << bigEndian32(bytes, COLLECTION_HEADER + qsizetype(i) * 4);
+    return offsets;
+}
+
+}  // namespace
+
+QString fontTablesProblem(const QByteArray& bytes) {
+    constexpr qint64 OFFSET_TABLE = 12;
+    constexpr qint64 TABLE_RECORD = 16;
+    const qint64 fileSize = bytes.size();
+    QString why;
+    const QList<quint32> fonts = fontOffsets(bytes, why);
+    if (fonts.isEmpty()) return why;
+    for (const quint32 font : fonts) {
+        if (font + OFFSET_TABLE > fileSize)
+            return QStringLiteral("The font is cut short: its table directory lies past the file's end");
+        const qint64 tables =
+            static_cast<std::uint8_t>(bytes[font + 4]) << 8 | static_cast<std::uint8_t>(bytes[font + 5]);
+        if (tables == 0) return QStringLiteral("The font has no tables");
+        if (font + OFFSET_TABLE + tables * TABLE_RECORD > fileSize)
+            return QStringLiteral("The font is cut short: its table directory lies past the file's end");
+        for (qint64 table = 0; table < tables; ++table) {
+            const qint64 record = font + OFFSET_TABLE + table * TABLE_RECORD;
+            const qint64 end = qint64(bigEndian32(bytes, record + 8)) + bigEndian32(bytes, record + 12);
+            if (end > fileSize)
+                return QStringLiteral("The font is cut short: its table '%1' ends at byte %2, the file at %3")
+                    .arg(tableTag(bytes, record), QLocale().toString(end), QLocale().toString(fileSize));
+        }
+    }
+    return {};
+}
+
+namespace {
+
 QString outlineKind(const QByteArray& bytes) {
     const QByteArray tag = bytes.left(4);
     if (tag == "OTTO") return QStringLiteral("OpenType, PostScript outlines");
@@ -167,6 +233,7 @@ Preview trueTypePreview(Preview preview, const QString& path, const PreviewLimit
     QString why;
     if (!readBounded(path, limits.maxFontFileBytes, bytes, why)) return problem(preview, why);
     preview.facts << sizeFact(bytes.size());
+    if (const QString cut = fontTablesProblem(bytes); !cut.isEmpty()) return problem(preview, cut);
     const QRawFont probe(bytes, SAMPLE_SIZES[0]);
     if (!probe.isValid() || probe.familyName().isEmpty())
         return problem(preview,
@@ -303,15 +370,19 @@ QString dotsFact(const QSize& size) {
     return QStringLiteral("Size: %1 x %2 dots").arg(size.width()).arg(size.height());
 }
 
+image::PcxReadResult readPcxBounded(const QByteArray& bytes, const PreviewLimits& limits) {
+    image::PcxReadLimits pcxLimits;
+    pcxLimits.maxSide = limits.maxImageSide;
+    pcxLimits.maxDecodedBytes = qint64(limits.maxImageMegabytes) << 20;
+    return image::readPcx(bytes, pcxLimits);
+}
+
 Preview pcxPreview(Preview preview, const QString& path, const PreviewLimits& limits) {
     QByteArray bytes;
     QString why;
     if (!readBounded(path, limits.maxImageFileBytes, bytes, why)) return problem(preview, why);
     preview.facts << sizeFact(bytes.size());
-    image::PcxReadLimits pcxLimits;
-    pcxLimits.maxSide = limits.maxImageSide;
-    pcxLimits.maxDecodedBytes = qint64(limits.maxImageMegabytes) << 20;
-    const image::PcxReadResult read = image::readPcx(bytes, pcxLimits);
+    const image::PcxReadResult read = readPcxBounded(bytes, limits);
     if (!read.ok()) return problem(preview, read.error);
     preview.facts << dotsFact(read.image.size())
                   << QStringLiteral("PCX version %1, %2 bits per pixel, %3 planes")
@@ -358,6 +429,23 @@ Preview bmpPreview(Preview preview, const QString& path, const PreviewLimits& li
 }
 
 }  // namespace
+
+QString loadProblem(LoaderMode mode, const QString& path, const PreviewLimits& limits) {
+    QByteArray bytes;
+    QString why;
+    switch (mode) {
+        case LoaderMode::ModeTTF:
+            if (!readBounded(path, limits.maxFontFileBytes, bytes, why)) return why;
+            return fontTablesProblem(bytes);
+        case LoaderMode::ModePCX:
+            if (!readBounded(path, limits.maxImageFileBytes, bytes, why)) return why;
+            return readPcxBounded(bytes, limits).error;
+        case LoaderMode::ModeSF:
+        case LoaderMode::ModeBMP:
+            break;
+    }
+    return {};
+}
 
 Preview makePreview(LoaderMode mode, const QString& path, const PreviewLimits& limits) {
     Preview preview;

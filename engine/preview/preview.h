@@ -42,4 +42,15 @@ struct PreviewLimits {
 // The preview of the file at `path` as the printer would get it in `mode`.
 Preview makePreview(LoaderMode mode, const QString& path, const PreviewLimits& limits = {});
 
+// Why the file at `path` cannot be loaded in `mode`, as the preview reads
+// it (the same reasons, without drawing anything); empty when it can. True
+// Type and PCX files only: soft fonts are judged by their converter, and
+// BMP lists are never sent.
+QString loadProblem(LoaderMode mode, const QString& path, const PreviewLimits& limits = {});
+
+// Why a True Type or OpenType file's table directory does not hold
+// together (a table reaching past the file's end: a cut file); empty when
+// it does.
+QString fontTablesProblem(const QByteArray& bytes);
+
 }  // namespace velquin::preview

@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <functional>
 
+#include "../support/loadable_files.h"
 #include "conversion.h"
+#include "preview.h"
 #include "work_fakes.h"
 
 namespace velquin::testing {
@@ -139,11 +141,10 @@ protected:
     void SetUp() override { files_ = std::make_unique<FileList>(); }
     QString file(const QString& name, int size) {
         const QString path = dir.filePath(name);
-        // Each starts as its kind does: OpenType, PCX, or anything for the rest.
-        const QByteArray head = name.endsWith(".ttf")   ? "OTTO"
-                                : name.endsWith(".pcx") ? "\x0a\x05\x01\x08"
-                                                        : "";
-        writeFile(path, head + QByteArray(size - head.size(), 'f'));
+        // Each holds together as its kind does (True Type, PCX), anything for the rest.
+        writeFile(path, name.endsWith(".ttf")   ? trueTypeFile(size, 1)
+                        : name.endsWith(".pcx") ? pcxFile(size, 1)
+                                                : QByteArray(size, 'f'));
         return path;
     }
     QString cell(int row, int column) const { return files_->index(row, column).data().toString(); }
@@ -192,8 +193,8 @@ TEST_F(FileListTest, TheListHoldsOneHundredFiles) {
 TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
     FileList& files = list();
     files.append("/old.ttf", 5);
-    const QString a = file("a.ttf", 10);
-    const QString b = file("b.ttf", 20);
+    const QString a = file("a.ttf", 100);
+    const QString b = file("b.ttf", 200);
     const QString missing = dir.filePath("missing.ttf");
 
     const FileList::LoadReport report =
@@ -205,18 +206,18 @@ TEST_F(FileListTest, LoadingReplacesTheListAndReportsWhatItCouldNotAdd) {
                                           "List file line 3: " + missing + " can not be opened, not added"}));
     EXPECT_EQ(files.paths(), QStringList({a, b}));
     EXPECT_EQ(cell(2, ORDER_COLUMN), " 2");
-    EXPECT_EQ(cell(2, SIZE_COLUMN), "20");
-    EXPECT_EQ(files.flashNeeded(), 30);
+    EXPECT_EQ(cell(2, SIZE_COLUMN), "200");
+    EXPECT_EQ(files.flashNeeded(), 300);
 }
 
 TEST_F(FileListTest, LoadingMoreThanOneHundredFilesKeepsTheFirstHundred) {
-    const QString a = file("a.pcx", 4);
+    const QString a = file("a.pcx", 144);
     const QStringList lines(102, a);
     const FileList::LoadReport report = list().load(lines, LoaderMode::ModePCX, noConverter, view);
     EXPECT_EQ(report.added, 100);
     EXPECT_EQ(report.notAdded.size(), 2);
     EXPECT_TRUE(report.notAdded[0].startsWith("line 101: "));
-    EXPECT_EQ(list().flashNeeded(), 400);
+    EXPECT_EQ(list().flashNeeded(), 14'400);
 }
 
 TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
@@ -236,9 +237,66 @@ TEST_F(FileListTest, SoftFontsAreSizedByTheirConvertedFile) {
                                             "LANDSCAPE MODE"}));
 }
 
+// Damaged files: a header claiming 60,000 x 60,000 dots, picture data that
+// ends early, a font cut after 5,000 bytes.
+QByteArray hugePcx() {
+    QByteArray bytes = pcxFile(400, 1);
+    for (const int at : {8, 10}) {
+        bytes[at] = static_cast<char>(59'999 & 0xFF);
+        bytes[at + 1] = static_cast<char>(59'999 >> 8);
+    }
+    bytes[66] = static_cast<char>(7'500 & 0xFF);
+    bytes[67] = static_cast<char>(7'500 >> 8);
+    return bytes;
+}
+
+TEST_F(FileListTest, FilesThePreviewCannotReadAreRefusedWithItsReason) {
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"));
+    ASSERT_TRUE(font.open(QIODevice::ReadOnly));
+    const struct {
+        const char* name;
+        LoaderMode mode;
+        QByteArray bytes;
+        const char* reason;
+    } cases[] = {
+        {"huge.pcx", LoaderMode::ModePCX, hugePcx(),
+         "The PCX picture is 60000 x 60000 dots; more than 20000 dots a side are refused"},
+        {"short.pcx", LoaderMode::ModePCX, pcxFile(4'000, 1).left(2'000), "The PCX picture data ends early"},
+        {"cut.ttf", LoaderMode::ModeTTF, font.read(5'000), "The font is cut short: its table '"},
+    };
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(bad.name);
+        const QString path = dir.filePath(bad.name);
+        writeFile(path, bad.bytes);
+        const QString previewSays = preview::makePreview(bad.mode, path).problem;
+        EXPECT_TRUE(previewSays.startsWith(bad.reason)) << previewSays.toStdString();
+        EXPECT_EQ(loadProblem(bad.mode, path), "cannot be loaded: " + previewSays);
+        const FileList::LoadReport report = list().load({path}, bad.mode, noConverter, view);
+        EXPECT_EQ(report.notAdded, QStringList("line 1: " + path + " cannot be loaded: " + previewSays));
+    }
+}
+
+TEST_F(FileListTest, ASendReadsTheFilesAgainAndTellsWhatChanged) {
+    const QString a = file("a.pcx", 1'108);
+    const QString b = file("b.pcx", 2'000);
+    list().load({a, b}, LoaderMode::ModePCX, noConverter, view);
+    EXPECT_EQ(list().recheck(LoaderMode::ModePCX).resized, QStringList());
+
+    writeFile(a, pcxFile(4'774, 2));
+    const FileList::Recheck grown = list().recheck(LoaderMode::ModePCX);
+    EXPECT_EQ(grown.resized, QStringList(a + ": 1,108 bytes when listed, 4,774 now"));
+    EXPECT_EQ(grown.refusal, "");
+    EXPECT_EQ(cell(1, SIZE_COLUMN), "4774");
+    EXPECT_EQ(list().flashNeeded(), 6'774);
+
+    writeFile(b, pcxFile(2'000, 3).left(1'000));
+    EXPECT_EQ(list().recheck(LoaderMode::ModePCX).refusal,
+              "File " + b + " cannot be loaded: The PCX picture data ends early");
+}
+
 TEST_F(FileListTest, EditingKeepsOrderNumbersSizesAndTheChangedMark) {
     FileList& files = list();
-    files.load({file("a.ttf", 10), file("b.ttf", 20), file("c.ttf", 30), file("d.ttf", 40)},
+    files.load({file("a.ttf", 100), file("b.ttf", 200), file("c.ttf", 300), file("d.ttf", 400)},
                LoaderMode::ModeTTF, noConverter, view);
     EXPECT_FALSE(files.changedSinceSaved());
     const auto names = [&] {
@@ -254,10 +312,11 @@ TEST_F(FileListTest, EditingKeepsOrderNumbersSizesAndTheChangedMark) {
         const char* after;
     };
     const std::vector<Edit> edits = {
-        {"delete a middle row", [&] { return files.removeRowAt(2); }, " 1a10, 2c30, 3d40"},
-        {"move down", [&] { return files.moveRowTo(1, 3); }, " 1c30, 2d40, 3a10"},
-        {"move up", [&] { return files.moveRowTo(3, 2); }, " 1c30, 2a10, 3d40"},
-        {"no such row", [&] { return !files.removeRowAt(4) && !files.moveRowTo(0, 1); }, " 1c30, 2a10, 3d40"},
+        {"delete a middle row", [&] { return files.removeRowAt(2); }, " 1a100, 2c300, 3d400"},
+        {"move down", [&] { return files.moveRowTo(1, 3); }, " 1c300, 2d400, 3a100"},
+        {"move up", [&] { return files.moveRowTo(3, 2); }, " 1c300, 2a100, 3d400"},
+        {"no such row", [&] { return !files.removeRowAt(4) && !files.moveRowTo(0, 1); },
+         " 1c300, 2a100, 3d400"},
     };
     for (const Edit& edit : edits) {
         SCOPED_TRACE(edit.what);
@@ -265,8 +324,7 @@ TEST_F(FileListTest, EditingKeepsOrderNumbersSizesAndTheChangedMark) {
         EXPECT_EQ(names(), QLatin1String(edit.after));
     }
     EXPECT_EQ(files.count(), 3);
-    EXPECT_EQ(files.flashNeeded(), 80);
-    EXPECT_EQ(files.flashNeeded(), 80);
+    EXPECT_EQ(files.flashNeeded(), 800);
     EXPECT_TRUE(files.changedSinceSaved());
     files.markSaved();
     EXPECT_FALSE(files.changedSinceSaved());
@@ -275,7 +333,7 @@ TEST_F(FileListTest, EditingKeepsOrderNumbersSizesAndTheChangedMark) {
     std::unique_ptr<QMimeData> dragged(files.mimeData({files.index(3, PATH_COLUMN)}));
     ASSERT_TRUE(dragged);
     files.dropMimeData(dragged.get(), Qt::MoveAction, -1, -1, files.index(1, PATH_COLUMN));
-    EXPECT_EQ(names(), " 1d40, 2c30, 3a10");
+    EXPECT_EQ(names(), " 1d400, 2c300, 3a100");
     EXPECT_FALSE(files.flags(files.index(0, PATH_COLUMN)).testFlag(Qt::ItemIsDragEnabled));
     EXPECT_EQ(files.mimeData({files.index(0, PATH_COLUMN)}), nullptr);
 }

@@ -1,8 +1,16 @@
 // velquin-load's fleet commands against printer-sim printers placed across
-// 127.0.0.0/24: discover, and apply with its plan (--check).
+// 127.0.0.0/24: discover, apply with its plan (--check), many printers at
+// once (on a terminal of a given size, within a descriptor limit), and a
+// printer named twice.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -30,9 +38,10 @@ protected:
     }
 
     // A printer fit for the network at 127.0.0.`host` on `port` (0: a free one).
-    printersim::Simulator& addPrinter(int host, std::uint16_t port, const printersim::Faults& faults = {}) {
+    printersim::Simulator& addPrinter(int host, std::uint16_t port, const printersim::Faults& faults = {},
+                                      const std::string& firmware = "2.10") {
         printersim::PrinterConfig config;
-        config.identity = "MFG:Ticket printer;CMD:KTL;MDL:RVA 300;FWV:2.10;";
+        config.identity = "MFG:Ticket printer;CMD:KTL;MDL:RVA 300;FWV:" + firmware + ";";
         auto& simulator = *printers_.emplace_back(std::make_unique<printersim::Simulator>(config));
         simulator.printer().setFaults(faults);
         simulator.listenTcp(port, "127.0.0." + std::to_string(host));
@@ -45,6 +54,15 @@ protected:
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(text.toUtf8());
         return path;
+    }
+
+    // `count` printers on 127.0.0.1 and the arguments that name them.
+    QStringList addPrinters(int count) {
+        QStringList arguments;
+        for (int i = 0; i < count; ++i)
+            arguments << QStringLiteral("--printer")
+                      << QStringLiteral("tcp:127.0.0.1:%1").arg(addPrinter(1, 0).port());
+        return arguments;
     }
 
     QTemporaryDir dir_;
@@ -211,8 +229,11 @@ TEST_F(FleetCliTest, LogJsonWritesOneObjectPerEventAndPipedLinesCarryATime) {
         EXPECT_EQ(event[QStringLiteral("printer")].toString(), printer);
         EXPECT_TRUE(QDateTime::fromString(event[QStringLiteral("timestamp")].toString(), Qt::ISODateWithMs)
                         .isValid());
-        if (event[QStringLiteral("event")].toString() == QLatin1String("completed"))
+        if (event[QStringLiteral("event")].toString() == QLatin1String("completed")) {
             completed << event[QStringLiteral("file")].toString();
+            // The file's bytes against its size, its header apart.
+            EXPECT_EQ(event[QStringLiteral("bytes")], event[QStringLiteral("size")]) << line.toStdString();
+        }
         if (event[QStringLiteral("event")].toString() == QLatin1String("finished")) {
             EXPECT_EQ(event[QStringLiteral("outcome")].toString(), QStringLiteral("completed"));
             finishedBytes = event[QStringLiteral("bytes")].toInteger();
@@ -250,6 +271,165 @@ TEST_F(FleetCliTest, BadRangesAndFleetFilesAreUsageErrors) {
         EXPECT_TRUE(run.err.startsWith("velquin-load: ")) << arguments.join(' ').toStdString();
     }
     EXPECT_TRUE(runLoad({QStringLiteral("apply"), missingMode}).err.contains("line 5"));
+}
+
+// The terminal a pseudo-terminal's reader sees, as far as redrawn lines
+// use it: what wrapped at the right edge, and what moved the cursor up past
+// the top (the block was taller than the screen: its old lines stay behind).
+struct TerminalModel {
+    int columns = 0;
+    int rows = 0;
+    int row = 0;
+    int column = 0;
+    int wrapped = 0;
+    int pastTheTop = 0;
+
+    void feed(const QByteArray& bytes) {
+        for (qsizetype at = 0; at < bytes.size(); ++at) {
+            const char c = bytes[at];
+            if (c == '\x1b' && at + 1 < bytes.size() && bytes[at + 1] == '[') {
+                int count = 0;
+                at += 2;
+                while (at < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[at])))
+                    count = count * 10 + (bytes[at++] - '0');
+                if (at < bytes.size() && bytes[at] == 'A') {
+                    if (std::max(count, 1) > row) ++pastTheTop;
+                    row = std::max(row - std::max(count, 1), 0);
+                }
+            } else if (c == '\r') {
+                column = 0;
+            } else if (c == '\n') {
+                row = std::min(row + 1, rows - 1);
+            } else if ((c & 0xc0) != 0x80) {  // a character's first byte
+                if (column == columns) {
+                    ++wrapped;
+                    column = 0;
+                    row = std::min(row + 1, rows - 1);
+                }
+                ++column;
+            }
+        }
+    }
+};
+
+TEST_F(FleetCliTest, LiveLinesFitATerminalSmallerThanTheFleet) {
+    constexpr int COLUMNS = 40, ROWS = 8;
+    const QStringList printers = addPrinters(12);
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("a-folder-of-fonts-with-a-long-name")));
+    const QString font = writeFont(dir_.path() + QStringLiteral("/a-folder-of-fonts-with-a-long-name"),
+                                   QStringLiteral("Condensed-Bold-Italic.ttf"), 60'000, 1);
+    int master = -1, slave = -1;
+    winsize size{};
+    size.ws_col = COLUMNS;
+    size.ws_row = ROWS;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+
+    QProcess process;
+    process.setProgram(QStringLiteral(VELQUIN_LOAD_PATH));
+    process.setArguments(QStringList{QStringLiteral("send"), font} + printers);
+    process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    process.start();
+    ::close(slave);
+    TerminalModel screen{COLUMNS, ROWS};
+    QByteArray seen;
+    auto drain = [&] {
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(master, buffer, sizeof buffer)) > 0) seen.append(buffer, got);
+    };
+    while (!process.waitForFinished(20)) drain();
+    drain();
+    ::close(master);
+    screen.feed(seen);
+
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_TRUE(seen.contains("more printer(s)")) << seen.toStdString();
+    EXPECT_EQ(screen.wrapped, 0) << seen.toStdString();
+    EXPECT_EQ(screen.pastTheTop, 0) << seen.toStdString();
+    EXPECT_EQ(process.readAllStandardOutput().count("completed  1 of 1 files"), 12);
+}
+
+// velquin-load under a hard limit on open files: its soft limit cannot be
+// raised past it.
+LoadRun runLoadWithinFiles(rlim_t files, const QStringList& arguments) {
+    QProcess process;
+    process.setProgram(QStringLiteral(VELQUIN_LOAD_PATH));
+    process.setArguments(arguments);
+    process.setChildProcessModifier([files] {
+        const rlimit limit{files, files};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    process.start();
+    EXPECT_TRUE(process.waitForFinished(120'000));
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// A fleet of more printers than the limit lets run at once is loaded a part
+// at a time, and says so; a worker that cannot start at all says why.
+TEST_F(FleetCliTest, ADescriptorLimitHoldsTheFleetBackAndNamesWhyAWorkerCouldNotStart) {
+    const QStringList printers = addPrinters(12);
+    const QStringList status{QStringLiteral("status"), QStringLiteral("--json")};
+    const LoadRun held = runLoadWithinFiles(41, status + printers);
+    EXPECT_EQ(held.exitCode, 0) << held.err.toStdString();
+    const QJsonArray reports = held.json()[QStringLiteral("printers")].toArray();
+    ASSERT_EQ(reports.size(), 12);
+    for (const QJsonValue& report : reports)
+        EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("completed"))
+            << QJsonDocument(report.toObject()).toJson().toStdString();
+    EXPECT_TRUE(held.err.contains("printers at a time, not 12")) << held.err.toStdString();
+
+    const LoadRun starved = runLoadWithinFiles(12, status + printers.mid(0, 2));
+    EXPECT_EQ(starved.exitCode, 1);
+    const QJsonObject report = starved.json()[QStringLiteral("printers")][0].toObject();
+    EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("worker-failed"));
+    EXPECT_TRUE(report[QStringLiteral("message")].toString().startsWith(
+        QStringLiteral("the worker could not start: ")))
+        << starved.out.toStdString();
+    EXPECT_FALSE(report[QStringLiteral("message")].toString().contains(QStringLiteral("No such file")));
+}
+
+TEST_F(FleetCliTest, APrinterNamedTwiceIsDrivenOnceUnderTheFirstName) {
+    const QString port = QString::number(addPrinter(1, 0).port());
+    const QStringList names{QStringLiteral("tcp:localhost:") + port, QStringLiteral("tcp:127.0.0.1:") + port,
+                            QStringLiteral("tcp:127.0.0.01:") + port};
+    QStringList arguments{QStringLiteral("send"), writeFont(dir_.path(), QStringLiteral("a.ttf"), 3'000, 1),
+                          QStringLiteral("--json")};
+    for (const QString& name : names) arguments << QStringLiteral("--printer") << name;
+    const LoadRun run = runLoad(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonArray reports = run.json()[QStringLiteral("printers")].toArray();
+    ASSERT_EQ(reports.size(), 1) << run.out.toStdString();
+    EXPECT_EQ(reports[0][QStringLiteral("printer")].toString(), names[0]);
+    EXPECT_EQ(reports[0][QStringLiteral("address")].toString(), QStringLiteral("127.0.0.1:") + port);
+    EXPECT_EQ(reports[0][QStringLiteral("also_named")].toArray(), QJsonArray::fromStringList(names.mid(1)));
+    EXPECT_EQ(run.err.count("driven once"), 2) << run.err.toStdString();
+    EXPECT_EQ(printers_[0]->printer().journal().size(), 1u);
+}
+
+TEST_F(FleetCliTest, StatusWithoutJsonShowsIdentityVerdictBusyToggleAndFlash) {
+    const QString fit = QString::number(addPrinter(1, 0).port());
+    const QString old = QString::number(addPrinter(1, 0, {}, "1.00").port());
+    const LoadRun run = runLoad({QStringLiteral("status"), QStringLiteral("--printer"),
+                                 QStringLiteral("tcp:127.0.0.1:") + fit, QStringLiteral("--printer"),
+                                 QStringLiteral("tcp:127.0.0.1:") + old});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 8) << run.out.toStdString();
+    for (int printer = 0; printer < 2; ++printer) {
+        const QStringList block = lines.mid(printer * 4, 4);
+        EXPECT_TRUE(block[1].contains(QStringLiteral("model RVA, language KTL"))) << block[1].toStdString();
+        EXPECT_TRUE(block[1].contains(printer == 0 ? QStringLiteral("firmware 2.10")
+                                                   : QStringLiteral("firmware 1.00")));
+        if (printer == 0)
+            EXPECT_EQ(block[2], QStringLiteral("  suitable"));
+        else
+            EXPECT_TRUE(block[2].startsWith(QStringLiteral("  not suitable (")) &&
+                        block[2].contains(QStringLiteral("firmware 1.00")))
+                << block[2].toStdString();
+        EXPECT_TRUE(block[3].startsWith(QStringLiteral("  idle, flash toggle "))) << block[3].toStdString();
+        EXPECT_TRUE(block[3].endsWith(QStringLiteral(" bytes free"))) << block[3].toStdString();
+    }
 }
 
 }  // namespace

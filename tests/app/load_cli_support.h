@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "../support/loadable_files.h"
+
 namespace velquin::test {
 
 struct LoadRun {
@@ -37,18 +39,13 @@ inline LoadRun runLoad(const QStringList& arguments, const QString& dataHome = {
             process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-// A "True Type" file: the sfnt version, then bytes that differ from place to place.
+// A True Type file whose one table holds bytes that differ from place to
+// place (at least 28 bytes long).
 inline QString writeFont(const QString& folder, const QString& name, int size, unsigned seed) {
-    QByteArray bytes("\x00\x01\x00\x00", 4);
-    std::uint32_t state = seed * 2654435761u + 1;
-    while (bytes.size() < size) {
-        state = state * 1103515245u + 12345u;
-        bytes.append(static_cast<char>(state >> 16));
-    }
     const QString path = folder + QLatin1Char('/') + name;
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    file.write(testing::trueTypeFile(size, seed));
     return path;
 }
 

@@ -97,7 +97,7 @@ protected:
         qputenv("XDG_RUNTIME_DIR", dir_.path().toLocal8Bit());  // locks of this test only
         qputenv("XDG_DATA_HOME", (dir_.path() + QStringLiteral("/data")).toLocal8Bit());  // and its ledger
         files_ = {writeFont(dir_.path(), QStringLiteral("a.ttf"), 20'000, 1),
-                  writeFont(dir_.path(), QStringLiteral("b.ttf"), 7, 2),
+                  writeFont(dir_.path(), QStringLiteral("b.ttf"), 40, 2),
                   writeFont(dir_.path(), QStringLiteral("c.ttf"), 40'000, 3)};
     }
 
@@ -551,6 +551,40 @@ TEST_F(LoadCliTest, AMixOfKindsIsRefusedNamingTheOddFile) {
                                  QStringLiteral("tcp:127.0.0.1:1")});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.contains(pcx.toLocal8Bit())) << run.err.toStdString();
+}
+
+TEST_F(LoadCliTest, FilesThatCannotBeReadAsTheirKindAreRefusedBeforeAnyPrinter) {
+    auto& simulator = addPrinter();
+    QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"));
+    ASSERT_TRUE(font.open(QIODevice::ReadOnly));
+    QByteArray huge = velquin::testing::pcxFile(400, 1);
+    huge[8] = huge[10] = static_cast<char>(59'999 & 0xFF);
+    huge[9] = huge[11] = static_cast<char>(59'999 >> 8);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* reason;
+    } cases[] = {
+        {"huge.pcx", huge, "The PCX picture is 60000 x 60000 dots"},
+        {"short.pcx", velquin::testing::pcxFile(4'000, 1).left(2'000), "The PCX picture data ends early"},
+        {"cut.ttf", font.read(5'000), "The font is cut short"},
+    };
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(bad.name);
+        const QString path = dir_.path() + QLatin1Char('/') + QLatin1String(bad.name);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bad.bytes);
+        file.close();
+        const QByteArray said = (path + QStringLiteral(" cannot be loaded: ") + bad.reason).toLocal8Bit();
+        const LoadRun sent = runLoad(QStringList{QStringLiteral("send"), path} + printerArguments());
+        EXPECT_EQ(sent.exitCode, 2);
+        EXPECT_TRUE(sent.err.contains(said)) << sent.err.toStdString();
+        const LoadRun exported = runLoad({QStringLiteral("export"), path});
+        EXPECT_EQ(exported.exitCode, 1);
+        EXPECT_TRUE(exported.err.contains(said)) << exported.err.toStdString();
+    }
+    EXPECT_TRUE(simulator.printer().journal().empty());
 }
 
 TEST_F(LoadCliTest, APrinterHeldByAnotherProgramIsRefusedNamingItsProcess) {

@@ -2,6 +2,7 @@
 // asked, against printer-sim on a simulated USB printer and over TCP on
 // 127.0.0.1: files the printer did not store, readings that failed, runs
 // that stopped, files of the wrong kind, and demo mode.
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -13,11 +14,13 @@
 #include <QTimer>
 #include <memory>
 
+#include "../support/loadable_files.h"
 #include "app_test_support.h"
 #include "file_list.h"
 #include "flash_maintenance.h"
 #include "network_address_dialog.h"
 #include "printer_facts.h"
+#include "printer_holds.h"
 #include "simulator.h"
 
 using namespace velquin;
@@ -59,6 +62,9 @@ private slots:
     void demoModeSaysItIsADemonstration();
     void aSplitStatusReplyIsReadWhole();
     void anUnansweredFlashQueryIsToldOncePerRun();
+    void aListThePrinterHoldsIsSentAgainOnlyWhenAsked();
+    void printerHoldsComparesWithAReadingTakenNow();
+    void aFileChangedSinceListedIsReadAgainBeforeTheSend();
 
 private:
     void startWindow(Link link, printersim::PrinterConfig config = fastFlash());
@@ -86,6 +92,19 @@ private:
         for (int i = 0; i < test::control<QListWidget>(*window_, "lstStatus")->count(); ++i)
             lines << test::control<QListWidget>(*window_, "lstStatus")->item(i)->text();
         return lines;
+    }
+    // scripts/screenshot-holds.sh keeps a picture of what some cases show.
+    static void keepPicture(QWidget& widget) {
+        const QString picture = qEnvironmentVariable("VELQUIN_SCREENSHOT");
+        if (picture.isEmpty()) return;
+        widget.show();
+        QApplication::processEvents();
+        QVERIFY(widget.grab().save(picture));
+    }
+    // The ledger of earlier cases (another printer at the same link) is gone.
+    static void forgetLedger() {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(ledger::Ledger::defaultFile() + QLatin1String(suffix));
     }
     QString flashLabel() const { return test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->text(); }
     QColor flashColour() const {
@@ -251,7 +270,7 @@ void OperatorTruthTest::everyRunEndSaysHowItEnded() {
     QFETCH(QString, caption);
     startWindow(Link::Usb);
     // A small font: the flash wait's limit grows with the file.
-    addFile(test::writeFile(dir_->filePath("small.otf"), QByteArray("OTTO") + QByteArray(2'044, 'o')));
+    addFile(test::writeFile(dir_->filePath("small.otf"), testing::trueTypeFile(2'048, 1)));
     window_->setToggleWaitTimeoutMs(1'000);
     QTimer canceller;
     if (fault == "close") {
@@ -317,6 +336,16 @@ void OperatorTruthTest::filesOfTheWrongKindAreRefused_data() {
                                    << "is not a soft font the converter can load: ";
     QTest::addRow("pcx as bmp") << LoaderMode::ModeBMP << QByteArray("\x0a\x05\x01\x08", 4) << "x.bmp"
                                 << "is not a BMP image";
+    // What the preview cannot read either, with the preview's reason.
+    QByteArray huge = testing::pcxFile(400, 1);
+    huge[8] = huge[10] = static_cast<char>(59'999 & 0xFF);
+    huge[9] = huge[11] = static_cast<char>(59'999 >> 8);
+    QTest::addRow("huge pcx") << LoaderMode::ModePCX << huge << "huge.pcx"
+                              << "cannot be loaded: The PCX picture is 60000 x 60000 dots";
+    QTest::addRow("short pcx") << LoaderMode::ModePCX << testing::pcxFile(4'000, 1).left(2'000) << "short.pcx"
+                               << "cannot be loaded: The PCX picture data ends early";
+    QTest::addRow("cut ttf") << LoaderMode::ModeTTF << test::readFile(MONO).left(5'000) << "cut.ttf"
+                             << "cannot be loaded: The font is cut short";
 }
 
 void OperatorTruthTest::filesOfTheWrongKindAreRefused() {
@@ -430,6 +459,92 @@ void OperatorTruthTest::anUnansweredFlashQueryIsToldOncePerRun() {
     send();
     QCOMPARE(harness_->prompts.countMessages(QStringLiteral("Can't read flash remaining")), 1);
     QCOMPARE(simulator_->printer().journal().size(), std::size_t(2));
+}
+
+// One Enter after the end's message does not send the list again, and a
+// list the printer verifiably holds is sent again only when asked (No by
+// default).
+void OperatorTruthTest::aListThePrinterHoldsIsSentAgainOnlyWhenAsked() {
+    forgetLedger();
+    startWindow(Link::Usb);
+    window_->show();
+    QApplication::setActiveWindow(window_);  // also with no window manager
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    addFile(MONO);
+    auto* sendButton = test::control<QPushButton>(*window_, "cmdSendListToPrinter");
+    sendButton->setFocus();
+    send();
+    QCOMPARE(simulator_->printer().journal().size(), std::size_t(1));
+    QVERIFY(QApplication::focusWidget() != nullptr && QApplication::focusWidget() != sendButton);
+    QVERIFY(window_->fileList().index(1, PATH_COLUMN).data(FileList::HeldRole).toBool());
+    keepPicture(*window_);
+
+    for (const bool again : {false, true}) {
+        harness_->prompts.answerYesNo(again);
+        send();
+        const auto& asked = harness_->prompts.prompts().front();
+        QCOMPARE(asked.kind, ScriptedOperatorPrompts::Kind::YesNo);
+        QVERIFY2(asked.text.contains(QStringLiteral("already holds every file")), qPrintable(asked.text));
+        QCOMPARE(asked.defaultAnswer, DefaultAnswer::No);
+        QCOMPARE(simulator_->printer().journal().size(), std::size_t(again ? 2 : 1));
+    }
+}
+
+// After the window's own load the record agrees with the printer; once the
+// printer lost what it held, Printer Holds says so and the marks go.
+void OperatorTruthTest::printerHoldsComparesWithAReadingTakenNow() {
+    forgetLedger();
+    startWindow(Link::Tcp);
+    addFile(MONO);
+    send();
+    const auto holds = [this] {
+        window_->readHoldsNow();
+        window_->waitForWork();
+        return window_->printerHolds().holdsText();
+    };
+    const auto held = [this] {
+        return window_->fileList().index(1, PATH_COLUMN).data(FileList::HeldRole).toBool();
+    };
+    QString text = holds();
+    QVERIFY2(text.contains(QStringLiteral("as last seen")), qPrintable(text));
+    QVERIFY(held());
+    keepPicture(*window_->printerHolds().holdsDialog());
+
+    simulator_->printer().eraseReceived("restart");
+    QVERIFY(simulator_->printer().waitUntilIdle(std::chrono::seconds(5)));
+    text = holds();
+    QVERIFY2(text.contains(QStringLiteral("changed since last seen: the printer reports 8388608 bytes free")),
+             qPrintable(text));
+    QCOMPARE(flashLabel(), QStringLiteral("8,388,608"));
+    QVERIFY(!held());
+}
+
+// A PCX replaced after Add: its new size goes into the grid, "Flash
+// Needed" and the flash check, and the operator is told; a file that can
+// no longer be read stops the send before any byte goes out.
+void OperatorTruthTest::aFileChangedSinceListedIsReadAgainBeforeTheSend() {
+    printersim::PrinterConfig config = fastFlash();
+    config.flashSize = 3'000;
+    startWindow(Link::Usb, config);
+    window_->selectMode(LoaderMode::ModePCX);
+    const QString path = test::writeFile(dir_->filePath("logo.pcx"), testing::pcxFile(1'108, 1));
+    addFile(path);
+    test::writeFile(path, testing::pcxFile(4'774, 2));
+
+    harness_->prompts.answerYesNo(false);
+    send();
+    QCOMPARE(window_->fileList().index(1, SIZE_COLUMN).data().toString(), QStringLiteral("4774"));
+    QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("4,774"));
+    QVERIFY(
+        harness_->prompts.messages().constFirst().contains(path + ": 1,108 bytes when listed, 4,774 now"));
+    QVERIFY(harness_->prompts.prompts().back().text.startsWith(QStringLiteral("The list needs 4,774 bytes")));
+
+    test::writeFile(path, testing::pcxFile(4'774, 2).left(2'000));
+    send();
+    QVERIFY2(harness_->prompts.messages().constLast().startsWith(
+                 "File " + path + " cannot be loaded: The PCX picture data ends early"),
+             qPrintable(harness_->prompts.messages().constLast()));
+    QVERIFY(simulator_->printer().journal().empty());
 }
 
 VELQUIN_QTEST_MAIN(OperatorTruthTest)

@@ -6,6 +6,7 @@
 
 #include <QProcess>
 
+#include "../support/loadable_files.h"
 #include "app_test_support.h"
 #include "file_list.h"
 #include "list_grid.h"
@@ -35,8 +36,8 @@ int sendWithLedgerIn(const QString& dataHome, const QString& file, quint16 port)
     return process.exitCode();
 }
 
-QString font(const QString& path, char fill) {
-    return test::writeFile(path, QByteArray("\x00\x01\x00\x00", 4) + QByteArray(5'000, fill));
+QString font(const QString& path, unsigned seed) {
+    return test::writeFile(path, testing::trueTypeFile(5'004, seed));
 }
 
 }  // namespace
@@ -45,8 +46,8 @@ void PrinterHoldsTest::marksHeldRowsAndSeesALoadThatBypassedTheLedger() {
     test::PrivateEnvironment environment;
     printersim::Simulator simulator;
     simulator.listenTcp();
-    const QString held = font(environment.path(QStringLiteral("held.ttf")), 'a');
-    const QString other = font(environment.path(QStringLiteral("other.ttf")), 'b');
+    const QString held = font(environment.path(QStringLiteral("held.ttf")), 1);
+    const QString other = font(environment.path(QStringLiteral("other.ttf")), 2);
     QCOMPARE(sendWithLedgerIn(environment.path(QStringLiteral("data")), held, simulator.port()), 0);
 
     QWidget parent;

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "../support/loadable_files.h"
 #include "app_test_support.h"
 #include "file_list.h"
 #include "image_conversion_dialog.h"
@@ -825,7 +826,7 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
 
 void WorkEndToEndTest::flashNeededFormats() {
     startWindow(Link::Usb);
-    const QString font = test::writeFile(dir_->filePath("k.ttf"), QByteArray("OTTO") + QByteArray(1020, 'k'));
+    const QString font = test::writeFile(dir_->filePath("k.ttf"), testing::trueTypeFile(1024, 1));
     addFile(font);
     QCOMPARE(cell(1, ORDER_COLUMN), QStringLiteral(" 1"));
     QCOMPARE(cell(1, PATH_COLUMN), font);

@@ -46,7 +46,10 @@ def main():
         files = work / "files"
         files.mkdir()
         for index, name in enumerate(["headline.ttf", "body.ttf"]):
-            (files / name).write_bytes(b"\x00\x01\x00\x00" + bytes([65 + index]) * (3000 + index))
+            # One table record, then the table's bytes.
+            body = bytes([65 + index]) * (3000 + index)
+            (files / name).write_bytes(b"\x00\x01\x00\x00\x00\x01" + bytes(6) + b"glyf" + bytes(4)
+                                       + (28).to_bytes(4, "big") + len(body).to_bytes(4, "big") + body)
         shutil.copy(EXAMPLES / "playbook.yml", work / "playbook.yml")
         journals = [str(work / "journal2"), str(work / "journal3")]
         hosts = {}

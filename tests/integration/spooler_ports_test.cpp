@@ -1,7 +1,6 @@
 // Port redirection against a real CUPS server that each test starts itself.
 #include "link/spooler_ports.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -313,24 +312,8 @@ TEST_F(SpoolerPorts, TheGuardianPutsBackTheQueuesOfAKilledProcess) {
     } cases[] = {{"ticket_usb", std::chrono::seconds(0)}, {"frozen_usb", std::chrono::seconds(5)}};
     for (const auto& c : cases) {
         addQueues({{c.queue, USB_URI}});
-        int moved[2];
-        ASSERT_EQ(::pipe(moved), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // The library as the program loads it, with the guardian beside it.
-            ::unsetenv("MORLIX_GUARDIAN");
-            void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
-            auto move =
-                library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
-            if (move) move();
-            [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
-            for (;;) ::pause();
-        }
-        ::close(moved[1]);
-        char done;
-        ASSERT_EQ(::read(moved[0], &done, 1), 1);
-        ::close(moved[0]);
+        const pid_t child = velquin::testing::forkProgramHoldingPorts(MORLIX_LIBRARY_PATH);
+        ASSERT_GT(child, 0);
         EXPECT_EQ(cupsd.deviceUri(c.queue), NULL_DEVICE);
         if (c.frozen.count() > 0) cupsd.freeze(true);
         ::kill(child, SIGKILL);

@@ -3,7 +3,6 @@
 // printer gadget (dummy_hcd and the configfs printer function) whose printer
 // side printer-sim serves, and lp on QEMU's emulated parallel port, whose
 // bytes land in a file on the host.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -28,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/loadable_files.h"
 #include "link/printer_data.h"
 #include "morlix/morlix.h"
 #include "platform/device_io.h"
@@ -172,28 +172,22 @@ protected:
             QStringList{QStringLiteral("--printer"), QStringLiteral("local"), QStringLiteral("--json")});
     }
 
-    // A file of `size` bytes that differ from place to place, after `head`.
-    QString file(const QString& name, const QByteArray& head, qsizetype size, unsigned seed = 1) {
-        QByteArray bytes = head;
-        std::uint32_t state = seed * 2654435761u + 1;
-        while (bytes.size() < size) {
-            state = state * 1103515245u + 12345u;
-            bytes.append(static_cast<char>(state >> 16));
-        }
+    // Files the program loads, their bytes differing from place to place.
+    QString file(const QString& name, const QByteArray& bytes) {
         const QString path = dir_.filePath(name);
         writeFile(path.toStdString(), bytes);
         return path;
     }
     QString trueType(const QString& name, qsizetype size) {
-        return file(name, QByteArray("\x00\x01\x00\x00", 4), size);
+        return file(name, velquin::testing::trueTypeFile(size, 1));
     }
     QString pcxList() {
         const QString list = dir_.filePath(QStringLiteral("images.pfl"));
         if (QFile::exists(list)) return list;
-        const QByteArray pcxHead("\x0a\x05\x01\x08", 4);
-        writeFile(list.toStdString(), (file(QStringLiteral("one.pcx"), pcxHead, 3000, 2) + QLatin1Char('\n') +
-                                       file(QStringLiteral("two.pcx"), pcxHead, 9000, 3) + QLatin1Char('\n'))
-                                          .toLocal8Bit());
+        writeFile(list.toStdString(),
+                  (file(QStringLiteral("one.pcx"), velquin::testing::pcxFile(3000, 2)) + QLatin1Char('\n') +
+                   file(QStringLiteral("two.pcx"), velquin::testing::pcxFile(9000, 3)) + QLatin1Char('\n'))
+                      .toLocal8Bit());
         return list;
     }
 
@@ -448,22 +442,8 @@ TEST_F(KernelDrivers, TheSpoolersUsbQueueLeavesThePrinterForALoadAndComesBackAft
     EXPECT_TRUE(cupsd.isStopped("ticket"));
 
     // A program killed while it holds the queue: its guardian puts it back.
-    int moved[2];
-    ASSERT_EQ(::pipe(moved), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::unsetenv("MORLIX_GUARDIAN");
-        void* library = ::dlopen(MORLIX_LIBRARY_PATH, RTLD_NOW);
-        auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
-        if (move) move();
-        [[maybe_unused]] auto w = ::write(moved[1], "M", 1);
-        for (;;) ::pause();
-    }
-    ::close(moved[1]);
-    char done;
-    ASSERT_EQ(::read(moved[0], &done, 1), 1);
-    ::close(moved[0]);
+    const pid_t child = velquin::testing::forkProgramHoldingPorts(MORLIX_LIBRARY_PATH);
+    ASSERT_GT(child, 0);
     EXPECT_NE(cupsd.deviceUri("ticket"), uri);
     ::kill(child, SIGKILL);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);

@@ -1,5 +1,6 @@
 #include "private_cupsd.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -209,6 +210,29 @@ bool PrivateCupsd::stopQueue(const std::string& name) const {
 bool PrivateCupsd::isStopped(const std::string& name) const {
     std::string output;
     return runProgram({"lpstat", "-p", name}, &output) == 0 && output.find("disabled") != std::string::npos;
+}
+
+pid_t forkProgramHoldingPorts(const char* libraryPath) {
+    int moved[2];
+    if (::pipe(moved) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::unsetenv("MORLIX_GUARDIAN");
+        void* library = ::dlopen(libraryPath, RTLD_NOW);
+        auto move = library ? reinterpret_cast<int32_t (*)()>(::dlsym(library, "SetPortsToFile")) : nullptr;
+        if (move) move();
+        [[maybe_unused]] auto written = ::write(moved[1], "M", 1);
+        for (;;) ::pause();
+    }
+    ::close(moved[1]);
+    char done;
+    const bool ready = child > 0 && ::read(moved[0], &done, 1) == 1;
+    ::close(moved[0]);
+    if (child > 0 && !ready) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    return ready ? child : -1;
 }
 
 }  // namespace velquin::testing

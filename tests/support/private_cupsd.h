@@ -52,6 +52,11 @@ private:
     pid_t server_ = -1;
 };
 
+// Forks a process that loads the library at `libraryPath` as the program does
+// (its guardian beside it), moves the spooler's ports and then waits to be
+// killed. Returns once the ports are moved: the child's id, or -1.
+pid_t forkProgramHoldingPorts(const char* libraryPath);
+
 // Runs a program with arguments and waits; its exit status, or -1.
 int runProgram(const std::vector<std::string>& arguments, std::string* output = nullptr);
 
