@@ -8,13 +8,12 @@
 
 namespace velquin {
 
-// Flags are 16-bit integers used as Booleans: True is -1, False is 0, and a
-// flag counts as set only when it equals True.
-using Flag = std::int16_t;
-inline constexpr Flag FLAG_TRUE = -1;
-inline constexpr Flag FLAG_FALSE = 0;
+// A yes-or-no fact of the state.
+using Flag = bool;
+inline constexpr Flag FLAG_TRUE = true;
+inline constexpr Flag FLAG_FALSE = false;
 inline constexpr bool isTrue(Flag flag) {
-    return flag == FLAG_TRUE;
+    return flag;
 }
 inline constexpr Flag toFlag(bool value) {
     return value ? FLAG_TRUE : FLAG_FALSE;
