@@ -19,6 +19,10 @@ inline constexpr Flag toFlag(bool value) {
     return value ? FLAG_TRUE : FLAG_FALSE;
 }
 
+// The link to the printer in use: none, the local port, a TCP connection,
+// or the demo printer, which is not there.
+enum class SessionLink { None, Local, Tcp, Demo };
+
 // The four operating modes; the numbers are those of the mode file.
 enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 };
 
@@ -27,8 +31,9 @@ inline constexpr std::size_t FILE_LIST_CAPACITY = 100;
 struct AppState {
     // A printer link was obtained by discovery (local search or network dialog).
     Flag PrinterFoundHandle = FLAG_FALSE;
-    // The printer is reached over TCP: every write goes to Socket.
-    Flag PrinterIsEthernet = FLAG_FALSE;
+    // The printer link in use: over TCP every write goes to Socket, over the
+    // local port to PrinterHandle.
+    SessionLink link = SessionLink::None;
     // A printer has been found; the file list enables sending only then.
     Flag PrinterFound = FLAG_FALSE;
     // The connected TCP socket of a network printer; 0 when none.

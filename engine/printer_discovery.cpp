@@ -185,7 +185,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     // another file.
     library_.ClosePrinterHandleVB(state_.PrinterHandle);
     state_.PrinterHandle = 0;
-    state_.PrinterIsEthernet = FLAG_FALSE;
+    state_.link = SessionLink::None;
 
     bool found = demo;
     if (!demo && !lockRefused) {
@@ -206,6 +206,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     }
 
     state_.PrinterFoundHandle = FLAG_TRUE;
+    state_.link = demo ? SessionLink::Demo : SessionLink::Local;
     state_.PrinterSuitable = FLAG_TRUE;
     PrinterFacts facts{PrinterLink::Local,       morlix::PORT_TYPE_USB,     morlix::LOGIC_BD_MXR_PLUS,
                        morlix::PRINTER_TYPE_KTL, morlix::PRINTER_MODEL_RVA, DEMO_VERSION};
@@ -426,7 +427,7 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     const std::int32_t heldSocket = state_.Socket;
     if (outcome.result == ConnectOutcome::Result::Connected) {
         state_.Socket = outcome.socket;
-        state_.PrinterIsEthernet = FLAG_TRUE;
+        state_.link = SessionLink::Tcp;
         state_.PrinterFoundHandle = FLAG_TRUE;
         state_.PrinterFound = FLAG_TRUE;
         if (heldSocket != 0 && heldSocket != outcome.socket) library_.CloseEthernetSocketVB(heldSocket);
@@ -441,7 +442,8 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     // The socket held before is replaced by none: close it rather than lose it.
     if (heldSocket != 0) library_.CloseEthernetSocketVB(heldSocket);
     state_.Socket = 0;
-    state_.PrinterIsEthernet = FLAG_FALSE;
+    // The local printer's handle, when one is held, is the link left.
+    state_.link = state_.PrinterHandle != 0 ? SessionLink::Local : SessionLink::None;
     if (state_.PrinterHandle == 0) {
         // No link is left: the window must not show a printer it cannot reach.
         state_.PrinterFound = FLAG_FALSE;

@@ -80,7 +80,7 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
     static constexpr std::uint8_t nothing = 0;
     const std::uint8_t* const data = bytes.empty() ? &nothing : bytes.data();
     const std::size_t byteCount = std::min(bytes.size(), LARGEST_WRITE);
-    if (isTrue(state_.PrinterIsEthernet)) {
+    if (state_.link == SessionLink::Tcp) {
         // One send may take fewer bytes than asked; send the rest until all
         // are taken, so no part of a file is silently left out.
         std::size_t done = 0;
@@ -101,7 +101,7 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
 bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
     status.fill(0);
     byteCount = 0;
-    if (isTrue(state_.PrinterIsEthernet)) {
+    if (state_.link == SessionLink::Tcp) {
         // A network printer answers "<SS>" with the same status bytes a local
         // port gives; without it the flash toggle could never be seen over TCP.
         constexpr std::size_t requestLength = sizeof ETHERNET_STATUS_REQUEST - 1;

@@ -234,6 +234,7 @@ public:
             if (!handle)
                 return std::pair{QStringLiteral("not-found"), QStringLiteral("no local printer found")};
             state_.PrinterHandle = *handle;
+            state_.link = SessionLink::Local;
         } else {
             const QStringList octets = printer.host.split(QLatin1Char('.'));
             const std::optional<std::int32_t> socket =
@@ -242,7 +243,7 @@ public:
                 return std::pair{QStringLiteral("connect-failed"),
                                  QStringLiteral("cannot connect to %1").arg(printer.name())};
             state_.Socket = *socket;
-            state_.PrinterIsEthernet = FLAG_TRUE;
+            state_.link = SessionLink::Tcp;
         }
         state_.PrinterFoundHandle = FLAG_TRUE;
         state_.PrinterFound = FLAG_TRUE;

@@ -248,7 +248,7 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
     test::connectThroughDialog(*window_, simulator_->port());
 
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
-    QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
+    QVERIFY(window_->state.link == SessionLink::Tcp);
     QVERIFY(window_->state.Socket >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",

@@ -398,7 +398,7 @@ void StartupTest::networkPrinterThroughTheDialog() {
 
     const AppState& state = window_->state;
     QCOMPARE(state.Socket, 9);
-    QCOMPARE(state.PrinterIsEthernet, FLAG_TRUE);
+    QVERIFY(state.link == SessionLink::Tcp);
     QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
     QCOMPARE(state.PrinterFound, FLAG_TRUE);
     QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
@@ -433,7 +433,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
-    QCOMPARE(window_->state.PrinterIsEthernet, FLAG_FALSE);
+    QVERIFY(window_->state.link == SessionLink::None);
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 
