@@ -13,9 +13,16 @@ namespace velquin {
 
 namespace {
 
-std::optional<QStringList> refuse(QString* problem, const QString& why) {
+std::nullopt_t refuse(QString* problem, const QString& why) {
     if (problem) *problem = why;
     return std::nullopt;
+}
+
+QStringList namesOf(const QList<QByteArray>& lines) {
+    QStringList names;
+    names.reserve(lines.size());
+    for (const QByteArray& line : lines) names << QFile::decodeName(line);
+    return names;
 }
 
 }  // namespace
@@ -28,6 +35,12 @@ bool writeListFile(const QString& listFile, const QStringList& paths) {
 }
 
 std::optional<QStringList> readListFile(const QString& listFile, QString* problem) {
+    const std::optional<QList<QByteArray>> lines = readListFileLines(listFile, problem);
+    if (!lines) return std::nullopt;
+    return namesOf(*lines);
+}
+
+std::optional<QList<QByteArray>> readListFileLines(const QString& listFile, QString* problem) {
     // Opened without waiting (a FIFO would block) and judged by what was
     // opened: only a regular file, and only as much as a list can hold, so
     // a device (/dev/zero) or a huge file is never read whole.
@@ -45,11 +58,17 @@ std::optional<QStringList> readListFile(const QString& listFile, QString* proble
     if (file.error() != QFileDevice::NoError) return refuse(problem, file.errorString());
     if (content.size() > MAX_LIST_FILE_SIZE)
         return refuse(problem, QStringLiteral("larger than %1 bytes").arg(MAX_LIST_FILE_SIZE));
-    return parseListFile(content, problem);
+    return parseListFileLines(content, problem);
 }
 
 std::optional<QStringList> parseListFile(const QByteArray& content, QString* problem) {
-    QStringList lines;
+    const std::optional<QList<QByteArray>> lines = parseListFileLines(content, problem);
+    if (!lines) return std::nullopt;
+    return namesOf(*lines);
+}
+
+std::optional<QList<QByteArray>> parseListFileLines(const QByteArray& content, QString* problem) {
+    QList<QByteArray> lines;
     qsizetype start = 0;
     while (start < content.size()) {
         qsizetype end = start;
@@ -58,7 +77,7 @@ std::optional<QStringList> parseListFile(const QByteArray& content, QString* pro
         // No file name holds a NUL byte: the line would name another file.
         if (line.contains('\0'))
             return refuse(problem, QStringLiteral("line %1 holds a NUL byte").arg(lines.size() + 1));
-        lines << QFile::decodeName(line);
+        lines << line;
         if (end < content.size() && content[end] == '\r') ++end;
         if (end < content.size() && content[end] == '\n') ++end;
         start = end;

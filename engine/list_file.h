@@ -26,4 +26,9 @@ std::optional<QStringList> readListFile(const QString& listFile, QString* proble
 // The lines of a list file's bytes, as readListFile judges them.
 std::optional<QStringList> parseListFile(const QByteArray& content, QString* problem = nullptr);
 
+// The same, each line as its bytes: a file's name as the system stores it,
+// also when it is not text.
+std::optional<QList<QByteArray>> readListFileLines(const QString& listFile, QString* problem = nullptr);
+std::optional<QList<QByteArray>> parseListFileLines(const QByteArray& content, QString* problem = nullptr);
+
 }  // namespace velquin

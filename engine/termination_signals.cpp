@@ -12,6 +12,7 @@ namespace velquin {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+int lastSignal = 0;
 
 extern "C" void forwardSignal(int signalNumber) {
     const char byte = static_cast<char>(signalNumber);
@@ -25,8 +26,7 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal) : onSigna
     notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) > 0) {
-        }
+        while (::read(signalPipe[0], &byte, 1) > 0) received_ = lastSignal = byte;
         if (onSignal_) onSignal_();
     });
     struct sigaction action {};
@@ -34,6 +34,10 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal) : onSigna
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signalNumber, &action, nullptr);
+}
+
+int TerminationSignals::lastReceived() {
+    return lastSignal;
 }
 
 TerminationSignals::~TerminationSignals() {

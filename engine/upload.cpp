@@ -524,9 +524,9 @@ UploadOutcome UploadEngine::transferOrStop(const QString& path) {
 
 UploadOutcome UploadEngine::waitForFlashWrite(int initialToggle, const QString& path, std::int64_t size) {
     observer_.flashWriteBegan(row_);
-    const ToggleWait wait = waitForToggleChange(link_, view_, initialToggle,
-                                                QStringLiteral("Waiting for done, toggle has not changed"),
-                                                flashWaitLimit(toggleTimeout_, size));
+    const ToggleWait wait = waitForToggleChange(
+        link_, view_, initialToggle, QStringLiteral("Waiting for done, toggle has not changed"),
+        flashWaitOverride_.value_or(flashWaitLimit(toggleTimeout_, size)));
     observer_.flashWriteEnded(row_);
     switch (wait) {
         case ToggleWait::Changed:

@@ -68,6 +68,9 @@ public:
     // Once `refused` says so, every further write is refused: a run then
     // ends between two chunks (as a printer that stopped taking data).
     void refuseWritesWhen(std::function<bool()> refused) { refused_ = std::move(refused); }
+    // The longest wait for one file's flash write, whatever its size
+    // (else the toggle time-out and the file's share of the slowest flash).
+    void limitFlashWaitTo(std::chrono::milliseconds limit) { flashWaitOverride_ = limit; }
 
     UploadOutcome run(const UploadRequest& request);
     // The files of the last run whose storing the printer did not confirm
@@ -114,6 +117,7 @@ private:
     OperationView& view_;
     SoftFontConverterCall convert_;
     std::chrono::milliseconds toggleTimeout_;
+    std::optional<std::chrono::milliseconds> flashWaitOverride_;
     UploadObserver& observer_;
     std::function<bool()> refused_;
     bool demo_ = false;

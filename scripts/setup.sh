@@ -10,7 +10,7 @@ PACKAGES=(
   libqt6svg6 qt6-svg-dev qt6-image-formats-plugins qt6-image-formats-plugin-pdf
   libcups2-dev cups
   libsqlite3-dev zlib1g-dev time
-  libtomlplusplus-dev ansible-core
+  libtomlplusplus-dev libcli11-dev ansible-core
   xvfb xauth imagemagick netpbm fonts-dejavu-core fonts-urw-base35
   clang-format dpkg-dev lintian desktop-file-utils appstream librsvg2-bin
   qemu-system-x86 busybox-static cpio

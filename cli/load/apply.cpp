@@ -152,8 +152,9 @@ int runApply(const LoadOptions& options) {
             }
         }
 
-    auto showEvent = [format = options.log](const QString& printer, const QString& line) {
-        logWorkerLine(format, printer, line);
+    auto showEvent = [format = options.log, quiet = options.quiet](const QString& printer,
+                                                                   const QString& line) {
+        if (!quiet || format == LogFormat::Json) logWorkerLine(format, printer, line);
     };
 
     // The members of the fleet, in the order the file names them.

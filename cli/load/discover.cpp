@@ -226,11 +226,11 @@ int runDiscover(const LoadOptions& options) {
                      static_cast<unsigned long long>(total));
         return 2;
     }
-    const Discovery discovery =
-        discoverPrinters(ranges, options.port, options.jobs, discoveryTimeout(options),
-                         [format = options.log](const QString& printer, const QString& line) {
-                             logWorkerLine(format, printer, line);
-                         });
+    const Discovery discovery = discoverPrinters(
+        ranges, options.port, options.jobs, discoveryTimeout(options),
+        [format = options.log, quiet = options.quiet](const QString& printer, const QString& line) {
+            if (!quiet || format == LogFormat::Json) logWorkerLine(format, printer, line);
+        });
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     if (options.json) {
         QJsonArray printers, unanswered;

@@ -31,6 +31,16 @@ QJsonObject eventObject(const QString& timestamp, const QString& printer, const 
             event.insert(QStringLiteral("outcome"), QStringLiteral("completed"));
         return event;
     }
+    // "@waiting FILE|WAITED_MS|LIMIT_MS": the printer is writing the file to flash.
+    const QLatin1String waiting(WAITING_PREFIX);
+    const QStringList wait = line.mid(waiting.size()).split(QLatin1Char('|'));
+    if (line.startsWith(waiting) && wait.size() == 3) {
+        event.insert(QStringLiteral("file"), wait[0]);
+        event.insert(QStringLiteral("event"), QStringLiteral("waiting"));
+        event.insert(QStringLiteral("waited_ms"), wait[1].toLongLong());
+        event.insert(QStringLiteral("limit_ms"), wait[2].toLongLong());
+        return event;
+    }
     event.insert(QStringLiteral("event"), QStringLiteral("message"));
     event.insert(QStringLiteral("message"), line);
     return event;
@@ -71,7 +81,8 @@ void logWorkerLine(LogFormat format, const QString& printer, const QString& line
         writeJsonEvent(eventObject(logTimestamp(), printer, line));
         return;
     }
-    if (line.startsWith(QLatin1String(PROGRESS_PREFIX))) return;
+    if (line.startsWith(QLatin1String(PROGRESS_PREFIX)) || line.startsWith(QLatin1String(WAITING_PREFIX)))
+        return;
     std::fprintf(stderr, "%s %s: %s\n", qPrintable(logTimestamp()), qPrintable(printer), qPrintable(line));
     std::fflush(stderr);
 }

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -98,15 +99,15 @@ private:
 };
 
 // The report of a worker ended during a stop: which file it was sending.
-QJsonObject stoppedReport(const Worker& worker) {
+QJsonObject stoppedReport(const Worker& worker, int signal) {
     QJsonObject report{{QStringLiteral("outcome"), QStringLiteral("stopped")}};
     const std::optional<ProgressFields>& file = worker.inFlight;
     report.insert(QStringLiteral("message"),
-                  file ? QStringLiteral("stopped mid-file: %1 (%2 of %3 bytes sent)")
-                             .arg(file->path)
+                  file ? QStringLiteral("%1 mid-file: %2 (%3 of %4 bytes sent)")
+                             .arg(stopCause(signal), file->path)
                              .arg(file->bytes)
                              .arg(file->size)
-                       : QStringLiteral("stopped while the printer did not answer"));
+                       : QStringLiteral("%1 while the printer did not answer").arg(stopCause(signal)));
     return report;
 }
 
@@ -151,21 +152,6 @@ std::vector<Worker> workersFor(const QList<PrinterAddress>& printers, LogFormat 
 
 }  // namespace
 
-QStringList workerArguments(const QStringList& arguments, const PrinterAddress& printer) {
-    QStringList result{QStringLiteral("--worker")};
-    for (qsizetype at = 0; at < arguments.size(); ++at) {
-        const QString& argument = arguments[at];
-        if (argument == QLatin1String("--printer") || argument == QLatin1String("--jobs")) {
-            ++at;
-            continue;
-        }
-        if (argument == QLatin1String("--json")) continue;
-        result << argument;
-    }
-    result << QStringLiteral("--printer") << printer.name();
-    return result;
-}
-
 QString summaryLine(const QJsonObject& report) {
     QString line = report.value(QStringLiteral("printer")).toString() + QStringLiteral("  ") +
                    report.value(QStringLiteral("outcome")).toString();
@@ -189,17 +175,17 @@ QString summaryLine(const QJsonObject& report) {
     return line;
 }
 
-int runFleet(const LoadOptions& options, const QStringList& arguments) {
+int runFleet(const LoadOptions& givenOptions) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    LoadOptions options = givenOptions;
     std::vector<Worker> workers = workersFor(options.printers, options.log);
-    QStringList baseArguments = arguments;
     if (options.command == Command::Erase && !options.yes) {
         // Ask once for the whole fleet; without a terminal the answer is no.
         if (::isatty(STDIN_FILENO) == 1) {
             writeError(QStringLiteral("Erase the font space of %1 printer(s)? [y/N] ").arg(workers.size()));
             char answer[16] = {};
             if (std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y'))
-                baseArguments << QStringLiteral("--yes");
+                options.yes = true;
         }
     }
 
@@ -213,15 +199,19 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
 
     // A log system gets JSON events instead of the lines; a pipe gets lines with a time.
     const bool jsonLog = options.log == LogFormat::Json;
-    const bool liveLines = terminal && !jsonLog;
+    const bool liveLines = terminal && !jsonLog && !options.quiet;
 
     // Ctrl-C, SIGTERM or a lost reader of the events: every worker stops
     // between chunks and reports; one stuck in a call is ended after the grace.
+    // A worker gets the signal the fleet got, so its report names it.
+    int stopSignal = SIGTERM;
+    std::unique_ptr<TerminationSignals> termination;
     auto stopAll = [&] {
         if (stopping) return;
         stopping = true;
         for (Worker& worker : workers)
-            if (worker.started && !worker.finished) worker.process->terminate();
+            if (worker.started && !worker.finished)
+                ::kill(static_cast<pid_t>(worker.process->processId()), stopSignal);
         QTimer::singleShot(STOP_GRACE_MS, &loop, [&workers] {
             for (Worker& worker : workers) {
                 if (!worker.started || worker.finished) continue;
@@ -238,16 +228,21 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
                      : std::nullopt;
         const bool sending = file && file->state == QLatin1String("sending");
         if (progress) worker.inFlight = sending ? file : std::nullopt;
+        if (options.quiet && !jsonLog) return;
+        // The wait for a flash write: on the live line, and now and then in a log.
+        const bool waiting = line.startsWith(QLatin1String(WAITING_PREFIX));
+        const QString waited = waiting ? line.mid(qsizetype{sizeof WAITING_PREFIX} - 1) : QString();
+        const QString text = waiting ? waitingText(waited) : line;
         if (jsonLog) {
             if (!writeJsonEvent(eventObject(logTimestamp(), worker.printer.shownName(), line)))
                 errorOutputLost = true;
         } else if (liveLines) {
             worker.live.file = file;
-            if (!file) worker.live.text = shownText(line);
+            if (!file) worker.live.text = shownText(text);
             live.changed();
-        } else if (!sending) {
+        } else if (waiting ? waitWorthALogLine(waited) : !sending) {
             writeError(logTimestamp() + QLatin1Char(' ') + shownText(worker.printer.shownName()) +
-                       QStringLiteral(": ") + shownText(file ? progressText(*file) : line) +
+                       QStringLiteral(": ") + shownText(file ? progressText(*file) : text) +
                        QLatin1Char('\n'));
         }
         if (errorOutputLost) stopAll();
@@ -261,7 +256,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         if (document.isObject())
             worker.report = document.object();
         else if (worker.killed)
-            worker.report = stoppedReport(worker);
+            worker.report = stoppedReport(worker, termination ? termination->received() : 0);
         else
             worker.report = failedReport(QStringLiteral("worker-failed"));
         nameIn(worker.report, worker);
@@ -294,7 +289,7 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
             });
             QObject::connect(process, &QProcess::finished, [&worker, &finished] { finished(worker); });
             process->start(QCoreApplication::applicationFilePath(),
-                           workerArguments(baseArguments, worker.printer));
+                           workerCommandLine(options, worker.printer));
             if (!process->waitForStarted()) {
                 worker.report =
                     failedReport(QStringLiteral("worker-failed"), workerStartFailure(process->errorString()));
@@ -307,7 +302,10 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         if (running == 0) loop.quit();
     };
 
-    TerminationSignals termination(stopAll);
+    termination = std::make_unique<TerminationSignals>([&] {
+        stopSignal = termination->received();
+        stopAll();
+    });
 
     if (liveLines) live.redraw();
     startMore();
@@ -337,6 +335,8 @@ int runFleet(const LoadOptions& options, const QStringList& arguments) {
         }
     }
     std::fflush(stdout);
+    // An interrupted run says so in its status too, as a shell expects of a signal.
+    if (termination->received() != 0) return 128 + termination->received();
     return allCompleted ? 0 : 1;
 }
 

@@ -10,12 +10,9 @@
 
 namespace velquin::load {
 
-// Runs the command on every printer; the exit status (0 all completed, 1 any failed).
-int runFleet(const LoadOptions& options, const QStringList& arguments);
-
-// The arguments a worker for `printer` gets: the command line without its
-// printers, jobs and JSON choice, with --worker and the one printer.
-QStringList workerArguments(const QStringList& arguments, const PrinterAddress& printer);
+// Runs the command on every printer; the exit status (0 all completed, 1
+// any failed, 128 and the signal's number when a signal stopped the run).
+int runFleet(const LoadOptions& options);
 
 // The human summary of one printer's report.
 QString summaryLine(const QJsonObject& report);

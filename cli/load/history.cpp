@@ -27,6 +27,15 @@ QString entryLine(const QJsonObject& entry) {
     return line;
 }
 
+// The --json document: one entry per printer.
+void writeReport(const QJsonArray& printers) {
+    std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("schema"), JSON_SCHEMA},
+                                         {QStringLiteral("printers"), printers}})
+                   .toJson()
+                   .constData(),
+               stdout);
+}
+
 }  // namespace
 
 int runHistory(const LoadOptions& options) {
@@ -40,8 +49,10 @@ int runHistory(const LoadOptions& options) {
         return 1;
     }
     if (printers.empty()) {
+        // A script reading the report gets one, with no printer in it.
+        if (options.json) writeReport({});
         std::fprintf(stderr, "velquin-load: the ledger has no printer matching \"%s\"\n",
-                     qPrintable(options.historyPrinter));
+                     qPrintable(shownText(options.historyPrinter)));
         return 1;
     }
     QJsonArray reports;
@@ -57,12 +68,7 @@ int runHistory(const LoadOptions& options) {
         for (const QJsonValue& entry : history)
             std::printf("  %s\n", qPrintable(shownText(entryLine(entry.toObject()))));
     }
-    if (options.json)
-        std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("schema"), JSON_SCHEMA},
-                                             {QStringLiteral("printers"), reports}})
-                       .toJson()
-                       .constData(),
-                   stdout);
+    if (options.json) writeReport(reports);
     if (!ledger.usable()) {
         std::fprintf(stderr, "velquin-load: the ledger could not be read: %s\n",
                      qPrintable(ledger.problem()));

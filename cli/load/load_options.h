@@ -1,8 +1,10 @@
 // The command line of velquin-load: what to do, to which printers, with what.
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 
 #include "app_state.h"
@@ -62,14 +64,22 @@ struct LoadOptions {
     QStringList subnets;
     quint16 port = DEFAULT_NETWORK_PORT;
     bool spooler = false;
-    // discover and apply: the longest a printer may take per run (0: the command's default).
+    // send: the longest wait for the printer to write one file to flash;
+    // discover and apply: the longest a printer may take per run (0: the
+    // command's default).
     int timeoutMs = 0;
+    // -q: no progress or event lines, only the report and the errors.
+    bool quiet = false;
     // apply: the fleet file.
     QString fleetFile;
     // Internal: this process drives the one printer it is given.
     bool worker = false;
     // Internal: a discovery's status worker (--probe).
     bool probe = false;
+    // Internal: files sent under another path than the operator gave (a copy
+    // of standard input, a link to a name that is not text), and the name
+    // the operator is shown for each.
+    QMap<QString, QString> shownNames;
 };
 
 // What parsing gives: the options, or help, version, or a usage error.
@@ -82,6 +92,16 @@ struct ParseResult {
 ParseResult parseCommandLine(const QStringList& arguments);
 
 QString usageText();
+// The line after a usage error's own.
+inline constexpr char USAGE_HINT[] = "Try 'velquin-load --help' for more information.";
+
+// The command line of the worker that runs `options`' command on `printer`.
+QStringList workerCommandLine(const LoadOptions& options, const PrinterAddress& printer);
+
+// A time as --timeout takes it: a number with "ms" or "s" after it, or a
+// bare number in `bareUnit`; nothing when it is no positive time.
+std::optional<std::chrono::milliseconds> parseDuration(const QString& text,
+                                                       std::chrono::milliseconds bareUnit);
 
 // The mode a list file names by its extension (TFL, SFL, PFL).
 std::optional<LoaderMode> modeOfListFile(const QString& path);
@@ -97,8 +117,10 @@ struct ResolvedFiles {
 };
 
 // The files to send and their mode, from --list or the file arguments and
-// --mode: a list file gives its lines, and its extension the mode; files
-// given one by one must all be of one kind.
+// --mode: a list file gives its lines (relative paths taken from the list
+// file's folder), and its extension the mode; files given one by one must
+// all be of one kind. A file whose content is of another kind than the mode
+// is refused by name.
 ResolvedFiles resolveFiles(const LoadOptions& options);
 
 QString modeName(LoaderMode mode);

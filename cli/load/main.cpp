@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "apply.h"
 #include "descriptor_limit.h"
@@ -18,6 +21,8 @@
 #include "output_file.h"
 #include "printer_run.h"
 #include "shown_text.h"
+#include "stand_ins.h"
+#include "termination_signals.h"
 
 using namespace velquin::load;
 
@@ -40,6 +45,15 @@ FILE* reserveStandardOutput() {
     return output != nullptr ? output : stdout;
 }
 
+// Files that cannot be used are a usage error (exit 2); a list that names
+// none has nothing to send, a failed run (exit 1).
+int fileProblem(const QString& error, bool nothingToSend) {
+    std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(error)));
+    if (nothingToSend) return 1;
+    std::fprintf(stderr, "%s\n", USAGE_HINT);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -50,15 +64,30 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("velquin-load"));
     application.setApplicationVersion(QStringLiteral(VELQUIN_VERSION));
-    const QStringList arguments = application.arguments().mid(1);
-    // A name that is not valid UTF-8 cannot be carried through as text: say
-    // so, rather than let it pass as another file that is then not found.
+    QStringList arguments = application.arguments().mid(1);
+    // The files this run sends from a folder of its own, made when first needed.
+    std::optional<QTemporaryDir> privateFolder;
+    const auto folder = [&privateFolder] {
+        if (!privateFolder)
+            privateFolder.emplace(QDir::temp().filePath(QStringLiteral("velquin-load-XXXXXX")));
+        return privateFolder->path();
+    };
+    // A name that is not valid UTF-8 cannot be carried through as text: a
+    // file of that name is sent through a link; anything else is refused,
+    // rather than taken for another name that is then not found.
+    QMap<QString, QString> linkedNames;
     for (int index = 1; index < argc; ++index) {
-        if (QFile::encodeName(QFile::decodeName(argv[index])) != QByteArray(argv[index])) {
-            std::fprintf(stderr, "velquin-load: argument %d is not valid UTF-8 (%s); rename the file\n",
-                         index, qPrintable(shownText(QFile::decodeName(argv[index]))));
-            return 2;
+        const QByteArray raw(argv[index]);
+        if (QFile::encodeName(QFile::decodeName(raw)) == raw) continue;
+        if (const QString link = linkToRawName(raw, folder(), QStringLiteral("argument-%1").arg(index));
+            !link.isEmpty()) {
+            arguments[index - 1] = link;
+            linkedNames.insert(link, rawNameShown(raw));
+            continue;
         }
+        std::fprintf(stderr, "velquin-load: argument %d is not valid UTF-8 (%s) and names no file\n%s\n",
+                     index, qPrintable(rawNameShown(raw)), USAGE_HINT);
+        return 2;
     }
 
     const ParseResult parsed = parseCommandLine(arguments);
@@ -70,20 +99,39 @@ int main(int argc, char* argv[]) {
             std::printf("velquin-load %s\n", VELQUIN_VERSION);
             return 0;
         case ParseResult::Kind::UsageError:
-            std::fprintf(stderr, "velquin-load: %s\n%s", qPrintable(parsed.error), qPrintable(usageText()));
+            std::fprintf(stderr, "velquin-load: %s\n%s\n", qPrintable(shownText(parsed.error)), USAGE_HINT);
             return 2;
         case ParseResult::Kind::Run:
             break;
     }
-    const LoadOptions& options = parsed.options;
+    LoadOptions options = parsed.options;
+    options.shownNames.insert(linkedNames);
 
     if (options.command == Command::History) return runHistory(options);
-    if (options.command == Command::Discover && !options.worker) return runDiscover(options);
-    if (options.command == Command::Apply && !options.worker) return runApply(options);
+    // An interrupted search or apply says so in its status, after its report.
+    const auto orSignal = [](int status) {
+        const int signal = velquin::TerminationSignals::lastReceived();
+        return signal != 0 ? 128 + signal : status;
+    };
+    if (options.command == Command::Discover && !options.worker) return orSignal(runDiscover(options));
+    if (options.command == Command::Apply && !options.worker) return orSignal(runApply(options));
+
+    // A file or a list on standard input is read once, here, for every printer.
+    const bool takesFiles = options.command == Command::Send || options.command == Command::Export;
+    if (takesFiles && !options.worker &&
+        (options.listFile == QLatin1String("-") || options.files.contains(QStringLiteral("-")))) {
+        const StandardInputTaken taken = takeStandardInput(options, folder());
+        if (!taken.error.isEmpty()) return fileProblem(taken.error, taken.nothingToSend);
+    }
+    if (takesFiles && !options.worker && !options.listFile.isEmpty()) {
+        const StandardInputTaken taken = takeRawListNames(options, folder);
+        if (!taken.error.isEmpty()) return fileProblem(taken.error, taken.nothingToSend);
+    }
 
     if (options.command == Command::Export) {
+        const bool toStandardOutput = options.output.isEmpty() || options.output == QLatin1String("-");
         const QString target =
-            options.output.isEmpty() ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
+            toStandardOutput ? QString::fromLatin1(velquin::STANDARD_OUTPUT_NAME) : options.output;
         FILE* output = reserveStandardOutput();
         QStringList inputs = resolveFiles(options).paths;
         if (!options.listFile.isEmpty()) inputs << options.listFile;
@@ -104,10 +152,7 @@ int main(int argc, char* argv[]) {
     // A usage problem with the files shows before any printer is touched.
     if (options.command == Command::Send && !options.worker) {
         const ResolvedFiles files = resolveFiles(options);
-        if (!files.error.isEmpty()) {
-            std::fprintf(stderr, "velquin-load: %s\n", qPrintable(shownText(files.error)));
-            return files.nothingToSend ? 1 : 2;
-        }
+        if (!files.error.isEmpty()) return fileProblem(files.error, files.nothingToSend);
     }
 
     if (options.worker) {
@@ -117,5 +162,5 @@ int main(int argc, char* argv[]) {
         std::fflush(output);
         return 0;
     }
-    return runFleet(options, arguments);
+    return runFleet(options);
 }

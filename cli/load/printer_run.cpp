@@ -5,8 +5,11 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "conversion.h"
@@ -17,6 +20,7 @@
 #include "morlix_library.h"
 #include "operation_view.h"
 #include "operator_prompts.h"
+#include "platform/tcp_socket.h"
 #include "printer_connection.h"
 #include "printer_facts.h"
 #include "printer_finder.h"
@@ -37,6 +41,21 @@ constexpr std::chrono::milliseconds RATE_MEASURED_OVER{1'000};
 // Set once standard error could not be written: nobody reads the events any
 // more (the fleet is gone), so the run stops as on a stop request.
 bool eventReaderGone = false;
+// The signal that asked this worker to stop, 0 before any.
+int stopSignal = 0;
+// The files this worker sends under another path, and the name each is shown by.
+QMap<QString, QString> shownNames;
+
+// A file as the operator named it: "-" for standard input.
+QString namedPath(const QString& path) {
+    return shownNames.value(path, path);
+}
+
+// A connect to see why the library could not open a printer: refused,
+// unreachable or slow (the system's words), or taken.
+constexpr std::chrono::milliseconds CONNECT_CHECK_LIMIT{5'000};
+// How often the wait for a flash write is shown.
+constexpr std::chrono::seconds WAITING_INTERVAL{1};
 
 // A message of several lines goes out as several event lines; any other
 // control character (a terminal escape in a name) is shown escaped.
@@ -72,14 +91,26 @@ QString uploadOutcomeName(UploadOutcome outcome) {
     return QStringLiteral("failed");
 }
 
+// Why the run stopped on a request rather than on the printer.
+QString stoppedText() {
+    if (stopSignal == 0 && eventReaderGone)
+        return QStringLiteral("stopped: the reader of the progress went away");
+    return stopCause(stopSignal);
+}
+
 // Answers the engine's questions without an operator: the list larger than
 // the free flash is sent only with --force, the erase only with --yes (the
 // fleet asked on the terminal before it started the workers). Messages
-// become event lines.
+// become event lines, except once the run was asked to stop (the engine
+// then tells of writes it refused) and when nobody reads them (export).
 class UnattendedPrompts final : public OperatorPrompts {
 public:
-    explicit UnattendedPrompts(bool yes) : yes_(yes) {}
-    void message(const QString& text, const QString&, MessageIcon) override { event(text); }
+    explicit UnattendedPrompts(bool yes, const StopRequest* stop = nullptr, bool silent = false)
+        : yes_(yes), stop_(stop), silent_(silent) {}
+    void message(const QString& text, const QString&, MessageIcon) override {
+        if (silent_ || eventReaderGone || (stop_ != nullptr && stop_->requested())) return;
+        event(text);
+    }
     bool askYesNo(const QString&, const QString&, DefaultAnswer) override { return yes_; }
     std::optional<QString> openFileName(const FileDialogRequest&) override { return std::nullopt; }
     std::optional<QString> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
@@ -87,9 +118,12 @@ public:
         return std::nullopt;
     }
     void answerYes(bool yes) { yes_ = yes; }
+    void silence(bool silent) { silent_ = silent; }
 
 private:
     bool yes_;
+    const StopRequest* stop_;
+    bool silent_;
 };
 
 // The engine's view for a worker: no window, only the events a fleet shows.
@@ -110,8 +144,14 @@ public:
     void setCancelOffered(bool) override {}
     bool cancelRequested() const override { return stop_.requested() || eventReaderGone; }
     OperatorPrompts& prompts() override { return prompts_; }
+    // The engine notes each poll of a wait (the printer writing its flash).
+    void addRepeatedStatusLine(const QString& line) override {
+        addStatusLine(line);
+        if (onWaitPoll) onWaitPoll();
+    }
 
     QStringList lines;
+    std::function<void()> onWaitPoll;
 
 private:
     OperatorPrompts& prompts_;
@@ -152,27 +192,54 @@ void progressEvent(const FileProgress& file, const QString& state) {
     const std::int64_t bytes = streamed ? std::min(file.transferSent, size) : 0;
     const std::int64_t rate = file.sendingTime >= RATE_MEASURED_OVER && bytes > 0 ? file.bytesPerSecond() : 0;
     event(QLatin1String(PROGRESS_PREFIX) + QStringLiteral("%1|%2|%3|%4|%5")
-                                               .arg(shownText(file.path, u"|"))
+                                               .arg(shownText(namedPath(file.path), u"|"))
                                                .arg(bytes)
                                                .arg(size)
                                                .arg(rate)
                                                .arg(state));
 }
 
-// The progress lines of a send: "sending" a few times a second, and once
-// per file when the printer starts writing it to flash.
-void showProgressOf(TransferMeter& meter) {
+// The longest the flash write of `file` may take before the run gives up.
+using FlashLimit = std::function<std::chrono::milliseconds(const FileProgress& file)>;
+
+// The progress lines of a send: "sending" a few times a second, once per
+// file when the printer starts writing it to flash, then the wait about
+// once a second against its limit.
+void showProgressOf(TransferMeter& meter, FlashLimit flashLimit) {
     meter.setListener(
-        [flashShown = 0](const FileProgress& file) mutable {
+        [flashShown = 0, waitShown = std::chrono::milliseconds{0},
+         flashLimit = std::move(flashLimit)](const FileProgress& file) mutable {
             if (file.stage == FileStage::Sending) {
                 progressEvent(file, QStringLiteral("sending"));
             } else if (file.stage == FileStage::FlashWriting && flashShown != file.row) {
                 flashShown = file.row;
+                waitShown = std::chrono::milliseconds{0};
                 progressEvent(file, QStringLiteral("flash-writing"));
+            } else if (file.stage == FileStage::FlashWriting &&
+                       file.flashWriting - waitShown >= WAITING_INTERVAL) {
+                waitShown = file.flashWriting;
+                event(QLatin1String(WAITING_PREFIX) + QStringLiteral("%1|%2|%3")
+                                                          .arg(shownText(namedPath(file.path), u"|"))
+                                                          .arg(file.flashWriting.count())
+                                                          .arg(flashLimit(file).count()));
             }
         },
         PROGRESS_INTERVAL);
 }
+
+// Each file's end as it happens, so a reader on a pipe follows the run.
+class FileEndsShown final : public UploadObserver {
+public:
+    explicit FileEndsShown(const TransferMeter& meter) : meter_(meter) {}
+    void fileEnded(const FileEnded& ended) override {
+        if (ended.outcome != FileOutcome::Confirmed && ended.outcome != FileOutcome::NotConfirmed) return;
+        if (const std::optional<FileProgress> file = meter_.file(ended.row))
+            progressEvent(*file, QStringLiteral("completed"));
+    }
+
+private:
+    const TransferMeter& meter_;
+};
 
 // A printer that takes everything into memory and finishes every flash
 // write at once, its free flash going down by what it took (so every file
@@ -239,9 +306,7 @@ public:
             const QStringList octets = printer.host.split(QLatin1Char('.'));
             const std::optional<std::int32_t> socket =
                 finder_.connect({octets[0], octets[1], octets[2], octets[3], QString::number(printer.port)});
-            if (!socket)
-                return std::pair{QStringLiteral("connect-failed"),
-                                 QStringLiteral("cannot connect to %1").arg(printer.name())};
+            if (!socket) return connectFailure(printer);
             state_.Socket = *socket;
             state_.link = SessionLink::Tcp;
         }
@@ -251,6 +316,28 @@ public:
     }
 
 private:
+    // The library does not say why it could not open the link: a connect of
+    // our own tells a printer that cannot be reached (with the system's
+    // reason) from one that took the connection and gave no identity.
+    static std::pair<QString, QString> connectFailure(const PrinterAddress& printer) {
+        namespace platform = morlix::platform;
+        int error = 0;
+        const int socket = platform::openTcpSocket(error);
+        const std::optional<std::uint32_t> address =
+            platform::parseIpv4Address(printer.host.toLatin1().constData());
+        const bool connected =
+            socket >= 0 && address &&
+            platform::connectWithin(socket, *address, printer.port, CONNECT_CHECK_LIMIT, error);
+        if (socket >= 0) platform::socketClose(socket);
+        if (connected)
+            return {QStringLiteral("no-answer"),
+                    QStringLiteral("%1 took the connection but did not answer (no identity)")
+                        .arg(printer.name())};
+        return {QStringLiteral("connect-failed"),
+                QStringLiteral("cannot connect to %1: %2")
+                    .arg(printer.name(), QString::fromLocal8Bit(std::strerror(error)))};
+    }
+
     MorlixLibrary& library_;
     PrinterFinder finder_;
     AppState& state_;
@@ -272,6 +359,27 @@ QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, Prin
     return identity;
 }
 
+// The status bytes as hex ("ff da b5 90 6b"), for a reply that is not understood.
+QString statusBytesText(const PrinterStatus& status) {
+    QStringList bytes;
+    for (int i = 0; i < std::min<int>(status.byteCount, static_cast<int>(status.bytes.size())); ++i)
+        bytes << QStringLiteral("%1").arg(status.bytes[static_cast<std::size_t>(i)], 2, 16, QLatin1Char('0'));
+    return bytes.join(QLatin1Char(' '));
+}
+
+// Why a printer did not take the files at the start: busy as it says, or
+// answering with replies that are not understood (no free flash reading
+// from a printer that does answer).
+std::pair<QString, QString> notReadyOutcome(PrinterConnection& connection, const FlashSpace& flash) {
+    const PrinterStatus status = connection.readStatus();
+    if (status.read && !flash.known())
+        return {QStringLiteral("bad-replies"),
+                QStringLiteral("the printer's replies are not understood (no free flash reading; status "
+                               "bytes %1): not a printer of this family, or a faulty one")
+                    .arg(statusBytesText(status))};
+    return {QStringLiteral("printer-busy"), QStringLiteral("the printer reports that it is busy")};
+}
+
 // The free flash for the report: null when the printer gave no reading.
 QJsonValue knownFlash(const FlashSpace& flash) {
     const auto known = flash.known();
@@ -284,13 +392,43 @@ QJsonValue optionalNumber(const std::optional<std::int64_t>& value) {
 
 }  // namespace
 
+QString waitingText(const QString& fields) {
+    const QStringList parts = fields.split(QLatin1Char('|'));
+    if (parts.size() != 3) return fields;
+    // The file last: a narrow line loses the end of its path, not the wait.
+    return QStringLiteral("waiting for the flash write, %1 s of %2 s: %3")
+        .arg(parts[1].toLongLong() / 1'000)
+        .arg(parts[2].toLongLong() / 1'000)
+        .arg(parts[0]);
+}
+
+QString stopCause(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return QStringLiteral("interrupted by Ctrl-C (SIGINT)");
+        case SIGTERM:
+            return QStringLiteral("stopped by SIGTERM");
+        case SIGHUP:
+            return QStringLiteral("stopped: the terminal hung up (SIGHUP)");
+        default:
+            return QStringLiteral("stopped");
+    }
+}
+
+bool waitWorthALogLine(const QString& fields) {
+    constexpr qint64 LOG_EVERY_SECONDS = 10;
+    const qint64 seconds = fields.section(QLatin1Char('|'), 1, 1).toLongLong() / 1'000;
+    return seconds > 0 && seconds % LOG_EVERY_SECONDS == 0;
+}
+
 QByteArray exportBytes(const LoadOptions& options, QString& error) {
     const ResolvedFiles files = resolveFiles(options);
     if (!files.error.isEmpty()) {
         error = files.error;
         return {};
     }
-    UnattendedPrompts prompts(true);
+    // Nothing to tell: the bytes or the error are the whole answer.
+    UnattendedPrompts prompts(true, nullptr, true);
     StopRequest stop;
     WorkerView view(prompts, stop);
     CapturingConnection capture;
@@ -318,7 +456,7 @@ template <typename Finish>
 QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finish& finish,
                       QJsonObject& report) {
     const PrinterAddress& printer = options.printers.first();
-    UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force);
+    UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force, &stop);
     MorlixLibrary library;
     library.setPrompts(&prompts);
     AppState state;
@@ -389,9 +527,9 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                             toSend << files.paths[index];
                             continue;
                         }
-                        skipped.append(files.paths[index]);
+                        skipped.append(namedPath(files.paths[index]));
                         event(QStringLiteral("Skipped %1: the printer holds it since its last erase")
-                                  .arg(shownText(files.paths[index])));
+                                  .arg(shownText(namedPath(files.paths[index]))));
                     }
                     report.insert(QStringLiteral("skipped"), skipped);
                     files.paths = toSend;
@@ -399,7 +537,9 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             }
             if (options.check) {
                 // The plan only: nothing is written to the printer.
-                report.insert(QStringLiteral("would_send"), QJsonArray::fromStringList(files.paths));
+                QJsonArray wouldSend;
+                for (const QString& path : files.paths) wouldSend.append(namedPath(path));
+                report.insert(QStringLiteral("would_send"), wouldSend);
                 report.insert(QStringLiteral("free_flash"), knownFlash(flash));
                 report.insert(QStringLiteral("files"), QJsonArray());
                 return finish(QStringLiteral("completed"), {});
@@ -409,7 +549,16 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                 return finish(QStringLiteral("completed"), {});
             }
             meter.setFiles(files.paths);
-            showProgressOf(meter);
+            const std::optional<std::chrono::milliseconds> flashWait =
+                options.timeoutMs > 0 ? std::optional(std::chrono::milliseconds(options.timeoutMs))
+                                      : std::nullopt;
+            const FlashLimit flashLimit = [flashWait](const FileProgress& file) {
+                // The engine's own limit, for the bytes it streams.
+                return flashWait.value_or(flashWaitLimit(
+                    TOGGLE_WAIT_TIMEOUT, file.transferSize > 0 ? file.transferSize : file.size));
+            };
+            showProgressOf(meter, flashLimit);
+            view.onWaitPoll = [&meter] { meter.tick(); };
             std::int64_t needed = 0;
             for (const FileProgress& file : meter.files()) needed += file.size;
             UploadRequest request;
@@ -424,31 +573,35 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             UploadObservers observers;
             SendOutcomes outcomes;
             UploadLedgerRecorder recorder(ledger::PrinterLedger(&ledger, key));
+            FileEndsShown fileEnds(meter);
             observers.add(meter);
             observers.add(recorder);
             observers.add(outcomes);
+            observers.add(fileEnds);
             UploadEngine engine(connection, view, converterOf(library), TOGGLE_WAIT_TIMEOUT, observers);
+            if (flashWait) engine.limitFlashWaitTo(*flashWait);
             // Once a stop is asked for, the next chunk is refused, so the run ends between chunks.
             engine.refuseWritesWhen([&stop] { return stop.requested() || eventReaderGone; });
+            // The engine's boxes are the window's words; the outcome below says it in this program's.
+            prompts.silence(true);
             engine.run(request);
+            prompts.silence(false);
             const RunEnded& run = outcomes.run;
-            const QString stopWord = stop.requested() || eventReaderGone ? QStringLiteral("stopped")
-                                                                         : uploadOutcomeName(run.outcome);
+            const bool stopped = stop.requested() || eventReaderGone;
+            const QString stopWord = stopped ? QStringLiteral("stopped") : uploadOutcomeName(run.outcome);
+            QString inFlight;
             QJsonArray fileReports;
             for (const FileProgress& file : meter.files()) {
                 // A file the run never reached is not sent; the one it stopped
                 // at ends with the run's outcome.
                 QString outcomeWord = QStringLiteral("not-sent");
-                bool sent = false;
                 if (const auto ended = outcomes.files.find(file.row); ended != outcomes.files.end()) {
                     switch (ended->second.outcome) {
                         case FileOutcome::Confirmed:
                             outcomeWord = QStringLiteral("completed");
-                            sent = true;
                             break;
                         case FileOutcome::NotConfirmed:
                             outcomeWord = QStringLiteral("not-confirmed");
-                            sent = true;
                             break;
                         case FileOutcome::NotSent:
                         case FileOutcome::Interrupted:
@@ -458,8 +611,13 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                 } else if (file.row == run.stoppedAtRow) {
                     outcomeWord = stopWord;
                 }
+                if (outcomeWord == stopWord && file.bytesSent > 0)
+                    inFlight = QStringLiteral("; %1: %2 of %3 bytes sent, not stored")
+                                   .arg(shownText(namedPath(file.path)))
+                                   .arg(file.bytesSent)
+                                   .arg(file.size);
                 fileReports.append(QJsonObject{
-                    {QStringLiteral("path"), file.path},
+                    {QStringLiteral("path"), namedPath(file.path)},
                     {QStringLiteral("size"), static_cast<qint64>(file.size)},
                     {QStringLiteral("bytes_sent"), static_cast<qint64>(file.bytesSent)},
                     {QStringLiteral("seconds"), static_cast<double>(file.elapsed.count()) / 1000.0},
@@ -467,10 +625,23 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                     {QStringLiteral("free_flash_before"), optionalNumber(file.freeFlashBefore)},
                     {QStringLiteral("free_flash_after"), optionalNumber(file.freeFlashAfter)},
                 });
-                if (sent) progressEvent(file, QStringLiteral("completed"));
             }
             report.insert(QStringLiteral("files"), fileReports);
             if (run.outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
+            if (stopped) return finish(stopWord, stoppedText() + inFlight);
+            if (run.outcome == UploadOutcome::NotReady) {
+                const auto [word, text] = notReadyOutcome(connection, flash);
+                return finish(word, text);
+            }
+            if (run.outcome == UploadOutcome::TimedOut) {
+                const std::optional<FileProgress> file = meter.file(run.stoppedAtRow);
+                const auto limit = std::chrono::duration_cast<std::chrono::seconds>(
+                    file ? flashLimit(*file) : std::chrono::milliseconds(options.timeoutMs));
+                return finish(
+                    stopWord,
+                    run.reason + QStringLiteral(" (no sign of it for %1 s; --timeout sets the limit)")
+                                     .arg(limit.count()));
+            }
             return finish(stopWord,
                           run.outcome == UploadOutcome::NotEnoughFlash ? answeredNo(run.reason) : run.reason);
         }
@@ -480,6 +651,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             flash.recordIn(ledger::PrinterLedger(&ledger, key));
             switch (flash.clearFontSpace(false)) {
                 case EraseOutcome::Erased:
+                    report.insert(QStringLiteral("free_flash"), knownFlash(connection.readFlashSpace()));
                     return finish(QStringLiteral("completed"), {});
                 case EraseOutcome::Declined:
                     return finish(QStringLiteral("declined"),
@@ -489,7 +661,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
                 case EraseOutcome::TimedOut:
                     return finish(QStringLiteral("timed-out"), flash.reason());
                 case EraseOutcome::Cancelled:
-                    return finish(QStringLiteral("stopped"), {});
+                    return finish(QStringLiteral("stopped"), stoppedText());
             }
             return finish(QStringLiteral("failed"), {});
         }
@@ -532,6 +704,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
 QJsonObject runOnePrinter(const LoadOptions& options) {
     const PrinterAddress& printer = options.printers.first();
     QJsonObject report{{QStringLiteral("printer"), printer.name()}};
+    shownNames = options.shownNames;
     auto finish = [&report](const QString& outcome, const QString& message) {
         report.insert(QStringLiteral("outcome"), outcome);
         if (!message.isEmpty()) {
@@ -543,7 +716,11 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
 
     // Ctrl-C and SIGTERM stop the run between chunks; the report still goes out.
     StopRequest stop;
-    TerminationSignals termination([&stop] { stop.request(); });
+    std::unique_ptr<TerminationSignals> termination;
+    termination = std::make_unique<TerminationSignals>([&stop, &termination] {
+        stopSignal = termination->received();
+        stop.request();
+    });
 
     // One program per printer.
     PrinterLock::Attempt lock = options.wait

@@ -23,5 +23,19 @@ QByteArray exportBytes(const LoadOptions& options, QString& error);
 // "@progress FILE|BYTES|SIZE|BYTES_PER_SECOND|STATE"; any other line is a
 // message to show as it is.
 inline constexpr char PROGRESS_PREFIX[] = "@progress ";
+// While the printer writes a file to flash, about once a second:
+// "@waiting FILE|WAITED_MS|LIMIT_MS", the limit being the longest the
+// wait may last (--timeout, or the limit for the file's size).
+inline constexpr char WAITING_PREFIX[] = "@waiting ";
+
+// A waiting line's fields as a person reads them:
+// "waiting for the flash write, 12 s of 100 s: a.ttf".
+QString waitingText(const QString& fields);
+// What stopped a run on request: "interrupted by Ctrl-C (SIGINT)", "stopped
+// by SIGTERM", ..., or "stopped" for no signal.
+QString stopCause(int signal);
+
+// Whether a log (not a terminal) shows this waiting line: one every ten seconds.
+bool waitWorthALogLine(const QString& fields);
 
 }  // namespace velquin::load

@@ -183,6 +183,24 @@ TEST_F(LoadCliTest, SendsTheListToThreePrintersByteExactWithAReport) {
                       size);
         }
     }
+    // On a pipe each file's end is told as it happens, before the last file's flash write.
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(run.err).split(QLatin1Char('\n')))
+        if (line.contains(QStringLiteral("tcp:127.0.0.1:%1: ").arg(printers_[0]->port()))) lines << line;
+    const auto at = [&lines](const QString& file, const char* state) {
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (lines[i].contains(file) && lines[i].endsWith(QLatin1String(state))) return i;
+        return qsizetype{-1};
+    };
+    EXPECT_GE(at(files_[0], "completed"), 0) << run.err.toStdString();
+    EXPECT_LT(at(files_[0], "completed"), at(files_[2], "flash-writing")) << run.err.toStdString();
+
+    // Quiet: the summary lines only.
+    const LoadRun quiet =
+        runLoad(QStringList{QStringLiteral("send"), QStringLiteral("-q")} + files_ + printerArguments());
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.err, QByteArray());
+    EXPECT_EQ(quiet.out.count('\n'), 3) << quiet.out.toStdString();
 }
 
 TEST_F(LoadCliTest, APrinterClosingMidFileFailsAloneAndExportMatchesTheStream) {
@@ -356,42 +374,172 @@ TEST_F(LoadCliTest, AFontThatDoesNotConvertSaysWhy) {
     }
 }
 
-TEST_F(LoadCliTest, UsageErrorsExitWithTwo) {
+// The command line as a script writer meets it: an error is one line and a
+// hint (exit 2), options take "--opt=value", "--" ends them, "-" is standard
+// input, and a file is refused by what is wrong with it.
+TEST_F(LoadCliTest, UsageIsOneLineAndTheUnixConventionsHold) {
     const QString file = files_[0];
-    const std::vector<QStringList> cases = {
-        {},
-        {QStringLiteral("load")},
-        {QStringLiteral("send"), file},
-        {QStringLiteral("send"), QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1")},
-        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("usb:1")},
-        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.1:70000")},
-        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0.+1")},
-        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("tcp:127.0.0. 1")},
-        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("local"),
-         QStringLiteral("--mode"), QStringLiteral("bmp")},
-        {QStringLiteral("send"), file, QStringLiteral("--printer"), QStringLiteral("local"),
-         QStringLiteral("--jobs"), QStringLiteral("0")},
-        {QStringLiteral("send"), file, dir_.path() + QStringLiteral("/missing.ttf"),
-         QStringLiteral("--printer"), QStringLiteral("local")},
-        {QStringLiteral("export"), file, QStringLiteral("--printer"), QStringLiteral("local")},
-        {QStringLiteral("ticket"), QStringLiteral("6"), QStringLiteral("--mode"), QStringLiteral("ttf"),
-         QStringLiteral("--printer"), QStringLiteral("local")},
-        {QStringLiteral("ticket"), QStringLiteral("1"), QStringLiteral("--printer"), QStringLiteral("local")},
-        {QStringLiteral("status")},
-        {QStringLiteral("history")},
-        {QStringLiteral("status"), QStringLiteral("--printer"), QStringLiteral("local"),
-         QStringLiteral("--skip-loaded")},
-        {QStringLiteral("status"), QStringLiteral("--printer"), QStringLiteral("local"),
-         QStringLiteral("--bogus")},
-    };
-    for (const QStringList& arguments : cases) {
-        const LoadRun run = runLoad(arguments);
-        EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(run.err.startsWith("velquin-load: ")) << arguments.join(' ').toStdString();
+    const QString missing = dir_.path() + QStringLiteral("/missing.ttf");
+    const QString dashed = dir_.path() + QStringLiteral("/-x.ttf");
+    ASSERT_TRUE(QFile::copy(files_[1], dashed));
+    const QString list = dir_.path() + QStringLiteral("/fonts.TFL");
+    {
+        QFile listFile(list);
+        ASSERT_TRUE(listFile.open(QIODevice::WriteOnly));
+        listFile.write("b.ttf\r\n");  // beside the list, wherever the run starts
     }
-    const LoadRun help = runLoad({QStringLiteral("--help")});
+    const QStringList local{QStringLiteral("--printer"), QStringLiteral("local")};
+    struct Case {
+        QStringList arguments;
+        QByteArray input;  // standard input
+        int exitCode;
+        const char* firstLine;  // a fragment of standard error's first line; "" for none
+    };
+    const Case cases[] = {
+        {{}, {}, 2, "no command given"},
+        {{"load"}, {}, 2, "unknown command \"load\""},
+        {{"send", file}, {}, 2, "no --printer given"},
+        {{"send", "--printer"}, {}, 2, "--printer needs a value"},
+        {{"send", file, "--printer=usb:1"}, {}, 2, "bad printer \"usb:1\""},
+        {{"send", file, "--printer", "tcp:127.0.0.1:70000"}, {}, 2, "bad printer"},
+        {{"send", file, "--printer", "tcp:127.0.0.+1"}, {}, 2, "bad printer"},
+        {QStringList{"send", file, "--mode=bmp"} + local, {}, 2, "bad mode \"bmp\""},
+        {QStringList{"send", file, "--jobs", "0"} + local, {}, 2, "bad --jobs"},
+        {QStringList{"send", file, "--timeout", "0"} + local, {}, 2, "bad --timeout"},
+        {QStringList{"send", file, missing} + local, {}, 2, "missing.ttf: No such file or directory"},
+        {QStringList{"send", "--mode", "pcx", file} + local, {}, 2, "a.ttf is a ttf file, not pcx"},
+        {QStringList{"send", file, "-", "-"} + local, {}, 2, "standard input (-) can be given once"},
+        {QStringList{"status", "--skip-loaded"} + local, {}, 2, "--skip-loaded belongs to send, not status"},
+        {QStringList{"status", "--bogus"} + local, {}, 2, "unknown option \"--bogus\""},
+        {{"export", file, "--printer", "local"}, {}, 2, "--printer belongs to"},
+        {{"ticket", "6", "--mode", "ttf", "--printer", "local"}, {}, 2, "bad ticket \"6\""},
+        {{"ticket", "1", "--printer", "local"}, {}, 2, "ticket needs --mode"},
+        {{"history"}, {}, 2, "history needs --printer"},
+        // What a script may write, and what it gets.
+        {{"export", "--mode=ttf", "-q", "--", dashed}, {}, 0, ""},
+        {{"export", "-"}, readAll(file.toStdString()), 0, ""},
+        {{"export", "--list", "-"}, file.toUtf8() + "\n", 0, ""},
+        {{"export", "--list", list}, {}, 0, ""},
+        {{"export", "--mode", "pcx", "--mode=ttf", file, "--output", "-"}, {}, 0, ""},  // the last counts
+        {{"send", "--list", "-", "--printer", "local"}, "\r\n \n", 1, "nothing to send"},
+    };
+    for (const Case& c : cases) {
+        const std::string shown = c.arguments.join(' ').toStdString();
+        QProcess process;
+        process.start(QStringLiteral(VELQUIN_LOAD_PATH), c.arguments);
+        process.write(c.input);
+        process.closeWriteChannel();
+        ASSERT_TRUE(process.waitForFinished(30'000)) << shown;
+        const QList<QByteArray> lines = process.readAllStandardError().split('\n');
+        EXPECT_EQ(process.exitCode(), c.exitCode) << shown << ": " << lines.first().toStdString();
+        if (c.exitCode == 0) {
+            EXPECT_EQ(lines.first(), "") << shown;  // export tells nothing but its errors
+            continue;
+        }
+        EXPECT_TRUE(lines.first().startsWith("velquin-load: ")) << shown;
+        EXPECT_TRUE(lines.first().contains(c.firstLine)) << shown << ": " << lines.first().toStdString();
+        if (c.exitCode == 2) {
+            ASSERT_GE(lines.size(), 2) << shown;
+            EXPECT_EQ(lines[1], "Try 'velquin-load --help' for more information.") << shown;
+            EXPECT_LE(lines.size(), 3) << shown;  // not the whole help
+        }
+    }
+    const LoadRun help = runLoad({QStringLiteral("send"), QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* status : {"  0  ", "  1  ", "  2  "}) EXPECT_TRUE(help.out.contains(status)) << status;
+    for (const char* status : {"  0  ", "  1  ", "  2  ", "  130, 143  "})
+        EXPECT_TRUE(help.out.contains(status)) << status;
+    // A history that matches nothing is still a report.
+    const LoadRun history = runLoad(
+        {QStringLiteral("history"), QStringLiteral("--printer=tcp:127.0.0.1:1"), QStringLiteral("--json")});
+    EXPECT_EQ(history.exitCode, 1);
+    EXPECT_EQ(history.json(),
+              (QJsonObject{{QStringLiteral("schema"), 1}, {QStringLiteral("printers"), QJsonArray()}}));
+}
+
+// Each way a send can end says what happened: a printer that cannot be
+// reached (the system's reason) is not one that took the connection and
+// never answered, garbage is not "busy", a frozen flash write is given up
+// after --timeout with the wait shown, and a signal is a stop by it (exit
+// 128 + the signal, after the report).
+TEST_F(LoadCliTest, EachOutcomeSaysWhatHappened) {
+    struct Case {
+        const char* name;
+        printersim::Faults faults;
+        std::uint64_t writeBytesPerSecond;
+        QStringList extra;
+        int signal;  // sent once the printer has the first bytes; 0: none
+        int exitCode;
+        const char* outcome;
+        const char* message;
+        const char* logged;  // in the --log json events
+    };
+    printersim::Faults closing, garbage, busy, frozen;
+    closing.closeOnAccept = true;
+    garbage.garbageReplies = true;
+    busy.stayBusy = true;
+    frozen.freezeToggle = true;
+    const Case cases[] = {
+        {"nothing listens", {}, 0, {}, 0, 1, "connect-failed", "Connection refused", ""},
+        {"closes at once",
+         closing,
+         50'000'000,
+         {},
+         0,
+         1,
+         "no-answer",
+         "took the connection but did not answer",
+         ""},
+        {"garbage", garbage, 50'000'000, {}, 0, 1, "bad-replies", "not understood", ""},
+        {"busy", busy, 50'000'000, {}, 0, 1, "printer-busy", "busy", ""},
+        {"frozen toggle",
+         frozen,
+         50'000'000,
+         {"--timeout", "1"},
+         0,
+         1,
+         "timed-out",
+         "1 s",
+         "\"limit_ms\":1000"},
+        {"SIGTERM", {}, 20'000, {}, SIGTERM, 128 + SIGTERM, "stopped", "stopped by SIGTERM", ""},
+        {"Ctrl-C", {}, 20'000, {}, SIGINT, 128 + SIGINT, "stopped", "interrupted by Ctrl-C", ""},
+    };
+    for (const Case& c : cases) {
+        printers_.clear();
+        QString printer = QStringLiteral("tcp:127.0.0.1:%1");
+        if (c.writeBytesPerSecond == 0) {
+            // A port that was just free: nothing listens there.
+            printer = printer.arg(addPrinter().port());
+            printers_.clear();
+        } else {
+            printer = printer.arg(addPrinter(c.faults, c.writeBytesPerSecond).port());
+        }
+        QProcess process;
+        process.start(
+            QStringLiteral(VELQUIN_LOAD_PATH),
+            QStringList{QStringLiteral("send"), files_[0], files_[2], QStringLiteral("--printer"), printer,
+                        QStringLiteral("--json"), QStringLiteral("--log"), QStringLiteral("json")} +
+                c.extra);
+        ASSERT_TRUE(process.waitForStarted()) << c.name;
+        if (c.signal != 0) {
+            process.setReadChannel(QProcess::StandardError);
+            QByteArray events;
+            while (!events.contains("\"sending\"") && process.waitForReadyRead(10'000))
+                events += process.readAllStandardError();
+            ::kill(static_cast<pid_t>(process.processId()), c.signal);
+        }
+        ASSERT_TRUE(process.waitForFinished(60'000)) << c.name;
+        const QByteArray events = process.readAllStandardError();
+        const QJsonObject report =
+            QJsonDocument::fromJson(process.readAllStandardOutput())[QStringLiteral("printers")][0]
+                .toObject();
+        EXPECT_EQ(process.exitCode(), c.exitCode) << c.name;
+        EXPECT_EQ(report[QStringLiteral("outcome")].toString().toStdString(), c.outcome) << c.name;
+        EXPECT_TRUE(report[QStringLiteral("message")].toString().contains(QLatin1String(c.message)))
+            << c.name << ": " << report[QStringLiteral("message")].toString().toStdString();
+        EXPECT_TRUE(events.contains(c.logged)) << c.name << ": " << events.toStdString();
+        EXPECT_FALSE(events.contains("not ready entry")) << c.name;
+        EXPECT_FALSE(events.contains("stopped taking data")) << c.name;
+    }
 }
 
 TEST_F(LoadCliTest, SkipLoadedSendsOnlyWhatTheLedgerDoesNotShowSinceTheLastErase) {
@@ -754,7 +902,7 @@ TEST_F(LoadCliTest, AStopEndsTheRunAtOnceWhileThePrinterStalls) {
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     // Far below the library's own limit on a read.
     ASSERT_TRUE(process.waitForFinished(5000));
-    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(process.exitCode(), 128 + SIGINT);
     const QJsonObject report =
         QJsonDocument::fromJson(process.readAllStandardOutput())[QStringLiteral("printers")][0].toObject();
     EXPECT_EQ(report[QStringLiteral("outcome")].toString(), QStringLiteral("stopped"));
@@ -777,8 +925,8 @@ TEST_F(LoadCliTest, AReaderOfTheEventsGoingAwayStopsTheRunAndRecordsTheFileInFli
     const QJsonArray loads =
         history.json()[QStringLiteral("printers")][0][QStringLiteral("history")].toArray();
     ASSERT_FALSE(loads.isEmpty()) << history.err.toStdString();
-    // Newest first: the file in flight when it stopped is not confirmed.
-    EXPECT_EQ(loads[0][QStringLiteral("outcome")].toString(), QStringLiteral("not confirmed"));
+    // Newest first: the file in flight when it stopped is not stored.
+    EXPECT_NE(loads[0][QStringLiteral("outcome")].toString(), QStringLiteral("confirmed"));
     EXPECT_LT(loads.size(), files_.size());
 }
 
@@ -795,15 +943,30 @@ TEST_F(LoadCliTest, HostileFileNamesReachNoLineRaw) {
     }
     EXPECT_TRUE(run.out.contains("completed")) << run.out.toStdString();
 
-    // A name that is not UTF-8 is named as such, not taken for another file.
-    QProcess shell;
-    shell.start(
-        QStringLiteral("bash"),
-        {QStringLiteral("-c"), QStringLiteral("\"%1\" send \"$(printf 'a\\377.ttf')\" --printer local")
-                                   .arg(QStringLiteral(VELQUIN_LOAD_PATH))});
-    ASSERT_TRUE(shell.waitForFinished(30'000));
-    EXPECT_EQ(shell.exitCode(), 2);
-    EXPECT_TRUE(shell.readAllStandardError().contains("not valid UTF-8"));
+    // A name that is not UTF-8 is bytes like any other: a file of that name,
+    // given or listed (relative to the list), is sent and shown escaped; a
+    // name of no file is refused as such.
+    const QString raw = QStringLiteral("\"$(printf '%1/a\\377.ttf')\"").arg(dir_.path());
+    const QString list = QStringLiteral("%1/raw.TFL").arg(dir_.path());
+    for (const auto& [prepare, names, exitCode, says] :
+         {std::tuple{QStringLiteral("cp \"$2\" %1 &&").arg(raw), raw, 0, QByteArray("a\\\\xff.ttf")},
+          std::tuple{QStringLiteral("printf 'a\\377.ttf\\r\\n' > %1 &&").arg(list),
+                     QStringLiteral("--list ") + list, 0, QByteArray("a\\\\xff.ttf")},
+          std::tuple{QStringLiteral("rm %1 &&").arg(raw), raw, 2, QByteArray("not valid UTF-8")}}) {
+        QProcess shell;
+        shell.start(
+            QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("%1 \"$1\" send %2 --printer \"$3\" --json").arg(prepare, names),
+             QStringLiteral("sh"), QStringLiteral(VELQUIN_LOAD_PATH), files_[1], printerArguments()[1]});
+        ASSERT_TRUE(shell.waitForFinished(30'000));
+        EXPECT_EQ(shell.exitCode(), exitCode) << names.toStdString();
+        EXPECT_TRUE((shell.readAllStandardOutput() + shell.readAllStandardError()).contains(says))
+            << names.toStdString();
+    }
+    const auto journal = printers_[0]->printer().journal();
+    ASSERT_EQ(journal.size(), 3u);
+    for (const auto& entry : journal) EXPECT_EQ(entry.sha256, journal[0].sha256);  // the same bytes each time
 }
 
 TEST_F(LoadCliTest, SkipLoadedJudgesASoftFontByConvertingItNow) {
