@@ -89,7 +89,8 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
         dialog.findChild<QPushButton*>(QStringLiteral("cmdCreateSocket"))->click();
     });
     window.findNetworkPrinter();
-    if (!isTrue(window.state.PrinterIsEthernet)) {
+    window.waitForWork();
+    if (window.state.link != SessionLink::Tcp) {
         std::fprintf(stderr, "could not connect to printer-sim\n");
         return false;
     }

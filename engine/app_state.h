@@ -8,17 +8,20 @@
 
 namespace velquin {
 
-// Flags are 16-bit integers used as Booleans: True is -1, False is 0, and a
-// flag counts as set only when it equals True.
-using Flag = std::int16_t;
-inline constexpr Flag FLAG_TRUE = -1;
-inline constexpr Flag FLAG_FALSE = 0;
+// A yes-or-no fact of the state.
+using Flag = bool;
+inline constexpr Flag FLAG_TRUE = true;
+inline constexpr Flag FLAG_FALSE = false;
 inline constexpr bool isTrue(Flag flag) {
-    return flag == FLAG_TRUE;
+    return flag;
 }
 inline constexpr Flag toFlag(bool value) {
     return value ? FLAG_TRUE : FLAG_FALSE;
 }
+
+// The link to the printer in use: none, the local port, a TCP connection,
+// or the demo printer, which is not there.
+enum class SessionLink { None, Local, Tcp, Demo };
 
 // The four operating modes; the numbers are those of the mode file.
 enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 };
@@ -28,8 +31,9 @@ inline constexpr std::size_t FILE_LIST_CAPACITY = 100;
 struct AppState {
     // A printer link was obtained by discovery (local search or network dialog).
     Flag PrinterFoundHandle = FLAG_FALSE;
-    // The printer is reached over TCP: every write goes to Socket.
-    Flag PrinterIsEthernet = FLAG_FALSE;
+    // The printer link in use: over TCP every write goes to Socket, over the
+    // local port to PrinterHandle.
+    SessionLink link = SessionLink::None;
     // A printer has been found; the file list enables sending only then.
     Flag PrinterFound = FLAG_FALSE;
     // The connected TCP socket of a network printer; 0 when none.

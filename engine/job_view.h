@@ -11,6 +11,7 @@
 #include "engine_thread.h"
 #include "operation_view.h"
 #include "operator_prompts.h"
+#include "printer_discovery.h"
 #include "upload_events.h"
 
 namespace velquin {
@@ -127,6 +128,48 @@ public:
 private:
     UploadObserver& inner_;
     ThreadHop& hop_;
+};
+
+// What discovery draws, passed on to `inner` on the home thread in order
+// with the diagnostics lines of `log`; the questions about the front end are
+// asked there too. Once the hop is abandoned the program is ending: the
+// answers then say so (an empty list, the end requested).
+class HoppingDiscoveryView final : public DiscoveryView {
+public:
+    HoppingDiscoveryView(DiscoveryView& inner, ThreadHop& hop, HoppingStatusLog& log)
+        : inner_(inner), hop_(hop), log_(log) {}
+    void showPanel(const PrinterPanel& panel) override {
+        log_.post([&inner = inner_, panel] { inner.showPanel(panel); });
+    }
+    void showFlash(const PanelFact& flash, std::optional<std::int64_t> freeBytes) override {
+        log_.post([&inner = inner_, flash, freeBytes] { inner.showFlash(flash, freeBytes); });
+    }
+    void setCommandAvailable(DiscoveryCommand command, bool available) override {
+        log_.post([&inner = inner_, command, available] { inner.setCommandAvailable(command, available); });
+    }
+    void holdCommands(bool held) override {
+        log_.post([&inner = inner_, held] { inner.holdCommands(held); });
+    }
+    void printerFound(const ledger::PrinterKey& printer, std::optional<qint64> freeFlash) override {
+        log_.post([&inner = inner_, printer, freeFlash] { inner.printerFound(printer, freeFlash); });
+    }
+    void printerLost() override {
+        log_.post([&inner = inner_] { inner.printerLost(); });
+    }
+    bool listHasFiles() const override {
+        return hop_.ask<bool>([&inner = inner_] { return inner.listHasFiles(); }, false);
+    }
+    bool endRequested() const override {
+        return hop_.ask<bool>([&inner = inner_] { return inner.endRequested(); }, true);
+    }
+    void endProgram(int exitCode) override {
+        log_.post([&inner = inner_, exitCode] { inner.endProgram(exitCode); });
+    }
+
+private:
+    DiscoveryView& inner_;
+    ThreadHop& hop_;
+    HoppingStatusLog& log_;
 };
 
 }  // namespace velquin

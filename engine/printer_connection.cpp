@@ -119,7 +119,7 @@ PrinterStatus DemoPrinterConnection::readStatus() {
 }
 
 bool LinkedPrinterConnection::isEthernet() const {
-    return isTrue(state_.PrinterIsEthernet);
+    return state_.link == SessionLink::Tcp;
 }
 
 bool LinkedPrinterConnection::printerBusy() {

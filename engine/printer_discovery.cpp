@@ -1,12 +1,13 @@
 #include "printer_discovery.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "app_state.h"
+#include "engine_thread.h"
 #include "morlix/printer_codes.h"
 #include "morlix_library.h"
 #include "operator_prompts.h"
@@ -22,27 +23,29 @@ constexpr std::int64_t DEMO_LOCAL_FLASH = 5'000'000;
 constexpr std::int64_t DEMO_NETWORK_FLASH = 8'000'000;
 constexpr float DEMO_VERSION = 5.03f;
 constexpr int FIND_PRINTER_WAIT_MS = 1'000;
-constexpr int ABANDONED_CONNECT_POLL_MS = 100;
-
-void processPendingEvents() {
-    QCoreApplication::processEvents();
-}
+constexpr std::chrono::milliseconds ABANDONED_CONNECT_POLL{10};
 
 }  // namespace
 
-// One connection attempt running on its worker thread. The worker owns a
-// share of it, so it outlives an attempt that the window gave up on.
+// One connection attempt, shared by its job and the front end: the job owns
+// a share of it, so it outlives an attempt that the front end gave up on.
 struct PrinterDiscovery::PendingConnect {
-    std::atomic<bool> done{false};
-    std::int32_t result = 0;
-    std::int32_t socket = 0;
+    std::mutex mutex;
+    // The library's call has returned; whoever gave up before this owns
+    // nothing of the result (the job closes its socket).
+    bool returned = false;
+    bool abandoned = false;
+    std::optional<std::int32_t> socket;
+    // The job makes no more library calls.
+    std::atomic<bool> leftLibrary{false};
 };
 
 PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
                                    PrinterIo& io, DiscoveryView& view)
-    : state_(state), library_(library), prompts_(prompts), io_(io), view_(view) {
-    abandonedTimer_.setInterval(ABANDONED_CONNECT_POLL_MS);
-    QObject::connect(&abandonedTimer_, &QTimer::timeout, [this] { checkAbandonedConnect(); });
+    : state_(state), library_(library), prompts_(prompts), io_(io), view_(view), finder_(library) {
+    connectTimer_.setSingleShot(true);
+    QObject::connect(&connectTimer_, &QTimer::timeout,
+                     [this] { abandonConnect(ConnectOutcome::Result::TimedOut); });
 }
 
 PrinterDiscovery::~PrinterDiscovery() = default;
@@ -65,19 +68,23 @@ void PrinterDiscovery::setFact(PanelFact& fact, const QString& text, bool accept
     publish();
 }
 
-void PrinterDiscovery::showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
-                                 PrinterLink link) {
-    panel_.logicBoardCode = logicBoard;
-    panel_.printerTypeCode = printerType;
-    panel_.printerModelCode = printerModel;
-    setFact(panel_.hardware, GetLogicBoardType(logicBoard), logicBoardAcceptable(logicBoard, link));
-    setFact(panel_.printerType, GetPrinterType(printerType), printerTypeAcceptable(printerType));
-    setFact(panel_.printerModel, GetPrinterModel(printerModel), printerModelAcceptable(printerModel));
+void PrinterDiscovery::showFacts(const PrinterFacts& facts) {
+    panel_.logicBoardCode = facts.logicBoard;
+    panel_.printerTypeCode = facts.printerType;
+    panel_.printerModelCode = facts.printerModel;
+    panel_.reasons = facts.unsuitability();
+    setFact(panel_.hardware, GetLogicBoardType(facts.logicBoard),
+            logicBoardAcceptable(facts.logicBoard, facts.link));
+    setFact(panel_.printerType, GetPrinterType(facts.printerType), printerTypeAcceptable(facts.printerType));
+    setFact(panel_.printerModel, GetPrinterModel(facts.printerModel),
+            printerModelAcceptable(facts.printerModel));
 }
 
 // Shows PrinterVersion and judges it; the upgrade message only when no
 // earlier fact failed. Then colours the found label by the verdict.
-void PrinterDiscovery::judgeVersion(PrinterLink link) {
+void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
+    const PrinterLink link = facts.link;
+    state_.PrinterVersion = facts.version;
     const bool acceptable = firmwareVersionAcceptable(state_.PrinterVersion, link);
     panel_.firmwareVersion = state_.PrinterVersion;
     panel_.version = {versionCaption(state_.PrinterVersion), acceptable};
@@ -129,9 +136,7 @@ void PrinterDiscovery::clearFacts() {
 
 PrinterPanel PrinterDiscovery::FindPrinterGetHandle() {
     state_.PrinterFoundHandle = FLAG_FALSE;
-    processPendingEvents();
     if (!FindPrinterShowInfo()) return finish();
-    processPendingEvents();
     view_.setCommandAvailable(DiscoveryCommand::Sending, false);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, false);
     // "Clear Font Space" and the flash label follow the judgement.
@@ -161,9 +166,9 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         }
     }
     if (!demo && !lockRefused) {
-        const std::int32_t redirected = library_.SetPortsToFile();
+        const bool redirected = finder_.redirectSpooler();
         if (library_.failed()) return false;  // reported; the program is ending
-        if (redirected != 0) {
+        if (!redirected) {
             // The spooler's own reason came in the library's message before this one.
             prompts_.message(
                 QStringLiteral(
@@ -183,14 +188,14 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     // another file.
     library_.ClosePrinterHandleVB(state_.PrinterHandle);
     state_.PrinterHandle = 0;
-    state_.PrinterIsEthernet = FLAG_FALSE;
+    state_.link = SessionLink::None;
 
     bool found = demo;
     if (!demo && !lockRefused) {
-        std::int32_t handle = 0;
-        found = library_.GetPrinterHandleVB(&handle) == 0;
+        const std::optional<std::int32_t> handle = finder_.openLocal();
         if (library_.failed()) return false;
-        if (found) state_.PrinterHandle = handle;
+        found = handle.has_value();
+        if (found) state_.PrinterHandle = *handle;
     }
     if (!found) {
         localLock_.reset();
@@ -204,27 +209,24 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     }
 
     state_.PrinterFoundHandle = FLAG_TRUE;
+    state_.link = demo ? SessionLink::Demo : SessionLink::Local;
     state_.PrinterSuitable = FLAG_TRUE;
-    std::int32_t portType = morlix::PORT_TYPE_USB;
-    std::int32_t logicBoard = morlix::LOGIC_BD_MXR_PLUS;
-    std::int32_t printerType = morlix::PRINTER_TYPE_KTL;
-    std::int32_t printerModel = morlix::PRINTER_MODEL_RVA;
+    PrinterFacts facts{PrinterLink::Local,       morlix::PORT_TYPE_USB,     morlix::LOGIC_BD_MXR_PLUS,
+                       morlix::PRINTER_TYPE_KTL, morlix::PRINTER_MODEL_RVA, DEMO_VERSION};
     panel_.link = PrinterLink::Local;
     if (demo) {
         panel_.printerFound.text = QStringLiteral("FOUND PRINTER Demo");
     } else {
-        library_.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+        facts = finder_.readFacts(PrinterLink::Local);
+        if (library_.failed()) return false;
         panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
     }
     publish();
-    panel_.portTypeCode = portType;
-    setFact(panel_.portType, GetPortType(portType), portTypeAcceptable(portType, PrinterLink::Local));
-    showFacts(logicBoard, printerType, printerModel, PrinterLink::Local);
-
-    state_.PrinterVersion = DEMO_VERSION;
-    if (!demo) library_.GetPrinterVersionVB(&state_.PrinterVersion);
-    if (library_.failed()) return false;
-    judgeVersion(PrinterLink::Local);
+    panel_.portTypeCode = facts.portType;
+    setFact(panel_.portType, GetPortType(facts.portType),
+            portTypeAcceptable(facts.portType, PrinterLink::Local));
+    showFacts(facts);
+    judgeVersion(facts);
 
     if (demo) {
         showFlash(DEMO_LOCAL_FLASH);
@@ -233,8 +235,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         std::int32_t freeFlash = 0;
         const bool flashRead = library_.GetFlashSpaceRemainingVB(&freeFlash) == 0 && freeFlash > 0;
         showFlash(flashRead ? std::optional<std::int64_t>(freeFlash) : std::nullopt);
-        view_.printerFound(ledger::PrinterKey::local(
-                               printerIdentity(logicBoard, printerType, printerModel, state_.PrinterVersion)),
+        view_.printerFound(ledger::PrinterKey::local(facts.identity()),
                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
     }
     state_.PrinterFound = FLAG_TRUE;
@@ -245,7 +246,10 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
 PrinterPanel PrinterDiscovery::findPrinter() {
     OperationGuard operation(state_);
     if (!operation) return finish();
+    return searchAgain();
+}
 
+PrinterPanel PrinterDiscovery::searchAgain() {
     clearFacts();
     if (isTrue(state_.PrinterFoundHandle)) {
         // Closed through the library, whose device layer opened it; then
@@ -262,33 +266,17 @@ PrinterPanel PrinterDiscovery::findPrinter() {
     return finish();
 }
 
-PrinterPanel PrinterDiscovery::findNetworkPrinter(
-    const std::function<std::optional<NetworkAddress>()>& connectDialog) {
-    OperationGuard operation(state_);
-    if (!operation) return finish();
-    const std::optional<NetworkAddress> address = connectDialog();
-    // Only a connection made in this showing of the dialog is shown, and
-    // none once the program is ending (its socket is closed by then).
-    if (view_.endRequested() || !address || !isTrue(state_.PrinterFound)) return finish();
-    return showNetworkPrinter(*address);
-}
-
 PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address) {
     state_.PrinterSuitable = FLAG_TRUE;
-    std::int32_t portType = 0;
-    std::int32_t logicBoard = 0;
-    std::int32_t printerType = 0;
-    std::int32_t printerModel = 0;
-    library_.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
+    const PrinterFacts facts = finder_.readFacts(PrinterLink::Network);
     panel_.link = PrinterLink::Network;
     panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
     publish();
     // The port type reported is not used: the link is the network.
     panel_.portTypeCode = morlix::PORT_TYPE_ETHERNET;
     setFact(panel_.portType, GetPortType(morlix::PORT_TYPE_ETHERNET), true);
-    showFacts(logicBoard, printerType, printerModel, PrinterLink::Network);
-    library_.GetPrinterVersionVB(&state_.PrinterVersion);
-    judgeVersion(PrinterLink::Network);
+    showFacts(facts);
+    judgeVersion(facts);
     view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, true);
 
     io_.startCommand();
@@ -301,7 +289,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
         showFlash(freeFlash);
         view_.printerFound(
             ledger::PrinterKey::tcp(
-                printerIdentity(logicBoard, printerType, printerModel, state_.PrinterVersion),
+                facts.identity(),
                 QStringList{address.octet1, address.octet2, address.octet3, address.octet4}.join(
                     QLatin1Char('.')),
                 static_cast<quint16>(address.port.toUInt())),
@@ -312,9 +300,12 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
     return finish();
 }
 
-ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, int timeLimitMs) {
-    const auto createSocket = library_.typedFunction<MorlixLibrary::Export::CreateEthernetSocketVB>();
-    if (createSocket == nullptr) return {ConnectOutcome::Result::LibraryMissing, 0};
+void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& address, int timeLimitMs,
+                                    QObject& context, std::function<void(const ConnectOutcome&)> ended) {
+    if (library_.typedFunction<MorlixLibrary::Export::CreateEthernetSocketVB>() == nullptr) {
+        ended({ConnectOutcome::Result::LibraryMissing, 0});
+        return;
+    }
 
     // The texts as typed, in 8-bit form.
     const QByteArray octet1 = address.octet1.toLocal8Bit();
@@ -338,59 +329,100 @@ ConnectOutcome PrinterDiscovery::connectEthernet(const NetworkAddress& address, 
                 lockRefusalText(
                     QStringLiteral("tcp:") + key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')), attempt),
                 APPLICATION_TITLE);
-            return {ConnectOutcome::Result::Failed, 0};
+            ended({ConnectOutcome::Result::Failed, 0});
+            return;
         }
         pendingNetworkLock_ = std::move(attempt.lock);
     }
 
-    auto pending = std::make_shared<PendingConnect>();
-    std::thread([pending, createSocket, octet1, octet2, octet3, octet4, port] {
-        std::int32_t socket = 0;
-        pending->result = createSocket(&socket, octet1.constData(), octet2.constData(), octet3.constData(),
-                                       octet4.constData(), port.constData());
-        pending->socket = socket;
-        pending->done.store(true, std::memory_order_release);
-    }).detach();
-
-    // The window stays live while the attempt runs; the printer commands are
-    // held off by the running operation.
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!pending->done.load(std::memory_order_acquire) && elapsed.elapsed() < timeLimitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto attempt = std::make_shared<PendingConnect>();
+    const bool started = engine.start(
+        [this, attempt, address] {
+            const std::optional<std::int32_t> socket = finder_.connect(address);
+            bool unwanted = false;
+            {
+                const std::lock_guard lock(attempt->mutex);
+                attempt->returned = true;
+                attempt->socket = socket;
+                unwanted = attempt->abandoned && socket;
+            }
+            // Nobody takes a connection given up on.
+            if (unwanted) library_.CloseEthernetSocketVB(*socket);
+            attempt->leftLibrary.store(true, std::memory_order_release);
+        },
+        &context, [this, attempt] { connectJobEnded(attempt); });
+    if (!started) {
+        // Another job holds the library: no attempt was made.
+        ended({ConnectOutcome::Result::Failed, 0});
+        return;
     }
-    if (!pending->done.load(std::memory_order_acquire)) {
-        // Given up: no other library call may run until the attempt ends,
-        // and the commands that would make one look it.
-        abandoned_ = pending;
-        state_.LibraryCallPending = true;
-        view_.holdCommands(true);
-        abandonedTimer_.start();
-        return {ConnectOutcome::Result::TimedOut, 0};
-    }
-    if (pending->result == 0) return {ConnectOutcome::Result::Failed, 0};
-    return {ConnectOutcome::Result::Connected, pending->socket};
+    connect_ = attempt;
+    connectEnded_ = std::move(ended);
+    connectTimer_.start(timeLimitMs);
 }
 
-void PrinterDiscovery::checkAbandonedConnect() {
-    if (!abandoned_ || !abandoned_->done.load(std::memory_order_acquire)) return;
-    abandonedTimer_.stop();
+void PrinterDiscovery::stopConnect(std::function<void()> left) {
+    if (!connect_) {
+        if (left) left();
+        return;
+    }
+    abandonConnect(ConnectOutcome::Result::Stopped);
+    // The attempt may have returned just now, its result still on the way.
+    if (abandoned_) {
+        abandonedLeft_ = std::move(left);
+    } else if (left) {
+        left();
+    }
+}
+
+void PrinterDiscovery::abandonConnect(ConnectOutcome::Result result) {
+    if (!connect_) return;
+    {
+        const std::lock_guard lock(connect_->mutex);
+        // Already back from the library: its own result is on the way.
+        if (connect_->returned) return;
+        connect_->abandoned = true;
+    }
+    connectTimer_.stop();
+    // Given up: no other library call may run until the attempt ends, and
+    // the commands that would make one look it.
+    abandoned_ = std::exchange(connect_, nullptr);
+    state_.LibraryCallPending = true;
+    view_.holdCommands(true);
+    std::exchange(connectEnded_, nullptr)({result, 0});
+}
+
+void PrinterDiscovery::connectJobEnded(const std::shared_ptr<PendingConnect>& attempt) {
+    if (attempt == abandoned_) {
+        releaseAbandoned();
+        return;
+    }
+    if (attempt != connect_) return;
+    connectTimer_.stop();
+    connect_.reset();
+    const ConnectOutcome outcome = attempt->socket
+                                       ? ConnectOutcome{ConnectOutcome::Result::Connected, *attempt->socket}
+                                       : ConnectOutcome{ConnectOutcome::Result::Failed, 0};
+    std::exchange(connectEnded_, nullptr)(outcome);
+}
+
+void PrinterDiscovery::releaseAbandoned() {
+    abandoned_.reset();
     state_.LibraryCallPending = false;
     view_.holdCommands(false);
-    if (abandoned_->result != 0) library_.CloseEthernetSocketVB(abandoned_->socket);
-    abandoned_.reset();
+    if (auto left = std::exchange(abandonedLeft_, nullptr)) left();
 }
 
 bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) {
+    if (!abandoned_) return true;
     QElapsedTimer elapsed;
     elapsed.start();
-    while (abandoned_ && !abandoned_->done.load(std::memory_order_acquire) &&
-           elapsed.elapsed() < bound.count())
-        std::this_thread::sleep_for(std::chrono::milliseconds(ABANDONED_CONNECT_POLL_MS / 10));
-    if (!abandoned_) return true;
-    if (!abandoned_->done.load(std::memory_order_acquire)) return false;
-    checkAbandonedConnect();
+    while (!abandoned_->leftLibrary.load(std::memory_order_acquire) && elapsed.elapsed() < bound.count())
+        std::this_thread::sleep_for(ABANDONED_CONNECT_POLL);
+    if (!abandoned_->leftLibrary.load(std::memory_order_acquire)) return false;
+    // The caller is ending the program itself.
+    abandonedLeft_ = nullptr;
+    releaseAbandoned();
     return true;
 }
 
@@ -398,7 +430,7 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     const std::int32_t heldSocket = state_.Socket;
     if (outcome.result == ConnectOutcome::Result::Connected) {
         state_.Socket = outcome.socket;
-        state_.PrinterIsEthernet = FLAG_TRUE;
+        state_.link = SessionLink::Tcp;
         state_.PrinterFoundHandle = FLAG_TRUE;
         state_.PrinterFound = FLAG_TRUE;
         if (heldSocket != 0 && heldSocket != outcome.socket) library_.CloseEthernetSocketVB(heldSocket);
@@ -413,7 +445,8 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     // The socket held before is replaced by none: close it rather than lose it.
     if (heldSocket != 0) library_.CloseEthernetSocketVB(heldSocket);
     state_.Socket = 0;
-    state_.PrinterIsEthernet = FLAG_FALSE;
+    // The local printer's handle, when one is held, is the link left.
+    state_.link = state_.PrinterHandle != 0 ? SessionLink::Local : SessionLink::None;
     if (state_.PrinterHandle == 0) {
         // No link is left: the window must not show a printer it cannot reach.
         state_.PrinterFound = FLAG_FALSE;

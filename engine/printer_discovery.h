@@ -5,6 +5,7 @@
 // DiscoveryView to draw; it holds no control of its own.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QTimer>
 #include <chrono>
@@ -15,31 +16,24 @@
 
 #include "ledger_types.h"
 #include "printer_facts.h"
+#include "printer_finder.h"
 
 namespace velquin {
 
 struct AppState;
+class EngineThread;
 class MorlixLibrary;
 class OperatorPrompts;
 class PrinterIo;
 class PrinterLock;
 
-// The outcome of one connection attempt.
+// The outcome of one connection attempt. TimedOut and Stopped: the front end
+// stopped waiting (at the time limit, or asked to) while the attempt was
+// still inside the library.
 struct ConnectOutcome {
-    enum class Result { Connected, Failed, TimedOut, LibraryMissing };
+    enum class Result { Connected, Failed, TimedOut, Stopped, LibraryMissing };
     Result result = Result::Failed;
     std::int32_t socket = 0;
-};
-
-// A network printer's address as the operator typed it: four octet texts
-// and a port text, handed to the library as they are.
-struct NetworkAddress {
-    QString octet1;
-    QString octet2;
-    QString octet3;
-    QString octet4;
-    QString port;
-    bool operator==(const NetworkAddress&) const = default;
 };
 
 // What discovery decides the program may do with the printer it found (or
@@ -90,19 +84,26 @@ public:
     // The local search and display proper; false when the program must end
     // (the spooler ports could not be redirected).
     bool FindPrinterShowInfo();
-    // "Find Printer".
+    // "Find Printer", taking the running operation for itself.
     PrinterPanel findPrinter();
-    // "Find Network Printer": `connectDialog` lets the operator connect
-    // (through connectEthernet and adoptConnection) and gives the address
-    // connected to, or none; then the network printer's facts.
-    PrinterPanel findNetworkPrinter(const std::function<std::optional<NetworkAddress>()>& connectDialog);
+    // "Find Printer" for a caller that already holds the running operation
+    // (the front end running it as a job).
+    PrinterPanel searchAgain();
     // Shows the facts of the printer just connected over TCP at `address`.
     PrinterPanel showNetworkPrinter(const NetworkAddress& address);
 
-    // Connects over TCP on a worker thread while the window stays live, for
-    // at most timeLimitMs. An attempt still running at the limit is left to
-    // finish; its socket, if it gets one, is closed then.
-    ConnectOutcome connectEthernet(const NetworkAddress& address, int timeLimitMs);
+    // Connects over TCP as a job on `engine`; `ended` then runs on the thread
+    // of `context` with the outcome, at the latest when timeLimitMs have
+    // passed. An attempt still inside the library then is abandoned: the
+    // library stays held (no other job can start) until it returns, and the
+    // socket it may still get is closed then. A refused lock or a missing
+    // library call ends it at once.
+    void startConnect(EngineThread& engine, const NetworkAddress& address, int timeLimitMs, QObject& context,
+                      std::function<void(const ConnectOutcome&)> ended);
+    bool connecting() const { return static_cast<bool>(connect_); }
+    // Stops waiting for the connect under way (as the time limit does; it
+    // ends Stopped); `left` runs once the attempt has left the library.
+    void stopConnect(std::function<void()> left = {});
     // Takes over a connection result, or records the failure; the socket
     // held before is closed either way.
     void adoptConnection(const ConnectOutcome& outcome);
@@ -119,17 +120,22 @@ private:
     void showFlash(std::optional<std::int64_t> freeFlash);
     void showNoPrinter();
     // The three facts judged alike on both links (the board by the link).
-    void showFacts(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
-                   PrinterLink link);
-    void judgeVersion(PrinterLink link);
-    void checkAbandonedConnect();
-
+    void showFacts(const PrinterFacts& facts);
+    void judgeVersion(const PrinterFacts& facts);
     struct PendingConnect;
+    // The front end stops waiting for the attempt under way.
+    void abandonConnect(ConnectOutcome::Result result);
+    // On the front end's thread, once the job of `attempt` has ended.
+    void connectJobEnded(const std::shared_ptr<PendingConnect>& attempt);
+    // The abandoned attempt has left the library: its commands are free again.
+    void releaseAbandoned();
+
     AppState& state_;
     MorlixLibrary& library_;
     OperatorPrompts& prompts_;
     PrinterIo& io_;
     DiscoveryView& view_;
+    PrinterFinder finder_;
     PrinterPanel panel_;
     // One program per printer: the locks of the printers this window drives,
     // and the one taken for a network connection still being made.
@@ -138,8 +144,13 @@ private:
     QString networkLockKey_;
     std::unique_ptr<PrinterLock> pendingNetworkLock_;
     QString pendingNetworkLockKey_;
+    // The attempt the front end waits for, and one it gave up on that is
+    // still inside the library.
+    std::shared_ptr<PendingConnect> connect_;
+    std::function<void(const ConnectOutcome&)> connectEnded_;
+    QTimer connectTimer_;
     std::shared_ptr<PendingConnect> abandoned_;
-    QTimer abandonedTimer_;
+    std::function<void()> abandonedLeft_;
 };
 
 }  // namespace velquin

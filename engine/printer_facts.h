@@ -77,6 +77,9 @@ struct PrinterPanel {
     std::int32_t printerModelCode = 0;
     float firmwareVersion = 0.0f;
     std::optional<std::int64_t> freeFlash;
+    // Why the printer found cannot take uploads ("logic board MXR PLUS");
+    // none when it can.
+    QStringList reasons;
 
     bool operator==(const PrinterPanel&) const = default;
 };

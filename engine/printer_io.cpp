@@ -1,15 +1,9 @@
 #include "printer_io.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -27,19 +21,6 @@ constexpr char ETHERNET_STATUS_REQUEST[] = "<SS>";
 constexpr char FLASH_REPLY_KEY[] = "A0708";
 constexpr std::size_t FLASH_REPLY_KEY_LENGTH = 5;
 constexpr std::size_t FLASH_REPLY_FIELD_LENGTH = 8;
-
-enum class SocketState { Quiet, Readable, NotASocket };
-
-SocketState waitReadable(int socket, int timeoutMs) {
-    pollfd entry{socket, POLLIN, 0};
-    int ready = 0;
-    do {
-        ready = ::poll(&entry, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) return SocketState::Quiet;
-    if ((entry.revents & POLLNVAL) != 0) return SocketState::NotASocket;
-    return SocketState::Readable;
-}
 
 QString statusBytesLine(const StatusBytes& status) {
     QStringList bytes;
@@ -99,7 +80,7 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
     static constexpr std::uint8_t nothing = 0;
     const std::uint8_t* const data = bytes.empty() ? &nothing : bytes.data();
     const std::size_t byteCount = std::min(bytes.size(), LARGEST_WRITE);
-    if (isTrue(state_.PrinterIsEthernet)) {
+    if (state_.link == SessionLink::Tcp) {
         // One send may take fewer bytes than asked; send the rest until all
         // are taken, so no part of a file is silently left out.
         std::size_t done = 0;
@@ -120,11 +101,10 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
 bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
     status.fill(0);
     byteCount = 0;
-    if (isTrue(state_.PrinterIsEthernet)) {
+    if (state_.link == SessionLink::Tcp) {
         // A network printer answers "<SS>" with the same status bytes a local
         // port gives; without it the flash toggle could never be seen over TCP.
         constexpr std::size_t requestLength = sizeof ETHERNET_STATUS_REQUEST - 1;
-        drainSocket();
         if (!send({reinterpret_cast<const std::uint8_t*>(ETHERNET_STATUS_REQUEST), requestLength}))
             return false;
         sleep_(ETHERNET_STATUS_WAIT_MS);
@@ -153,31 +133,18 @@ bool PrinterIo::GetPrinterBusy() {
     return (status[morlix::STATUS_FLAGS_BYTE] & morlix::STATUS_BUSY_BIT) != 0;
 }
 
-void PrinterIo::drainSocket() {
-    std::array<std::uint8_t, 512> scrap{};
-    while (waitReadable(state_.Socket, 0) == SocketState::Readable) {
-        std::int32_t length = static_cast<std::int32_t>(scrap.size());
-        if (library_.ReadDataEthernetVB(state_.Socket, scrap.data(), &length) == 0 || length <= 0) return;
-        addStatusLine(QStringLiteral("Dropped ") + QString::number(length) +
-                      QStringLiteral(" late bytes from the printer"));
-    }
-}
-
 std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std::size_t wanted,
                                  int deadlineMs) {
     QElapsedTimer elapsed;
     elapsed.start();
     std::size_t received = 0;
-    while (received < wanted) {
-        const int left = static_cast<int>(std::max<qint64>(deadlineMs - elapsed.elapsed(), 0));
-        const SocketState socket = waitReadable(state_.Socket, left);
-        if (socket == SocketState::Quiet) break;
+    // Each read waits for the printer within the library's reply limit; the
+    // rest of a reply in pieces is read while the deadline lasts.
+    while (received < wanted && received < capacity && elapsed.elapsed() < deadlineMs) {
         std::int32_t length =
             static_cast<std::int32_t>(std::min<std::size_t>(capacity - received, INT32_MAX));
         if (library_.ReadDataEthernetVB(state_.Socket, buffer + received, &length) == 0 || length <= 0) break;
         received += static_cast<std::size_t>(length);
-        // Not a descriptor poll can watch: one read is all there is.
-        if (socket == SocketState::NotASocket) break;
     }
     return received;
 }
@@ -192,7 +159,6 @@ std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
     bool sendFailed = false;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         constexpr std::size_t requestLength = sizeof ETHERNET_FLASH_REQUEST - 1;
-        drainSocket();
         // A printer that no longer takes a request cannot answer it: asking
         // again would only make the operator wait out every attempt.
         if (!send({reinterpret_cast<const std::uint8_t*>(ETHERNET_FLASH_REQUEST), requestLength})) {

@@ -73,11 +73,8 @@ public:
     void startCommand() { flashFailureReported_ = false; }
 
 private:
-    // Drops bytes already waiting on the socket: a late or split reply to an
-    // earlier exchange must not be read as the answer to the next one.
-    void drainSocket();
     // Reads into `buffer` until `wanted` bytes have come or the deadline
-    // passes; the number of bytes read.
+    // passes (the library bounds each read); the number of bytes read.
     std::size_t readReply(std::uint8_t* buffer, std::size_t capacity, std::size_t wanted, int deadlineMs);
 
     AppState& state_;

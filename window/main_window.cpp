@@ -171,7 +171,8 @@ MainWindow::MainWindow(MorlixLibrary& library, OperatorPrompts& prompts, Startup
     createControls();
     connectControls();
     panelView_ = std::make_unique<PrinterPanelView>(*this);
-    discovery_ = std::make_unique<PrinterDiscovery>(state, library, CD, io, *panelView_);
+    discoveryView_ = std::make_unique<HoppingDiscoveryView>(*panelView_, hop, crossThreadLog);
+    discovery_ = std::make_unique<PrinterDiscovery>(state, library, crossThreadPrompts, io, *discoveryView_);
     // Below the two classic buttons of its frame.
     holds_ = std::make_unique<PrinterHolds>(*FramePrinterOperations, CD);
     holds_->button()->setGeometry(10, 112, 130, 34);
@@ -550,8 +551,17 @@ void MainWindow::clearDiagnostics() {
 }
 
 void MainWindow::exitProgram() {
+    if (discovery_->connecting()) {
+        if (connectStopConfirmed()) stopConnectAndQuit();
+        return;
+    }
     if (!exitConfirmed()) return;
     endProgram(0);
+}
+
+bool MainWindow::connectStopConfirmed() {
+    return CD.askYesNo(QStringLiteral("A connection to the printer is being made: stop it and quit?"),
+                       APPLICATION_TITLE, DefaultAnswer::No);
 }
 
 bool MainWindow::exitConfirmed() {
@@ -648,31 +658,51 @@ void MainWindow::fitToScreen() {
 }
 
 void MainWindow::findPrinter() {
+    if (!holdForSearch()) return;
     forgetLastRun();
-    discovery_->findPrinter();
+    startWork([this] { discovery_->searchAgain(); });
 }
 
 void MainWindow::findNetworkPrinter() {
+    if (!holdForSearch()) return;
     forgetLastRun();
-    discovery_->findNetworkPrinter([this]() -> std::optional<NetworkAddress> {
-        NetworkAddressDialog& dialog = form1();
-        dialog.exec();
-        if (!dialog.connected()) return std::nullopt;
-        return dialog.address();
-    });
+    NetworkAddressDialog& dialog = form1();
+    dialog.exec();
+    // Only a connection made in this showing of the dialog is shown, and
+    // none once the program is ending (its socket is closed by then).
+    if (endRequested_ || !dialog.connected() || !isTrue(state.PrinterFound)) {
+        releaseSearch();
+        return;
+    }
+    startWork([this, address = dialog.address()] { discovery_->showNetworkPrinter(address); });
+}
+
+void MainWindow::stopConnectAndQuit() {
+    hide();
+    discovery_->stopConnect([this] { endProgram(0); });
 }
 
 NetworkAddressDialog& MainWindow::form1() {
     if (form1_ == nullptr) {
         form1_ = new NetworkAddressDialog(CD, this);
-        // The dialog gives the address; the connect runs through discovery,
-        // which takes over the connection once the dialog has told its result.
+        // The dialog gives the address; the connect runs as a job through
+        // discovery, which takes over the connection once the dialog has
+        // told its result.
         form1_->setConnector([this](const NetworkAddress& address) {
-            const ConnectOutcome outcome = discovery_->connectEthernet(address, form1_->connectTimeLimit());
-            if (outcome.result == ConnectOutcome::Result::LibraryMissing) return;
-            form1_->showConnectResult(outcome.result == ConnectOutcome::Result::Connected);
-            discovery_->adoptConnection(outcome);
+            discovery_->startConnect(
+                engineThread(), address, form1_->connectTimeLimit(), *this,
+                [this](const ConnectOutcome& outcome) {
+                    using Result = ConnectOutcome::Result;
+                    if (outcome.result != Result::LibraryMissing) {
+                        // Stopped by the operator: no failure to report.
+                        if (outcome.result != Result::Stopped)
+                            form1_->showConnectResult(outcome.result == Result::Connected);
+                        discovery_->adoptConnection(outcome);
+                    }
+                    form1_->connectFinished();
+                });
         });
+        form1_->setStopper([this] { discovery_->stopConnect(); });
     }
     return *form1_;
 }
@@ -810,6 +840,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The close box during an upload: the operator decides, and a run that
     // is stopped ends as Cancel ends it (saying what the printer got) before
     // the window closes.
+    if (!endRequested_ && discovery_->connecting()) {
+        event->ignore();
+        if (connectStopConfirmed()) stopConnectAndQuit();
+        return;
+    }
     if (!endRequested_ && uploadRunning()) {
         event->ignore();
         if (CD.askYesNo(QStringLiteral("An upload is running: stop it and quit?"), APPLICATION_TITLE,

@@ -178,6 +178,9 @@ public:
     // Clears the last run's captions and figures: a search or a new run
     // owes nothing to them (main_window_work.cpp).
     void forgetLastRun();
+    // A network connect is under way; asked to stop, the window goes at
+    // once and the program ends when the attempt has left the library.
+    void stopConnectAndQuit();
     // The printer commands run as jobs on the engine thread; this returns
     // once the one under way (if any) has ended and the window has drawn
     // all it reported.
@@ -234,6 +237,13 @@ private:
     class RunLock;
     // Takes the run lock for a printer command; false while another runs.
     bool lockForWork();
+    // Holds off other printer commands for a search, whose controls
+    // discovery enables and disables itself; false while another runs.
+    bool holdForSearch();
+    // Releases what holdForSearch took, when no job was started.
+    void releaseSearch();
+    // The engine thread, started with the first job.
+    EngineThread& engineThread();
     // Runs `job` on the engine thread, then `done` on the window's thread,
     // and releases the run lock.
     void startWork(std::function<void()> job, std::function<void()> done = {});
@@ -267,6 +277,8 @@ private:
     void previewSelectedRow();
     // The list selected row (1 to n), or 0.
     int selectedListRow() const;
+    // Asks whether Exit or the close box may stop the network connect under way.
+    bool connectStopConfirmed();
     // Asks before an operator's Exit drops a list changed since it was saved.
     bool exitConfirmed();
 
@@ -344,6 +356,8 @@ private:
     QButtonGroup* modeGroup_;
     std::unique_ptr<PrinterHolds> holds_;
     std::unique_ptr<PrinterPanelView> panelView_;
+    // Discovery runs as jobs: what it draws reaches the panel through this.
+    std::unique_ptr<HoppingDiscoveryView> discoveryView_;
     std::unique_ptr<PrinterDiscovery> discovery_;
     NetworkAddressDialog* form1_ = nullptr;
     bool unloaded_ = false;

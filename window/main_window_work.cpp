@@ -200,6 +200,8 @@ struct MainWindow::WorkParts final : OperationView {
     StopRequest stop;
     HoppingView jobView;
     std::unique_ptr<RunLock> runLock;
+    // Held for a search instead of the run lock.
+    std::unique_ptr<OperationGuard> searchGuard;
     TransferMeter meter;
     QTimer meterTicker;
     QPushButton* cancelButton;
@@ -299,17 +301,33 @@ bool MainWindow::lockForWork() {
     return true;
 }
 
-void MainWindow::startWork(std::function<void()> job, std::function<void()> done) {
+bool MainWindow::holdForSearch() {
+    auto guard = std::make_unique<OperationGuard>(state);
+    if (!*guard) return false;
+    work->searchGuard = std::move(guard);
+    return true;
+}
+
+void MainWindow::releaseSearch() {
+    work->searchGuard.reset();
+}
+
+EngineThread& MainWindow::engineThread() {
     if (!work->engine) work->engine = std::make_unique<EngineThread>();
-    work->engine->start(std::move(job), this, [this, done = std::move(done)] {
+    return *work->engine;
+}
+
+void MainWindow::startWork(std::function<void()> job, std::function<void()> done) {
+    engineThread().start(std::move(job), this, [this, done = std::move(done)] {
         work->runLock.reset();
+        work->searchGuard.reset();
         if (done) done();
         emit workEnded();
     });
 }
 
 void MainWindow::waitForWork() {
-    if (!work->runLock) return;
+    if (!work->runLock && !work->searchGuard) return;
     QEventLoop loop;
     connect(this, &MainWindow::workEnded, &loop, &QEventLoop::quit);
     loop.exec();

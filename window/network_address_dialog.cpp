@@ -197,7 +197,14 @@ void NetworkAddressDialog::pickFoundPrinter(int row) {
 }
 
 void NetworkAddressDialog::reject() {
-    if (!connecting_) QDialog::reject();
+    if (!connecting_) {
+        QDialog::reject();
+        return;
+    }
+    if (prompts_.askYesNo(QStringLiteral("A connection to the printer is being made: stop it?"),
+                          QStringLiteral("Connect to Ethernet Printer"), DefaultAnswer::No) &&
+        connecting_ && stopper_)
+        stopper_();
 }
 
 void NetworkAddressDialog::connectToAddress() {
@@ -208,22 +215,25 @@ void NetworkAddressDialog::connectToAddress() {
     prompts_.message(QStringLiteral("Connect operation may take up to 30 seconds"),
                      QStringLiteral("Connect to Ethernet Printer"));
     lblWait->setText(QStringLiteral("Please wait connecting....."));
-    QCoreApplication::processEvents();
 
     connected_ = false;
-    if (connector_) connector_(address());
+    if (connector_) {
+        connector_(address());
+    } else {
+        connectFinished();
+    }
+}
 
+void NetworkAddressDialog::connectFinished() {
     connecting_ = false;
     cmdCreateSocket->setEnabled(true);
     hide();
-    QCoreApplication::processEvents();
 }
 
 void NetworkAddressDialog::showConnectResult(bool connected) {
     connected_ = connected;
     if (connected) return;
     lblWait->setText(QStringLiteral("Did not connect"));
-    QCoreApplication::processEvents();
     prompts_.message(QStringLiteral("Did Not Find Ethernet Connected printer"), APPLICATION_TITLE);
 }
 

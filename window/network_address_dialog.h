@@ -32,18 +32,22 @@ class NetworkAddressDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // Runs the connect to the typed address; when there was an attempt it
-    // reports through showConnectResult before returning.
+    // Starts the connect to the typed address; when there was an attempt it
+    // reports through showConnectResult, and its end through connectFinished.
     using Connector = std::function<void(const NetworkAddress&)>;
 
     explicit NetworkAddressDialog(OperatorPrompts& prompts, QWidget* parent = nullptr);
 
     void setConnector(Connector connector) { connector_ = std::move(connector); }
+    // Stops the connect under way, when the operator closes the dialog.
+    void setStopper(std::function<void()> stopper) { stopper_ = std::move(stopper); }
     // The five texts as typed.
     NetworkAddress address() const { return {Octet1, Octet2, Octet3, Octet4, PortNumber}; }
     // The connect's result: a failure shows "Did not connect" and tells the
     // operator.
     void showConnectResult(bool connected);
+    // The connect has ended (or was given up): the dialog hides.
+    void connectFinished();
 
     // The texts the connection uses, copied from the boxes as they change.
     QString Octet1;
@@ -73,7 +77,7 @@ public slots:
     void searchRange();
     // Puts the picked printer's address and port in the boxes.
     void pickFoundPrinter(int row);
-    // The dialog cannot be dismissed while a connection attempt runs.
+    // While a connection attempt runs, the dialog asks before it stops it.
     void reject() override;
 
 private:
@@ -103,6 +107,7 @@ private:
     NetworkSearch search_;
     QList<FoundPrinter> found_;
     Connector connector_;
+    std::function<void()> stopper_;
     bool connected_ = false;
     bool connecting_ = false;
     int connectTimeLimitMs_ = CONNECT_TIME_LIMIT_MS;

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "event_log.h"
@@ -184,6 +185,8 @@ Discovery discoverPrinters(const QList<AddressRange>& ranges, std::uint16_t port
 int runDiscover(const LoadOptions& options) {
     QElapsedTimer clock;
     clock.start();
+    // With --spooler and ranges both, the queues stand in the one document of the search.
+    std::optional<QJsonArray> queueList;
     if (options.spooler) {
         QString error;
         const QList<NetworkQueue> queues = networkQueues(error);
@@ -191,23 +194,24 @@ int runDiscover(const LoadOptions& options) {
             std::fprintf(stderr, "velquin-load: %s\n", qPrintable(error));
             return 1;
         }
-        if (options.json) {
-            QJsonArray list;
-            for (const NetworkQueue& queue : queues)
-                list.append(QJsonObject{{QStringLiteral("queue"), queue.name},
-                                        {QStringLiteral("device_uri"), queue.deviceUri},
-                                        {QStringLiteral("printer"), queue.printer}});
-            std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("schema"), JSON_SCHEMA},
-                                                 {QStringLiteral("queues"), list}})
-                           .toJson()
-                           .constData(),
-                       stdout);
-        } else {
-            for (const NetworkQueue& queue : queues)
+        queueList.emplace();
+        for (const NetworkQueue& queue : queues) {
+            queueList->append(QJsonObject{{QStringLiteral("queue"), queue.name},
+                                          {QStringLiteral("device_uri"), queue.deviceUri},
+                                          {QStringLiteral("printer"), queue.printer}});
+            if (!options.json)
                 std::printf("%s  %s  %s\n", qPrintable(queue.name), qPrintable(queue.printer),
                             qPrintable(queue.deviceUri));
         }
-        if (options.subnets.isEmpty()) return 0;
+        if (options.subnets.isEmpty()) {
+            if (options.json)
+                std::fputs(QJsonDocument(QJsonObject{{QStringLiteral("schema"), JSON_SCHEMA},
+                                                     {QStringLiteral("queues"), *queueList}})
+                               .toJson()
+                               .constData(),
+                           stdout);
+            return 0;
+        }
     }
 
     QList<AddressRange> ranges;
@@ -236,12 +240,12 @@ int runDiscover(const LoadOptions& options) {
         QJsonArray printers, unanswered;
         for (const QJsonObject& printer : discovery.printers) printers.append(printer);
         for (const QJsonObject& silent : discovery.unanswered) unanswered.append(silent);
-        const QJsonObject document{
-            {QStringLiteral("schema"), JSON_SCHEMA},
-            {QStringLiteral("printers"), printers},
-            {QStringLiteral("unanswered"), unanswered},
-            {QStringLiteral("addresses_probed"), static_cast<qint64>(discovery.probed)},
-            {QStringLiteral("seconds"), seconds}};
+        QJsonObject document{{QStringLiteral("schema"), JSON_SCHEMA},
+                             {QStringLiteral("printers"), printers},
+                             {QStringLiteral("unanswered"), unanswered},
+                             {QStringLiteral("addresses_probed"), static_cast<qint64>(discovery.probed)},
+                             {QStringLiteral("seconds"), seconds}};
+        if (queueList) document.insert(QStringLiteral("queues"), *queueList);
         std::fputs(QJsonDocument(document).toJson().constData(), stdout);
         return 0;
     }

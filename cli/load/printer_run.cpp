@@ -23,6 +23,7 @@
 #include "platform/tcp_socket.h"
 #include "printer_connection.h"
 #include "printer_facts.h"
+#include "printer_finder.h"
 #include "printer_io.h"
 #include "printer_lock.h"
 #include "shown_text.h"
@@ -280,7 +281,7 @@ SoftFontConverterCall converterOf(MorlixLibrary& library) {
 // it, and closed (spooler queues put back) when it goes.
 class OpenLink {
 public:
-    OpenLink(MorlixLibrary& library, AppState& state) : library_(library), state_(state) {}
+    OpenLink(MorlixLibrary& library, AppState& state) : library_(library), finder_(library), state_(state) {}
     ~OpenLink() {
         if (state_.Socket != 0) library_.CloseEthernetSocketVB(state_.Socket);
         if (state_.PrinterHandle != 0) library_.ClosePrinterHandleVB(state_.PrinterHandle);
@@ -292,26 +293,22 @@ public:
     // Empty on success, else the outcome word and a message.
     std::optional<std::pair<QString, QString>> open(const PrinterAddress& printer) {
         if (printer.local) {
-            if (library_.SetPortsToFile() != 0)
+            if (!finder_.redirectSpooler())
                 return std::pair{QStringLiteral("spooler-failed"),
                                  QStringLiteral("cannot move the spooler queues off the printer ports")};
             portsRedirected_ = true;
-            std::int32_t handle = 0;
-            if (library_.GetPrinterHandleVB(&handle) != 0 || library_.failed())
+            const std::optional<std::int32_t> handle = finder_.openLocal();
+            if (!handle)
                 return std::pair{QStringLiteral("not-found"), QStringLiteral("no local printer found")};
-            state_.PrinterHandle = handle;
+            state_.PrinterHandle = *handle;
+            state_.link = SessionLink::Local;
         } else {
             const QStringList octets = printer.host.split(QLatin1Char('.'));
-            const QByteArray port = QByteArray::number(printer.port);
-            std::int32_t socket = 0;
-            if (library_.CreateEthernetSocketVB(&socket, octets[0].toLatin1().constData(),
-                                                octets[1].toLatin1().constData(),
-                                                octets[2].toLatin1().constData(),
-                                                octets[3].toLatin1().constData(), port.constData()) != 1 ||
-                socket == 0)
-                return connectFailure(printer);
-            state_.Socket = socket;
-            state_.PrinterIsEthernet = FLAG_TRUE;
+            const std::optional<std::int32_t> socket =
+                finder_.connect({octets[0], octets[1], octets[2], octets[3], QString::number(printer.port)});
+            if (!socket) return connectFailure(printer);
+            state_.Socket = *socket;
+            state_.link = SessionLink::Tcp;
         }
         state_.PrinterFoundHandle = FLAG_TRUE;
         state_.PrinterFound = FLAG_TRUE;
@@ -342,33 +339,23 @@ private:
     }
 
     MorlixLibrary& library_;
+    PrinterFinder finder_;
     AppState& state_;
     bool portsRedirected_ = false;
 };
 
 // The identity the panel of the window shows, with its verdict.
 QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, PrinterIdentity& ledgerIdentity) {
-    std::int32_t portType = 0, logicBoard = 0, printerType = 0, printerModel = 0;
-    library.GetPrinterDetailVB(&portType, &logicBoard, &printerType, &printerModel);
-    if (!local) portType = morlix::PORT_TYPE_ETHERNET;
-    library.GetPrinterVersionVB(&state.PrinterVersion);
-    const PrinterLink link = local ? PrinterLink::Local : PrinterLink::Network;
-    QJsonArray reasons;
-    auto judge = [&reasons](bool acceptable, const QString& what) {
-        if (!acceptable) reasons.append(what);
-    };
-    ledgerIdentity = printerIdentity(logicBoard, printerType, printerModel, state.PrinterVersion);
-    judge(portTypeAcceptable(portType, link), QStringLiteral("port type ") + portTypeName(portType));
-    judge(logicBoardAcceptable(logicBoard, link), QStringLiteral("logic board ") + ledgerIdentity.logicBoard);
-    judge(printerTypeAcceptable(printerType), QStringLiteral("command language ") + ledgerIdentity.language);
-    judge(printerModelAcceptable(printerModel), QStringLiteral("model ") + ledgerIdentity.model);
-    judge(firmwareVersionAcceptable(state.PrinterVersion, link),
-          QStringLiteral("firmware ") + ledgerIdentity.firmware);
+    const PrinterFacts facts =
+        PrinterFinder(library).readFacts(local ? PrinterLink::Local : PrinterLink::Network);
+    state.PrinterVersion = facts.version;
+    ledgerIdentity = facts.identity();
+    const QStringList reasons = facts.unsuitability();
     state.PrinterSuitable = toFlag(reasons.isEmpty());
     QJsonObject identity = ledgerIdentity.toJson();
-    identity.insert(QStringLiteral("port_type"), portTypeName(portType));
+    identity.insert(QStringLiteral("port_type"), portTypeName(facts.portType));
     identity.insert(QStringLiteral("suitable"), reasons.isEmpty());
-    identity.insert(QStringLiteral("reasons"), reasons);
+    identity.insert(QStringLiteral("reasons"), QJsonArray::fromStringList(reasons));
     return identity;
 }
 

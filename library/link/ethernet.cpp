@@ -200,8 +200,13 @@ extern "C" int32_t WriteDataEthernetVB(int32_t socket, const uint8_t* data, int3
                 socket, static_cast<const void*>(data), static_cast<long>(length),
                 static_cast<void*>(bytesSent));
     morlix::platform::IoResult sent{false, 0, EINVAL};
-    if (length >= 0 && (data != nullptr || length == 0))
+    if (length >= 0 && (data != nullptr || length == 0)) {
+        // Whatever the printer sent before this write answered an earlier
+        // request: a reply read after it must be the answer to this one.
+        if (std::size_t dropped = morlix::platform::socketDiscardPending(socket))
+            debugPrintf("WriteFileEthernet - dropped %d stale bytes", static_cast<int>(dropped));
         sent = morlix::platform::socketSend(socket, std::span(data, static_cast<std::size_t>(length)));
+    }
     if (!sent.ok) {
         if (bytesSent) *bytesSent = morlix::SEND_ERROR;
         debugOutput("WriteFileEthernet - Error sending data");
@@ -222,8 +227,9 @@ extern "C" int32_t ReadDataEthernetVB(int32_t socket, uint8_t* buffer, int32_t* 
                 static_cast<void*>(buffer), length ? *length : 0);
     morlix::platform::IoResult received{false, 0, EINVAL};
     if (length != nullptr && *length >= 0 && (buffer != nullptr || *length == 0))
+        // A printer answers within its reply limit, or not at all.
         received = morlix::platform::socketReceive(
-            socket, std::span(buffer, static_cast<std::size_t>(*length)), morlix::TRANSFER_LIMIT);
+            socket, std::span(buffer, static_cast<std::size_t>(*length)), morlix::STATUS_REPLY_LIMIT);
     if (!received.ok || received.bytes == 0) {
         debugOutput("ReadDataEthernet - Connection Closed");
         return 0;

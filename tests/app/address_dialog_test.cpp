@@ -30,6 +30,7 @@ private slots:
     void handsTheAddressAndShowsTheResult_data();
     void handsTheAddressAndShowsTheResult();
     void reopeningShowsNoStaleWaitText();
+    void closingWhileConnectingAsksBeforeItStops();
     void octetsTakeZeroTo255Only_data();
     void octetsTakeZeroTo255Only();
     void portShowsFiveDigits();
@@ -62,6 +63,7 @@ void AddressDialogTest::handsTheAddressAndShowsTheResult() {
         dialog.reject();
         dismissedWhileConnecting = !dialog.isVisible();
         dialog.showConnectResult(connects);
+        dialog.connectFinished();
     });
     QTimer::singleShot(0, &dialog, [&] {
         type(test::control<QLineEdit>(dialog, "txtOctet1"), "127");
@@ -85,7 +87,10 @@ void AddressDialogTest::handsTheAddressAndShowsTheResult() {
 void AddressDialogTest::reopeningShowsNoStaleWaitText() {
     ScriptedOperatorPrompts prompts;
     NetworkAddressDialog dialog(prompts);
-    dialog.setConnector([&](const NetworkAddress&) { dialog.showConnectResult(false); });
+    dialog.setConnector([&](const NetworkAddress&) {
+        dialog.showConnectResult(false);
+        dialog.connectFinished();
+    });
     QTimer::singleShot(0, &dialog, [&] {
         type(test::control<QLineEdit>(dialog, "txtOctet1"), "127");
         type(test::control<QLineEdit>(dialog, "txtOctet4"), "1");
@@ -102,6 +107,33 @@ void AddressDialogTest::reopeningShowsNoStaleWaitText() {
     dialog.exec();
     QCOMPARE(shownOnReopening, QString());
     QCOMPARE(test::control<QLineEdit>(dialog, "txtOctet1")->text(), QStringLiteral("127"));
+}
+
+void AddressDialogTest::closingWhileConnectingAsksBeforeItStops() {
+    ScriptedOperatorPrompts prompts;
+    NetworkAddressDialog dialog(prompts);
+    int stops = 0;
+    int stopsAfterNo = -1;
+    dialog.setStopper([&] {
+        ++stops;
+        dialog.connectFinished();
+    });
+    dialog.setConnector([&](const NetworkAddress&) {
+        dialog.reject();  // answered No: the connect goes on
+        stopsAfterNo = stops;
+        prompts.answerYesNo(true);
+        dialog.reject();
+    });
+    QTimer::singleShot(0, &dialog, [&] { test::control<QPushButton>(dialog, "cmdCreateSocket")->click(); });
+    dialog.exec();
+
+    QCOMPARE(stopsAfterNo, 0);
+    QCOMPARE(stops, 1);
+    QVERIFY(dialog.isHidden() && !dialog.connecting());
+    QCOMPARE(prompts.prompts().size(), std::size_t{3});
+    QCOMPARE(prompts.prompts()[1].text,
+             QStringLiteral("A connection to the printer is being made: stop it?"));
+    QCOMPARE(prompts.prompts()[1].defaultAnswer, DefaultAnswer::No);
 }
 
 void AddressDialogTest::octetsTakeZeroTo255Only_data() {

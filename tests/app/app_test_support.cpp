@@ -140,6 +140,7 @@ void connectThroughDialog(MainWindow& window, quint16 port) {
         test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
     });
     window.findNetworkPrinter();
+    window.waitForWork();
 }
 
 void typeAddress(NetworkAddressDialog& dialog, const QString& o1, const QString& o2, const QString& o3,

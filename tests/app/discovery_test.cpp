@@ -5,11 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -111,6 +114,8 @@ private slots:
     void aPrinterHeldByAnotherProgramIsNotTaken();
     void theFactsDiscoveryGivesAreWhatThePanelShows();
     void exitWaitsForAConnectTheDialogGaveUpOn();
+    void theCloseBoxStopsAConnectThatWaits();
+    void theWindowStaysLiveDuringASearch();
 
 private:
     void startSimulator(const std::string& identityText, bool usb);
@@ -246,7 +251,7 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
     test::connectThroughDialog(*window_, simulator_->port());
 
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
-    QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
+    QVERIFY(window_->state.link == SessionLink::Tcp);
     QVERIFY(window_->state.Socket >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
@@ -339,6 +344,72 @@ void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
     QVERIFY(connectEndedFirst);
     QVERIFY(window_->endRequested());
     QVERIFY(!window_->state.LibraryCallPending);
+}
+
+void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
+    SilentPeer peer;
+    QVERIFY(harness_->start());
+    window_->show();
+    harness_->prompts.clear();
+    harness_->prompts.answerYesNo(false);
+    harness_->prompts.answerYesNo(true);
+    bool stillConnectingAfterNo = false;
+    QElapsedTimer sinceYes;
+    QTimer::singleShot(0, window_, [&] {
+        NetworkAddressDialog& dialog = window_->form1();
+        test::typeAddress(dialog, "127", "0", "0", "1", QString::number(peer.port()));
+        test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
+        // The attempt now waits inside the library for an answer.
+        QTimer::singleShot(300, window_, [&] {
+            QCloseEvent no;
+            QCoreApplication::sendEvent(window_, &no);
+            stillConnectingAfterNo = window_->discovery().connecting() && window_->isVisible();
+            sinceYes.start();
+            QCloseEvent yes;
+            QCoreApplication::sendEvent(window_, &yes);
+        });
+    });
+    window_->findNetworkPrinter();
+
+    QVERIFY(stillConnectingAfterNo);
+    QVERIFY2(sinceYes.elapsed() < 500, "the stop waited for the library");
+    QVERIFY(!window_->isVisible() && !window_->form1().isVisible());
+    const QString question = QStringLiteral("A connection to the printer is being made: stop it and quit?");
+    QCOMPARE(harness_->prompts.prompts().size(), std::size_t{3});  // the 30 seconds notice, then No and Yes
+    QCOMPARE(harness_->prompts.prompts()[1].text, question);
+    QCOMPARE(harness_->prompts.prompts()[2].defaultAnswer, DefaultAnswer::No);
+    // Nothing is reported as a failed connect; the program ends once the
+    // attempt has left the library.
+    QCOMPARE(harness_->prompts.countMessages(QStringLiteral("Did Not Find Ethernet Connected printer")), 0);
+    QVERIFY(window_->state.LibraryCallPending);
+    peer.release();
+    QTRY_VERIFY_WITH_TIMEOUT(window_->endRequested(), 5'000);
+    QVERIFY(!window_->state.LibraryCallPending);
+    QCOMPARE(window_->state.Socket, 0);
+}
+
+void DiscoveryTest::theWindowStaysLiveDuringASearch() {
+    startSimulator(printersim::DEFAULT_IDENTITY, true);
+    QVERIFY(harness_->start());
+    // "Find Printer" waits a second after closing the printer found: the
+    // window's timers go on firing meanwhile.
+    window_->io.setSleep([](int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); });
+    QElapsedTimer search;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start();
+    search.start();
+    window_->findPrinter();
+    window_->waitForWork();
+    ticker.stop();
+    QVERIFY(search.elapsed() >= 1'000);
+    QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+    QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("FOUND PRINTER"));
 }
 
 VELQUIN_QTEST_MAIN(DiscoveryTest)

@@ -11,6 +11,7 @@
 #include "app_test_support.h"
 #include "file_list.h"
 #include "printer_facts.h"
+#include "printer_finder.h"
 #include "printer_io.h"
 #include "qt_operator_prompts.h"
 
@@ -24,6 +25,7 @@ private slots:
     void displayTexts();
     void judgementsDependOnTheLink();
     void versionBoundaries();
+    void theVerdictGivesOneReasonPerFailingFact();
     void groupedNumbers_data();
     void groupedNumbers();
     void versionCaptionFollowsTheLocale();
@@ -89,6 +91,16 @@ void FactsTest::versionBoundaries() {
     QVERIFY(!firmwareVersionAcceptable(2.04f, PrinterLink::Network));
     QVERIFY(firmwareVersionAcceptable(2.1f, PrinterLink::Network));
     QVERIFY(!firmwareVersionAcceptable(2.1f, PrinterLink::Local));
+}
+
+void FactsTest::theVerdictGivesOneReasonPerFailingFact() {
+    // Board II, language G, model RVC, firmware 2.10: four facts fail locally, two on the network.
+    PrinterFacts facts{PrinterLink::Local, 0, 1, 0, 2, 2.1f};
+    QCOMPARE(facts.unsuitability(),
+             (QStringList{"logic board LOGIC BD II", "command language G", "model RVC", "firmware 2.10"}));
+    facts.link = PrinterLink::Network;
+    QCOMPARE(facts.unsuitability(), (QStringList{"command language G", "model RVC"}));
+    QVERIFY((PrinterFacts{PrinterLink::Local, 1, 2, 1, 1, 5.0f}).unsuitability().isEmpty());
 }
 
 void FactsTest::groupedNumbers_data() {

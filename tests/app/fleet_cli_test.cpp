@@ -199,16 +199,23 @@ TEST_F(FleetCliTest, DiscoverListsTheSpoolersQueuesOnAPrinterPort) {
           std::pair{"plain_socket", "socket://127.0.0.3"}, std::pair{"to_file", "file:/dev/null"},
           std::pair{"usb", "usb://Maker/Ticket%20Printer?serial=A1"}})
         ASSERT_TRUE(cupsd.addQueue(name, uri)) << name;
-    const LoadRun run =
-        runLoad({QStringLiteral("discover"), QStringLiteral("--spooler"), QStringLiteral("--json")});
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    QStringList printers;
-    for (const QJsonValue& queue : run.json()[QStringLiteral("queues")].toArray())
-        printers << queue[QStringLiteral("queue")].toString() + QLatin1Char(' ') +
-                        queue[QStringLiteral("printer")].toString();
-    printers.sort();
-    EXPECT_EQ(printers, (QStringList{QStringLiteral("box_office tcp:127.0.0.2:10001"),
-                                     QStringLiteral("plain_socket tcp:127.0.0.3:9100")}));
+    // Alone, and with a range searched too: one document either way.
+    for (const QStringList& range :
+         {QStringList{}, QStringList{QStringLiteral("--subnet"), QStringLiteral("127.0.0.9/32"),
+                                     QStringLiteral("--port"), QStringLiteral("9")}}) {
+        const LoadRun run = runLoad(
+            QStringList{QStringLiteral("discover"), QStringLiteral("--spooler"), QStringLiteral("--json")} +
+            range);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        QStringList printers;
+        for (const QJsonValue& queue : run.json()[QStringLiteral("queues")].toArray())
+            printers << queue[QStringLiteral("queue")].toString() + QLatin1Char(' ') +
+                            queue[QStringLiteral("printer")].toString();
+        printers.sort();
+        EXPECT_EQ(printers, (QStringList{QStringLiteral("box_office tcp:127.0.0.2:10001"),
+                                         QStringLiteral("plain_socket tcp:127.0.0.3:9100")}));
+        EXPECT_EQ(run.json()[QStringLiteral("addresses_probed")].toInt(), range.isEmpty() ? 0 : 1);
+    }
 }
 
 TEST_F(FleetCliTest, LogJsonWritesOneObjectPerEventAndPipedLinesCarryATime) {

@@ -54,8 +54,9 @@ QJsonValue manPageExample(const QString& command) {
 // Where `run` differs in shape (keys and types) from `example`; empty when
 // it has the example's shape. Null stands for any type (a value not known);
 // an array's items each have the shape of one of the example's items; a
-// report leaves out "message", and "skipped" and "verification" without
-// --skip-loaded.
+// report leaves out "message", "skipped" and "verification" without
+// --skip-loaded, and apply's "would_send" without --check and
+// "verification_message" once verified.
 QString shapeMismatch(const QJsonValue& run, const QJsonValue& example, const QString& at) {
     if (run.isNull() || example.isNull()) return {};
     if (run.type() != example.type()) return at + QStringLiteral(": type");
@@ -81,8 +82,10 @@ QString shapeMismatch(const QJsonValue& run, const QJsonValue& example, const QS
         if (!mismatch.isEmpty()) return mismatch;
     }
     for (const QString& key : shape.keys())
-        if (!got.contains(key) && key != QLatin1String("message") && key != QLatin1String("skipped") &&
-            key != QLatin1String("verification"))
+        if (!got.contains(key) &&
+            !QStringList{QStringLiteral("message"), QStringLiteral("skipped"), QStringLiteral("verification"),
+                         QStringLiteral("would_send"), QStringLiteral("verification_message")}
+                 .contains(key))
             return at + QLatin1Char('.') + key + QStringLiteral(": missing");
     return {};
 }
@@ -749,9 +752,17 @@ TEST_F(LoadCliTest, APrinterHeldByAnotherProgramIsRefusedNamingItsProcess) {
 
 // Each command's --json document has the shape of its example in the man page.
 TEST_F(LoadCliTest, EachJsonDocumentHasTheShapeOfItsManPageExample) {
-    addPrinter();
+    const QString port = QString::number(addPrinter().port());
     const QStringList printer = printerArguments();
     const QStringList json{QStringLiteral("--json")};
+    const QString fleet = dir_.filePath(QStringLiteral("fleet.toml"));
+    QFile fleetFile(fleet);
+    ASSERT_TRUE(fleetFile.open(QIODevice::WriteOnly));
+    fleetFile.write(QStringLiteral("[[group]]\nname = \"box-office\"\nprinters = [\"tcp:127.0.0.1:%1\"]\n"
+                                   "[[group.load]]\nmode = \"ttf\"\nfiles = [\"%2\"]\n")
+                        .arg(port, files_[1])
+                        .toUtf8());
+    fleetFile.close();
     const std::pair<const char*, QStringList> runs[] = {
         {"send",
          QStringList{QStringLiteral("send"), files_[0], QStringLiteral("--skip-loaded")} + printer + json},
@@ -763,6 +774,10 @@ TEST_F(LoadCliTest, EachJsonDocumentHasTheShapeOfItsManPageExample) {
         {"history",
          QStringList{QStringLiteral("history"), QStringLiteral("--printer"), QStringLiteral("model RVA")} +
              json},
+        {"discover", QStringList{QStringLiteral("discover"), QStringLiteral("--subnet"),
+                                 QStringLiteral("127.0.0.1/32"), QStringLiteral("--port"), port} +
+                         json},
+        {"apply", QStringList{QStringLiteral("apply"), fleet} + json},
     };
     for (const auto& [command, arguments] : runs) {
         const QJsonValue example = manPageExample(QLatin1String(command));

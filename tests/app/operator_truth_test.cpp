@@ -228,6 +228,7 @@ void OperatorTruthTest::aFailedReadingShowsAsUnknown() {
     QVERIFY(statusLines().contains(QStringLiteral("Getflash space remaining = unknown")));
 
     window_->findPrinter();
+    window_->waitForWork();
     harness_->prompts.answerYesNo(true);
     window_->setToggleWaitTimeoutMs(300);
     window_->clearFontSpace();

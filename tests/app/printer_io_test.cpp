@@ -117,7 +117,7 @@ void PrinterIoTest::openLink(Link link) {
     const QByteArray port = QByteArray::number(simulator_->port());
     QCOMPARE(bench_->library.CreateEthernetSocketVB(&state.Socket, "127", "0", "0", "1", port.constData()),
              1);
-    state.PrinterIsEthernet = FLAG_TRUE;
+    state.link = SessionLink::Tcp;
 }
 
 void PrinterIoTest::filesStreamByteExact_data() {
@@ -168,7 +168,7 @@ void PrinterIoTest::partialNetworkSendsAreCompleted() {
     test::FakeMorlix recorder(QStringLiteral(FAKE_MORLIX_PATH));
     recorder.setSendLimit(3'000);
     IoBench fake(QStringLiteral(FAKE_MORLIX_PATH));
-    fake.state.PrinterIsEthernet = FLAG_TRUE;
+    fake.state.link = SessionLink::Tcp;
     fake.state.Socket = 9;
     const QByteArray content = randomBytes(8'193).toHex().left(8'193);
     const QString path = test::writeFile(environment_->path(QStringLiteral("partial.ttf")), content);

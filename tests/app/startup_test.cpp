@@ -345,6 +345,7 @@ void StartupTest::findPrinterClosesTheHandleOnce() {
     fake_->reset();
     fake_->setLinks(11, 9, 0);
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
     // Closed once through the library, then forgotten: the search closes no handle.
     QCOMPARE(fake_->calls().mid(0, 3),
              (QStringList{"ClosePrinterHandleVB 7", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
@@ -356,6 +357,7 @@ void StartupTest::findPrinterClosesTheHandleOnce() {
     fake_->reset();
     fake_->setResult("GetPrinterHandleVB", 1);
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
     QCOMPARE(fake_->calls().mid(0, 3),
              (QStringList{"ClosePrinterHandleVB 11", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
     QCOMPARE(window_->state.PrinterHandle, 0);
@@ -366,11 +368,13 @@ void StartupTest::findPrinterClosesTheHandleOnce() {
 void StartupTest::findPrinterEnablesListButtonsOnlyWithFiles() {
     QVERIFY(harness_->start());
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
     window_->fileList().append(QStringLiteral("a.ttf"), 1);
     window_->fileList().append(QStringLiteral("b.ttf"), 1);
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
     QVERIFY(test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
     QVERIFY(test::control<QPushButton>(*window_, "cmdDeleteLastItem")->isEnabled());
     QVERIFY(test::control<QPushButton>(*window_, "cmdDeleteAllItems")->isEnabled());
@@ -394,7 +398,7 @@ void StartupTest::networkPrinterThroughTheDialog() {
 
     const AppState& state = window_->state;
     QCOMPARE(state.Socket, 9);
-    QCOMPARE(state.PrinterIsEthernet, FLAG_TRUE);
+    QVERIFY(state.link == SessionLink::Tcp);
     QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
     QCOMPARE(state.PrinterFound, FLAG_TRUE);
     QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
@@ -429,7 +433,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
     QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
-    QCOMPARE(window_->state.PrinterIsEthernet, FLAG_FALSE);
+    QVERIFY(window_->state.link == SessionLink::None);
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 
@@ -477,12 +481,14 @@ void StartupTest::connectAttemptIsBoundedInTime() {
 
     // While the abandoned attempt runs, no printer command calls the library.
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
 
     // When it ends, its socket is closed and the commands are free again.
     QTRY_VERIFY_WITH_TIMEOUT(!window_->state.LibraryCallPending, 10'000);
     QCOMPARE(fake_->calls().last(), QStringLiteral("CloseEthernetSocketVB 12"));
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
     QVERIFY(fake_->callNames().contains(QStringLiteral("GetPrinterHandleVB")));
 }
 
@@ -516,11 +522,11 @@ void StartupTest::closingDuringFindPrinterLeavesThePortsRestored() {
     QVERIFY(harness_->start());
     window_->show();
     fake_->reset();
-    // The close box clicked while "Find Printer" waits its second: the close
-    // is handled when the search lets events run, before it redirects.
+    // The close box clicked while "Find Printer" waits its second: the
+    // search, a job, then ends before it redirects.
     QMetaObject::invokeMethod(window_, "close", Qt::QueuedConnection);
     test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
-    QVERIFY(window_->endRequested());
+    QTRY_VERIFY(window_->endRequested());
     const QStringList calls = fake_->callNames();
     QVERIFY2(!calls.contains(QStringLiteral("SetPortsToFile")), qPrintable(calls.join(", ")));
     QVERIFY2(!calls.contains(QStringLiteral("GetPrinterHandleVB")), qPrintable(calls.join(", ")));

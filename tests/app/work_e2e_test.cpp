@@ -224,7 +224,8 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
             test::control<QPushButton>(dialog, "cmdCreateSocket")->click();
         });
         window_->findNetworkPrinter();
-        QCOMPARE(window_->state.PrinterIsEthernet, FLAG_TRUE);
+        window_->waitForWork();
+        QVERIFY(window_->state.link == SessionLink::Tcp);
     }
     QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
     harness_->prompts.clear();

@@ -40,7 +40,9 @@ MORLIX_EXPORT int32_t GetPrinterStatusDataVB(int32_t handle, uint8_t* statusBuff
                                              uint8_t requestLength);
 MORLIX_EXPORT int32_t GetPrinterVersionVB(float* version);
 
-/* Network printers: 1 success, 0 failure. */
+/* Network printers: 1 success, 0 failure. A write first drops what the
+ * printer sent before it (a late answer to an earlier request is no answer
+ * to the next); a read waits at most a second for the printer to answer. */
 MORLIX_EXPORT int32_t CreateEthernetSocketVB(int32_t* socket, const char* octet1, const char* octet2,
                                              const char* octet3, const char* octet4, const char* port);
 MORLIX_EXPORT int32_t WriteDataEthernetVB(int32_t socket, const uint8_t* data, int32_t length,
