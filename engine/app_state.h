@@ -8,17 +8,6 @@
 
 namespace velquin {
 
-// A yes-or-no fact of the state.
-using Flag = bool;
-inline constexpr Flag FLAG_TRUE = true;
-inline constexpr Flag FLAG_FALSE = false;
-inline constexpr bool isTrue(Flag flag) {
-    return flag;
-}
-inline constexpr Flag toFlag(bool value) {
-    return value ? FLAG_TRUE : FLAG_FALSE;
-}
-
 // The link to the printer in use: none, the local port, a TCP connection,
 // or the demo printer, which is not there.
 enum class SessionLink { None, Local, Tcp, Demo };
@@ -30,28 +19,28 @@ inline constexpr std::size_t FILE_LIST_CAPACITY = 100;
 
 struct AppState {
     // A printer link was obtained by discovery (local search or network dialog).
-    Flag PrinterFoundHandle = FLAG_FALSE;
+    bool PrinterFoundHandle = false;
     // The printer link in use: over TCP every write goes to Socket, over the
     // local port to PrinterHandle.
     SessionLink link = SessionLink::None;
     // A printer has been found; the file list enables sending only then.
-    Flag PrinterFound = FLAG_FALSE;
+    bool PrinterFound = false;
     // The connected TCP socket of a network printer; 0 when none.
     std::int32_t Socket = 0;
     // Set once at start-up from the demo marker.
-    Flag DemoMode = FLAG_FALSE;
+    bool DemoMode = false;
     // True while the start-up sequence runs; the mode handlers then do nothing.
-    Flag FormLoading = FLAG_FALSE;
+    bool FormLoading = false;
 
     // The local printer handle from discovery; 0 when none.
     std::int32_t PrinterHandle = 0;
 
     float PrinterVersion = 0.0f;
-    Flag PrinterSuitable = FLAG_FALSE;
+    bool PrinterSuitable = false;
 
-    // A command that talks to the printer is running (the window lets events
-    // run inside long operations, so another click could otherwise start a
-    // second one nested inside it).
+    // A command that talks to the printer is running (the window stays live
+    // while the engine thread works, so another click could otherwise start
+    // a second one beside it).
     bool OperationRunning = false;
     // A library call abandoned after its time limit is still running on a
     // worker thread; no other printer command may call the library meanwhile.

@@ -51,20 +51,20 @@ PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, Oper
 PrinterDiscovery::~PrinterDiscovery() = default;
 
 void PrinterDiscovery::publish() {
-    panel_.found = isTrue(state_.PrinterFound);
-    panel_.suitable = isTrue(state_.PrinterSuitable);
+    panel_.found = state_.PrinterFound;
+    panel_.suitable = state_.PrinterSuitable;
     view_.showPanel(panel_);
 }
 
 PrinterPanel PrinterDiscovery::finish() {
-    panel_.found = isTrue(state_.PrinterFound);
-    panel_.suitable = isTrue(state_.PrinterSuitable);
+    panel_.found = state_.PrinterFound;
+    panel_.suitable = state_.PrinterSuitable;
     return panel_;
 }
 
 void PrinterDiscovery::setFact(PanelFact& fact, const QString& text, bool acceptable) {
     fact = {text, acceptable};
-    if (!acceptable) state_.PrinterSuitable = FLAG_FALSE;
+    if (!acceptable) state_.PrinterSuitable = false;
     publish();
 }
 
@@ -90,7 +90,7 @@ void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
     panel_.version = {versionCaption(state_.PrinterVersion), acceptable};
     publish();
     if (!acceptable) {
-        if (isTrue(state_.PrinterSuitable))
+        if (state_.PrinterSuitable)
             prompts_.message(
                 link == PrinterLink::Local
                     ? QStringLiteral("Printer version does not support True type Fonts, Please "
@@ -98,9 +98,9 @@ void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
                     : QStringLiteral("Printer version does not support Soft Fonts, Please upgrade "
                                      "to V2.05 or greater"),
                 APPLICATION_TITLE);
-        state_.PrinterSuitable = FLAG_FALSE;
+        state_.PrinterSuitable = false;
     }
-    panel_.printerFound.acceptable = isTrue(state_.PrinterSuitable);
+    panel_.printerFound.acceptable = state_.PrinterSuitable;
     publish();
     // The verdict's reasons, also where the panel's tooltip cannot be seen.
     for (const QString& reason : unsuitabilityReasons(panel_))
@@ -109,7 +109,7 @@ void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
 
 void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {
     panel_.freeFlash = freeFlash;
-    panel_.flash = freeFlashFact(freeFlash, isTrue(state_.DemoMode));
+    panel_.flash = freeFlashFact(freeFlash, state_.DemoMode);
     view_.showFlash(panel_.flash, panel_.freeFlash);
 }
 
@@ -135,25 +135,25 @@ void PrinterDiscovery::clearFacts() {
 }
 
 PrinterPanel PrinterDiscovery::FindPrinterGetHandle() {
-    state_.PrinterFoundHandle = FLAG_FALSE;
+    state_.PrinterFoundHandle = false;
     if (!FindPrinterShowInfo()) return finish();
     view_.setCommandAvailable(DiscoveryCommand::Sending, false);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, false);
     // "Clear Font Space" and the flash label follow the judgement.
-    const bool suitable = isTrue(state_.PrinterSuitable);
+    const bool suitable = state_.PrinterSuitable;
     if (!suitable) view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
     view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, suitable);
     return finish();
 }
 
 bool PrinterDiscovery::FindPrinterShowInfo() {
-    const bool demo = isTrue(state_.DemoMode);
+    const bool demo = state_.DemoMode;
 
     // The window may have closed while events ran (the close box during
     // "Find Printer"'s wait): the shutdown has put the spooler ports back,
     // and nothing would put them back again.
     if (view_.endRequested()) return false;
-    state_.PrinterFoundHandle = FLAG_FALSE;
+    state_.PrinterFoundHandle = false;
     // Another program driving the local printer keeps it: the search then
     // finds none, and the spooler ports are left to that program.
     bool lockRefused = false;
@@ -204,13 +204,13 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
                          QLatin1String(PRODUCT_TITLE));
         view_.setCommandAvailable(DiscoveryCommand::NetworkSearch, true);
         view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
-        state_.PrinterFound = FLAG_FALSE;
+        state_.PrinterFound = false;
         return true;
     }
 
-    state_.PrinterFoundHandle = FLAG_TRUE;
+    state_.PrinterFoundHandle = true;
     state_.link = demo ? SessionLink::Demo : SessionLink::Local;
-    state_.PrinterSuitable = FLAG_TRUE;
+    state_.PrinterSuitable = true;
     PrinterFacts facts{PrinterLink::Local,       morlix::PORT_TYPE_USB,     morlix::LOGIC_BD_MXR_PLUS,
                        morlix::PRINTER_TYPE_KTL, morlix::PRINTER_MODEL_RVA, DEMO_VERSION};
     panel_.link = PrinterLink::Local;
@@ -238,7 +238,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         view_.printerFound(ledger::PrinterKey::local(facts.identity()),
                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
     }
-    state_.PrinterFound = FLAG_TRUE;
+    state_.PrinterFound = true;
     view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
     return true;
 }
@@ -251,23 +251,23 @@ PrinterPanel PrinterDiscovery::findPrinter() {
 
 PrinterPanel PrinterDiscovery::searchAgain() {
     clearFacts();
-    if (isTrue(state_.PrinterFoundHandle)) {
+    if (state_.PrinterFoundHandle) {
         // Closed through the library, whose device layer opened it; then
         // forgotten, so the search does not close the number a second time.
         library_.ClosePrinterHandleVB(state_.PrinterHandle);
         state_.PrinterHandle = 0;
         io_.sleepMs(FIND_PRINTER_WAIT_MS);
-        state_.PrinterFoundHandle = FLAG_FALSE;
+        state_.PrinterFoundHandle = false;
     }
     FindPrinterGetHandle();
-    const bool listReady = isTrue(state_.PrinterFoundHandle) && view_.listHasFiles();
+    const bool listReady = state_.PrinterFoundHandle && view_.listHasFiles();
     view_.setCommandAvailable(DiscoveryCommand::Sending, listReady);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, listReady);
     return finish();
 }
 
 PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address) {
-    state_.PrinterSuitable = FLAG_TRUE;
+    state_.PrinterSuitable = true;
     const PrinterFacts facts = finder_.readFacts(PrinterLink::Network);
     panel_.link = PrinterLink::Network;
     panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
@@ -280,7 +280,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
     view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, true);
 
     io_.startCommand();
-    if (isTrue(state_.DemoMode)) {
+    if (state_.DemoMode) {
         showFlash(DEMO_NETWORK_FLASH);
     } else {
         const std::optional<std::int32_t> reading = io_.readFlashSpaceEthernet();
@@ -295,7 +295,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
                 static_cast<quint16>(address.port.toUInt())),
             freeFlash);
     }
-    state_.PrinterFound = FLAG_TRUE;
+    state_.PrinterFound = true;
     view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
     return finish();
 }
@@ -431,8 +431,8 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     if (outcome.result == ConnectOutcome::Result::Connected) {
         state_.Socket = outcome.socket;
         state_.link = SessionLink::Tcp;
-        state_.PrinterFoundHandle = FLAG_TRUE;
-        state_.PrinterFound = FLAG_TRUE;
+        state_.PrinterFoundHandle = true;
+        state_.PrinterFound = true;
         if (heldSocket != 0 && heldSocket != outcome.socket) library_.CloseEthernetSocketVB(heldSocket);
         if (pendingNetworkLock_) {
             networkLock_ = std::move(pendingNetworkLock_);
@@ -449,8 +449,8 @@ void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
     state_.link = state_.PrinterHandle != 0 ? SessionLink::Local : SessionLink::None;
     if (state_.PrinterHandle == 0) {
         // No link is left: the window must not show a printer it cannot reach.
-        state_.PrinterFound = FLAG_FALSE;
-        state_.PrinterFoundHandle = FLAG_FALSE;
+        state_.PrinterFound = false;
+        state_.PrinterFoundHandle = false;
         showNoPrinter();
         view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
         view_.setCommandAvailable(DiscoveryCommand::Sending, false);

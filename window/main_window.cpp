@@ -437,7 +437,7 @@ void MainWindow::SetCaptions() {
     const LoaderMode mode = selectedMode();
     const ModeCaptions& captions = MODE_CAPTIONS[static_cast<std::size_t>(mode)];
     setWindowTitle(WINDOW_TITLE_PREFIX + QLatin1String(captions.titleSuffix) +
-                   (isTrue(state.DemoMode) ? DEMO_TITLE_SUFFIX : QString()));
+                   (state.DemoMode ? DEMO_TITLE_SUFFIX : QString()));
     FrameAddToList->setTitle(QLatin1String(captions.addFrame));
     FrameDeleteFromList->setTitle(QLatin1String(captions.deleteFrame));
     const std::array<QPushButton*, 5> testButtons = {cmdTestTTF1, CmdTestTTF2, CmdTestTTF3, CmdTestTTF4,
@@ -670,7 +670,7 @@ void MainWindow::findNetworkPrinter() {
     dialog.exec();
     // Only a connection made in this showing of the dialog is shown, and
     // none once the program is ending (its socket is closed by then).
-    if (endRequested_ || !dialog.connected() || !isTrue(state.PrinterFound)) {
+    if (endRequested_ || !dialog.connected() || !state.PrinterFound) {
         releaseSearch();
         return;
     }
@@ -708,7 +708,7 @@ NetworkAddressDialog& MainWindow::form1() {
 }
 
 bool MainWindow::Form_Load() {
-    state.FormLoading = FLAG_TRUE;
+    state.FormLoading = true;
 
     library.setFailureHandler([this] { hop.post([this] { endProgram(1); }); });
     library.CreateSingleInstance();
@@ -728,11 +728,11 @@ bool MainWindow::Form_Load() {
     cmdFindNetworkPrinter->setEnabled(false);
 
     if (QFileInfo::exists(paths_.demoMarker)) {
-        state.DemoMode = FLAG_TRUE;
+        state.DemoMode = true;
         setWindowTitle(windowTitle() + DEMO_TITLE_SUFFIX);
         CD.message(QStringLiteral("Running in Demo Mode"), APPLICATION_TITLE);
     } else {
-        state.DemoMode = FLAG_FALSE;
+        state.DemoMode = false;
     }
 
     discovery_->FindPrinterGetHandle();
@@ -746,7 +746,7 @@ bool MainWindow::Form_Load() {
     }
     lblFlashNeeded->setText(QStringLiteral("0"));
     lstStatus->hide();
-    state.FormLoading = FLAG_FALSE;
+    state.FormLoading = false;
     return true;
 }
 
@@ -764,7 +764,7 @@ void MainWindow::Form_Unload() {
         // given up on is waited for; one still inside after the bound leaves
         // the printer links and ports to the library's own recovery.
         const bool libraryFree = discovery_->waitForAbandonedConnect(ABANDONED_CONNECT_SHUTDOWN_BOUND);
-        if (isTrue(state.DemoMode)) {
+        if (state.DemoMode) {
             CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
         } else if (libraryFree) {
             library.ClosePrinterHandleVB(state.PrinterHandle);

@@ -114,7 +114,7 @@ struct MainWindow::WorkParts final : OperationView {
     bool cancelRequested() const override { return false; }
     OperatorPrompts& prompts() override { return window.CD; }
 
-    bool demoMode() const { return isTrue(window.state.DemoMode); }
+    bool demoMode() const { return window.state.DemoMode; }
 
     // The printer the commands talk to; in demo mode one that is not there,
     // with the free flash the window shows.
@@ -132,7 +132,7 @@ struct MainWindow::WorkParts final : OperationView {
     // "Send List To Printer", "Delete Last Item" and "Delete All Items". BMP
     // lists are never sent: the printer has no BMP upload.
     void setListButtons(bool enabled) {
-        window.cmdSendListToPrinter->setEnabled(enabled && isTrue(window.state.PrinterFound) &&
+        window.cmdSendListToPrinter->setEnabled(enabled && window.state.PrinterFound &&
                                                 window.selectedMode() != LoaderMode::ModeBMP);
         window.cmdDeleteLastItem->setEnabled(enabled);
         window.cmdDeleteAllItems->setEnabled(enabled);
@@ -653,7 +653,7 @@ void MainWindow::printResidentFontsTest() {
 }
 
 void MainWindow::switchMode(LoaderMode mode) {
-    if (isTrue(state.FormLoading)) {
+    if (state.FormLoading) {
         work->modeInEffect = mode;
         return;
     }

@@ -310,8 +310,8 @@ public:
             state_.Socket = *socket;
             state_.link = SessionLink::Tcp;
         }
-        state_.PrinterFoundHandle = FLAG_TRUE;
-        state_.PrinterFound = FLAG_TRUE;
+        state_.PrinterFoundHandle = true;
+        state_.PrinterFound = true;
         return std::nullopt;
     }
 
@@ -351,7 +351,7 @@ QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, Prin
     state.PrinterVersion = facts.version;
     ledgerIdentity = facts.identity();
     const QStringList reasons = facts.unsuitability();
-    state.PrinterSuitable = toFlag(reasons.isEmpty());
+    state.PrinterSuitable = reasons.isEmpty();
     QJsonObject identity = ledgerIdentity.toJson();
     identity.insert(QStringLiteral("port_type"), portTypeName(facts.portType));
     identity.insert(QStringLiteral("suitable"), reasons.isEmpty());

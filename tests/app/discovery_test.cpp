@@ -156,7 +156,7 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     startSimulator(printersim::DEFAULT_IDENTITY, true);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{});
-    QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
+    QCOMPARE(window_->state.PrinterFound, true);
     QVERIFY(window_->state.PrinterHandle >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
@@ -203,7 +203,7 @@ void DiscoveryTest::aPrinterHeldByAnotherProgramIsNotTaken() {
     QVERIFY(!messages.isEmpty());
     QCOMPARE(messages.first(),
              QStringLiteral("printer local is in use by process %1").arg(QCoreApplication::applicationPid()));
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
     QCOMPARE(window_->state.PrinterHandle, 0);
 }
 
@@ -216,7 +216,7 @@ void DiscoveryTest::boardTwoIsUnsuitableLocally() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblHardware")), test::RED);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblVersion")), test::RED);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
-    QCOMPARE(window_->state.PrinterSuitable, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterSuitable, false);
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
     QVERIFY(!test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->isEnabled());
 }
@@ -241,7 +241,7 @@ void DiscoveryTest::nothingFoundOffersTheNetwork() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
     QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
 }
 
 void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
@@ -278,7 +278,7 @@ void DiscoveryTest::anUnsuitablePrinterSaysWhy() {
     startSimulator(identity.toStdString(), local);
     QVERIFY(harness_->start());
     if (!local) test::connectThroughDialog(*window_, simulator_->port());
-    QCOMPARE(window_->state.PrinterSuitable, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterSuitable, false);
     const QStringList texts = test::panelTexts(*window_);
     const QList<QColor> colours = test::panelColours(*window_);
     QStringList red;
@@ -306,7 +306,7 @@ void DiscoveryTest::refusedConnection() {
                                                         "Did Not Find Ethernet Connected printer"}));
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 }
 

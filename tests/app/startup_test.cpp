@@ -98,11 +98,11 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
     QVERIFY(harness_->prompts.prompts().empty());
 
     const AppState& state = window_->state;
-    QCOMPARE(state.FormLoading, FLAG_FALSE);
-    QCOMPARE(state.DemoMode, FLAG_FALSE);
-    QCOMPARE(state.PrinterFound, FLAG_TRUE);
-    QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
-    QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
+    QCOMPARE(state.FormLoading, false);
+    QCOMPARE(state.DemoMode, false);
+    QCOMPARE(state.PrinterFound, true);
+    QCOMPARE(state.PrinterFoundHandle, true);
+    QCOMPARE(state.PrinterSuitable, true);
     QCOMPARE(state.PrinterHandle, 7);
     QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(window_->fileList().flashNeeded(), 0);
@@ -155,7 +155,7 @@ void StartupTest::demoModeAtStartAndExit() {
     // No spooler redirection and no search: only the guard and the close of no handle.
     QCOMPARE(fake_->calls(),
              (QStringList{"CreateSingleInstance", "IsAnotherInstanceRunning", "ClosePrinterHandleVB 0"}));
-    QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
+    QCOMPARE(window_->state.DemoMode, true);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER Demo", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.03)"}));
@@ -304,8 +304,8 @@ void StartupTest::localJudgement() {
     fake_->setPrinter(0, logicBoard, 1, printerModel, version, 1'000);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), messages);
-    QCOMPARE(window_->state.PrinterSuitable, toFlag(suitable));
-    QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
+    QCOMPARE(window_->state.PrinterSuitable, suitable);
+    QCOMPARE(window_->state.PrinterFound, true);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), suitable ? GREEN : RED);
     const QList<QPair<QString, QLabel*>> labels = {
         {"lblHardware", test::control<QLabel>(*window_, "lblHardware")},
@@ -335,7 +335,7 @@ void StartupTest::noPrinterFound() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), RED);
     QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
     QCOMPARE(window_->state.PrinterHandle, 0);
     QCOMPARE(fake_->callNames().mid(4), QStringList{"GetPrinterHandleVB"});
 }
@@ -399,9 +399,9 @@ void StartupTest::networkPrinterThroughTheDialog() {
     const AppState& state = window_->state;
     QCOMPARE(state.Socket, 9);
     QVERIFY(state.link == SessionLink::Tcp);
-    QCOMPARE(state.PrinterFoundHandle, FLAG_TRUE);
-    QCOMPARE(state.PrinterFound, FLAG_TRUE);
-    QCOMPARE(state.PrinterSuitable, FLAG_TRUE);
+    QCOMPARE(state.PrinterFoundHandle, true);
+    QCOMPARE(state.PrinterFound, true);
+    QCOMPARE(state.PrinterSuitable, true);
     // Board II, version 2.10 and model RVB are all right on the network.
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
@@ -432,7 +432,7 @@ void StartupTest::failedConnectionForgetsThePrinter() {
                                                         "Did Not Find Ethernet Connected printer"}));
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
     QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
     QVERIFY(window_->state.link == SessionLink::None);
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
@@ -462,7 +462,7 @@ void StartupTest::failedConnectionClosesTheEarlierSocket() {
     QCOMPARE(fake_->calls(),
              (QStringList{"CreateEthernetSocketVB 127.0.0.1:9100", "CloseEthernetSocketVB 9"}));
     QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
 }
 
 void StartupTest::connectAttemptIsBoundedInTime() {

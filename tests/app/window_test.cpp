@@ -134,7 +134,7 @@ void WindowTest::controlsAndFirstStates() {
     QVERIFY(!window_->modeSelected());
     QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->columnCount(), 4);
     // Every flag starts False.
-    QCOMPARE(window_->state.PrinterFound, FLAG_FALSE);
+    QCOMPARE(window_->state.PrinterFound, false);
     QCOMPARE(window_->state.PrinterHandle, 0);
 }
 

@@ -227,7 +227,7 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
         window_->waitForWork();
         QVERIFY(window_->state.link == SessionLink::Tcp);
     }
-    QCOMPARE(window_->state.PrinterFound, FLAG_TRUE);
+    QCOMPARE(window_->state.PrinterFound, true);
     harness_->prompts.clear();
 }
 
@@ -581,7 +581,7 @@ void WorkEndToEndTest::demoModeTouchesNoPrinter() {
     window_ = harness_->window.get();
     test::writeFile(harness_->demoMarker(), "demo");
     QVERIFY(harness_->start());
-    QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
+    QCOMPARE(window_->state.DemoMode, true);
     selectMode(mode);
     const QStringList& files = mode == LoaderMode::ModeTTF   ? trueTypeFonts_
                                : mode == LoaderMode::ModePCX ? pcxImages_
@@ -694,7 +694,7 @@ void WorkEndToEndTest::aRefusedTestClickLeavesADemoRunAlone() {
     window_ = harness_->window.get();
     test::writeFile(harness_->demoMarker(), "demo");
     QVERIFY(harness_->start());
-    QCOMPARE(window_->state.DemoMode, FLAG_TRUE);
+    QCOMPARE(window_->state.DemoMode, true);
     window_->setToggleWaitTimeoutMs(2'000);
     addFile(trueTypeFonts_[0]);
     addFile(trueTypeFonts_[1]);
