@@ -368,11 +368,13 @@ QString statusBytesText(const PrinterStatus& status) {
 }
 
 // Why a printer did not take the files at the start: busy as it says, or
-// answering with replies that are not understood (no free flash reading
-// from a printer that does answer).
-std::pair<QString, QString> notReadyOutcome(PrinterConnection& connection, const FlashSpace& flash) {
+// answering with replies that are not understood (no firmware version and
+// no free flash reading from a printer that does answer; a busy printer on
+// the local port gives no flash reading either, but it does give its version).
+std::pair<QString, QString> notReadyOutcome(PrinterConnection& connection, const FlashSpace& flash,
+                                            bool versionUnderstood) {
     const PrinterStatus status = connection.readStatus();
-    if (status.read && !flash.known())
+    if (status.read && !flash.known() && !versionUnderstood)
         return {QStringLiteral("bad-replies"),
                 QStringLiteral("the printer's replies are not understood (no free flash reading; status "
                                "bytes %1): not a printer of this family, or a faulty one")
@@ -630,7 +632,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             if (run.outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
             if (stopped) return finish(stopWord, stoppedText() + inFlight);
             if (run.outcome == UploadOutcome::NotReady) {
-                const auto [word, text] = notReadyOutcome(connection, flash);
+                const auto [word, text] = notReadyOutcome(connection, flash, state.PrinterVersion > 0.0f);
                 return finish(word, text);
             }
             if (run.outcome == UploadOutcome::TimedOut) {
