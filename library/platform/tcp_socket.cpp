@@ -92,6 +92,25 @@ IoResult socketSend(int socket, std::span<const std::uint8_t> bytes) {
     }
 }
 
+namespace {
+
+// Waits until `socket` has input or `deadline` passes: 0 when it is
+// readable, otherwise the error (ETIMEDOUT at the deadline).
+int waitReadable(int socket, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd wait{socket, POLLIN, 0};
+        const int ready =
+            ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (ready > 0) return 0;
+        if (ready == 0) return ETIMEDOUT;
+        if (errno != EINTR) return errno;
+    }
+}
+
+}  // namespace
+
 IoResult socketReceive(int socket, std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) {
     if (!isPrinterHandle(socket)) return {false, 0, EBADF};
     // The socket's own bound holds when it is tighter.
@@ -102,18 +121,8 @@ IoResult socketReceive(int socket, std::span<std::uint8_t> buffer, std::chrono::
         limit =
             std::min(limit, std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::seconds(own.tv_sec) + std::chrono::microseconds(own.tv_usec)));
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd wait{socket, POLLIN, 0};
-        const int ready =
-            ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return {false, 0, errno};
-        if (ready == 0) return {false, 0, ETIMEDOUT};
-        break;
-    }
+    if (const int error = waitReadable(socket, std::chrono::steady_clock::now() + limit))
+        return {false, 0, error};
     for (;;) {
         ssize_t got = ::recv(socket, buffer.data(), buffer.size(), 0);
         if (got >= 0) return {true, static_cast<std::size_t>(got), 0};
@@ -140,14 +149,8 @@ IoResult socketReceiveAtLeast(int socket, std::span<std::uint8_t> buffer, std::s
     std::size_t got = 0;
     minimum = std::min(minimum, buffer.size());
     while (got < minimum || got == 0) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd wait{socket, POLLIN, 0};
-        const int ready =
-            ::poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return got > 0 ? IoResult{true, got, 0} : IoResult{false, 0, errno};
-        if (ready == 0) return got > 0 ? IoResult{true, got, 0} : IoResult{false, 0, ETIMEDOUT};
+        if (const int error = waitReadable(socket, deadline))
+            return got > 0 ? IoResult{true, got, 0} : IoResult{false, 0, error};
         ssize_t piece = ::recv(socket, buffer.data() + got, buffer.size() - got, MSG_DONTWAIT);
         if (piece < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
