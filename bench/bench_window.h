@@ -105,16 +105,29 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
 // connected to printer-sim on 127.0.0.1 with `files` listed. Members are
 // destroyed window first, library last.
 struct ListedWindow {
+    // Declared first, so the printer outlives the window connected to it.
+    std::unique_ptr<printersim::Simulator> printer;
+    QStringList files;
     ScriptedOperatorPrompts prompts;
     MorlixLibrary library{QStringLiteral(MORLIX_LIBRARY_PATH)};
     std::unique_ptr<MainWindow> window;
 };
 
-// Nothing, with a line on standard error, when the window did not start or
-// connect. The window's start-up files lie inside `dir`.
-inline std::unique_ptr<ListedWindow> openListedWindow(const QTemporaryDir& dir, int port,
-                                                      const QStringList& files) {
+// A printer of its own listening (`writeBytesPerSecond` as listeningPrinter
+// takes it) and `count` font-like files of `size` bytes listed in the window.
+// Nothing, with a line on standard error, when the files could not be
+// written or the window did not start or connect. The window's start-up
+// files and the fonts lie inside `dir`.
+inline std::unique_ptr<ListedWindow> openListedWindow(const QTemporaryDir& dir,
+                                                      std::uint64_t writeBytesPerSecond, int count,
+                                                      qsizetype size) {
     auto listed = std::make_unique<ListedWindow>();
+    listed->files = writeFontFiles(QDir(dir.path()), count, size);
+    if (listed->files.isEmpty()) {
+        std::fprintf(stderr, "the font files could not be written\n");
+        return nullptr;
+    }
+    listed->printer = listeningPrinter(writeBytesPerSecond);
     listed->library.setPrompts(&listed->prompts);
     listed->window =
         std::make_unique<MainWindow>(listed->library, listed->prompts,
@@ -123,7 +136,8 @@ inline std::unique_ptr<ListedWindow> openListedWindow(const QTemporaryDir& dir, 
         std::fprintf(stderr, "the window did not start\n");
         return nullptr;
     }
-    if (!connectAndList(*listed->window, listed->prompts, port, files)) return nullptr;
+    if (!connectAndList(*listed->window, listed->prompts, listed->printer->port(), listed->files))
+        return nullptr;
     listed->prompts.clear();
     return listed;
 }

@@ -56,14 +56,10 @@ int main(int argc, char* argv[]) {
     velquin::bench::usePrivateEnvironment(dir);
     QApplication application(argc, argv);
 
-    const auto simulated = velquin::bench::listeningPrinter(0);
-    printersim::Simulator& simulator = *simulated;
-
-    const QStringList files = velquin::bench::writeFontFiles(QDir(dir.path()), FILE_COUNT, FILE_SIZE);
-    if (files.isEmpty()) return 1;
-
-    const auto listed = velquin::bench::openListedWindow(dir, simulator.port(), files);
+    const auto listed = velquin::bench::openListedWindow(dir, 0, FILE_COUNT, FILE_SIZE);
     if (!listed) return 1;
+    printersim::Simulator& simulator = *listed->printer;
+    const QStringList& files = listed->files;
     velquin::MainWindow& window = *listed->window;
     velquin::ScriptedOperatorPrompts& prompts = listed->prompts;
     const std::uint64_t receivedBefore = simulator.printer().bytesReceived();
