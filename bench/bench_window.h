@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -132,7 +133,15 @@ inline std::unique_ptr<ListedWindow> openListedWindow(const QTemporaryDir& dir,
     listed->window =
         std::make_unique<MainWindow>(listed->library, listed->prompts,
                                      StartupPaths{dir.filePath("avrbl.txt"), dir.filePath("DemoMode.txt")});
-    if (!listed->window->Form_Load()) {
+    bool shown = false;
+    QEventLoop startUp;
+    QObject::connect(listed->window.get(), &MainWindow::startUpEnded, &startUp, [&](bool showWindow) {
+        shown = showWindow;
+        startUp.quit();
+    });
+    listed->window->Form_Load();
+    startUp.exec();
+    if (!shown) {
         std::fprintf(stderr, "the window did not start\n");
         return nullptr;
     }

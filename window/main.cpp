@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "main_window.h"
@@ -68,9 +69,29 @@ int main(int argc, char* argv[]) {
         qtPrompts->setParent(&window);
 
     velquin::TerminationSignals terminationSignals([&window] { window.close(); });
-    if (!window.Form_Load() || window.endRequested()) return window.exitCode();
-    window.show();
+    // The start-up runs inside the event loop (its dialogs come from the
+    // engine thread); the window shows once it has ended well. Until then a
+    // start-up message closing is not the last window closing.
+    application.setQuitOnLastWindowClosed(false);
+    QObject::connect(&window, &velquin::MainWindow::startUpEnded, &window,
+                     [&window, &application](bool showWindow) {
+                         if (showWindow && !window.endRequested()) {
+                             window.show();
+                             application.setQuitOnLastWindowClosed(true);
+                         } else {
+                             QCoreApplication::exit(window.exitCode());
+                         }
+                     });
+    window.Form_Load();
     const int exitCode = application.exec();
     window.Form_Unload();
-    return window.endRequested() ? window.exitCode() : exitCode;
+    const int programExitCode = window.endRequested() ? window.exitCode() : exitCode;
+    if (window.libraryLeftBusy()) {
+        // The engine thread is still inside the library's connect: it can be
+        // neither joined nor unloaded. The program's own files are written by
+        // now (the mode file, the settings, each ledger write as it was made).
+        std::fflush(nullptr);
+        std::_Exit(programExitCode);
+    }
+    return programExitCode;
 }

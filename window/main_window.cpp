@@ -679,7 +679,11 @@ void MainWindow::findNetworkPrinter() {
 
 void MainWindow::stopConnectAndQuit() {
     hide();
-    discovery_->stopConnect([this] { endProgram(0); });
+    discovery_->stopConnect();
+    // The attempt may stay inside the library up to the connect's own limit;
+    // the program does not wait for it (see libraryLeftBusy).
+    libraryLeftBusy_ = !discovery_->waitForAbandonedConnect(std::chrono::milliseconds(0));
+    endProgram(0);
 }
 
 NetworkAddressDialog& MainWindow::form1() {
@@ -707,18 +711,33 @@ NetworkAddressDialog& MainWindow::form1() {
     return *form1_;
 }
 
-bool MainWindow::Form_Load() {
+void MainWindow::Form_Load() {
     state.FormLoading = true;
 
     library.setFailureHandler([this] { hop.post([this] { endProgram(1); }); });
-    library.CreateSingleInstance();
-    if (endRequested_) return false;  // the library is missing: the operator has been told
-    if (library.IsAnotherInstanceRunning() > 0) {
+    // The single-instance guard; a missing library is reported from there
+    // and ends the program before the next step.
+    auto otherInstances = std::make_shared<std::int32_t>(0);
+    engineThread().start(
+        [this, otherInstances] {
+            library.CreateSingleInstance();
+            if (!library.failed()) *otherInstances = library.IsAnotherInstanceRunning();
+        },
+        this, [this, otherInstances] { continueStartUp(*otherInstances); });
+}
+
+void MainWindow::continueStartUp(std::int32_t otherInstances) {
+    if (endRequested_) {
+        emit startUpEnded(false);
+        return;
+    }
+    if (otherInstances > 0) {
         CD.message(QStringLiteral("Another instance of ZE VEVIR is currently running, please try latter"),
                    QLatin1String(PRODUCT_TITLE));
         secondInstance_ = true;
         endProgram(0);
-        return false;
+        emit startUpEnded(false);
+        return;
     }
 
     selectMode(LoaderMode::ModeTTF);
@@ -734,10 +753,20 @@ bool MainWindow::Form_Load() {
     } else {
         state.DemoMode = false;
     }
+    // The operator may have ended the program while the message was shown.
+    if (endRequested_) {
+        emit startUpEnded(false);
+        return;
+    }
 
-    discovery_->FindPrinterGetHandle();
-    if (endRequested_) return false;
+    engineThread().start([this] { discovery_->FindPrinterGetHandle(); }, this, [this] { finishStartUp(); });
+}
 
+void MainWindow::finishStartUp() {
+    if (endRequested_) {
+        emit startUpEnded(false);
+        return;
+    }
     // Green is the colour of a good reading; "unknown" stays as the search showed it.
     if (lblFlashSpaceRemaining->text() != FLASH_UNKNOWN) {
         QPalette palette = lblFlashSpaceRemaining->palette();
@@ -747,7 +776,7 @@ bool MainWindow::Form_Load() {
     lblFlashNeeded->setText(QStringLiteral("0"));
     lstStatus->hide();
     state.FormLoading = false;
-    return true;
+    emit startUpEnded(true);
 }
 
 void MainWindow::Form_Unload() {
@@ -761,21 +790,39 @@ void MainWindow::Form_Unload() {
         // Before start-up selected a mode there is nothing worth saving.
         if (modeSelected()) SaveMode(paths_.modeFile);
         // The library is never called from two threads at once: a connect
-        // given up on is waited for; one still inside after the bound leaves
-        // the printer links and ports to the library's own recovery.
-        const bool libraryFree = discovery_->waitForAbandonedConnect(ABANDONED_CONNECT_SHUTDOWN_BOUND);
+        // given up on is waited for; one still inside after the bound (or
+        // left there by a program ending at once) leaves the printer links
+        // and ports to the library's own recovery.
+        const bool libraryFree =
+            !libraryLeftBusy_ && discovery_->waitForAbandonedConnect(ABANDONED_CONNECT_SHUTDOWN_BOUND);
         if (state.DemoMode) {
             CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
         } else if (libraryFree) {
-            library.ClosePrinterHandleVB(state.PrinterHandle);
-            state.PrinterHandle = 0;
-            library.RestorePortsToOriginal();
-            library.CloseEthernetSocketVB(state.Socket);
-            state.Socket = 0;
+            runShutdownCalls([this] {
+                library.ClosePrinterHandleVB(state.PrinterHandle);
+                state.PrinterHandle = 0;
+                library.RestorePortsToOriginal();
+                library.CloseEthernetSocketVB(state.Socket);
+                state.Socket = 0;
+            });
         }
     }
-    if (discovery_->waitForAbandonedConnect(std::chrono::milliseconds(0))) library.ClearInstanceMutex();
+    if (!libraryLeftBusy_ && discovery_->waitForAbandonedConnect(std::chrono::milliseconds(0)))
+        runShutdownCalls([this] { library.ClearInstanceMutex(); });
     if (form1_ != nullptr) form1_->hide();
+}
+
+void MainWindow::runShutdownCalls(std::function<void()> calls) {
+    // Nobody answers on the window's thread while it waits here (the hop is
+    // abandoned by now): the library's messages are kept and shown after.
+    ScriptedOperatorPrompts kept;
+    engineThread().run([this, &kept, &calls] {
+        library.setPrompts(&kept);
+        calls();
+        library.setPrompts(&crossThreadPrompts);
+    });
+    for (const ScriptedOperatorPrompts::Prompt& prompt : kept.prompts())
+        CD.message(prompt.text, prompt.title, prompt.icon);
 }
 
 void MainWindow::endProgram(int exitCode) {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -103,12 +104,18 @@ public:
                StartupPaths paths = StartupPaths::defaults(), QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Start-up sequence; false when the program must end without showing
-    // the window (another instance runs, the library is missing, the
-    // spooler ports could not be redirected).
-    bool Form_Load();
-    // Shutdown sequence; runs once, whenever the window closes.
+    // Starts the start-up sequence and returns: its library calls run as
+    // jobs on the engine thread while the event loop runs (their dialogs are
+    // shown from there). startUpEnded tells its end.
+    void Form_Load();
+    // Shutdown sequence; runs once, whenever the window closes. Its library
+    // calls run on the engine thread, which it waits for.
     void Form_Unload();
+    // The program ends while a network connect it gave up on is still inside
+    // the library: nothing may wait for the engine thread or unload the
+    // library, so the process ends at once (the library's guardian puts back
+    // the spooler queues, the system releases the locks).
+    bool libraryLeftBusy() const { return libraryLeftBusy_; }
     // True once the program has been asked to end; exitCode() says how.
     // Long operations that let events run should stop when it turns true
     // (the shutdown has then released the printer links).
@@ -178,8 +185,8 @@ public:
     // Clears the last run's captions and figures: a search or a new run
     // owes nothing to them (main_window_work.cpp).
     void forgetLastRun();
-    // A network connect is under way; asked to stop, the window goes at
-    // once and the program ends when the attempt has left the library.
+    // A network connect is under way; asked to stop, the window goes and
+    // the program ends at once, without waiting for the attempt.
     void stopConnectAndQuit();
     // The printer commands run as jobs on the engine thread; this returns
     // once the one under way (if any) has ended and the window has drawn
@@ -191,6 +198,9 @@ public:
 signals:
     // A printer command's job has ended and its controls are released.
     void workEnded();
+    // The start-up has ended: the window is to be shown, or (false) the
+    // program ends with exitCode().
+    void startUpEnded(bool showWindow);
 
 public slots:
     // Printer discovery and the window's own commands (main_window.cpp).
@@ -251,6 +261,13 @@ private:
     void runFlashMaintenance(void (FlashMaintenance::*command)(bool demoMode));
     // The test tickets of a test button, sent under the run lock.
     void printTestTickets(TicketButton button);
+    // The start-up's steps after the single-instance guard (the count of
+    // other instances running) and after the local search.
+    void continueStartUp(std::int32_t otherInstances);
+    void finishStartUp();
+    // Runs shutdown library calls on the engine thread and waits for them;
+    // the library's messages meanwhile are shown afterwards, in order.
+    void runShutdownCalls(std::function<void()> calls);
     void createControls();
     // Gives every control its member's name as its object name.
     void nameControls();
@@ -363,6 +380,7 @@ private:
     bool unloaded_ = false;
     bool endRequested_ = false;
     bool secondInstance_ = false;
+    bool libraryLeftBusy_ = false;
     int exitCode_ = 0;
 };
 

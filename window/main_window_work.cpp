@@ -336,7 +336,8 @@ void MainWindow::waitForWork() {
 void MainWindow::stopWork() {
     work->stop.request();
     hop.abandon();
-    if (work->engine) work->engine->waitIdle();
+    // A connect left inside the library is not waited for (libraryLeftBusy).
+    if (work->engine && !libraryLeftBusy_) work->engine->waitIdle();
 }
 
 void MainWindow::noteFreeFlash(std::optional<std::int64_t> freeBytes) {

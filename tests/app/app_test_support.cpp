@@ -4,11 +4,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include "network_address_dialog.h"
 
 namespace velquin::test {
+
+namespace {
+
+// Far beyond any start-up against the stand-in library or printer-sim.
+constexpr int START_UP_TIMEOUT_MS = 60'000;
+
+}  // namespace
 
 PrivateEnvironment::PrivateEnvironment() {
     QDir(dir_.path()).mkpath(QStringLiteral("runtime"));
@@ -36,6 +44,11 @@ void FakeMorlix::reset() {
 
 QStringList FakeMorlix::calls() const {
     return QString::fromLatin1(resolve<const char*()>("FakeMorlix_calls")())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList FakeMorlix::testThreadCalls() const {
+    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_testThreadCalls")())
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
@@ -91,7 +104,13 @@ WindowHarness::~WindowHarness() {
 }
 
 bool WindowHarness::start() {
-    return window->Form_Load();
+    // Events are processed, not a loop entered: once a test has ended the
+    // program, the application's event loops return at once.
+    QSignalSpy ended(window.get(), &MainWindow::startUpEnded);
+    window->Form_Load();
+    if (!QTest::qWaitFor([&] { return !ended.isEmpty(); }, START_UP_TIMEOUT_MS))
+        qFatal("the start-up did not end");
+    return ended.constFirst().constFirst().toBool();
 }
 
 QString writeFile(const QString& path, const QByteArray& content) {

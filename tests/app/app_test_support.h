@@ -54,6 +54,8 @@ public:
     void reset();
     // Every call so far, one line each ("ClosePrinterHandleVB 7").
     QStringList calls() const;
+    // The calls made on the thread that called reset(), one line each.
+    QStringList testThreadCalls() const;
     // Only the names of the calls, in order.
     QStringList callNames() const;
     void setResult(const char* function, int result);
@@ -79,7 +81,7 @@ private:
 struct WindowHarness {
     WindowHarness(const QString& libraryPath, const QString& folder);
     ~WindowHarness();
-    // Runs the start-up; true when the window would be shown.
+    // Runs the start-up to its end; true when the window would be shown.
     bool start();
     QString modeFile() const { return window->paths().modeFile; }
     QString demoMarker() const { return window->paths().demoMarker; }

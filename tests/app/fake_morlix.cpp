@@ -36,10 +36,14 @@ std::mutex mutex;
 Script script;
 std::string calls;
 std::string callsCopy;
+// The calls made on the thread that last reset the script (the test's own).
+std::thread::id testThread;
+std::string testThreadCalls;
 
 void record(const std::string& line) {
     calls += line;
     calls += '\n';
+    if (std::this_thread::get_id() == testThread) testThreadCalls += line + '\n';
 }
 
 std::int32_t resultOf(const char* function, std::int32_t fallback) {
@@ -66,10 +70,17 @@ FAKE_EXPORT void FakeMorlix_reset() {
     std::lock_guard lock(mutex);
     script = Script{};
     calls.clear();
+    testThread = std::this_thread::get_id();
+    testThreadCalls.clear();
 }
 FAKE_EXPORT const char* FakeMorlix_calls() {
     std::lock_guard lock(mutex);
     callsCopy = calls;
+    return callsCopy.c_str();
+}
+FAKE_EXPORT const char* FakeMorlix_testThreadCalls() {
+    std::lock_guard lock(mutex);
+    callsCopy = testThreadCalls;
     return callsCopy.c_str();
 }
 FAKE_EXPORT void FakeMorlix_setResult(const char* function, std::int32_t result) {
@@ -141,6 +152,7 @@ FAKE_EXPORT std::int32_t SetPortsToFile() {
 FAKE_EXPORT std::int32_t RestorePortsToOriginal() {
     std::lock_guard lock(mutex);
     record("RestorePortsToOriginal");
+    operatorMessageOf("RestorePortsToOriginal");
     return 0;
 }
 FAKE_EXPORT std::int32_t GetPrinterDetailVB(std::int32_t* portType, std::int32_t* logicBoard,

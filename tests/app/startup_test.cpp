@@ -63,6 +63,8 @@ private slots:
     void printerCommandsCannotNest();
     void exitButtonRunsTheShutdown();
     void closingDuringFindPrinterLeavesThePortsRestored();
+    void theLibraryIsCalledFromTheEngineThreadOnly_data();
+    void theLibraryIsCalledFromTheEngineThreadOnly();
 
 private:
     void connectThroughDialog(quint16 port = 9100) { test::connectThroughDialog(*window_, port); }
@@ -140,9 +142,12 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
 void StartupTest::shutdownReleasesLinksThenTheGuard() {
     QVERIFY(harness_->start());
     fake_->reset();
+    // The library's own word during the shutdown still reaches the operator.
+    fake_->setMessage("RestorePortsToOriginal", "SetPortToFile - SetPrinter failed ticket_usb");
     window_->Form_Unload();
     QCOMPARE(fake_->calls(), (QStringList{"ClosePrinterHandleVB 7", "RestorePortsToOriginal",
                                           "CloseEthernetSocketVB 0", "ClearInstanceMutex"}));
+    QCOMPARE(harness_->prompts.messages(), QStringList{"SetPortToFile - SetPrinter failed ticket_usb"});
     QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("0\r\n"));
     window_->Form_Unload();  // the window closing later runs nothing twice
     QCOMPARE(fake_->calls().size(), 4);
@@ -531,6 +536,31 @@ void StartupTest::closingDuringFindPrinterLeavesThePortsRestored() {
     QVERIFY2(!calls.contains(QStringLiteral("SetPortsToFile")), qPrintable(calls.join(", ")));
     QVERIFY2(!calls.contains(QStringLiteral("GetPrinterHandleVB")), qPrintable(calls.join(", ")));
     QCOMPARE(calls.last(), QStringLiteral("ClearInstanceMutex"));
+}
+
+// The library keeps one printer record per process: start-up, "Find
+// Printer" and shutdown all call it from the engine thread, never from the
+// window's (the test's) thread.
+void StartupTest::theLibraryIsCalledFromTheEngineThreadOnly_data() {
+    QTest::addColumn<QByteArray>("scriptedCall");
+    QTest::addColumn<int>("result");
+    QTest::newRow("printer found") << QByteArray() << 0;
+    QTest::newRow("no printer found") << QByteArray("GetPrinterHandleVB") << 1;
+    QTest::newRow("another instance runs") << QByteArray("IsAnotherInstanceRunning") << 1;
+    QTest::newRow("spooler refuses") << QByteArray("SetPortsToFile") << 2;
+}
+
+void StartupTest::theLibraryIsCalledFromTheEngineThreadOnly() {
+    QFETCH(QByteArray, scriptedCall);
+    QFETCH(int, result);
+    if (!scriptedCall.isEmpty()) fake_->setResult(scriptedCall.constData(), result);
+    if (harness_->start()) {
+        window_->findPrinter();
+        window_->waitForWork();
+    }
+    window_->Form_Unload();
+    QCOMPARE(fake_->callNames().last(), QStringLiteral("ClearInstanceMutex"));
+    QCOMPARE(fake_->testThreadCalls(), QStringList());
 }
 
 VELQUIN_QTEST_MAIN(StartupTest)
