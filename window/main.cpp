@@ -4,11 +4,11 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include "main_window.h"
 #include "morlix_library.h"
+#include "program_run.h"
 #include "qt_operator_prompts.h"
 #include "termination_signals.h"
 #include "velquin/build_info.h"
@@ -69,29 +69,5 @@ int main(int argc, char* argv[]) {
         qtPrompts->setParent(&window);
 
     velquin::TerminationSignals terminationSignals([&window] { window.close(); });
-    // The start-up runs inside the event loop (its dialogs come from the
-    // engine thread); the window shows once it has ended well. Until then a
-    // start-up message closing is not the last window closing.
-    application.setQuitOnLastWindowClosed(false);
-    QObject::connect(&window, &velquin::MainWindow::startUpEnded, &window,
-                     [&window, &application](bool showWindow) {
-                         if (showWindow && !window.endRequested()) {
-                             window.show();
-                             application.setQuitOnLastWindowClosed(true);
-                         } else {
-                             QCoreApplication::exit(window.exitCode());
-                         }
-                     });
-    window.Form_Load();
-    const int exitCode = application.exec();
-    window.Form_Unload();
-    const int programExitCode = window.endRequested() ? window.exitCode() : exitCode;
-    if (window.libraryLeftBusy()) {
-        // The engine thread is still inside the library's connect: it can be
-        // neither joined nor unloaded. The program's own files are written by
-        // now (the mode file, the settings, each ledger write as it was made).
-        std::fflush(nullptr);
-        std::_Exit(programExitCode);
-    }
-    return programExitCode;
+    return velquin::runWindow(application, window);
 }

@@ -1,11 +1,16 @@
 #include "app_test_support.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <utility>
 
 #include "network_address_dialog.h"
 
@@ -111,6 +116,21 @@ bool WindowHarness::start() {
     if (!QTest::qWaitFor([&] { return !ended.isEmpty(); }, START_UP_TIMEOUT_MS))
         qFatal("the start-up did not end");
     return ended.constFirst().constFirst().toBool();
+}
+
+SilentPeer::SilentPeer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 1);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+}
+
+void SilentPeer::release() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 QString writeFile(const QString& path, const QByteArray& content) {

@@ -92,6 +92,22 @@ struct WindowHarness {
     QList<int> sleeps;  // the fixed waits the window asked for, in ms
 };
 
+// A loopback peer whose connection the kernel accepts and nobody answers;
+// closing it resets the connection, which ends a connect waiting on it.
+class SilentPeer {
+public:
+    SilentPeer();
+    ~SilentPeer() { release(); }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+    quint16 port() const { return port_; }
+    void release();
+
+private:
+    int fd_;
+    quint16 port_ = 0;
+};
+
 inline const QColor GREEN(0, 255, 0);
 inline const QColor RED(255, 0, 0);
 

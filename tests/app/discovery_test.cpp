@@ -44,33 +44,6 @@ quint16 closedLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-// A loopback peer whose connection the kernel accepts and nobody answers;
-// closing it resets the connection, which ends a connect waiting on it.
-class SilentPeer {
-public:
-    SilentPeer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 1);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentPeer() { release(); }
-    SilentPeer(const SilentPeer&) = delete;
-    SilentPeer& operator=(const SilentPeer&) = delete;
-    quint16 port() const { return port_; }
-    void release() {
-        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-    }
-
-private:
-    int fd_;
-    quint16 port_ = 0;
-};
-
 // Each value label of the panel shows its fact: the text, and the colour
 // of a judged fact.
 void expectPanelShown(const MainWindow& window, const PrinterPanel& panel) {
@@ -311,7 +284,7 @@ void DiscoveryTest::refusedConnection() {
 }
 
 void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
-    SilentPeer peer;
+    test::SilentPeer peer;
     QVERIFY(harness_->start());
     window_->form1().setConnectTimeLimit(300);
     test::connectThroughDialog(*window_, peer.port());
@@ -347,7 +320,7 @@ void DiscoveryTest::exitWaitsForAConnectTheDialogGaveUpOn() {
 }
 
 void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
-    SilentPeer peer;
+    test::SilentPeer peer;
     QVERIFY(harness_->start());
     window_->show();
     harness_->prompts.clear();

@@ -1,9 +1,11 @@
-// The program's moved spooler queues come back when the program loses its
-// display and ends without its shutdown: a real program on its own X server
-// that the test kills, a private cupsd, and nothing else run afterwards.
+// The program's moved spooler queues come back when the program ends without
+// putting them back itself: a real program on its own X server that loses
+// it, or the window quitting while a connect waits inside the library; a
+// private cupsd, and nothing else run afterwards.
 #include <signal.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include "app_test_support.h"
@@ -16,6 +18,18 @@ namespace {
 constexpr int PROCESS_TIMEOUT_MS = 20'000;
 const std::string USB_URI = "usb://Maker/Ticket%20Printer?serial=A1";
 
+// `program` as installed in `folder`, with the library and its guardian
+// beside it; the path of the copy.
+QString installWithLibrary(const QString& folder, const QString& program) {
+    QDir().mkpath(folder);
+    const QString copy = QDir(folder).filePath(QFileInfo(program).fileName());
+    if (!QFile::copy(program, copy) ||
+        !QFile::copy(QStringLiteral(MORLIX_LIBRARY_PATH), folder + QStringLiteral("/libmorlix.so")) ||
+        !QFile::copy(QStringLiteral(MORLIX_GUARDIAN_PATH), folder + QStringLiteral("/morlix-guardian")))
+        return {};
+    return copy;
+}
+
 }  // namespace
 
 class LostDisplayTest : public QObject {
@@ -23,6 +37,7 @@ class LostDisplayTest : public QObject {
 
 private slots:
     void queuesComeBackWhenTheDisplayIsLost();
+    void quittingDuringAConnectEndsAtOnceAndTheQueuesComeBack();
 };
 
 void LostDisplayTest::queuesComeBackWhenTheDisplayIsLost() {
@@ -41,12 +56,8 @@ void LostDisplayTest::queuesComeBackWhenTheDisplayIsLost() {
     const QString socket = QStringLiteral("/tmp/.X11-unix/X") + display.mid(1);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), PROCESS_TIMEOUT_MS);
 
-    // The program as installed: the library and its guardian beside it.
     const QString folder = environment.path(QStringLiteral("program"));
-    QDir().mkpath(folder);
-    QVERIFY(QFile::copy(QStringLiteral(VELQUIN_PROGRAM_PATH), folder + QStringLiteral("/velquin")));
-    QVERIFY(QFile::copy(QStringLiteral(MORLIX_LIBRARY_PATH), folder + QStringLiteral("/libmorlix.so")));
-    QVERIFY(QFile::copy(QStringLiteral(MORLIX_GUARDIAN_PATH), folder + QStringLiteral("/morlix-guardian")));
+    QVERIFY(!installWithLibrary(folder, QStringLiteral(VELQUIN_PROGRAM_PATH)).isEmpty());
     QProcess program;
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -62,6 +73,48 @@ void LostDisplayTest::queuesComeBackWhenTheDisplayIsLost() {
     ::kill(static_cast<pid_t>(xserver.processId()), SIGKILL);
     QVERIFY(xserver.waitForFinished(PROCESS_TIMEOUT_MS));
     QVERIFY(program.waitForFinished(PROCESS_TIMEOUT_MS));
+    QTRY_COMPARE_WITH_TIMEOUT(cupsd.deviceUri("ticket_usb"), USB_URI, 5'000);
+    QVERIFY(!cupsd.isStopped("ticket_usb"));
+}
+
+// "Stop it and quit?" answered Yes while the library waits on a printer that
+// does not answer: the process is gone long before the connect's own limit
+// (30 s), its mode saved, and the guardian puts the queues back.
+void LostDisplayTest::quittingDuringAConnectEndsAtOnceAndTheQueuesComeBack() {
+    if (std::string reason = PrivateCupsd::unavailableReason(); !reason.empty()) QSKIP(reason.c_str());
+    velquin::test::PrivateEnvironment environment;
+    PrivateCupsd cupsd;
+    QVERIFY2(cupsd.start(), cupsd.error().c_str());
+    QVERIFY(cupsd.addQueue("ticket_usb", USB_URI));
+    velquin::test::SilentPeer printer;
+
+    const QString folder = environment.path(QStringLiteral("program"));
+    const QString path = installWithLibrary(folder, QStringLiteral(QUIT_WHILE_CONNECTING_PATH));
+    QVERIFY(!path.isEmpty());
+    QProcess program;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    variables.remove(QStringLiteral("MORLIX_GUARDIAN"));
+    program.setProcessEnvironment(variables);
+    program.setWorkingDirectory(folder);
+    program.start(path, {QString::number(printer.port())});
+    QVERIFY(program.waitForStarted());
+
+    // The queue is moved off its device while the program runs; the operator
+    // closes the window a second after the connect began.
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += program.readAllStandardError()).contains("may take up to 30 seconds"),
+                             PROCESS_TIMEOUT_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(cupsd.deviceUri("ticket_usb"), std::string("/dev/null"), 500);
+    QTRY_VERIFY_WITH_TIMEOUT((output += program.readAllStandardError()).contains("stop it and quit?"),
+                             PROCESS_TIMEOUT_MS);
+    QElapsedTimer sinceYes;
+    sinceYes.start();
+    QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(PROCESS_TIMEOUT_MS));
+    QVERIFY2(sinceYes.elapsed() < 3'000, qPrintable(QString::number(sinceYes.elapsed())));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(velquin::test::readFile(folder + QStringLiteral("/avrbl.txt")), QByteArray("0\r\n"));
     QTRY_COMPARE_WITH_TIMEOUT(cupsd.deviceUri("ticket_usb"), USB_URI, 5'000);
     QVERIFY(!cupsd.isStopped("ticket_usb"));
 }
