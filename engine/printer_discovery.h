@@ -25,7 +25,7 @@ class EngineThread;
 class MorlixLibrary;
 class OperatorPrompts;
 class PrinterIo;
-class PrinterLock;
+class PrinterSession;
 
 // The outcome of one connection attempt. TimedOut and Stopped: the front end
 // stopped waiting (at the time limit, or asked to) while the attempt was
@@ -131,19 +131,17 @@ private:
     void releaseAbandoned();
 
     AppState& state_;
+    PrinterSession& session_;
     MorlixLibrary& library_;
     OperatorPrompts& prompts_;
     PrinterIo& io_;
     DiscoveryView& view_;
     PrinterFinder finder_;
     PrinterPanel panel_;
-    // One program per printer: the locks of the printers this window drives,
-    // and the one taken for a network connection still being made.
-    std::unique_ptr<PrinterLock> localLock_;
-    std::unique_ptr<PrinterLock> networkLock_;
-    QString networkLockKey_;
-    std::unique_ptr<PrinterLock> pendingNetworkLock_;
-    QString pendingNetworkLockKey_;
+    // The lock keys of the network printer this window drives, and of the
+    // one a connection is being made to (the finder holds their locks).
+    std::optional<QString> networkKey_;
+    QString pendingNetworkKey_;
     // The attempt the front end waits for, and one it gave up on that is
     // still inside the library.
     std::shared_ptr<PendingConnect> connect_;

@@ -156,8 +156,8 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     startSimulator(printersim::DEFAULT_IDENTITY, true);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{});
-    QCOMPARE(window_->state.PrinterFound, true);
-    QVERIFY(window_->state.PrinterHandle >= 3);
+    QCOMPARE(window_->state.printer.found(), true);
+    QVERIFY(window_->state.printer.localHandle() >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.07)"}));
@@ -203,8 +203,8 @@ void DiscoveryTest::aPrinterHeldByAnotherProgramIsNotTaken() {
     QVERIFY(!messages.isEmpty());
     QCOMPARE(messages.first(),
              QStringLiteral("printer local is in use by process %1").arg(QCoreApplication::applicationPid()));
-    QCOMPARE(window_->state.PrinterFound, false);
-    QCOMPARE(window_->state.PrinterHandle, 0);
+    QCOMPARE(window_->state.printer.found(), false);
+    QCOMPARE(window_->state.printer.localHandle(), 0);
 }
 
 void DiscoveryTest::boardTwoIsUnsuitableLocally() {
@@ -216,7 +216,7 @@ void DiscoveryTest::boardTwoIsUnsuitableLocally() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblHardware")), test::RED);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblVersion")), test::RED);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
-    QCOMPARE(window_->state.PrinterSuitable, false);
+    QCOMPARE(window_->state.printer.suitable(), false);
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
     QVERIFY(!test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->isEnabled());
 }
@@ -241,7 +241,7 @@ void DiscoveryTest::nothingFoundOffersTheNetwork() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
     QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
-    QCOMPARE(window_->state.PrinterFound, false);
+    QCOMPARE(window_->state.printer.found(), false);
 }
 
 void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
@@ -251,8 +251,8 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
     test::connectThroughDialog(*window_, simulator_->port());
 
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
-    QVERIFY(window_->state.link == SessionLink::Tcp);
-    QVERIFY(window_->state.Socket >= 3);
+    QVERIFY(window_->state.printer.link() == SessionLink::Tcp);
+    QVERIFY(window_->state.printer.socket() >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
                           "Printer type = RVB", "(V2.1)"}));
@@ -278,7 +278,7 @@ void DiscoveryTest::anUnsuitablePrinterSaysWhy() {
     startSimulator(identity.toStdString(), local);
     QVERIFY(harness_->start());
     if (!local) test::connectThroughDialog(*window_, simulator_->port());
-    QCOMPARE(window_->state.PrinterSuitable, false);
+    QCOMPARE(window_->state.printer.suitable(), false);
     const QStringList texts = test::panelTexts(*window_);
     const QList<QColor> colours = test::panelColours(*window_);
     QStringList red;
@@ -305,8 +305,8 @@ void DiscoveryTest::refusedConnection() {
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
-    QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, false);
+    QCOMPARE(window_->state.printer.socket(), 0);
+    QCOMPARE(window_->state.printer.found(), false);
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 }
 
@@ -385,7 +385,7 @@ void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
     peer.release();
     QTRY_VERIFY_WITH_TIMEOUT(window_->endRequested(), 5'000);
     QVERIFY(!window_->state.LibraryCallPending);
-    QCOMPARE(window_->state.Socket, 0);
+    QCOMPARE(window_->state.printer.socket(), 0);
 }
 
 void DiscoveryTest::theWindowStaysLiveDuringASearch() {
