@@ -36,13 +36,21 @@ struct PrinterDiscovery::PendingConnect {
     bool returned = false;
     bool abandoned = false;
     std::optional<std::int32_t> socket;
+    // The connection held before the attempt, given up with it: the job
+    // closes it once the library is free.
+    std::int32_t heldSocket = 0;
     // The job makes no more library calls.
     std::atomic<bool> leftLibrary{false};
 };
 
 PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
                                    PrinterIo& io, DiscoveryView& view)
-    : state_(state), session_(state.printer), library_(library), prompts_(prompts), io_(io), view_(view),
+    : state_(state),
+      session_(state.printer),
+      library_(library),
+      prompts_(prompts),
+      io_(io),
+      view_(view),
       finder_(library) {
     connectTimer_.setSingleShot(true);
     QObject::connect(&connectTimer_, &QTimer::timeout,
@@ -323,7 +331,12 @@ void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& 
             lockRefusalText(QStringLiteral("tcp:") + key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')),
                             *refusal),
             APPLICATION_TITLE);
-        ended({ConnectOutcome::Result::Failed, 0});
+        // As after a failed attempt, the printer connected before is let go.
+        if (!engine.start([this] { linkAfterConnect(std::nullopt); }, &context,
+                          [ended] {
+                              ended({ConnectOutcome::Result::Failed, 0});
+                          }))
+            ended({ConnectOutcome::Result::Failed, 0});
         return;
     }
 
@@ -331,15 +344,22 @@ void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& 
     const bool started = engine.start(
         [this, attempt, address] {
             const std::optional<std::int32_t> socket = finder_.connect(address);
-            bool unwanted = false;
+            bool abandoned = false;
+            std::int32_t givenUp = 0;
             {
                 const std::lock_guard lock(attempt->mutex);
                 attempt->returned = true;
                 attempt->socket = socket;
-                unwanted = attempt->abandoned && socket;
+                abandoned = attempt->abandoned;
+                givenUp = attempt->heldSocket;
             }
-            // Nobody takes a connection given up on.
-            if (unwanted) library_.CloseEthernetSocketVB(*socket);
+            if (abandoned) {
+                if (givenUp != 0) library_.CloseEthernetSocketVB(givenUp);
+                // Nobody takes a connection given up on.
+                if (socket) library_.CloseEthernetSocketVB(*socket);
+            } else {
+                linkAfterConnect(socket);
+            }
             attempt->leftLibrary.store(true, std::memory_order_release);
         },
         &context, [this, attempt] { connectJobEnded(attempt); });
@@ -374,7 +394,9 @@ void PrinterDiscovery::abandonConnect(ConnectOutcome::Result result) {
         // Already back from the library: its own result is on the way.
         if (connect_->returned) return;
         connect_->abandoned = true;
+        connect_->heldSocket = session_.takeSocket();
     }
+    forgetNetworkPrinter();
     connectTimer_.stop();
     // Given up: no other library call may run until the attempt ends, and
     // the commands that would make one look it.
@@ -418,32 +440,37 @@ bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) 
     return true;
 }
 
-void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
-    if (outcome.result == ConnectOutcome::Result::Connected) {
-        session_.holdSocket(library_, outcome.socket);
-        session_.setLinkHeld(true);
-        session_.setFound(true);
-        // The lock of the printer connected before goes with its socket.
-        if (networkKey_ && networkKey_ != pendingNetworkKey_) finder_.release(*networkKey_);
-        networkKey_ = pendingNetworkKey_;
+void PrinterDiscovery::linkAfterConnect(std::optional<std::int32_t> socket) {
+    if (!socket) {
+        // The socket held before is replaced by none: close it rather than lose it.
+        if (const std::int32_t held = session_.takeSocket(); held != 0) library_.CloseEthernetSocketVB(held);
+        forgetNetworkPrinter();
         return;
     }
+    session_.holdSocket(library_, *socket);
+    session_.setLinkHeld(true);
+    session_.setFound(true);
+    // The lock of the printer connected before goes with its socket.
+    if (networkKey_ && networkKey_ != pendingNetworkKey_) finder_.release(*networkKey_);
+    networkKey_ = pendingNetworkKey_;
+}
+
+void PrinterDiscovery::forgetNetworkPrinter() {
     finder_.release(pendingNetworkKey_);
     if (networkKey_) finder_.release(*std::exchange(networkKey_, std::nullopt));
-    // The socket held before is replaced by none: close it rather than lose it.
-    if (session_.socket() != 0) {
-        session_.closeSocket(library_);
-    } else {
-        session_.setLink(session_.localHandle() != 0 ? SessionLink::Local : SessionLink::None);
-    }
+    // The local printer's handle, when one is held, is the link left.
     if (session_.localHandle() == 0) {
-        // No link is left: the window must not show a printer it cannot reach.
         session_.setFound(false);
         session_.setLinkHeld(false);
-        showNoPrinter();
-        view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
-        view_.setCommandAvailable(DiscoveryCommand::Sending, false);
     }
+}
+
+void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
+    if (outcome.result == ConnectOutcome::Result::Connected || session_.found()) return;
+    // No link is left: the window must not show a printer it cannot reach.
+    showNoPrinter();
+    view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
+    view_.setCommandAvailable(DiscoveryCommand::Sending, false);
 }
 
 }  // namespace velquin

@@ -6,13 +6,22 @@
 namespace velquin {
 
 std::optional<PrinterLock::Attempt> PrinterFinder::claim(const QString& key,
-                                                        const std::function<bool()>& keepWaiting) {
-    if (locks_.contains(key)) return std::nullopt;
+                                                         const std::function<bool()>& keepWaiting) {
+    {
+        const std::lock_guard lock(locksMutex_);
+        if (locks_.contains(key)) return std::nullopt;
+    }
     PrinterLock::Attempt attempt =
         keepWaiting ? PrinterLock::acquireWaiting(key, keepWaiting) : PrinterLock::tryAcquire(key);
     if (!attempt.lock) return attempt;
+    const std::lock_guard lock(locksMutex_);
     locks_.emplace(key, std::move(attempt.lock));
     return std::nullopt;
+}
+
+void PrinterFinder::release(const QString& key) {
+    const std::lock_guard lock(locksMutex_);
+    locks_.erase(key);
 }
 
 bool PrinterFinder::redirectSpooler() {

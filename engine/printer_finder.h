@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "printer_facts.h"
@@ -43,7 +44,7 @@ public:
     // printer or the lock could not be taken.
     [[nodiscard]] std::optional<PrinterLock::Attempt> claim(const QString& key,
                                                             const std::function<bool()>& keepWaiting = {});
-    void release(const QString& key) { locks_.erase(key); }
+    void release(const QString& key);
 
     // Moves the spooler's queues off the printer ports; false when the
     // spooler refused (its reason came through the library's prompts).
@@ -59,6 +60,8 @@ public:
 
 private:
     MorlixLibrary& library_;
+    // Claimed by a job on the engine thread, or by the front end before one.
+    std::mutex locksMutex_;
     std::map<QString, std::unique_ptr<PrinterLock>> locks_;
 };
 

@@ -95,7 +95,8 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
         } while (done < byteCount);
         return true;
     }
-    return library_.WritePrinterVB(state_.printer.localHandle(), data, static_cast<std::uint32_t>(byteCount)) == 0;
+    return library_.WritePrinterVB(state_.printer.localHandle(), data,
+                                   static_cast<std::uint32_t>(byteCount)) == 0;
 }
 
 bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
@@ -114,8 +115,8 @@ bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
         return received >= ETHERNET_STATUS_REPLY_LENGTH;
     }
     static constexpr std::uint8_t noRequest = 0;
-    return library_.GetPrinterStatusDataVB(state_.printer.localHandle(), status.data(), &byteCount, 0, &noRequest,
-                                           0) == 0;
+    return library_.GetPrinterStatusDataVB(state_.printer.localHandle(), status.data(), &byteCount, 0,
+                                           &noRequest, 0) == 0;
 }
 
 bool PrinterIo::GetPrinterBusy() {
@@ -143,7 +144,9 @@ std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std
     while (received < wanted && received < capacity && elapsed.elapsed() < deadlineMs) {
         std::int32_t length =
             static_cast<std::int32_t>(std::min<std::size_t>(capacity - received, INT32_MAX));
-        if (library_.ReadDataEthernetVB(state_.printer.socket(), buffer + received, &length) == 0 || length <= 0) break;
+        if (library_.ReadDataEthernetVB(state_.printer.socket(), buffer + received, &length) == 0 ||
+            length <= 0)
+            break;
         received += static_cast<std::size_t>(length);
     }
     return received;

@@ -28,10 +28,13 @@ void PrinterSession::closeLocal(MorlixLibrary& library) {
 }
 
 void PrinterSession::closeSocket(MorlixLibrary& library) {
-    library.CloseEthernetSocketVB(socket());
+    library.CloseEthernetSocketVB(takeSocket());
+}
+
+std::int32_t PrinterSession::takeSocket() {
     const std::lock_guard lock(mutex_);
-    Socket = 0;
     link_ = PrinterHandle != 0 ? SessionLink::Local : SessionLink::None;
+    return std::exchange(Socket, 0);
 }
 
 void PrinterSession::setFacts(const PrinterFacts& facts) {

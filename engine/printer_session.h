@@ -50,22 +50,27 @@ public:
     // Closes the network connection (the library is told also when none is
     // held); the local handle, when one is held, is the link left.
     void closeSocket(MorlixLibrary& library);
+    // Forgets the network connection without closing it, for whoever closes
+    // it later; 0 when none was held.
+    [[nodiscard]] std::int32_t takeSocket();
     void setLink(SessionLink link) { write(&PrinterSession::link_, link); }
     void setLinkHeld(bool held) { write(&PrinterSession::PrinterFoundHandle, held); }
     void setFound(bool found) { write(&PrinterSession::PrinterFound, found); }
     void setSuitable(bool suitable) { write(&PrinterSession::PrinterSuitable, suitable); }
     // Records the facts, and their firmware version as PrinterVersion.
     void setFacts(const PrinterFacts& facts);
-    void setFreeFlash(std::optional<std::int64_t> freeFlash) { write(&PrinterSession::freeFlash_, freeFlash); }
+    void setFreeFlash(std::optional<std::int64_t> freeFlash) {
+        write(&PrinterSession::freeFlash_, freeFlash);
+    }
 
 private:
     template <typename T>
-    T read(T PrinterSession::* member) const {
+    T read(T PrinterSession::*member) const {
         const std::lock_guard lock(mutex_);
         return this->*member;
     }
     template <typename T>
-    void write(T PrinterSession::* member, T value) {
+    void write(T PrinterSession::*member, T value) {
         const std::lock_guard lock(mutex_);
         this->*member = std::move(value);
     }
