@@ -91,7 +91,7 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
     });
     window.findNetworkPrinter();
     window.waitForWork();
-    if (window.state.link != SessionLink::Tcp) {
+    if (window.state.printer.link() != SessionLink::Tcp) {
         std::fprintf(stderr, "could not connect to printer-sim\n");
         return false;
     }

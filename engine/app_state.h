@@ -1,16 +1,15 @@
-// The main window's shared state: what discovery, the printer I/O, the file
-// list, the upload engine and the flash commands read and write. It lives in
-// the main window and dies with it.
+// The program's state: the printer session that discovery, the printer I/O
+// and the jobs keep, and the few facts of the front end's own that the engine
+// obeys. It lives in the front end (the main window, or one velquin-load
+// worker) and dies with it.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-namespace velquin {
+#include "printer_session.h"
 
-// The link to the printer in use: none, the local port, a TCP connection,
-// or the demo printer, which is not there.
-enum class SessionLink { None, Local, Tcp, Demo };
+namespace velquin {
 
 // The four operating modes; the numbers are those of the mode file.
 enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 };
@@ -18,25 +17,12 @@ enum class LoaderMode : int { ModeTTF = 0, ModeSF = 1, ModePCX = 2, ModeBMP = 3 
 inline constexpr std::size_t FILE_LIST_CAPACITY = 100;
 
 struct AppState {
-    // A printer link was obtained by discovery (local search or network dialog).
-    bool PrinterFoundHandle = false;
-    // The printer link in use: over TCP every write goes to Socket, over the
-    // local port to PrinterHandle.
-    SessionLink link = SessionLink::None;
-    // A printer has been found; the file list enables sending only then.
-    bool PrinterFound = false;
-    // The connected TCP socket of a network printer; 0 when none.
-    std::int32_t Socket = 0;
+    // The printer in use and what it is.
+    PrinterSession printer;
     // Set once at start-up from the demo marker.
     bool DemoMode = false;
     // True while the start-up sequence runs; the mode handlers then do nothing.
     bool FormLoading = false;
-
-    // The local printer handle from discovery; 0 when none.
-    std::int32_t PrinterHandle = 0;
-
-    float PrinterVersion = 0.0f;
-    bool PrinterSuitable = false;
 
     // A command that talks to the printer is running (the window stays live
     // while the engine thread works, so another click could otherwise start

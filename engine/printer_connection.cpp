@@ -119,7 +119,7 @@ PrinterStatus DemoPrinterConnection::readStatus() {
 }
 
 bool LinkedPrinterConnection::isEthernet() const {
-    return state_.link == SessionLink::Tcp;
+    return state_.printer.link() == SessionLink::Tcp;
 }
 
 bool LinkedPrinterConnection::printerBusy() {
@@ -140,10 +140,12 @@ FlashSpace LinkedPrinterConnection::readFlashSpace() {
         const std::optional<std::int32_t> free = io_.readFlashSpaceEthernet();
         flash.freeBytes = free.value_or(0);
         flash.read = free.has_value();
-        return flash;
+    } else {
+        flash.resultCode = library_.GetFlashSpaceRemainingVB(&flash.freeBytes);
+        flash.read = flash.resultCode == 0 && flash.freeBytes > 0;
     }
-    flash.resultCode = library_.GetFlashSpaceRemainingVB(&flash.freeBytes);
-    flash.read = flash.resultCode == 0 && flash.freeBytes > 0;
+    // The session keeps the latest reading; one that failed leaves it unknown.
+    state_.printer.setFreeFlash(flash.known());
     return flash;
 }
 

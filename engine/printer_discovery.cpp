@@ -36,13 +36,22 @@ struct PrinterDiscovery::PendingConnect {
     bool returned = false;
     bool abandoned = false;
     std::optional<std::int32_t> socket;
+    // The connection held before the attempt, given up with it: the job
+    // closes it once the library is free.
+    std::int32_t heldSocket = 0;
     // The job makes no more library calls.
     std::atomic<bool> leftLibrary{false};
 };
 
 PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, OperatorPrompts& prompts,
                                    PrinterIo& io, DiscoveryView& view)
-    : state_(state), library_(library), prompts_(prompts), io_(io), view_(view), finder_(library) {
+    : state_(state),
+      session_(state.printer),
+      library_(library),
+      prompts_(prompts),
+      io_(io),
+      view_(view),
+      finder_(library) {
     connectTimer_.setSingleShot(true);
     QObject::connect(&connectTimer_, &QTimer::timeout,
                      [this] { abandonConnect(ConnectOutcome::Result::TimedOut); });
@@ -51,24 +60,25 @@ PrinterDiscovery::PrinterDiscovery(AppState& state, MorlixLibrary& library, Oper
 PrinterDiscovery::~PrinterDiscovery() = default;
 
 void PrinterDiscovery::publish() {
-    panel_.found = state_.PrinterFound;
-    panel_.suitable = state_.PrinterSuitable;
+    panel_.found = session_.found();
+    panel_.suitable = session_.suitable();
     view_.showPanel(panel_);
 }
 
 PrinterPanel PrinterDiscovery::finish() {
-    panel_.found = state_.PrinterFound;
-    panel_.suitable = state_.PrinterSuitable;
+    panel_.found = session_.found();
+    panel_.suitable = session_.suitable();
     return panel_;
 }
 
 void PrinterDiscovery::setFact(PanelFact& fact, const QString& text, bool acceptable) {
     fact = {text, acceptable};
-    if (!acceptable) state_.PrinterSuitable = false;
+    if (!acceptable) session_.setSuitable(false);
     publish();
 }
 
 void PrinterDiscovery::showFacts(const PrinterFacts& facts) {
+    session_.setFacts(facts);
     panel_.logicBoardCode = facts.logicBoard;
     panel_.printerTypeCode = facts.printerType;
     panel_.printerModelCode = facts.printerModel;
@@ -84,13 +94,12 @@ void PrinterDiscovery::showFacts(const PrinterFacts& facts) {
 // earlier fact failed. Then colours the found label by the verdict.
 void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
     const PrinterLink link = facts.link;
-    state_.PrinterVersion = facts.version;
-    const bool acceptable = firmwareVersionAcceptable(state_.PrinterVersion, link);
-    panel_.firmwareVersion = state_.PrinterVersion;
-    panel_.version = {versionCaption(state_.PrinterVersion), acceptable};
+    const bool acceptable = firmwareVersionAcceptable(facts.version, link);
+    panel_.firmwareVersion = facts.version;
+    panel_.version = {versionCaption(facts.version), acceptable};
     publish();
     if (!acceptable) {
-        if (state_.PrinterSuitable)
+        if (session_.suitable())
             prompts_.message(
                 link == PrinterLink::Local
                     ? QStringLiteral("Printer version does not support True type Fonts, Please "
@@ -98,9 +107,9 @@ void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
                     : QStringLiteral("Printer version does not support Soft Fonts, Please upgrade "
                                      "to V2.05 or greater"),
                 APPLICATION_TITLE);
-        state_.PrinterSuitable = false;
+        session_.setSuitable(false);
     }
-    panel_.printerFound.acceptable = state_.PrinterSuitable;
+    panel_.printerFound.acceptable = session_.suitable();
     publish();
     // The verdict's reasons, also where the panel's tooltip cannot be seen.
     for (const QString& reason : unsuitabilityReasons(panel_))
@@ -108,6 +117,7 @@ void PrinterDiscovery::judgeVersion(const PrinterFacts& facts) {
 }
 
 void PrinterDiscovery::showFlash(std::optional<std::int64_t> freeFlash) {
+    session_.setFreeFlash(freeFlash);
     panel_.freeFlash = freeFlash;
     panel_.flash = freeFlashFact(freeFlash, state_.DemoMode);
     view_.showFlash(panel_.flash, panel_.freeFlash);
@@ -119,6 +129,7 @@ void PrinterDiscovery::showNoPrinter() {
     panel_.link.reset();
     panel_.printerFound = {QStringLiteral("PRINTER NOT FOUND"), false};
     publish();
+    session_.setFreeFlash(std::nullopt);
     panel_.freeFlash.reset();
     panel_.flash = {};
     view_.showFlash(panel_.flash, panel_.freeFlash);
@@ -135,12 +146,12 @@ void PrinterDiscovery::clearFacts() {
 }
 
 PrinterPanel PrinterDiscovery::FindPrinterGetHandle() {
-    state_.PrinterFoundHandle = false;
+    session_.setLinkHeld(false);
     if (!FindPrinterShowInfo()) return finish();
     view_.setCommandAvailable(DiscoveryCommand::Sending, false);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, false);
     // "Clear Font Space" and the flash label follow the judgement.
-    const bool suitable = state_.PrinterSuitable;
+    const bool suitable = session_.suitable();
     if (!suitable) view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
     view_.setCommandAvailable(DiscoveryCommand::FreeFlashShown, suitable);
     return finish();
@@ -153,16 +164,14 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
     // "Find Printer"'s wait): the shutdown has put the spooler ports back,
     // and nothing would put them back again.
     if (view_.endRequested()) return false;
-    state_.PrinterFoundHandle = false;
+    session_.setLinkHeld(false);
     // Another program driving the local printer keeps it: the search then
     // finds none, and the spooler ports are left to that program.
     bool lockRefused = false;
-    if (!demo && !localLock_) {
-        PrinterLock::Attempt attempt = PrinterLock::tryAcquire(PrinterLock::localKey());
-        localLock_ = std::move(attempt.lock);
-        if (!localLock_) {
+    if (!demo) {
+        if (const std::optional<PrinterLock::Attempt> refusal = finder_.claim(PrinterLock::localKey())) {
             lockRefused = true;
-            prompts_.message(lockRefusalText(QStringLiteral("local"), attempt), APPLICATION_TITLE);
+            prompts_.message(lockRefusalText(QStringLiteral("local"), *refusal), APPLICATION_TITLE);
         }
     }
     if (!demo && !lockRefused) {
@@ -184,33 +193,30 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         }
     }
 
-    // The handle is forgotten once closed: its number may soon belong to
-    // another file.
-    library_.ClosePrinterHandleVB(state_.PrinterHandle);
-    state_.PrinterHandle = 0;
-    state_.link = SessionLink::None;
+    session_.closeLocal(library_);
+    session_.setLink(SessionLink::None);
 
     bool found = demo;
     if (!demo && !lockRefused) {
         const std::optional<std::int32_t> handle = finder_.openLocal();
         if (library_.failed()) return false;
         found = handle.has_value();
-        if (found) state_.PrinterHandle = *handle;
+        if (found) session_.holdLocal(*handle, SessionLink::Local);
     }
     if (!found) {
-        localLock_.reset();
+        finder_.release(PrinterLock::localKey());
         showNoPrinter();
         prompts_.message(QStringLiteral("Did not find printer, may be Ethernet connected"),
                          QLatin1String(PRODUCT_TITLE));
         view_.setCommandAvailable(DiscoveryCommand::NetworkSearch, true);
         view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
-        state_.PrinterFound = false;
+        session_.setFound(false);
         return true;
     }
 
-    state_.PrinterFoundHandle = true;
-    state_.link = demo ? SessionLink::Demo : SessionLink::Local;
-    state_.PrinterSuitable = true;
+    session_.setLinkHeld(true);
+    session_.setLink(demo ? SessionLink::Demo : SessionLink::Local);
+    session_.setSuitable(true);
     PrinterFacts facts{PrinterLink::Local,       morlix::PORT_TYPE_USB,     morlix::LOGIC_BD_MXR_PLUS,
                        morlix::PRINTER_TYPE_KTL, morlix::PRINTER_MODEL_RVA, DEMO_VERSION};
     panel_.link = PrinterLink::Local;
@@ -238,7 +244,7 @@ bool PrinterDiscovery::FindPrinterShowInfo() {
         view_.printerFound(ledger::PrinterKey::local(facts.identity()),
                            flashRead ? std::optional<qint64>(freeFlash) : std::nullopt);
     }
-    state_.PrinterFound = true;
+    session_.setFound(true);
     view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
     return true;
 }
@@ -251,23 +257,22 @@ PrinterPanel PrinterDiscovery::findPrinter() {
 
 PrinterPanel PrinterDiscovery::searchAgain() {
     clearFacts();
-    if (state_.PrinterFoundHandle) {
-        // Closed through the library, whose device layer opened it; then
-        // forgotten, so the search does not close the number a second time.
-        library_.ClosePrinterHandleVB(state_.PrinterHandle);
-        state_.PrinterHandle = 0;
+    if (session_.linkHeld()) {
+        // Forgotten once closed, so the search does not close the number a
+        // second time.
+        session_.closeLocal(library_);
         io_.sleepMs(FIND_PRINTER_WAIT_MS);
-        state_.PrinterFoundHandle = false;
+        session_.setLinkHeld(false);
     }
     FindPrinterGetHandle();
-    const bool listReady = state_.PrinterFoundHandle && view_.listHasFiles();
+    const bool listReady = session_.linkHeld() && view_.listHasFiles();
     view_.setCommandAvailable(DiscoveryCommand::Sending, listReady);
     view_.setCommandAvailable(DiscoveryCommand::ListEditing, listReady);
     return finish();
 }
 
 PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address) {
-    state_.PrinterSuitable = true;
+    session_.setSuitable(true);
     const PrinterFacts facts = finder_.readFacts(PrinterLink::Network);
     panel_.link = PrinterLink::Network;
     panel_.printerFound.text = QStringLiteral("FOUND PRINTER");
@@ -295,7 +300,7 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
                 static_cast<quint16>(address.port.toUInt())),
             freeFlash);
     }
-    state_.PrinterFound = true;
+    session_.setFound(true);
     view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
     return finish();
 }
@@ -320,34 +325,41 @@ void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& 
     const QString key =
         PrinterLock::networkKey(QString::fromLocal8Bit(octet1 + '.' + octet2 + '.' + octet3 + '.' + octet4),
                                 static_cast<quint16>(port.trimmed().toUInt()));
-    pendingNetworkLock_.reset();
-    pendingNetworkLockKey_ = key;
-    if (!networkLock_ || networkLockKey_ != key) {
-        PrinterLock::Attempt attempt = PrinterLock::tryAcquire(key);
-        if (!attempt.lock) {
-            prompts_.message(
-                lockRefusalText(
-                    QStringLiteral("tcp:") + key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')), attempt),
-                APPLICATION_TITLE);
+    pendingNetworkKey_ = key;
+    if (const std::optional<PrinterLock::Attempt> refusal = finder_.claim(key)) {
+        prompts_.message(
+            lockRefusalText(QStringLiteral("tcp:") + key.mid(4).replace(QLatin1Char('-'), QLatin1Char(':')),
+                            *refusal),
+            APPLICATION_TITLE);
+        // As after a failed attempt, the printer connected before is let go.
+        if (!engine.start([this] { linkAfterConnect(std::nullopt); }, &context,
+                          [ended] {
+                              ended({ConnectOutcome::Result::Failed, 0});
+                          }))
             ended({ConnectOutcome::Result::Failed, 0});
-            return;
-        }
-        pendingNetworkLock_ = std::move(attempt.lock);
+        return;
     }
 
     auto attempt = std::make_shared<PendingConnect>();
     const bool started = engine.start(
         [this, attempt, address] {
             const std::optional<std::int32_t> socket = finder_.connect(address);
-            bool unwanted = false;
+            bool abandoned = false;
+            std::int32_t givenUp = 0;
             {
                 const std::lock_guard lock(attempt->mutex);
                 attempt->returned = true;
                 attempt->socket = socket;
-                unwanted = attempt->abandoned && socket;
+                abandoned = attempt->abandoned;
+                givenUp = attempt->heldSocket;
             }
-            // Nobody takes a connection given up on.
-            if (unwanted) library_.CloseEthernetSocketVB(*socket);
+            if (abandoned) {
+                if (givenUp != 0) library_.CloseEthernetSocketVB(givenUp);
+                // Nobody takes a connection given up on.
+                if (socket) library_.CloseEthernetSocketVB(*socket);
+            } else {
+                linkAfterConnect(socket);
+            }
             attempt->leftLibrary.store(true, std::memory_order_release);
         },
         &context, [this, attempt] { connectJobEnded(attempt); });
@@ -382,7 +394,9 @@ void PrinterDiscovery::abandonConnect(ConnectOutcome::Result result) {
         // Already back from the library: its own result is on the way.
         if (connect_->returned) return;
         connect_->abandoned = true;
+        connect_->heldSocket = session_.takeSocket();
     }
+    forgetNetworkPrinter();
     connectTimer_.stop();
     // Given up: no other library call may run until the attempt ends, and
     // the commands that would make one look it.
@@ -426,35 +440,37 @@ bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) 
     return true;
 }
 
-void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
-    const std::int32_t heldSocket = state_.Socket;
-    if (outcome.result == ConnectOutcome::Result::Connected) {
-        state_.Socket = outcome.socket;
-        state_.link = SessionLink::Tcp;
-        state_.PrinterFoundHandle = true;
-        state_.PrinterFound = true;
-        if (heldSocket != 0 && heldSocket != outcome.socket) library_.CloseEthernetSocketVB(heldSocket);
-        if (pendingNetworkLock_) {
-            networkLock_ = std::move(pendingNetworkLock_);
-            networkLockKey_ = pendingNetworkLockKey_;
-        }
+void PrinterDiscovery::linkAfterConnect(std::optional<std::int32_t> socket) {
+    if (!socket) {
+        // The socket held before is replaced by none: close it rather than lose it.
+        if (const std::int32_t held = session_.takeSocket(); held != 0) library_.CloseEthernetSocketVB(held);
+        forgetNetworkPrinter();
         return;
     }
-    pendingNetworkLock_.reset();
-    networkLock_.reset();
-    // The socket held before is replaced by none: close it rather than lose it.
-    if (heldSocket != 0) library_.CloseEthernetSocketVB(heldSocket);
-    state_.Socket = 0;
+    session_.holdSocket(library_, *socket);
+    session_.setLinkHeld(true);
+    session_.setFound(true);
+    // The lock of the printer connected before goes with its socket.
+    if (networkKey_ && networkKey_ != pendingNetworkKey_) finder_.release(*networkKey_);
+    networkKey_ = pendingNetworkKey_;
+}
+
+void PrinterDiscovery::forgetNetworkPrinter() {
+    finder_.release(pendingNetworkKey_);
+    if (networkKey_) finder_.release(*std::exchange(networkKey_, std::nullopt));
     // The local printer's handle, when one is held, is the link left.
-    state_.link = state_.PrinterHandle != 0 ? SessionLink::Local : SessionLink::None;
-    if (state_.PrinterHandle == 0) {
-        // No link is left: the window must not show a printer it cannot reach.
-        state_.PrinterFound = false;
-        state_.PrinterFoundHandle = false;
-        showNoPrinter();
-        view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
-        view_.setCommandAvailable(DiscoveryCommand::Sending, false);
+    if (session_.localHandle() == 0) {
+        session_.setFound(false);
+        session_.setLinkHeld(false);
     }
+}
+
+void PrinterDiscovery::adoptConnection(const ConnectOutcome& outcome) {
+    if (outcome.result == ConnectOutcome::Result::Connected || session_.found()) return;
+    // No link is left: the window must not show a printer it cannot reach.
+    showNoPrinter();
+    view_.setCommandAvailable(DiscoveryCommand::Erasing, false);
+    view_.setCommandAvailable(DiscoveryCommand::Sending, false);
 }
 
 }  // namespace velquin

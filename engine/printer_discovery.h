@@ -25,7 +25,7 @@ class EngineThread;
 class MorlixLibrary;
 class OperatorPrompts;
 class PrinterIo;
-class PrinterLock;
+class PrinterSession;
 
 // The outcome of one connection attempt. TimedOut and Stopped: the front end
 // stopped waiting (at the time limit, or asked to) while the attempt was
@@ -104,8 +104,9 @@ public:
     // Stops waiting for the connect under way (as the time limit does; it
     // ends Stopped); `left` runs once the attempt has left the library.
     void stopConnect(std::function<void()> left = {});
-    // Takes over a connection result, or records the failure; the socket
-    // held before is closed either way.
+    // Shows what is left after a connection attempt ended or was given up
+    // on: a printer, or none when no link is left. (The engine has already
+    // taken over the connection, or closed the socket held before.)
     void adoptConnection(const ConnectOutcome& outcome);
     // Waits, at most `bound`, for a connect the window gave up on to leave
     // the library; false when it is still inside.
@@ -129,21 +130,26 @@ private:
     void connectJobEnded(const std::shared_ptr<PendingConnect>& attempt);
     // The abandoned attempt has left the library: its commands are free again.
     void releaseAbandoned();
+    // On the engine thread, as a connection attempt nobody gave up on
+    // leaves the library: the session takes the connection, or forgets the
+    // network printer and closes its socket.
+    void linkAfterConnect(std::optional<std::int32_t> socket);
+    // The network printer's locks go, and without a local printer the
+    // session holds no printer.
+    void forgetNetworkPrinter();
 
     AppState& state_;
+    PrinterSession& session_;
     MorlixLibrary& library_;
     OperatorPrompts& prompts_;
     PrinterIo& io_;
     DiscoveryView& view_;
     PrinterFinder finder_;
     PrinterPanel panel_;
-    // One program per printer: the locks of the printers this window drives,
-    // and the one taken for a network connection still being made.
-    std::unique_ptr<PrinterLock> localLock_;
-    std::unique_ptr<PrinterLock> networkLock_;
-    QString networkLockKey_;
-    std::unique_ptr<PrinterLock> pendingNetworkLock_;
-    QString pendingNetworkLockKey_;
+    // The lock keys of the network printer this window drives, and of the
+    // one a connection is being made to (the finder holds their locks).
+    std::optional<QString> networkKey_;
+    QString pendingNetworkKey_;
     // The attempt the front end waits for, and one it gave up on that is
     // still inside the library.
     std::shared_ptr<PendingConnect> connect_;

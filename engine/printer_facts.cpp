@@ -87,4 +87,22 @@ QStringList unsuitabilityReasons(const PrinterPanel& panel) {
     return reasons;
 }
 
+PrinterIdentity PrinterFacts::identity() const {
+    return printerIdentity(logicBoard, printerType, printerModel, version);
+}
+
+QStringList PrinterFacts::unsuitability() const {
+    const PrinterIdentity values = identity();
+    QStringList reasons;
+    const auto judge = [&reasons](bool acceptable, const QString& reason) {
+        if (!acceptable) reasons << reason;
+    };
+    judge(portTypeAcceptable(portType, link), QStringLiteral("port type ") + portTypeName(portType));
+    judge(logicBoardAcceptable(logicBoard, link), QStringLiteral("logic board ") + values.logicBoard);
+    judge(printerTypeAcceptable(printerType), QStringLiteral("command language ") + values.language);
+    judge(printerModelAcceptable(printerModel), QStringLiteral("model ") + values.model);
+    judge(firmwareVersionAcceptable(version, link), QStringLiteral("firmware ") + values.firmware);
+    return reasons;
+}
+
 }  // namespace velquin

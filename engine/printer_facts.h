@@ -93,4 +93,19 @@ QString versionCaption(float version);
 PrinterIdentity printerIdentity(std::int32_t logicBoard, std::int32_t printerType, std::int32_t printerModel,
                                 float version);
 
+// What a printer reports of itself, and whether it can take uploads on its link.
+struct PrinterFacts {
+    PrinterLink link = PrinterLink::Local;
+    std::int32_t portType = 0;
+    std::int32_t logicBoard = 0;
+    std::int32_t printerType = 0;
+    std::int32_t printerModel = 0;
+    float version = 0.0f;
+
+    PrinterIdentity identity() const;
+    // Why the printer cannot take uploads: one reason per fact that fails,
+    // in the panel's order ("logic board MXR PLUS"); none when it can.
+    QStringList unsuitability() const;
+};
+
 }  // namespace velquin

@@ -5,22 +5,23 @@
 
 namespace velquin {
 
-PrinterIdentity PrinterFacts::identity() const {
-    return printerIdentity(logicBoard, printerType, printerModel, version);
+std::optional<PrinterLock::Attempt> PrinterFinder::claim(const QString& key,
+                                                         const std::function<bool()>& keepWaiting) {
+    {
+        const std::lock_guard lock(locksMutex_);
+        if (locks_.contains(key)) return std::nullopt;
+    }
+    PrinterLock::Attempt attempt =
+        keepWaiting ? PrinterLock::acquireWaiting(key, keepWaiting) : PrinterLock::tryAcquire(key);
+    if (!attempt.lock) return attempt;
+    const std::lock_guard lock(locksMutex_);
+    locks_.emplace(key, std::move(attempt.lock));
+    return std::nullopt;
 }
 
-QStringList PrinterFacts::unsuitability() const {
-    const PrinterIdentity values = identity();
-    QStringList reasons;
-    const auto judge = [&reasons](bool acceptable, const QString& reason) {
-        if (!acceptable) reasons << reason;
-    };
-    judge(portTypeAcceptable(portType, link), QStringLiteral("port type ") + portTypeName(portType));
-    judge(logicBoardAcceptable(logicBoard, link), QStringLiteral("logic board ") + values.logicBoard);
-    judge(printerTypeAcceptable(printerType), QStringLiteral("command language ") + values.language);
-    judge(printerModelAcceptable(printerModel), QStringLiteral("model ") + values.model);
-    judge(firmwareVersionAcceptable(version, link), QStringLiteral("firmware ") + values.firmware);
-    return reasons;
+void PrinterFinder::release(const QString& key) {
+    const std::lock_guard lock(locksMutex_);
+    locks_.erase(key);
 }
 
 bool PrinterFinder::redirectSpooler() {

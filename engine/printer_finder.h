@@ -1,4 +1,5 @@
-// Finding a printer and judging it, for every front end: the spooler's
+// Finding a printer and judging it, for every front end: the lock that keeps
+// one program per printer, the spooler's
 // queues moved off the printer ports, a local printer's handle or a network
 // printer's connection, and the facts the printer reports with the verdict
 // on them and its reasons. It names no control: the window draws the facts
@@ -8,10 +9,14 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "printer_facts.h"
-#include "printer_identity.h"
+#include "printer_lock.h"
 
 namespace velquin {
 
@@ -28,24 +33,18 @@ struct NetworkAddress {
     bool operator==(const NetworkAddress&) const = default;
 };
 
-// What a printer reports of itself, and whether it can take uploads on its link.
-struct PrinterFacts {
-    PrinterLink link = PrinterLink::Local;
-    std::int32_t portType = 0;
-    std::int32_t logicBoard = 0;
-    std::int32_t printerType = 0;
-    std::int32_t printerModel = 0;
-    float version = 0.0f;
-
-    PrinterIdentity identity() const;
-    // Why the printer cannot take uploads: one reason per fact that fails,
-    // in the panel's order ("logic board MXR PLUS"); none when it can.
-    QStringList unsuitability() const;
-};
-
 class PrinterFinder {
 public:
     explicit PrinterFinder(MorlixLibrary& library) : library_(library) {}
+
+    // Takes the lock of the printer keyed `key` (PrinterLock's keys), kept
+    // until released or the finder goes; a lock this finder holds is granted
+    // again. With `keepWaiting`, a held lock is waited for until it is free
+    // or that says stop. The refused attempt when another program holds the
+    // printer or the lock could not be taken.
+    [[nodiscard]] std::optional<PrinterLock::Attempt> claim(const QString& key,
+                                                            const std::function<bool()>& keepWaiting = {});
+    void release(const QString& key);
 
     // Moves the spooler's queues off the printer ports; false when the
     // spooler refused (its reason came through the library's prompts).
@@ -61,6 +60,9 @@ public:
 
 private:
     MorlixLibrary& library_;
+    // Claimed by a job on the engine thread, or by the front end before one.
+    std::mutex locksMutex_;
+    std::map<QString, std::unique_ptr<PrinterLock>> locks_;
 };
 
 }  // namespace velquin

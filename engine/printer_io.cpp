@@ -80,13 +80,13 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
     static constexpr std::uint8_t nothing = 0;
     const std::uint8_t* const data = bytes.empty() ? &nothing : bytes.data();
     const std::size_t byteCount = std::min(bytes.size(), LARGEST_WRITE);
-    if (state_.link == SessionLink::Tcp) {
+    if (state_.printer.link() == SessionLink::Tcp) {
         // One send may take fewer bytes than asked; send the rest until all
         // are taken, so no part of a file is silently left out.
         std::size_t done = 0;
         do {
             std::int32_t sent = 0;
-            if (library_.WriteDataEthernetVB(state_.Socket, data + done,
+            if (library_.WriteDataEthernetVB(state_.printer.socket(), data + done,
                                              static_cast<std::int32_t>(byteCount - done), &sent) == 0 ||
                 sent < 0)
                 return false;
@@ -95,13 +95,14 @@ bool PrinterIo::send(std::span<const std::uint8_t> bytes) {
         } while (done < byteCount);
         return true;
     }
-    return library_.WritePrinterVB(state_.PrinterHandle, data, static_cast<std::uint32_t>(byteCount)) == 0;
+    return library_.WritePrinterVB(state_.printer.localHandle(), data,
+                                   static_cast<std::uint32_t>(byteCount)) == 0;
 }
 
 bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
     status.fill(0);
     byteCount = 0;
-    if (state_.link == SessionLink::Tcp) {
+    if (state_.printer.link() == SessionLink::Tcp) {
         // A network printer answers "<SS>" with the same status bytes a local
         // port gives; without it the flash toggle could never be seen over TCP.
         constexpr std::size_t requestLength = sizeof ETHERNET_STATUS_REQUEST - 1;
@@ -114,8 +115,8 @@ bool PrinterIo::readStatus(StatusBytes& status, std::int32_t& byteCount) {
         return received >= ETHERNET_STATUS_REPLY_LENGTH;
     }
     static constexpr std::uint8_t noRequest = 0;
-    return library_.GetPrinterStatusDataVB(state_.PrinterHandle, status.data(), &byteCount, 0, &noRequest,
-                                           0) == 0;
+    return library_.GetPrinterStatusDataVB(state_.printer.localHandle(), status.data(), &byteCount, 0,
+                                           &noRequest, 0) == 0;
 }
 
 bool PrinterIo::GetPrinterBusy() {
@@ -143,7 +144,9 @@ std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std
     while (received < wanted && received < capacity && elapsed.elapsed() < deadlineMs) {
         std::int32_t length =
             static_cast<std::int32_t>(std::min<std::size_t>(capacity - received, INT32_MAX));
-        if (library_.ReadDataEthernetVB(state_.Socket, buffer + received, &length) == 0 || length <= 0) break;
+        if (library_.ReadDataEthernetVB(state_.printer.socket(), buffer + received, &length) == 0 ||
+            length <= 0)
+            break;
         received += static_cast<std::size_t>(length);
     }
     return received;
@@ -151,7 +154,7 @@ std::size_t PrinterIo::readReply(std::uint8_t* buffer, std::size_t capacity, std
 
 std::optional<std::int32_t> PrinterIo::readFlashSpaceEthernet() {
     // No socket (the shutdown has closed it): there is no printer to ask.
-    if (state_.Socket == 0) return std::nullopt;
+    if (state_.printer.socket() == 0) return std::nullopt;
     QByteArray field;
     std::int64_t value = 0;
     const int attempts = flashFailureReported_ ? 1 : ETHERNET_FLASH_ATTEMPTS;

@@ -670,7 +670,7 @@ void MainWindow::findNetworkPrinter() {
     dialog.exec();
     // Only a connection made in this showing of the dialog is shown, and
     // none once the program is ending (its socket is closed by then).
-    if (endRequested_ || !dialog.connected() || !state.PrinterFound) {
+    if (endRequested_ || !dialog.connected() || !state.printer.found()) {
         releaseSearch();
         return;
     }
@@ -799,11 +799,9 @@ void MainWindow::Form_Unload() {
             CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
         } else if (libraryFree) {
             runShutdownCalls([this] {
-                library.ClosePrinterHandleVB(state.PrinterHandle);
-                state.PrinterHandle = 0;
+                state.printer.closeLocal(library);
                 library.RestorePortsToOriginal();
-                library.CloseEthernetSocketVB(state.Socket);
-                state.Socket = 0;
+                state.printer.closeSocket(library);
             });
         }
     }

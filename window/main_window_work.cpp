@@ -132,7 +132,7 @@ struct MainWindow::WorkParts final : OperationView {
     // "Send List To Printer", "Delete Last Item" and "Delete All Items". BMP
     // lists are never sent: the printer has no BMP upload.
     void setListButtons(bool enabled) {
-        window.cmdSendListToPrinter->setEnabled(enabled && window.state.PrinterFound &&
+        window.cmdSendListToPrinter->setEnabled(enabled && window.state.printer.found() &&
                                                 window.selectedMode() != LoaderMode::ModeBMP);
         window.cmdDeleteLastItem->setEnabled(enabled);
         window.cmdDeleteAllItems->setEnabled(enabled);

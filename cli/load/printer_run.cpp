@@ -281,10 +281,11 @@ SoftFontConverterCall converterOf(MorlixLibrary& library) {
 // it, and closed (spooler queues put back) when it goes.
 class OpenLink {
 public:
-    OpenLink(MorlixLibrary& library, AppState& state) : library_(library), finder_(library), state_(state) {}
+    OpenLink(MorlixLibrary& library, PrinterFinder& finder, PrinterSession& session)
+        : library_(library), finder_(finder), session_(session) {}
     ~OpenLink() {
-        if (state_.Socket != 0) library_.CloseEthernetSocketVB(state_.Socket);
-        if (state_.PrinterHandle != 0) library_.ClosePrinterHandleVB(state_.PrinterHandle);
+        if (session_.socket() != 0) session_.closeSocket(library_);
+        if (session_.localHandle() != 0) session_.closeLocal(library_);
         if (portsRedirected_) library_.RestorePortsToOriginal();
     }
     OpenLink(const OpenLink&) = delete;
@@ -300,18 +301,16 @@ public:
             const std::optional<std::int32_t> handle = finder_.openLocal();
             if (!handle)
                 return std::pair{QStringLiteral("not-found"), QStringLiteral("no local printer found")};
-            state_.PrinterHandle = *handle;
-            state_.link = SessionLink::Local;
+            session_.holdLocal(*handle, SessionLink::Local);
         } else {
             const QStringList octets = printer.host.split(QLatin1Char('.'));
             const std::optional<std::int32_t> socket =
                 finder_.connect({octets[0], octets[1], octets[2], octets[3], QString::number(printer.port)});
             if (!socket) return connectFailure(printer);
-            state_.Socket = *socket;
-            state_.link = SessionLink::Tcp;
+            session_.holdSocket(library_, *socket);
         }
-        state_.PrinterFoundHandle = true;
-        state_.PrinterFound = true;
+        session_.setLinkHeld(true);
+        session_.setFound(true);
         return std::nullopt;
     }
 
@@ -339,19 +338,19 @@ private:
     }
 
     MorlixLibrary& library_;
-    PrinterFinder finder_;
-    AppState& state_;
+    PrinterFinder& finder_;
+    PrinterSession& session_;
     bool portsRedirected_ = false;
 };
 
 // The identity the panel of the window shows, with its verdict.
-QJsonObject identityOf(MorlixLibrary& library, AppState& state, bool local, PrinterIdentity& ledgerIdentity) {
-    const PrinterFacts facts =
-        PrinterFinder(library).readFacts(local ? PrinterLink::Local : PrinterLink::Network);
-    state.PrinterVersion = facts.version;
+QJsonObject identityOf(PrinterFinder& finder, PrinterSession& session, bool local,
+                       PrinterIdentity& ledgerIdentity) {
+    const PrinterFacts facts = finder.readFacts(local ? PrinterLink::Local : PrinterLink::Network);
+    session.setFacts(facts);
     ledgerIdentity = facts.identity();
     const QStringList reasons = facts.unsuitability();
-    state.PrinterSuitable = reasons.isEmpty();
+    session.setSuitable(reasons.isEmpty());
     QJsonObject identity = ledgerIdentity.toJson();
     identity.insert(QStringLiteral("port_type"), portTypeName(facts.portType));
     identity.insert(QStringLiteral("suitable"), reasons.isEmpty());
@@ -455,14 +454,13 @@ namespace {
 
 // The command on the printer's link, on the engine thread.
 template <typename Finish>
-QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finish& finish,
-                      QJsonObject& report) {
+QJsonObject runOnLink(const LoadOptions& options, MorlixLibrary& library, PrinterFinder& finder,
+                      const StopRequest& stop, Finish& finish, QJsonObject& report) {
     const PrinterAddress& printer = options.printers.first();
     UnattendedPrompts prompts(options.command == Command::Erase ? options.yes : options.force, &stop);
-    MorlixLibrary library;
     library.setPrompts(&prompts);
     AppState state;
-    OpenLink link(library, state);
+    OpenLink link(library, finder, state.printer);
     if (auto failure = link.open(printer)) return finish(failure->first, failure->second);
 
     WorkerView view(prompts, stop);
@@ -470,7 +468,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
     LinkedPrinterConnection connection(state, io, library);
     TransferMeter meter;
     PrinterIdentity identity;
-    report.insert(QStringLiteral("identity"), identityOf(library, state, printer.local, identity));
+    report.insert(QStringLiteral("identity"), identityOf(finder, state.printer, printer.local, identity));
     // A ledger that cannot be used is told once; the run goes on without it.
     ledger::Ledger ledger(ledger::Ledger::defaultFile(),
                           [](const QString& problem) { event(QStringLiteral("Ledger: ") + problem); });
@@ -632,7 +630,7 @@ QJsonObject runOnLink(const LoadOptions& options, const StopRequest& stop, Finis
             if (run.outcome == UploadOutcome::Completed) return finish(QStringLiteral("completed"), {});
             if (stopped) return finish(stopWord, stoppedText() + inFlight);
             if (run.outcome == UploadOutcome::NotReady) {
-                const auto [word, text] = notReadyOutcome(connection, flash, state.PrinterVersion > 0.0f);
+                const auto [word, text] = notReadyOutcome(connection, flash, state.printer.version() > 0.0f);
                 return finish(word, text);
             }
             if (run.outcome == UploadOutcome::TimedOut) {
@@ -725,19 +723,20 @@ QJsonObject runOnePrinter(const LoadOptions& options) {
     });
 
     // One program per printer.
-    PrinterLock::Attempt lock = options.wait
-                                    ? PrinterLock::acquireWaiting(printer.lockKey(),
-                                                                  [&stop] {
-                                                                      QCoreApplication::processEvents();
-                                                                      return !stop.requested();
-                                                                  })
-                                    : PrinterLock::tryAcquire(printer.lockKey());
-    if (!lock.lock)
-        return finish(lock.failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
-                      lockRefusalText(printer.name(), lock));
+    MorlixLibrary library;
+    PrinterFinder finder(library);
+    std::function<bool()> keepWaiting;
+    if (options.wait)
+        keepWaiting = [&stop] {
+            QCoreApplication::processEvents();
+            return !stop.requested();
+        };
+    if (const std::optional<PrinterLock::Attempt> refusal = finder.claim(printer.lockKey(), keepWaiting))
+        return finish(refusal->failure.isEmpty() ? QStringLiteral("in-use") : QStringLiteral("lock-failed"),
+                      lockRefusalText(printer.name(), *refusal));
 
     QJsonObject result;
-    runOnEngine([&] { result = runOnLink(options, stop, finish, report); });
+    runOnEngine([&] { result = runOnLink(options, library, finder, stop, finish, report); });
     return result;
 }
 

@@ -129,8 +129,8 @@ void DiscoveryTest::startupFindsTheSimulatedPrinter() {
     startSimulator(printersim::DEFAULT_IDENTITY, true);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), QStringList{});
-    QCOMPARE(window_->state.PrinterFound, true);
-    QVERIFY(window_->state.PrinterHandle >= 3);
+    QCOMPARE(window_->state.printer.found(), true);
+    QVERIFY(window_->state.printer.localHandle() >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = USB", "Hardware = MXR PLUS", "Language = KTL",
                           "Printer type = RVA", "(V5.07)"}));
@@ -176,8 +176,8 @@ void DiscoveryTest::aPrinterHeldByAnotherProgramIsNotTaken() {
     QVERIFY(!messages.isEmpty());
     QCOMPARE(messages.first(),
              QStringLiteral("printer local is in use by process %1").arg(QCoreApplication::applicationPid()));
-    QCOMPARE(window_->state.PrinterFound, false);
-    QCOMPARE(window_->state.PrinterHandle, 0);
+    QCOMPARE(window_->state.printer.found(), false);
+    QCOMPARE(window_->state.printer.localHandle(), 0);
 }
 
 void DiscoveryTest::boardTwoIsUnsuitableLocally() {
@@ -189,7 +189,7 @@ void DiscoveryTest::boardTwoIsUnsuitableLocally() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblHardware")), test::RED);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblVersion")), test::RED);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
-    QCOMPARE(window_->state.PrinterSuitable, false);
+    QCOMPARE(window_->state.printer.suitable(), false);
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
     QVERIFY(!test::control<QLabel>(*window_, "lblFlashSpaceRemaining")->isEnabled());
 }
@@ -214,7 +214,7 @@ void DiscoveryTest::nothingFoundOffersTheNetwork() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), test::RED);
     QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
-    QCOMPARE(window_->state.PrinterFound, false);
+    QCOMPARE(window_->state.printer.found(), false);
 }
 
 void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
@@ -224,8 +224,8 @@ void DiscoveryTest::networkPrinterIsJudgedByTheNetworkRules() {
     test::connectThroughDialog(*window_, simulator_->port());
 
     QCOMPARE(harness_->prompts.messages(), QStringList{"Connect operation may take up to 30 seconds"});
-    QVERIFY(window_->state.link == SessionLink::Tcp);
-    QVERIFY(window_->state.Socket >= 3);
+    QVERIFY(window_->state.printer.link() == SessionLink::Tcp);
+    QVERIFY(window_->state.printer.socket() >= 3);
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
                           "Printer type = RVB", "(V2.1)"}));
@@ -251,7 +251,7 @@ void DiscoveryTest::anUnsuitablePrinterSaysWhy() {
     startSimulator(identity.toStdString(), local);
     QVERIFY(harness_->start());
     if (!local) test::connectThroughDialog(*window_, simulator_->port());
-    QCOMPARE(window_->state.PrinterSuitable, false);
+    QCOMPARE(window_->state.printer.suitable(), false);
     const QStringList texts = test::panelTexts(*window_);
     const QList<QColor> colours = test::panelColours(*window_);
     QStringList red;
@@ -278,8 +278,8 @@ void DiscoveryTest::refusedConnection() {
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
-    QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, false);
+    QCOMPARE(window_->state.printer.socket(), 0);
+    QCOMPARE(window_->state.printer.found(), false);
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 }
 
@@ -356,7 +356,7 @@ void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
     QCOMPARE(harness_->prompts.countMessages(QStringLiteral("Did Not Find Ethernet Connected printer")), 0);
     QVERIFY(window_->endRequested() && window_->libraryLeftBusy());
     QCOMPARE(test::readFile(harness_->modeFile()), QByteArray("0\r\n"));
-    QCOMPARE(window_->state.Socket, 0);
+    QCOMPARE(window_->state.printer.socket(), 0);
     peer.release();  // the attempt ends before the test's window goes
 }
 

@@ -10,6 +10,7 @@
 
 #include "app_test_support.h"
 #include "file_list.h"
+#include "morlix_library.h"
 #include "printer_facts.h"
 #include "printer_finder.h"
 #include "printer_io.h"
@@ -26,6 +27,7 @@ private slots:
     void judgementsDependOnTheLink();
     void versionBoundaries();
     void theVerdictGivesOneReasonPerFailingFact();
+    void aFinderKeepsItsPrinterLocksUntilReleased();
     void groupedNumbers_data();
     void groupedNumbers();
     void versionCaptionFollowsTheLocale();
@@ -101,6 +103,20 @@ void FactsTest::theVerdictGivesOneReasonPerFailingFact() {
     facts.link = PrinterLink::Network;
     QCOMPARE(facts.unsuitability(), (QStringList{"command language G", "model RVC"}));
     QVERIFY((PrinterFacts{PrinterLink::Local, 1, 2, 1, 1, 5.0f}).unsuitability().isEmpty());
+}
+
+void FactsTest::aFinderKeepsItsPrinterLocksUntilReleased() {
+    MorlixLibrary library;
+    PrinterFinder holder(library);
+    PrinterFinder other(library);
+    const QString key = PrinterLock::networkKey(QStringLiteral("127.0.0.1"), 9171);
+    QVERIFY(!holder.claim(key));
+    QVERIFY(!holder.claim(key));  // granted again to the finder that holds it
+    const std::optional<PrinterLock::Attempt> refusal = other.claim(key);
+    QVERIFY(refusal && !refusal->lock);
+    QCOMPARE(refusal->holderPid, QCoreApplication::applicationPid());
+    holder.release(key);
+    QVERIFY(!other.claim(key));
 }
 
 void FactsTest::groupedNumbers_data() {

@@ -151,7 +151,7 @@ void OperatorTruthTest::startWindow(Link link, printersim::PrinterConfig config)
     window_ = harness_->window.get();
     QVERIFY(harness_->start());
     if (link == Link::Tcp) test::connectThroughDialog(*window_, simulator_->port());
-    QCOMPARE(window_->state.PrinterFound, true);
+    QCOMPARE(window_->state.printer.found(), true);
     harness_->prompts.clear();
 }
 
@@ -441,7 +441,7 @@ void OperatorTruthTest::theRunPanelCountsTheListAndASearchClearsIt() {
     setFaults([](printersim::Faults&) {});
     window_->findPrinter();
     window_->waitForWork();
-    QCOMPARE(window_->state.PrinterFound, true);
+    QCOMPARE(window_->state.printer.found(), true);
     for (const char* name : {"LblProgress", "lblFileTransfer", "lblRunProgress"})
         QVERIFY2(text(name).isEmpty(), name);
 }

@@ -102,22 +102,23 @@ void PrinterIoTest::init() {
 }
 
 void PrinterIoTest::cleanup() {
-    if (bench_->state.PrinterHandle != 0) bench_->library.ClosePrinterHandleVB(bench_->state.PrinterHandle);
-    if (bench_->state.Socket != 0) bench_->library.CloseEthernetSocketVB(bench_->state.Socket);
+    PrinterSession& session = bench_->state.printer;
+    if (session.localHandle() != 0) session.closeLocal(bench_->library);
+    if (session.socket() != 0) session.closeSocket(bench_->library);
     bench_.reset();
     simulator_.reset();
 }
 
 void PrinterIoTest::openLink(Link link) {
-    AppState& state = bench_->state;
+    std::int32_t opened = 0;
     if (link == Link::Usb) {
-        QCOMPARE(bench_->library.GetPrinterHandleVB(&state.PrinterHandle), 0);
+        QCOMPARE(bench_->library.GetPrinterHandleVB(&opened), 0);
+        bench_->state.printer.holdLocal(opened, SessionLink::Local);
         return;
     }
     const QByteArray port = QByteArray::number(simulator_->port());
-    QCOMPARE(bench_->library.CreateEthernetSocketVB(&state.Socket, "127", "0", "0", "1", port.constData()),
-             1);
-    state.link = SessionLink::Tcp;
+    QCOMPARE(bench_->library.CreateEthernetSocketVB(&opened, "127", "0", "0", "1", port.constData()), 1);
+    bench_->state.printer.holdSocket(bench_->library, opened);
 }
 
 void PrinterIoTest::filesStreamByteExact_data() {
@@ -154,7 +155,7 @@ void PrinterIoTest::filesStreamByteExact() {
 void PrinterIoTest::filesGoInChunksOf8192Bytes() {
     test::FakeMorlix recorder(QStringLiteral(FAKE_MORLIX_PATH));
     IoBench fake(QStringLiteral(FAKE_MORLIX_PATH));
-    fake.state.PrinterHandle = 7;
+    fake.state.printer.holdLocal(7, SessionLink::Local);
     const QString path =
         test::writeFile(environment_->path(QStringLiteral("chunks.pcx")), QByteArray(8'193, 'x'));
     QCOMPARE(fake.sendFile(path), FileTransfer::Sent);
@@ -168,8 +169,7 @@ void PrinterIoTest::partialNetworkSendsAreCompleted() {
     test::FakeMorlix recorder(QStringLiteral(FAKE_MORLIX_PATH));
     recorder.setSendLimit(3'000);
     IoBench fake(QStringLiteral(FAKE_MORLIX_PATH));
-    fake.state.link = SessionLink::Tcp;
-    fake.state.Socket = 9;
+    fake.state.printer.holdSocket(fake.library, 9);
     const QByteArray content = randomBytes(8'193).toHex().left(8'193);
     const QString path = test::writeFile(environment_->path(QStringLiteral("partial.ttf")), content);
     QCOMPARE(fake.sendFile(path), FileTransfer::Sent);

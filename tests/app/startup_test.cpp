@@ -102,10 +102,10 @@ void StartupTest::startupFindsThePrinterBeforeShowing() {
     const AppState& state = window_->state;
     QCOMPARE(state.FormLoading, false);
     QCOMPARE(state.DemoMode, false);
-    QCOMPARE(state.PrinterFound, true);
-    QCOMPARE(state.PrinterFoundHandle, true);
-    QCOMPARE(state.PrinterSuitable, true);
-    QCOMPARE(state.PrinterHandle, 7);
+    QCOMPARE(state.printer.found(), true);
+    QCOMPARE(state.printer.linkHeld(), true);
+    QCOMPARE(state.printer.suitable(), true);
+    QCOMPARE(state.printer.localHandle(), 7);
     QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(window_->fileList().flashNeeded(), 0);
 
@@ -309,8 +309,8 @@ void StartupTest::localJudgement() {
     fake_->setPrinter(0, logicBoard, 1, printerModel, version, 1'000);
     QVERIFY(harness_->start());
     QCOMPARE(harness_->prompts.messages(), messages);
-    QCOMPARE(window_->state.PrinterSuitable, suitable);
-    QCOMPARE(window_->state.PrinterFound, true);
+    QCOMPARE(window_->state.printer.suitable(), suitable);
+    QCOMPARE(window_->state.printer.found(), true);
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), suitable ? GREEN : RED);
     const QList<QPair<QString, QLabel*>> labels = {
         {"lblHardware", test::control<QLabel>(*window_, "lblHardware")},
@@ -340,8 +340,8 @@ void StartupTest::noPrinterFound() {
     QCOMPARE(test::textColour(test::control<QLabel>(*window_, "lblPrinterFound")), RED);
     QVERIFY(test::control<QPushButton>(*window_, "cmdFindNetworkPrinter")->isEnabled());
     QVERIFY(!test::control<QPushButton>(*window_, "cmdClearFont")->isEnabled());
-    QCOMPARE(window_->state.PrinterFound, false);
-    QCOMPARE(window_->state.PrinterHandle, 0);
+    QCOMPARE(window_->state.printer.found(), false);
+    QCOMPARE(window_->state.printer.localHandle(), 0);
     QCOMPARE(fake_->callNames().mid(4), QStringList{"GetPrinterHandleVB"});
 }
 
@@ -355,7 +355,7 @@ void StartupTest::findPrinterClosesTheHandleOnce() {
     QCOMPARE(fake_->calls().mid(0, 3),
              (QStringList{"ClosePrinterHandleVB 7", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
     QCOMPARE(harness_->sleeps, QList<int>{1000});
-    QCOMPARE(window_->state.PrinterHandle, 11);
+    QCOMPARE(window_->state.printer.localHandle(), 11);
     QCOMPARE(test::control<QLabel>(*window_, "lblPortType")->text(), QStringLiteral("Port Type = USB"));
 
     // A search that finds nothing keeps no stale handle either.
@@ -365,7 +365,7 @@ void StartupTest::findPrinterClosesTheHandleOnce() {
     window_->waitForWork();
     QCOMPARE(fake_->calls().mid(0, 3),
              (QStringList{"ClosePrinterHandleVB 11", "SetPortsToFile", "ClosePrinterHandleVB 0"}));
-    QCOMPARE(window_->state.PrinterHandle, 0);
+    QCOMPARE(window_->state.printer.localHandle(), 0);
     QVERIFY(test::control<QLabel>(*window_, "lblPortType")->text().isEmpty());
     QVERIFY(test::control<QLabel>(*window_, "lblVersion")->text().isEmpty());
 }
@@ -402,11 +402,11 @@ void StartupTest::networkPrinterThroughTheDialog() {
     QCOMPARE(test::control<QLabel>(dialog, "lblWait")->text(), QStringLiteral("Please wait connecting....."));
 
     const AppState& state = window_->state;
-    QCOMPARE(state.Socket, 9);
-    QVERIFY(state.link == SessionLink::Tcp);
-    QCOMPARE(state.PrinterFoundHandle, true);
-    QCOMPARE(state.PrinterFound, true);
-    QCOMPARE(state.PrinterSuitable, true);
+    QCOMPARE(state.printer.socket(), 9);
+    QVERIFY(state.printer.link() == SessionLink::Tcp);
+    QCOMPARE(state.printer.linkHeld(), true);
+    QCOMPARE(state.printer.found(), true);
+    QCOMPARE(state.printer.suitable(), true);
     // Board II, version 2.10 and model RVB are all right on the network.
     QCOMPARE(test::panelTexts(*window_),
              (QStringList{"FOUND PRINTER", "Port Type = Ethernet", "Hardware = LOGIC BD II", "Language = KTL",
@@ -436,9 +436,9 @@ void StartupTest::failedConnectionForgetsThePrinter() {
     QCOMPARE(harness_->prompts.messages(), (QStringList{"Connect operation may take up to 30 seconds",
                                                         "Did Not Find Ethernet Connected printer"}));
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
-    QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, false);
-    QVERIFY(window_->state.link == SessionLink::None);
+    QCOMPARE(window_->state.printer.socket(), 0);
+    QCOMPARE(window_->state.printer.found(), false);
+    QVERIFY(window_->state.printer.link() == SessionLink::None);
     QCOMPARE(fake_->callNames(), QStringList{"CreateEthernetSocketVB"});
     QCOMPARE(test::control<QLabel>(*window_, "lblPrinterFound")->text(), QStringLiteral("PRINTER NOT FOUND"));
 
@@ -460,14 +460,14 @@ void StartupTest::failedConnectionClosesTheEarlierSocket() {
     QVERIFY(harness_->start());
     fake_->setReadReply("A070800000100");
     connectThroughDialog();
-    QCOMPARE(window_->state.Socket, 9);
+    QCOMPARE(window_->state.printer.socket(), 9);
     fake_->reset();
     fake_->setResult("CreateEthernetSocketVB", 0);
     connectThroughDialog();
     QCOMPARE(fake_->calls(),
              (QStringList{"CreateEthernetSocketVB 127.0.0.1:9100", "CloseEthernetSocketVB 9"}));
-    QCOMPARE(window_->state.Socket, 0);
-    QCOMPARE(window_->state.PrinterFound, false);
+    QCOMPARE(window_->state.printer.socket(), 0);
+    QCOMPARE(window_->state.printer.found(), false);
 }
 
 void StartupTest::connectAttemptIsBoundedInTime() {
@@ -481,7 +481,7 @@ void StartupTest::connectAttemptIsBoundedInTime() {
     connectThroughDialog();
     QVERIFY2(elapsed.elapsed() < 2'000, "the window waited for the whole attempt");
     QCOMPARE(test::control<QLabel>(window_->form1(), "lblWait")->text(), QStringLiteral("Did not connect"));
-    QCOMPARE(window_->state.Socket, 0);
+    QCOMPARE(window_->state.printer.socket(), 0);
     QVERIFY(window_->state.LibraryCallPending);
 
     // While the abandoned attempt runs, no printer command calls the library.
@@ -506,7 +506,7 @@ void StartupTest::printerCommandsCannotNest() {
     // A click on "Find Printer" while the connection is being made.
     QTimer::singleShot(150, window_, [this] { window_->findPrinter(); });
     connectThroughDialog();
-    QCOMPARE(window_->state.Socket, 9);
+    QCOMPARE(window_->state.printer.socket(), 9);
     QVERIFY(!fake_->callNames().contains(QStringLiteral("SetPortsToFile")));
 }
 

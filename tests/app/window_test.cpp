@@ -134,8 +134,8 @@ void WindowTest::controlsAndFirstStates() {
     QVERIFY(!window_->modeSelected());
     QCOMPARE(test::control<QTableView>(*window_, "grdInfo")->model()->columnCount(), 4);
     // Every flag starts False.
-    QCOMPARE(window_->state.PrinterFound, false);
-    QCOMPARE(window_->state.PrinterHandle, 0);
+    QCOMPARE(window_->state.printer.found(), false);
+    QCOMPARE(window_->state.printer.localHandle(), 0);
 }
 
 void WindowTest::aSmallScreenScrollsToEveryControl() {

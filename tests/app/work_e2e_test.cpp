@@ -225,9 +225,9 @@ void WorkEndToEndTest::startWindow(Link link, printersim::PrinterConfig config) 
         });
         window_->findNetworkPrinter();
         window_->waitForWork();
-        QVERIFY(window_->state.link == SessionLink::Tcp);
+        QVERIFY(window_->state.printer.link() == SessionLink::Tcp);
     }
-    QCOMPARE(window_->state.PrinterFound, true);
+    QCOMPARE(window_->state.printer.found(), true);
     harness_->prompts.clear();
 }
 
