@@ -97,6 +97,7 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
     for (const QString& path : files) {
         prompts.answerFile(path);
         window.addToList();
+        window.waitForWork();
     }
     return true;
 }
