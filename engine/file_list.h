@@ -155,8 +155,8 @@ public:
     // where the converter runs. Empty lines, lines naming a file that cannot
     // be opened and lines beyond the list's capacity are not taken; each is
     // reported in `status` and the report.
-    static MeasuredLines measure(const QStringList& lines, LoaderMode mode, const SoftFontConverterCall& convert,
-                                 StatusLog& status);
+    static MeasuredLines measure(const QStringList& lines, LoaderMode mode,
+                                 const SoftFontConverterCall& convert, StatusLog& status);
     // Replaces the list by the files measured.
     LoadReport load(const MeasuredLines& measured);
     LoadReport load(const QStringList& lines, LoaderMode mode, const SoftFontConverterCall& convert,

@@ -402,7 +402,8 @@ void MainWindow::refuseFile(const QString& path, const QString& problem) {
         return;
     }
     // Not what this mode loads: refused, with what it is.
-    const QString text = QStringLiteral("File ") + path + QLatin1Char(' ') + problem + QStringLiteral(", not added");
+    const QString text =
+        QStringLiteral("File ") + path + QLatin1Char(' ') + problem + QStringLiteral(", not added");
     addStatusLine(text);
     CD.message(text, APPLICATION_TITLE, MessageIcon::Exclamation);
 }
@@ -523,11 +524,9 @@ void MainWindow::getListFromFile() {
     // Soft fonts are sized by converting them, through the library: on the
     // engine thread.
     auto measured = std::make_shared<FileList::MeasuredLines>();
-    startWork(
-        [this, lines = *lines, mode = selectedMode(), measured] {
-            *measured = FileList::measure(lines, mode, work->converter(), crossThreadLog);
-        },
-        [this, path = *path, measured] { showLoadedList(path, work->list.load(*measured)); });
+    startWork([this, lines = *lines, mode = selectedMode(),
+               measured] { *measured = FileList::measure(lines, mode, work->converter(), crossThreadLog); },
+              [this, path = *path, measured] { showLoadedList(path, work->list.load(*measured)); });
 }
 
 void MainWindow::showLoadedList(const QString& path, const FileList::LoadReport& report) {

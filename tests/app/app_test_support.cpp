@@ -39,6 +39,11 @@ QStringList FakeMorlix::calls() const {
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+QStringList FakeMorlix::mainThreadCalls() const {
+    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_mainThreadCalls")())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 QStringList FakeMorlix::callNames() const {
     QStringList names;
     for (const QString& call : calls()) names << call.section(QLatin1Char(' '), 0, 0);

@@ -36,10 +36,14 @@ std::mutex mutex;
 Script script;
 std::string calls;
 std::string callsCopy;
+// The calls made from the process's first thread: the program makes every
+// call from its engine thread.
+std::string mainThreadCalls;
 
 void record(const std::string& line) {
     calls += line;
     calls += '\n';
+    if (::gettid() == ::getpid()) mainThreadCalls += line + '\n';
 }
 
 std::int32_t resultOf(const char* function, std::int32_t fallback) {
@@ -66,10 +70,16 @@ FAKE_EXPORT void FakeMorlix_reset() {
     std::lock_guard lock(mutex);
     script = Script{};
     calls.clear();
+    mainThreadCalls.clear();
 }
 FAKE_EXPORT const char* FakeMorlix_calls() {
     std::lock_guard lock(mutex);
     callsCopy = calls;
+    return callsCopy.c_str();
+}
+FAKE_EXPORT const char* FakeMorlix_mainThreadCalls() {
+    std::lock_guard lock(mutex);
+    callsCopy = mainThreadCalls;
     return callsCopy.c_str();
 }
 FAKE_EXPORT void FakeMorlix_setResult(const char* function, std::int32_t result) {

@@ -63,6 +63,7 @@ private slots:
     void printerCommandsCannotNest();
     void exitButtonRunsTheShutdown();
     void closingDuringFindPrinterLeavesThePortsRestored();
+    void noLibraryCallComesFromTheWindowsThread();
 
 private:
     void connectThroughDialog(quint16 port = 9100) { test::connectThroughDialog(*window_, port); }
@@ -531,6 +532,24 @@ void StartupTest::closingDuringFindPrinterLeavesThePortsRestored() {
     QVERIFY2(!calls.contains(QStringLiteral("SetPortsToFile")), qPrintable(calls.join(", ")));
     QVERIFY2(!calls.contains(QStringLiteral("GetPrinterHandleVB")), qPrintable(calls.join(", ")));
     QCOMPARE(calls.last(), QStringLiteral("ClearInstanceMutex"));
+}
+
+void StartupTest::noLibraryCallComesFromTheWindowsThread() {
+    QVERIFY(harness_->start());
+    fake_->reset();
+    fake_->setReadReply("A070800000100");
+    const QString font = test::writeFile(dir_->filePath("a.sfp"), QByteArray("\x1b)s64W", 7));
+    window_->selectMode(LoaderMode::ModeSF);
+    harness_->prompts.answerFile(font);
+    window_->addToList();
+    window_->waitForWork();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
+    connectThroughDialog();
+    const QStringList names = fake_->callNames();
+    for (const char* call : {"qkSoftFontFileName", "GetPrinterHandleVB", "CreateEthernetSocketVB"})
+        QVERIFY2(names.contains(QLatin1String(call)), call);
+    QCOMPARE(fake_->mainThreadCalls(), QStringList());
 }
 
 VELQUIN_QTEST_MAIN(StartupTest)
