@@ -98,6 +98,7 @@ inline bool connectAndList(MainWindow& window, ScriptedOperatorPrompts& prompts,
     for (const QString& path : files) {
         prompts.answerFile(path);
         window.addToList();
+        window.waitForWork();
     }
     return true;
 }

@@ -367,15 +367,14 @@ std::int32_t FileList::flashNeeded() const {
     return static_cast<std::int32_t>(std::min<std::int64_t>(sum, INT32_MAX));
 }
 
-FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
-                                    const SoftFontConverterCall& convert, StatusLog& status) {
-    removeAll();
-    LoadReport report;
+FileList::MeasuredLines FileList::measure(const QStringList& lines, LoaderMode mode,
+                                          const SoftFontConverterCall& convert, StatusLog& status) {
+    MeasuredLines measured;
     auto notAdded = [&](int lineNumber, const QString& reason) {
         const QString text =
             QStringLiteral("line ") + QString::number(lineNumber) + QStringLiteral(": ") + reason;
         status.addStatusLine(QStringLiteral("List file ") + text + QStringLiteral(", not added"));
-        report.notAdded << text;
+        measured.report.notAdded << text;
     };
     for (qsizetype index = 0; index < lines.size(); ++index) {
         const int lineNumber = static_cast<int>(index) + 1;
@@ -384,7 +383,7 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
             notAdded(lineNumber, QStringLiteral("empty"));
             continue;
         }
-        if (isFull()) {
+        if (measured.files.size() >= FILE_LIST_CAPACITY) {
             notAdded(lineNumber, path + QStringLiteral(" (the list holds ") +
                                      QString::number(FILE_LIST_CAPACITY) + QStringLiteral(" files)"));
             continue;
@@ -396,13 +395,19 @@ FileList::LoadReport FileList::load(const QStringList& lines, LoaderMode mode,
                                                            : QLatin1Char(' ') + problem));
             continue;
         }
-        append(path, *size);
-        ++report.added;
+        measured.files.emplace_back(path, *size);
+        ++measured.report.added;
     }
+    return measured;
+}
+
+FileList::LoadReport FileList::load(const MeasuredLines& measured) {
+    removeAll();
+    for (const auto& [path, size] : measured.files) append(path, size);
     // Rows read from a list file are not a change the operator made.
     changed_ = false;
     emit listChanged();
-    return report;
+    return measured.report;
 }
 
 }  // namespace velquin

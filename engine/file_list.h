@@ -145,11 +145,24 @@ public:
         // One text per line that was not added ("line 3: empty").
         QStringList notAdded;
     };
-    // Replaces the list by the files the lines name, in order. Empty lines,
-    // lines naming a file that cannot be opened and lines beyond the list's
-    // capacity are not added; each is reported in `status` and the report.
+    // What the lines of a list file come to: the files an empty list takes,
+    // in order, with their upload sizes, and the lines it does not take.
+    struct MeasuredLines {
+        std::vector<std::pair<QString, std::int32_t>> files;
+        LoadReport report;
+    };
+    // Sizes the files the lines name, touching no list, so that it may run
+    // where the converter runs. Empty lines, lines naming a file that cannot
+    // be opened and lines beyond the list's capacity are not taken; each is
+    // reported in `status` and the report.
+    static MeasuredLines measure(const QStringList& lines, LoaderMode mode,
+                                 const SoftFontConverterCall& convert, StatusLog& status);
+    // Replaces the list by the files measured.
+    LoadReport load(const MeasuredLines& measured);
     LoadReport load(const QStringList& lines, LoaderMode mode, const SoftFontConverterCall& convert,
-                    StatusLog& status);
+                    StatusLog& status) {
+        return load(measure(lines, mode, convert, status));
+    }
 
 signals:
     // Rows were added, removed or moved (not a font ID or a held mark).

@@ -658,20 +658,20 @@ void MainWindow::fitToScreen() {
 }
 
 void MainWindow::findPrinter() {
-    if (!holdForSearch()) return;
+    if (!holdOperation()) return;
     forgetLastRun();
     startWork([this] { discovery_->searchAgain(); });
 }
 
 void MainWindow::findNetworkPrinter() {
-    if (!holdForSearch()) return;
+    if (!holdOperation()) return;
     forgetLastRun();
     NetworkAddressDialog& dialog = form1();
     dialog.exec();
     // Only a connection made in this showing of the dialog is shown, and
     // none once the program is ending (its socket is closed by then).
     if (endRequested_ || !dialog.connected() || !state.printer.found()) {
-        releaseSearch();
+        releaseOperation();
         return;
     }
     startWork([this, address = dialog.address()] { discovery_->showNetworkPrinter(address); });

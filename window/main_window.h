@@ -16,6 +16,7 @@
 
 #include "app_state.h"
 #include "engine_thread.h"
+#include "file_list.h"
 #include "job_view.h"
 #include "operation_view.h"
 #include "printer_io.h"
@@ -36,7 +37,6 @@ namespace velquin {
 
 enum class TicketButton;
 
-class FileList;
 class FlashMaintenance;
 class ListPresentation;
 class NetworkAddressDialog;
@@ -247,11 +247,16 @@ private:
     class RunLock;
     // Takes the run lock for a printer command; false while another runs.
     bool lockForWork();
-    // Holds off other printer commands for a search, whose controls
-    // discovery enables and disables itself; false while another runs.
-    bool holdForSearch();
-    // Releases what holdForSearch took, when no job was started.
-    void releaseSearch();
+    // Holds off other printer commands for a job that leaves the controls
+    // as they are (a search, whose controls discovery enables and disables
+    // itself; files measured for the list); false while another runs.
+    bool holdOperation();
+    // Releases what holdOperation took, when no job was started.
+    void releaseOperation();
+    // A file that cannot go on the list, and why ("" when it cannot be opened).
+    void refuseFile(const QString& path, const QString& problem);
+    // Shows the list read from the list file at `path`, and the lines it left out.
+    void showLoadedList(const QString& path, const FileList::LoadReport& report);
     // The engine thread, started with the first job.
     EngineThread& engineThread();
     // Runs `job` on the engine thread, then `done` on the window's thread,

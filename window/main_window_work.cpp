@@ -200,8 +200,8 @@ struct MainWindow::WorkParts final : OperationView {
     StopRequest stop;
     HoppingView jobView;
     std::unique_ptr<RunLock> runLock;
-    // Held for a search instead of the run lock.
-    std::unique_ptr<OperationGuard> searchGuard;
+    // Held for a job that needs no run lock.
+    std::unique_ptr<OperationGuard> heldOperation;
     TransferMeter meter;
     QTimer meterTicker;
     QPushButton* cancelButton;
@@ -301,15 +301,15 @@ bool MainWindow::lockForWork() {
     return true;
 }
 
-bool MainWindow::holdForSearch() {
+bool MainWindow::holdOperation() {
     auto guard = std::make_unique<OperationGuard>(state);
     if (!*guard) return false;
-    work->searchGuard = std::move(guard);
+    work->heldOperation = std::move(guard);
     return true;
 }
 
-void MainWindow::releaseSearch() {
-    work->searchGuard.reset();
+void MainWindow::releaseOperation() {
+    work->heldOperation.reset();
 }
 
 EngineThread& MainWindow::engineThread() {
@@ -320,14 +320,14 @@ EngineThread& MainWindow::engineThread() {
 void MainWindow::startWork(std::function<void()> job, std::function<void()> done) {
     engineThread().start(std::move(job), this, [this, done = std::move(done)] {
         work->runLock.reset();
-        work->searchGuard.reset();
+        work->heldOperation.reset();
         if (done) done();
         emit workEnded();
     });
 }
 
 void MainWindow::waitForWork() {
-    if (!work->runLock && !work->searchGuard) return;
+    if (!work->runLock && !work->heldOperation) return;
     QEventLoop loop;
     connect(this, &MainWindow::workEnded, &loop, &QEventLoop::quit);
     loop.exec();
@@ -358,40 +358,55 @@ void MainWindow::readHoldsNow(std::function<void()> then) {
 }
 
 void MainWindow::addToList() {
-    const OperationGuard guard(state);
-    if (!guard) return;
+    if (!holdOperation()) return;
     if (work->list.isFull()) {
         CD.message(QStringLiteral("The list holds ") + QString::number(FILE_LIST_CAPACITY) +
                    QStringLiteral(" files, no more can be added"));
+        releaseOperation();
         return;
     }
     std::optional<QString> path = chooseFile(addFileDialog(selectedMode()), false);
-    if (!path) return;
-    if (selectedMode() == LoaderMode::ModePCX && needsConversionToPcx(*path)) {
+    if (path && selectedMode() == LoaderMode::ModePCX && needsConversionToPcx(*path)) {
         image::WrittenFiles written;
         path = convertImageForList(*path, CD, this, written);
-        if (!path) return;
     }
-    QString problem;
-    const std::optional<std::int32_t> size =
-        uploadSizeOf(selectedMode(), *path, work->converter(), *work, &problem);
-    if (!size) {
-        if (problem.isEmpty()) {
-            CD.message(QStringLiteral("File ") + *path + QStringLiteral(" can not be opened"));
-        } else {
-            // Not what this mode loads: refused, with what it is.
-            addStatusLine(QStringLiteral("File ") + *path + QLatin1Char(' ') + problem +
-                          QStringLiteral(", not added"));
-            CD.message(
-                QStringLiteral("File ") + *path + QLatin1Char(' ') + problem + QStringLiteral(", not added"),
-                APPLICATION_TITLE, MessageIcon::Exclamation);
-        }
+    if (!path) {
+        releaseOperation();
         return;
     }
-    work->list.append(*path, *size);
-    lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
-    work->setListButtons(true);
-    markHeldRows();
+    // A soft font is sized by converting it, through the library: on the
+    // engine thread.
+    struct Measured {
+        std::optional<std::int32_t> size;
+        QString problem;
+    };
+    auto measured = std::make_shared<Measured>();
+    startWork(
+        [this, mode = selectedMode(), path = *path, measured] {
+            measured->size = uploadSizeOf(mode, path, work->converter(), crossThreadLog, &measured->problem);
+        },
+        [this, path = *path, measured] {
+            if (!measured->size) {
+                refuseFile(path, measured->problem);
+                return;
+            }
+            work->list.append(path, *measured->size);
+            lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
+            work->setListButtons(true);
+            markHeldRows();
+        });
+}
+
+void MainWindow::refuseFile(const QString& path, const QString& problem) {
+    if (problem.isEmpty()) {
+        CD.message(QStringLiteral("File ") + path + QStringLiteral(" can not be opened"));
+        return;
+    }
+    // Not what this mode loads: refused, with what it is.
+    const QString text =
+        QStringLiteral("File ") + path + QLatin1Char(' ') + problem + QStringLiteral(", not added");
+    addStatusLine(text);
+    CD.message(text, APPLICATION_TITLE, MessageIcon::Exclamation);
 }
 
 void MainWindow::markHeldRows() {
@@ -495,19 +510,27 @@ void MainWindow::saveListToFile() {
 }
 
 void MainWindow::getListFromFile() {
-    const OperationGuard guard(state);
-    if (!guard) return;
+    if (!holdOperation()) return;
     const std::optional<QString> path = chooseFile(openListDialog(selectedMode()), false);
-    if (!path) return;
-    const std::optional<QStringList> lines = readListFile(*path);
-    if (!lines) {
+    const std::optional<QStringList> lines = path ? readListFile(*path) : std::nullopt;
+    if (path && !lines)
         CD.message(QStringLiteral("An error occured while reading file ") + *path, APPLICATION_TITLE,
                    MessageIcon::Exclamation);
+    if (!lines) {
+        releaseOperation();
         return;
     }
 
     work->emptyList();
-    const FileList::LoadReport report = work->list.load(*lines, selectedMode(), work->converter(), *work);
+    // Soft fonts are sized by converting them, through the library: on the
+    // engine thread.
+    auto measured = std::make_shared<FileList::MeasuredLines>();
+    startWork([this, lines = *lines, mode = selectedMode(),
+               measured] { *measured = FileList::measure(lines, mode, work->converter(), crossThreadLog); },
+              [this, path = *path, measured] { showLoadedList(path, work->list.load(*measured)); });
+}
+
+void MainWindow::showLoadedList(const QString& path, const FileList::LoadReport& report) {
     lblFlashNeeded->setText(formatGrouped(work->list.flashNeeded()));
     if (report.added > 0) work->setListButtons(true);
     markHeldRows();
@@ -517,7 +540,7 @@ void MainWindow::getListFromFile() {
             shown << QStringLiteral("and ") + QString::number(report.notAdded.size() - LISTED_LINES_LIMIT) +
                          QStringLiteral(" more");
         }
-        CD.message(QStringLiteral("These lines of ") + *path +
+        CD.message(QStringLiteral("These lines of ") + path +
                        QStringLiteral(" were not added to the list:\n") + shown.join(QLatin1Char('\n')),
                    APPLICATION_TITLE, MessageIcon::Exclamation);
     }

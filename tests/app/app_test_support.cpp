@@ -52,8 +52,8 @@ QStringList FakeMorlix::calls() const {
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QStringList FakeMorlix::testThreadCalls() const {
-    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_testThreadCalls")())
+QStringList FakeMorlix::mainThreadCalls() const {
+    return QString::fromLatin1(resolve<const char*()>("FakeMorlix_mainThreadCalls")())
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 

@@ -54,8 +54,8 @@ public:
     void reset();
     // Every call so far, one line each ("ClosePrinterHandleVB 7").
     QStringList calls() const;
-    // The calls made on the thread that called reset(), one line each.
-    QStringList testThreadCalls() const;
+    // The calls made from the process's first thread (the window's).
+    QStringList mainThreadCalls() const;
     // Only the names of the calls, in order.
     QStringList callNames() const;
     void setResult(const char* function, int result);

@@ -36,14 +36,14 @@ std::mutex mutex;
 Script script;
 std::string calls;
 std::string callsCopy;
-// The calls made on the thread that last reset the script (the test's own).
-std::thread::id testThread;
-std::string testThreadCalls;
+// The calls made from the process's first thread: the program makes every
+// call from its engine thread.
+std::string mainThreadCalls;
 
 void record(const std::string& line) {
     calls += line;
     calls += '\n';
-    if (std::this_thread::get_id() == testThread) testThreadCalls += line + '\n';
+    if (::gettid() == ::getpid()) mainThreadCalls += line + '\n';
 }
 
 std::int32_t resultOf(const char* function, std::int32_t fallback) {
@@ -70,17 +70,16 @@ FAKE_EXPORT void FakeMorlix_reset() {
     std::lock_guard lock(mutex);
     script = Script{};
     calls.clear();
-    testThread = std::this_thread::get_id();
-    testThreadCalls.clear();
+    mainThreadCalls.clear();
 }
 FAKE_EXPORT const char* FakeMorlix_calls() {
     std::lock_guard lock(mutex);
     callsCopy = calls;
     return callsCopy.c_str();
 }
-FAKE_EXPORT const char* FakeMorlix_testThreadCalls() {
+FAKE_EXPORT const char* FakeMorlix_mainThreadCalls() {
     std::lock_guard lock(mutex);
-    callsCopy = testThreadCalls;
+    callsCopy = mainThreadCalls;
     return callsCopy.c_str();
 }
 FAKE_EXPORT void FakeMorlix_setResult(const char* function, std::int32_t result) {

@@ -78,6 +78,7 @@ private:
     void addFile(const QString& path) {
         harness_->prompts.answerFile(path);
         window_->addToList();
+        window_->waitForWork();
     }
     void send() {
         harness_->prompts.clear();
@@ -368,6 +369,7 @@ void OperatorTruthTest::filesOfTheWrongKindAreRefused() {
     const QString list = test::writeFile(dir_->filePath("list"), QFile::encodeName(path));
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
+    window_->waitForWork();
     QCOMPARE(window_->fileList().count(), 0);
     QVERIFY(harness_->prompts.messages().constLast().contains(reason));
 }

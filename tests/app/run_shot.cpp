@@ -43,6 +43,7 @@ bool progress(MainWindow& window, test::WindowHarness& harness, const QString& o
     for (const QString& path : systemFonts()) {
         harness.prompts.answerFile(path);
         window.addToList();
+        window.waitForWork();
     }
     auto* run = test::control<QLabel>(window, "lblRunProgress");
     bool saved = false;
@@ -65,6 +66,7 @@ bool stopped(MainWindow& window, test::WindowHarness& harness, printersim::Simul
     if (fonts.isEmpty()) return false;
     harness.prompts.answerFile(fonts.constFirst());
     window.addToList();
+    window.waitForWork();
     printersim::Faults faults;
     faults.freezeToggle = true;
     simulator.printer().setFaults(faults);

@@ -63,8 +63,9 @@ private slots:
     void printerCommandsCannotNest();
     void exitButtonRunsTheShutdown();
     void closingDuringFindPrinterLeavesThePortsRestored();
-    void theLibraryIsCalledFromTheEngineThreadOnly_data();
-    void theLibraryIsCalledFromTheEngineThreadOnly();
+    void startUpAndShutdownCallTheLibraryFromTheEngineThread_data();
+    void startUpAndShutdownCallTheLibraryFromTheEngineThread();
+    void noLibraryCallComesFromTheWindowsThread();
 
 private:
     void connectThroughDialog(quint16 port = 9100) { test::connectThroughDialog(*window_, port); }
@@ -538,10 +539,9 @@ void StartupTest::closingDuringFindPrinterLeavesThePortsRestored() {
     QCOMPARE(calls.last(), QStringLiteral("ClearInstanceMutex"));
 }
 
-// The library keeps one printer record per process: start-up, "Find
-// Printer" and shutdown all call it from the engine thread, never from the
-// window's (the test's) thread.
-void StartupTest::theLibraryIsCalledFromTheEngineThreadOnly_data() {
+// The start-up and the shutdown call the library from the engine thread
+// only, however the start-up ends.
+void StartupTest::startUpAndShutdownCallTheLibraryFromTheEngineThread_data() {
     QTest::addColumn<QByteArray>("scriptedCall");
     QTest::addColumn<int>("result");
     QTest::newRow("printer found") << QByteArray() << 0;
@@ -550,17 +550,32 @@ void StartupTest::theLibraryIsCalledFromTheEngineThreadOnly_data() {
     QTest::newRow("spooler refuses") << QByteArray("SetPortsToFile") << 2;
 }
 
-void StartupTest::theLibraryIsCalledFromTheEngineThreadOnly() {
+void StartupTest::startUpAndShutdownCallTheLibraryFromTheEngineThread() {
     QFETCH(QByteArray, scriptedCall);
     QFETCH(int, result);
     if (!scriptedCall.isEmpty()) fake_->setResult(scriptedCall.constData(), result);
-    if (harness_->start()) {
-        window_->findPrinter();
-        window_->waitForWork();
-    }
+    harness_->start();
     window_->Form_Unload();
     QCOMPARE(fake_->callNames().last(), QStringLiteral("ClearInstanceMutex"));
-    QCOMPARE(fake_->testThreadCalls(), QStringList());
+    QCOMPARE(fake_->mainThreadCalls(), QStringList());
+}
+
+void StartupTest::noLibraryCallComesFromTheWindowsThread() {
+    QVERIFY(harness_->start());
+    fake_->reset();
+    fake_->setReadReply("A070800000100");
+    const QString font = test::writeFile(dir_->filePath("a.sfp"), QByteArray("\x1b)s64W", 7));
+    window_->selectMode(LoaderMode::ModeSF);
+    harness_->prompts.answerFile(font);
+    window_->addToList();
+    window_->waitForWork();
+    test::control<QPushButton>(*window_, "cmdFindPrinter")->click();
+    window_->waitForWork();
+    connectThroughDialog();
+    const QStringList names = fake_->callNames();
+    for (const char* call : {"qkSoftFontFileName", "GetPrinterHandleVB", "CreateEthernetSocketVB"})
+        QVERIFY2(names.contains(QLatin1String(call)), call);
+    QCOMPARE(fake_->mainThreadCalls(), QStringList());
 }
 
 VELQUIN_QTEST_MAIN(StartupTest)

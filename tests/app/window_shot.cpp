@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     harness.prompts.answerFile(
         test::writeFile(environment.path("fonts.SFL"), QFile::encodeName(paths.join("\r\n") + "\r\n")));
     window.getListFromFile();
+    window.waitForWork();
 
     window.show();
     QEventLoop wait;

@@ -129,6 +129,7 @@ private:
     void addFile(const QString& path) {
         harness_->prompts.answerFile(path);
         window_->addToList();
+        window_->waitForWork();
     }
     void send() {
         harness_->prompts.clear();
@@ -761,6 +762,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(pcxImages_[0]);
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
+    window_->waitForWork();
     QCOMPARE(window_->fileList().count(), 3);
     std::int64_t total = 0;
     for (int row = 1; row <= 3; ++row) {
@@ -784,6 +786,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     addFile(trueTypeFonts_[0]);
     harness_->prompts.answerFile(empty);
     window_->getListFromFile();
+    window_->waitForWork();
     QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), QStringLiteral("0"));
     QVERIFY(!test::control<QPushButton>(*window_, "cmdSendListToPrinter")->isEnabled());
@@ -795,6 +798,7 @@ void WorkEndToEndTest::listFilesRoundTrip() {
     const QString shown = test::control<QLabel>(*window_, "lblFlashNeeded")->text();
     harness_->prompts.answerFile(std::nullopt);
     window_->getListFromFile();
+    window_->waitForWork();
     QCOMPARE(window_->fileList().count(), 1);
     QCOMPARE(test::control<QLabel>(*window_, "lblFlashNeeded")->text(), shown);
     const QString unwritable = dir_->filePath("no/such/folder/list.TFL");
@@ -812,6 +816,7 @@ void WorkEndToEndTest::listFileLinesThatNameNoFileAreReported() {
                         QFile::encodeName(pcxImages_[0] + "\r\n\r\n" + missing + "\r\n" + pcxImages_[1]));
     harness_->prompts.answerFile(list);
     window_->getListFromFile();
+    window_->waitForWork();
 
     QCOMPARE(window_->fileList().count(), 2);
     QCOMPARE(cell(2, PATH_COLUMN), pcxImages_[1]);
@@ -832,6 +837,7 @@ void WorkEndToEndTest::theListHoldsOneHundredFiles() {
     QCOMPARE(cell(100, ORDER_COLUMN), QStringLiteral(" 100"));
     harness_->prompts.clear();
     window_->addToList();
+    window_->waitForWork();
     QCOMPARE(harness_->prompts.messages(),
              QStringList({QStringLiteral("The list holds 100 files, no more can be added")}));
     QCOMPARE(window_->fileList().count(), 100);
@@ -867,6 +873,7 @@ void WorkEndToEndTest::flashNeededFormats() {
     // A file that is gone by the time it is sized is not listed.
     harness_->prompts.answerFile(dir_->filePath("gone.ttf"));
     window_->addToList();
+    window_->waitForWork();
     QCOMPARE(window_->fileList().count(), 0);
     QCOMPARE(harness_->prompts.messages().constLast(),
              "File " + dir_->filePath("gone.ttf") + " can not be opened");
