@@ -768,7 +768,7 @@ void MainWindow::finishStartUp() {
         return;
     }
     // Green is the colour of a good reading; "unknown" stays as the search showed it.
-    if (lblFlashSpaceRemaining->text() != FLASH_UNKNOWN) {
+    if (discovery_->panel().flash.text != FLASH_UNKNOWN) {
         QPalette palette = lblFlashSpaceRemaining->palette();
         palette.setColor(QPalette::WindowText, FACT_ACCEPTABLE_COLOUR);
         lblFlashSpaceRemaining->setPalette(palette);

@@ -65,7 +65,7 @@ private slots:
     void closingDuringFindPrinterLeavesThePortsRestored();
     void startUpAndShutdownCallTheLibraryFromTheEngineThread_data();
     void startUpAndShutdownCallTheLibraryFromTheEngineThread();
-    void noLibraryCallComesFromTheWindowsThread();
+    void listSearchAndConnectCallTheLibraryFromTheEngineThread();
 
 private:
     void connectThroughDialog(quint16 port = 9100) { test::connectThroughDialog(*window_, port); }
@@ -560,7 +560,7 @@ void StartupTest::startUpAndShutdownCallTheLibraryFromTheEngineThread() {
     QCOMPARE(fake_->mainThreadCalls(), QStringList());
 }
 
-void StartupTest::noLibraryCallComesFromTheWindowsThread() {
+void StartupTest::listSearchAndConnectCallTheLibraryFromTheEngineThread() {
     QVERIFY(harness_->start());
     fake_->reset();
     fake_->setReadReply("A070800000100");
