@@ -1,10 +1,8 @@
 #include "printer_discovery.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "app_state.h"
 #include "engine_thread.h"
@@ -23,7 +21,6 @@ constexpr std::int64_t DEMO_LOCAL_FLASH = 5'000'000;
 constexpr std::int64_t DEMO_NETWORK_FLASH = 8'000'000;
 constexpr float DEMO_VERSION = 5.03f;
 constexpr int FIND_PRINTER_WAIT_MS = 1'000;
-constexpr std::chrono::milliseconds ABANDONED_CONNECT_POLL{10};
 
 }  // namespace
 
@@ -427,12 +424,8 @@ void PrinterDiscovery::releaseAbandoned() {
     if (auto left = std::exchange(abandonedLeft_, nullptr)) left();
 }
 
-bool PrinterDiscovery::waitForAbandonedConnect(std::chrono::milliseconds bound) {
+bool PrinterDiscovery::libraryFree() {
     if (!abandoned_) return true;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!abandoned_->leftLibrary.load(std::memory_order_acquire) && elapsed.elapsed() < bound.count())
-        std::this_thread::sleep_for(ABANDONED_CONNECT_POLL);
     if (!abandoned_->leftLibrary.load(std::memory_order_acquire)) return false;
     // The caller is ending the program itself.
     abandonedLeft_ = nullptr;

@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -108,9 +107,9 @@ public:
     // on: a printer, or none when no link is left. (The engine has already
     // taken over the connection, or closed the socket held before.)
     void adoptConnection(const ConnectOutcome& outcome);
-    // Waits, at most `bound`, for a connect the window gave up on to leave
-    // the library; false when it is still inside.
-    bool waitForAbandonedConnect(std::chrono::milliseconds bound);
+    // Whether no connect given up on is still inside the library (one that
+    // has left it is let go here).
+    bool libraryFree();
 
 private:
     // Hands the panel to the view, and gives it with its verdict.

@@ -680,9 +680,6 @@ void MainWindow::findNetworkPrinter() {
 void MainWindow::stopConnectAndQuit() {
     hide();
     discovery_->stopConnect();
-    // The attempt may stay inside the library up to the connect's own limit;
-    // the program does not wait for it (see libraryLeftBusy).
-    libraryLeftBusy_ = !discovery_->waitForAbandonedConnect(std::chrono::milliseconds(0));
     endProgram(0);
 }
 
@@ -784,20 +781,19 @@ void MainWindow::Form_Unload() {
     unloaded_ = true;
     // A second copy that is refused leaves everything to the running one: it
     // saves no mode and restores no ports; it only lets go of its own guard.
+    // A connect given up on may stay inside the library up to the connect's
+    // own limit: the program does not wait for it, and, as the library is
+    // never called from two threads at once, leaves the printer links and
+    // ports to the library's own recovery (see libraryLeftBusy).
+    libraryLeftBusy_ = !discovery_->libraryFree();
     // A job still running ends (as Cancel ends it) before the links go.
     stopWork();
     if (!secondInstance_) {
         // Before start-up selected a mode there is nothing worth saving.
         if (modeSelected()) SaveMode(paths_.modeFile);
-        // The library is never called from two threads at once: a connect
-        // given up on is waited for; one still inside after the bound (or
-        // left there by a program ending at once) leaves the printer links
-        // and ports to the library's own recovery.
-        const bool libraryFree =
-            !libraryLeftBusy_ && discovery_->waitForAbandonedConnect(ABANDONED_CONNECT_SHUTDOWN_BOUND);
         if (state.DemoMode) {
             CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
-        } else if (libraryFree) {
+        } else if (!libraryLeftBusy_) {
             runShutdownCalls([this] {
                 state.printer.closeLocal(library);
                 library.RestorePortsToOriginal();
@@ -805,8 +801,7 @@ void MainWindow::Form_Unload() {
             });
         }
     }
-    if (!libraryLeftBusy_ && discovery_->waitForAbandonedConnect(std::chrono::milliseconds(0)))
-        runShutdownCalls([this] { library.ClearInstanceMutex(); });
+    if (!libraryLeftBusy_) runShutdownCalls([this] { library.ClearInstanceMutex(); });
     if (form1_ != nullptr) form1_->hide();
 }
 

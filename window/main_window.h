@@ -58,9 +58,6 @@ inline constexpr int twipsToPixels(int twips) {
 }
 
 inline const QString WINDOW_TITLE_PREFIX = QStringLiteral("Quenrik Font\\Image Loader V2.16_1 03/29/2016 ");
-// How long the shutdown waits for a network connect it gave up on to leave
-// the library (the connect's own limits end it well within this).
-inline constexpr std::chrono::milliseconds ABANDONED_CONNECT_SHUTDOWN_BOUND{35'000};
 // Ends the window title in demo mode: nothing shown comes from a printer.
 inline const QString DEMO_TITLE_SUFFIX = QStringLiteral(" - DEMO MODE, no printer");
 
