@@ -318,12 +318,19 @@ EngineThread& MainWindow::engineThread() {
 }
 
 void MainWindow::startWork(std::function<void()> job, std::function<void()> done) {
-    engineThread().start(std::move(job), this, [this, done = std::move(done)] {
+    const auto releaseHolds = [this] {
         work->runLock.reset();
         work->heldOperation.reset();
-        if (done) done();
-        emit workEnded();
-    });
+    };
+    const bool started =
+        engineThread().start(std::move(job), this, [this, releaseHolds, done = std::move(done)] {
+            releaseHolds();
+            if (done) done();
+            emit workEnded();
+        });
+    // Another job holds the engine (a start-up step): nothing ran, and
+    // nothing stays held.
+    if (!started) releaseHolds();
 }
 
 void MainWindow::waitForWork() {
