@@ -36,8 +36,8 @@ public:
     virtual int progressValue() const = 0;
     virtual void setProgressCaption(const QString& caption) = 0;
 
-    // lblFlashSpaceRemaining, shown with digit groups; nothing shows that
-    // the printer gave no reading ("unknown", not in a good reading's colour).
+    // The printer's free flash as just read; none when the printer gave no
+    // reading (a front end shows that as "unknown", not as a good reading).
     virtual void setFlashSpaceRemaining(std::optional<std::int64_t> freeBytes) = 0;
     virtual void setFlashNeededCaption(const QString& caption) = 0;
     // Makes column 1 of a list row the grid's current cell.
