@@ -289,13 +289,9 @@ PrinterPanel PrinterDiscovery::showNetworkPrinter(const NetworkAddress& address)
         const std::optional<std::int64_t> freeFlash =
             reading ? std::optional<std::int64_t>(*reading) : std::nullopt;
         showFlash(freeFlash);
-        view_.printerFound(
-            ledger::PrinterKey::tcp(
-                facts.identity(),
-                QStringList{address.octet1, address.octet2, address.octet3, address.octet4}.join(
-                    QLatin1Char('.')),
-                static_cast<quint16>(address.port.toUInt())),
-            freeFlash);
+        view_.printerFound(ledger::PrinterKey::tcp(facts.identity(), address.host(),
+                                                   static_cast<quint16>(address.port.toUInt())),
+                           freeFlash);
     }
     session_.setFound(true);
     view_.setCommandAvailable(DiscoveryCommand::Erasing, true);
@@ -309,19 +305,11 @@ void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& 
         return;
     }
 
-    // The texts as typed, in 8-bit form.
-    const QByteArray octet1 = address.octet1.toLocal8Bit();
-    const QByteArray octet2 = address.octet2.toLocal8Bit();
-    const QByteArray octet3 = address.octet3.toLocal8Bit();
-    const QByteArray octet4 = address.octet4.toLocal8Bit();
-    const QByteArray port = address.port.toLocal8Bit();
-
     // Refused when another program drives that printer; a reconnect to the
-    // printer this window holds keeps its lock.
-    // Keyed by the address the library will connect to (its octets as typed).
+    // printer this window holds keeps its lock. Keyed by the address the
+    // library will connect to (its octets as typed).
     const QString key =
-        PrinterLock::networkKey(QString::fromLocal8Bit(octet1 + '.' + octet2 + '.' + octet3 + '.' + octet4),
-                                static_cast<quint16>(port.trimmed().toUInt()));
+        PrinterLock::networkKey(address.host(), static_cast<quint16>(address.port.trimmed().toUInt()));
     pendingNetworkKey_ = key;
     if (const std::optional<PrinterLock::Attempt> refusal = finder_.claim(key)) {
         prompts_.message(
@@ -370,18 +358,8 @@ void PrinterDiscovery::startConnect(EngineThread& engine, const NetworkAddress& 
     connectTimer_.start(timeLimitMs);
 }
 
-void PrinterDiscovery::stopConnect(std::function<void()> left) {
-    if (!connect_) {
-        if (left) left();
-        return;
-    }
+void PrinterDiscovery::stopConnect() {
     abandonConnect(ConnectOutcome::Result::Stopped);
-    // The attempt may have returned just now, its result still on the way.
-    if (abandoned_) {
-        abandonedLeft_ = std::move(left);
-    } else if (left) {
-        left();
-    }
 }
 
 void PrinterDiscovery::abandonConnect(ConnectOutcome::Result result) {
@@ -421,14 +399,11 @@ void PrinterDiscovery::releaseAbandoned() {
     abandoned_.reset();
     state_.LibraryCallPending = false;
     view_.holdCommands(false);
-    if (auto left = std::exchange(abandonedLeft_, nullptr)) left();
 }
 
 bool PrinterDiscovery::libraryFree() {
     if (!abandoned_) return true;
     if (!abandoned_->leftLibrary.load(std::memory_order_acquire)) return false;
-    // The caller is ending the program itself.
-    abandonedLeft_ = nullptr;
     releaseAbandoned();
     return true;
 }

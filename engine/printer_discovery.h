@@ -101,8 +101,8 @@ public:
                       std::function<void(const ConnectOutcome&)> ended);
     bool connecting() const { return static_cast<bool>(connect_); }
     // Stops waiting for the connect under way (as the time limit does; it
-    // ends Stopped); `left` runs once the attempt has left the library.
-    void stopConnect(std::function<void()> left = {});
+    // ends Stopped).
+    void stopConnect();
     // Shows what is left after a connection attempt ended or was given up
     // on: a printer, or none when no link is left. (The engine has already
     // taken over the connection, or closed the socket held before.)
@@ -155,7 +155,6 @@ private:
     std::function<void(const ConnectOutcome&)> connectEnded_;
     QTimer connectTimer_;
     std::shared_ptr<PendingConnect> abandoned_;
-    std::function<void()> abandonedLeft_;
 };
 
 }  // namespace velquin

@@ -30,6 +30,8 @@ struct NetworkAddress {
     QString octet3;
     QString octet4;
     QString port;
+    // "127.0.0.1": the octets as typed, joined with dots.
+    QString host() const { return QStringList{octet1, octet2, octet3, octet4}.join(QLatin1Char('.')); }
     bool operator==(const NetworkAddress&) const = default;
 };
 

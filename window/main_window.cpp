@@ -791,17 +791,18 @@ void MainWindow::Form_Unload() {
     if (!secondInstance_) {
         // Before start-up selected a mode there is nothing worth saving.
         if (modeSelected()) SaveMode(paths_.modeFile);
-        if (state.DemoMode) {
-            CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
-        } else if (!libraryLeftBusy_) {
-            runShutdownCalls([this] {
+        if (state.DemoMode) CD.message(QStringLiteral("Exit - Demo mode"), APPLICATION_TITLE);
+    }
+    const bool linksHeld = !secondInstance_ && !state.DemoMode;
+    if (!libraryLeftBusy_)
+        runShutdownCalls([this, linksHeld] {
+            if (linksHeld) {
                 state.printer.closeLocal(library);
                 library.RestorePortsToOriginal();
                 state.printer.closeSocket(library);
-            });
-        }
-    }
-    if (!libraryLeftBusy_) runShutdownCalls([this] { library.ClearInstanceMutex(); });
+            }
+            library.ClearInstanceMutex();
+        });
     if (form1_ != nullptr) form1_->hide();
 }
 
