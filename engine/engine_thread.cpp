@@ -1,19 +1,33 @@
 #include "engine_thread.h"
 
+#include <pthread.h>
+
 #include <QMetaObject>
 
 namespace velquin {
 
-EngineThread::EngineThread() : worker_(std::make_unique<QObject>()) {
-    thread_.setObjectName(QStringLiteral("velquin-engine"));
-    worker_->moveToThread(&thread_);
-    thread_.start();
+EngineThread::EngineThread() {
+    std::unique_lock lock(mutex_);
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "velquin-engine");
+        QEventLoop loop;
+        QObject worker;
+        {
+            const std::lock_guard started(mutex_);
+            loop_ = &loop;
+            worker_ = &worker;
+        }
+        idle_.notify_all();
+        loop.exec();
+    });
+    idle_.wait(lock, [this] { return worker_ != nullptr; });
 }
 
 EngineThread::~EngineThread() {
     waitIdle();
-    thread_.quit();
-    thread_.wait();
+    QMetaObject::invokeMethod(
+        worker_, [loop = loop_] { loop->quit(); }, Qt::QueuedConnection);
+    thread_.join();
 }
 
 bool EngineThread::start(std::function<void()> job, QObject* context, std::function<void()> done) {
@@ -23,7 +37,7 @@ bool EngineThread::start(std::function<void()> job, QObject* context, std::funct
         busy_ = true;
     }
     QMetaObject::invokeMethod(
-        worker_.get(),
+        worker_,
         [this, job = std::move(job), context = QPointer<QObject>(context), done = std::move(done)] {
             job();
             {

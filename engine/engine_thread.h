@@ -5,6 +5,7 @@
 // free to draw and to answer the operator.
 #pragma once
 
+#include <QEventLoop>
 #include <QObject>
 #include <QPointer>
 #include <QThread>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace velquin {
 
@@ -47,14 +49,19 @@ public:
     // Waits until no job runs.
     void waitIdle();
     // Whether the calling code runs on the engine thread.
-    bool isCurrent() const { return QThread::currentThread() == &thread_; }
+    bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
 
 private:
-    QThread thread_;
-    std::unique_ptr<QObject> worker_;
     mutable std::mutex mutex_;
     std::condition_variable idle_;
     bool busy_ = false;
+    // The thread's event loop and the object jobs are queued to; both live
+    // on the thread's own stack, and are set once it runs.
+    QEventLoop* loop_ = nullptr;
+    QObject* worker_ = nullptr;
+    // Joined, not detached: once the destructor returns, the thread and the
+    // data Qt keeps for it are gone, also when the program ends right after.
+    std::thread thread_;
 };
 
 // Calls that must run on the thread of `home` (a front end's objects):
